@@ -1,0 +1,36 @@
+// The run-time failure: one line on standard error naming the program, the
+// operation and the file (with line and columns for a read), exit status 2.
+//
+// A failure is thrown and caught in runProgram, so that every open output
+// file is flushed and closed by its destructor on the way out and keeps each
+// record written before the failure.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace common {
+
+inline constexpr int kExitFailure = 2;      // a failed open, read or write
+inline constexpr int kExitNoResult = 1;     // finished, but produced nothing
+
+class RunTimeFailure : public std::runtime_error {
+public:
+    explicit RunTimeFailure(const std::string& what) : std::runtime_error(what) {}
+};
+
+[[noreturn]] void fail(std::string message);
+
+// Name used in front of every report on standard error.
+void setProgramName(std::string_view name);
+const std::string& programName();
+
+// Writes "program: message" on standard error.
+void report(std::string_view message);
+
+// Runs body(); a RunTimeFailure is reported and gives kExitFailure.
+// Standard output is flushed in every case.
+int runProgram(std::string_view name, int (*body)());
+
+}  // namespace common

@@ -1,0 +1,351 @@
+#include "common/records.hpp"
+
+#include "common/files.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace common {
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trimBlanks(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && s[b] == ' ') ++b;
+    while (e > b && s[e - 1] == ' ') --e;
+    return s.substr(b, e - b);
+}
+
+bool equalsIgnoringCase(std::string_view s, std::string_view lower) {
+    if (s.size() != lower.size()) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+// Reads a decimal text that from_chars understands ("123.45e-6"); a value
+// beyond the float range becomes an infinity or zero as IEEE arithmetic
+// would give it.
+float decimalToFloat(const char* begin, const char* end) {
+    float value = 0;
+    const auto result = std::from_chars(begin, end, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        const std::string copy(begin, end);
+        return std::strtof(copy.c_str(), nullptr);
+    }
+    return value;
+}
+
+// One number, without blanks around it: [sign] digits [. digits] [exponent],
+// or Inf, Infinity, NaN. Without a decimal point the value takes `decimals`
+// implied decimals.
+ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {
+    // The common case, a plain decimal number, goes straight to from_chars.
+    if (!token.empty() && token[0] != '+' && (decimals == 0 || token.find('.') != std::string_view::npos)) {
+        float quick = 0;
+        const auto result = std::from_chars(token.data(), token.data() + token.size(), quick,
+                                            std::chars_format::general);
+        if (result.ec == std::errc() && result.ptr == token.data() + token.size() &&
+            (isDigit(token.back()) || token.back() == '.')) {
+            value = quick;
+            return ParseStatus::ok;
+        }
+    }
+
+    size_t i = 0;
+    bool negative = false;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
+        negative = token[i] == '-';
+        ++i;
+    }
+    const std::string_view body = token.substr(i);
+    if (equalsIgnoringCase(body, "inf") || equalsIgnoringCase(body, "infinity")) {
+        value = negative ? -INFINITY : INFINITY;
+        return ParseStatus::ok;
+    }
+    if (equalsIgnoringCase(body, "nan")) {
+        value = NAN;
+        return ParseStatus::ok;
+    }
+
+    char text[96];
+    std::string longText;
+    std::string_view mantissa;
+    bool hasPoint = false;
+    size_t digits = 0;
+    const size_t mantissaStart = i;
+    while (i < token.size()) {
+        if (isDigit(token[i])) {
+            ++digits;
+        } else if (token[i] == '.' && !hasPoint) {
+            hasPoint = true;
+        } else {
+            break;
+        }
+        ++i;
+    }
+    if (digits == 0) return ParseStatus::notANumber;
+    mantissa = token.substr(mantissaStart, i - mantissaStart);
+
+    long exponent = 0;
+    if (i < token.size()) {
+        char c = token[i];
+        if (c == 'e' || c == 'E' || c == 'd' || c == 'D') {
+            ++i;
+            if (i >= token.size()) return ParseStatus::notANumber;
+            c = token[i];
+        }
+        if (c != '+' && c != '-' && !isDigit(c)) return ParseStatus::notANumber;
+        bool exponentNegative = false;
+        if (c == '+' || c == '-') {
+            exponentNegative = c == '-';
+            ++i;
+        }
+        if (i >= token.size()) return ParseStatus::notANumber;
+        while (i < token.size()) {
+            if (!isDigit(token[i])) return ParseStatus::notANumber;
+            if (exponent < 100000) exponent = exponent * 10 + (token[i] - '0');
+            ++i;
+        }
+        if (exponentNegative) exponent = -exponent;
+    }
+    if (!hasPoint) exponent -= decimals;
+
+    char* out = text;
+    if (mantissa.size() + 16 > sizeof text) {
+        longText.resize(mantissa.size() + 16);
+        out = longText.data();
+    }
+    char* p = out;
+    std::memcpy(p, mantissa.data(), mantissa.size());
+    p += mantissa.size();
+    if (exponent != 0) {
+        *p++ = 'e';
+        p = std::to_chars(p, p + 12, exponent).ptr;
+    }
+    const float magnitude = decimalToFloat(out, p);
+    value = negative ? -magnitude : magnitude;
+    return ParseStatus::ok;
+}
+
+}  // namespace
+
+std::string_view columns(std::string_view line, int first, int last) {
+    const size_t begin = static_cast<size_t>(first - 1);
+    if (begin >= line.size() || last < first) return {};
+    const size_t end = std::min(line.size(), static_cast<size_t>(last));
+    return line.substr(begin, end - begin);
+}
+
+ParseStatus parseInteger(std::string_view field, int32_t& value) {
+    field = trimBlanks(field);
+    if (field.empty()) {
+        value = 0;
+        return ParseStatus::ok;
+    }
+    size_t i = 0;
+    bool negative = false;
+    if (field[0] == '+' || field[0] == '-') {
+        negative = field[0] == '-';
+        i = 1;
+    }
+    if (i == field.size()) return ParseStatus::notANumber;
+    int64_t magnitude = 0;
+    for (; i < field.size(); ++i) {
+        if (!isDigit(field[i])) return ParseStatus::notANumber;
+        magnitude = magnitude * 10 + (field[i] - '0');
+        if (magnitude > 2147483648LL) {
+            // Keep reading: a later non-digit makes it not a number at all.
+            for (++i; i < field.size(); ++i) {
+                if (!isDigit(field[i])) return ParseStatus::notANumber;
+            }
+            return ParseStatus::tooLarge;
+        }
+    }
+    if (!negative && magnitude > 2147483647LL) return ParseStatus::tooLarge;
+    value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return ParseStatus::ok;
+}
+
+ParseStatus parseFixed(std::string_view field, int decimals, float& value) {
+    field = trimBlanks(field);
+    if (field.empty()) {
+        value = 0;
+        return ParseStatus::ok;
+    }
+    return parseNumberToken(field, decimals, value);
+}
+
+ParseStatus parseFreeNumber(std::string_view slice, float& value) {
+    size_t b = 0;
+    while (b < slice.size() && slice[b] == ' ') ++b;
+    size_t e = b;
+    while (e < slice.size() && slice[e] != ' ' && slice[e] != ',') ++e;
+    if (e == b) return ParseStatus::notANumber;
+    return parseNumberToken(slice.substr(b, e - b), 0, value);
+}
+
+// ---------------------------------------------------------------- cursor
+
+std::string_view RecordCursor::take(int width, int& first, int& last) {
+    first = column_;
+    last = column_ + width - 1;
+    column_ += width;
+    return columns(line_, first, last);
+}
+
+void RecordCursor::fail(int first, int last, std::string_view field, ParseStatus status) const {
+    std::string message;
+    if (trimBlanks(field).empty()) {
+        message = "no number in a blank field";
+    } else {
+        message = "\"";
+        message += field;
+        message += status == ParseStatus::tooLarge ? "\" is too large for a 32-bit integer" : "\" is not a number";
+    }
+    source_->failAt(first, last, message);
+}
+
+int32_t RecordCursor::readInteger(int width) {
+    int first = 0, last = 0;
+    const std::string_view field = take(width, first, last);
+    int32_t value = 0;
+    const ParseStatus status = parseInteger(field, value);
+    if (status != ParseStatus::ok) fail(first, last, field, status);
+    return value;
+}
+
+float RecordCursor::readFixed(int width, int decimals) {
+    int first = 0, last = 0;
+    const std::string_view field = take(width, first, last);
+    float value = 0;
+    const ParseStatus status = parseFixed(field, decimals, value);
+    if (status != ParseStatus::ok) fail(first, last, field, status);
+    return value;
+}
+
+float RecordCursor::readFree(int width) {
+    int first = 0, last = 0;
+    const std::string_view field = take(width, first, last);
+    float value = 0;
+    const ParseStatus status = parseFreeNumber(field, value);
+    if (status != ParseStatus::ok) fail(first, last, field, status);
+    return value;
+}
+
+std::string_view RecordCursor::readText(int width) {
+    int first = 0, last = 0;
+    return take(width, first, last);
+}
+
+// ---------------------------------------------------------------- writing
+
+void appendInteger(std::string& out, int64_t value, int width) {
+    char text[24];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    const size_t length = static_cast<size_t>(result.ptr - text);
+    if (length > static_cast<size_t>(width)) {
+        out.append(static_cast<size_t>(width), '*');
+        return;
+    }
+    out.append(static_cast<size_t>(width) - length, ' ');
+    out.append(text, length);
+}
+
+std::string fixedText(float value, int decimals) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    char text[128];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    std::string s(text, result.ptr);
+    if (decimals == 0) s += '.';
+    return s;
+}
+
+void appendFixed(std::string& out, float value, int width, int decimals) {
+    const size_t w = static_cast<size_t>(width);
+    std::string s = fixedText(value, decimals);
+    if (s.size() > w) {
+        if (s == "Infinity") {
+            s = "Inf";
+        } else if (s == "-Infinity") {
+            s = "-Inf";
+        } else if (s.compare(0, 2, "0.") == 0) {
+            s.erase(0, 1);  // the zero before the point only where there is room
+        } else if (s.compare(0, 3, "-0.") == 0) {
+            s.erase(1, 1);
+        }
+    }
+    if (s.size() > w) {
+        out.append(w, '*');
+        return;
+    }
+    out.append(w - s.size(), ' ');
+    out.append(s);
+}
+
+std::string generalText(float value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+RecordBuffer& RecordBuffer::integer(int64_t value, int width) {
+    appendInteger(text_, value, width);
+    return *this;
+}
+
+RecordBuffer& RecordBuffer::fixed(float value, int width, int decimals) {
+    appendFixed(text_, value, width, decimals);
+    return *this;
+}
+
+RecordBuffer& RecordBuffer::textRight(std::string_view s, int width) {
+    const size_t w = static_cast<size_t>(width);
+    if (s.size() >= w) {
+        text_.append(s.substr(0, w));
+    } else {
+        text_.append(w - s.size(), ' ');
+        text_.append(s);
+    }
+    return *this;
+}
+
+RecordBuffer& RecordBuffer::padTo(size_t length) {
+    if (text_.size() < length) text_.append(length - text_.size(), ' ');
+    return *this;
+}
+
+void FreeLine::separate() {
+    if (!first_) line_ += ' ';
+    first_ = false;
+}
+
+FreeLine& FreeLine::text(std::string_view s) {
+    separate();
+    line_ += s;
+    return *this;
+}
+
+FreeLine& FreeLine::real(float value) {
+    separate();
+    line_ += generalText(value);
+    return *this;
+}
+
+FreeLine& FreeLine::integer(int64_t value) {
+    separate();
+    line_ += std::to_string(value);
+    return *this;
+}
+
+}  // namespace common

@@ -1,0 +1,44 @@
+// Running the built programs as a driver script would, in a scratch folder.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+    int status = -1;        // exit status, or -1 when killed by a signal
+    std::string out;        // standard output
+    std::string err;        // standard error
+};
+
+// Path of a built program, e.g. program("ovoclip").
+std::string program(const std::string& name);
+
+// Runs `exe` with no arguments (or `args`) in `workdir`, feeding `input` on
+// standard input and capturing both output streams.
+RunResult run(const std::string& exe, const std::string& input, const std::filesystem::path& workdir,
+              const std::vector<std::string>& args = {});
+
+// A fresh empty folder, removed when the object goes.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& content);
+std::vector<std::string> lines(const std::string& text);  // split at '\n'; no trailing empty piece
+
+// The folder of real files written by the outside programs, or empty when
+// this clone has none beside it.
+std::filesystem::path realDataDir();
+
+}  // namespace testsupport
