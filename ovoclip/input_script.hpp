@@ -1,0 +1,42 @@
+// The ovoclip input script and everything done before the first reflection:
+// the limits sorted, the reslimit file for XSCALE, the echo of the cell.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/cell.hpp"
+
+namespace ovoclip {
+
+struct InputScript {
+    std::string inputReflectionFile;   // 80 columns, blank-padded
+    std::string outputReflectionFile;  // 80 columns, blank-padded
+    common::UnitCell cell;
+    float ellipsoidAxes[3][3] = {};    // row i is the axis paired with limit i
+    float limits[3] = {};              // Angstrom, in the order read
+};
+
+// lowResLimit >= mediumResLimit >= highResLimit (a larger number is a
+// lower resolution).
+struct ResolutionLimits {
+    float lowResLimit = 0;
+    float mediumResLimit = 0;
+    float highResLimit = 0;
+};
+
+// Asks for the script's name, opens it and reads its five records.
+InputScript readInputScript();
+// Reads the five records from an open script (the dialogue left out).
+InputScript readInputScriptFrom(const std::string& name);
+
+ResolutionLimits sortLimits(const float limits[3]);
+
+// The first ten columns of the reflection file's name, as they stand,
+// followed by "_reslimit.dat".
+std::string resLimitFileName(std::string_view inputReflectionFile);
+
+// ('INCLUDE_RESOLUTION_RANGE=500 ',F8.3)
+std::string resLimitRecord(const ResolutionLimits& limits);
+
+}  // namespace ovoclip

@@ -1,0 +1,156 @@
+#include "ovoclip/truncation.hpp"
+
+#include "common/failure.hpp"
+#include "common/records.hpp"
+#include "common/terminal.hpp"
+
+#include <cstring>
+#include <string>
+
+namespace ovoclip {
+
+namespace {
+
+constexpr std::string_view kEndOfHeader = "!END_OF_HEADER";
+constexpr std::string_view kEndOfData = "!END_OF_DATA";
+constexpr size_t kHeaderLength = 80;
+constexpr size_t kReflectionLength = 76;
+
+// Writes an index right-justified in six columns (I6), asterisks when it
+// does not fit.
+char* putIndex(char* out, int32_t value) {
+    char digits[12];
+    int n = 0;
+    const bool negative = value < 0;
+    uint32_t magnitude = negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) digits[n++] = '-';
+    if (n > 6) {
+        for (int i = 0; i < 6; ++i) out[i] = '*';
+        return out + 6;
+    }
+    for (int i = 0; i < 6 - n; ++i) out[i] = ' ';
+    for (int i = 0; i < n; ++i) out[6 - 1 - i] = digits[i];
+    return out + 6;
+}
+
+}  // namespace
+
+EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::ReciprocalCell& reciprocal,
+                                const float ellipsoidAxes[3][3], const ResolutionLimits& limits) {
+    EllipsoidFrame f;
+    const float gr = common::degreesToRadians(cell.gamma);
+    const float cg = common::cosf32(gr);
+    const float sg = common::sinf32(gr);
+    f.m11 = 1.0f / cell.a;
+    f.m21 = -(cg / (sg * cell.a));
+    f.m22 = 1.0f / (sg * cell.b);
+    f.m31 = reciprocal.astar * reciprocal.cosbetastar;
+    f.m32 = reciprocal.cosalphastar * reciprocal.bstar;
+    f.m33 = reciprocal.cstar;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) f.axes[i][j] = ellipsoidAxes[i][j];
+    }
+    f.q1 = 1.0f / (limits.lowResLimit * limits.lowResLimit);
+    f.q2 = 1.0f / (limits.mediumResLimit * limits.mediumResLimit);
+    f.q3 = 1.0f / (limits.highResLimit * limits.highResLimit);
+    return f;
+}
+
+float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
+    const float hr = static_cast<float>(h);
+    const float kr = static_cast<float>(k);
+    const float lr = static_cast<float>(l);
+    const float s1 = hr * f.m11;
+    const float s2 = (hr * f.m21) + (kr * f.m22);
+    const float s3 = ((hr * f.m31) + (kr * f.m32)) + (lr * f.m33);
+    float t[3];
+    for (int i = 0; i < 3; ++i) {
+        t[i] = ((f.axes[i][0] * s1) + (f.axes[i][1] * s2)) + (f.axes[i][2] * s3);
+    }
+    return (((t[0] * t[0]) / f.q1) + ((t[1] * t[1]) / f.q2)) + ((t[2] * t[2]) / f.q3);
+}
+
+bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const common::UnitCell& cell,
+                       const common::ReciprocalCell& reciprocal, const float ellipsoidAxes[3][3],
+                       const ResolutionLimits& limits) {
+    return isInsideEllipsoid(h, k, l, prepareEllipsoid(cell, reciprocal, ellipsoidAxes, limits));
+}
+
+PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& output, const EllipsoidFrame& frame,
+                               TruncationTally& tally) {
+    common::say("reading the fin file now ardo");
+
+    // Header: copied whole, padded to 80 columns, up to the end-of-header
+    // line in columns 1-14.
+    std::string record;
+    std::string_view line;
+    for (;;) {
+        if (!input.next(line)) return PassEnd::headerNotEnded;
+        if (line.substr(0, kEndOfHeader.size()) == kEndOfHeader) break;
+        if (line.size() >= kHeaderLength) {
+            output.writeRecord(line);
+        } else {
+            record.assign(line);
+            record.resize(kHeaderLength, ' ');
+            output.writeRecord(record);
+        }
+    }
+    output.writeRecord(kEndOfHeader);
+    common::say("done writing the header");
+
+    // Reflections: three indices in 3I6, then the rest of the line, which is
+    // carried unchanged and uncut (unmerged files have long records).
+    for (;;) {
+        if (!input.next(line)) {
+            input.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
+        }
+        int32_t h = 0, k = 0, l = 0;
+        if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
+            common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
+            common::parseInteger(common::columns(line, 13, 18), l) != common::ParseStatus::ok) {
+            if (line.substr(0, kEndOfData.size()) != kEndOfData) {
+                common::report("warning: " + input.where() +
+                               " is not a reflection record; the data end there and the lines after it "
+                               "were not read");
+            }
+            break;
+        }
+        common::RecordCursor values(line, input);
+        values.skip(18);
+        const float f = values.readFree(11);
+        const float sigma = values.readFree(11);
+        ++tally.reflectionsIn;
+
+        if (!isInsideEllipsoid(h, k, l, frame)) {
+            ++tally.reflectionsRejected;
+            tally.sumRejectedF += f;
+            tally.sumRejectedSigma += sigma;
+            continue;
+        }
+
+        const std::string_view rest = line.size() > 18 ? line.substr(18) : std::string_view();
+        const size_t length = std::max(kReflectionLength, 18 + rest.size());
+        record.resize(length);
+        char* out = record.data();
+        out = putIndex(out, h);
+        out = putIndex(out, k);
+        out = putIndex(out, l);
+        std::memcpy(out, rest.data(), rest.size());
+        out += rest.size();
+        std::memset(out, ' ', length - 18 - rest.size());
+        output.writeRecord(record);
+    }
+
+    if (tally.reflectionsRejected > 0) {
+        tally.meanRejectedFOverSigma = static_cast<float>(tally.sumRejectedF / tally.sumRejectedSigma);
+    }
+    common::say(common::FreeLine().integer(tally.reflectionsIn).text(" reflections were input"));
+    output.writeRecord(kEndOfData);
+    return PassEnd::complete;
+}
+
+}  // namespace ovoclip

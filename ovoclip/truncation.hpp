@@ -1,0 +1,54 @@
+// The one pass over the XDS reflection file: the header copied, every
+// reflection tested against the ellipsoid, the kept ones written unchanged,
+// the rejected ones counted and their F and sigma summed.
+#pragma once
+
+#include <cstdint>
+
+#include "common/cell.hpp"
+#include "common/files.hpp"
+#include "ovoclip/input_script.hpp"
+
+namespace ovoclip {
+
+struct TruncationTally {
+    int64_t reflectionsIn = 0;
+    int64_t reflectionsRejected = 0;
+    // Double sums: single-precision ones stop growing on files of millions
+    // of reflections. The mean is their ratio, rounded once to float.
+    double sumRejectedF = 0;
+    double sumRejectedSigma = 0;
+    float meanRejectedFOverSigma = 0;  // 0 while nothing is rejected
+};
+
+// Everything of the ellipsoid test that depends only on the cell, the axes
+// and the limits, formed once for the pass.
+struct EllipsoidFrame {
+    float m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
+    float axes[3][3] = {};
+    float q1 = 0, q2 = 0, q3 = 0;
+};
+
+EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::ReciprocalCell& reciprocal,
+                                const float ellipsoidAxes[3][3], const ResolutionLimits& limits);
+
+// E: 1 on the surface of the ellipsoid, below 1 inside.
+float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+
+// Kept when E <= 1 or E is not a number.
+inline bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame) {
+    return !(ellipsoidMeasure(h, k, l, frame) > 1.0f);
+}
+bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const common::UnitCell& cell,
+                       const common::ReciprocalCell& reciprocal, const float ellipsoidAxes[3][3],
+                       const ResolutionLimits& limits);
+
+enum class PassEnd {
+    complete,       // the data ended and the end-of-data line was written
+    headerNotEnded  // the file ended inside its header: nothing else written
+};
+
+PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& output, const EllipsoidFrame& frame,
+                               TruncationTally& tally);
+
+}  // namespace ovoclip
