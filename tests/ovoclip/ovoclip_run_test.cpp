@@ -1,0 +1,234 @@
+// ovoclip run as a driver runs it: answers on standard input, a fresh
+// folder, every file it writes compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "testsupport.hpp"
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::run;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+
+namespace {
+
+const std::string kOrthogonalScript =
+    "XDS_ASCII.HKL\n"
+    "trunc.hkl\n"
+    "   50.00   60.00   70.00   90.00   90.00   90.00\n"
+    "      1.0000      0.0000      0.0000      0.0000      1.0000      0.0000      0.0000      0.0000      1.0000\n"
+    "      2.5000      2.0000      1.8000\n";
+
+const std::string kHeader =
+    "!FORMAT=XDS_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n"
+    "!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000\n"
+    "!END_OF_HEADER\n";
+
+std::string pad(std::string s, size_t n) {
+    if (s.size() < n) s.resize(n, ' ');
+    return s;
+}
+
+struct Ovoclip {
+    ScratchDir dir;
+    testsupport::RunResult result;
+
+    void run(const std::string& answers = "ovo.inp\npv.inp\n") {
+        result = testsupport::run(testsupport::program("ovoclip"), answers, dir.path());
+    }
+    std::string file(const std::string& name) const { return readFile(dir / name); }
+    bool exists(const std::string& name) const { return fs::exists(dir / name); }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+}  // namespace
+
+TEST(OvoclipRun, CutsTheWorkedExampleAndWritesEveryFile) {
+    Ovoclip o;
+    writeFile(o.dir / "ovo.inp", kOrthogonalScript);
+    writeFile(o.dir / "XDS_ASCII.HKL",
+              kHeader +
+                  "    19     0     0  1.000E+02  1.000E+01\n"
+                  "    21     0     0  1.000E+02  1.000E+01\n"   // E = 1.1025: rejected
+                  "  +000    30    -0  3.000E+01  3.000E+01   12.5   7.0\n"  // E = 1: kept
+                  "     0    31     0         30         20\n"   // rejected
+                  "     0     0    38      1,2,3   4.5e+00 extra columns carried well beyond seventy-six\r\n"
+                  "     0     0   -39       -0.5        0.5\n"    // rejected
+                  "!END_OF_DATA\n"
+                  "   not read   \n");
+    o.run();
+    ASSERT_EQ(o.result.status, 0) << o.result.err;
+    EXPECT_EQ(o.result.err, "");
+    EXPECT_EQ(o.file("trunc.hkl"),
+              pad("!FORMAT=XDS_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE", 80) + "\n" +
+                  pad("!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000", 80) + "\n" +
+                  "!END_OF_HEADER\n" +
+                  pad("    19     0     0  1.000E+02  1.000E+01", 76) + "\n" +
+                  pad("     0    30     0  3.000E+01  3.000E+01   12.5   7.0", 76) + "\n" +
+                  "     0     0    38      1,2,3   4.5e+00 extra columns carried well beyond seventy-six\n"
+                  "!END_OF_DATA\n");
+    EXPECT_EQ(o.file("XDS_ASCII._reslimit.dat"), "INCLUDE_RESOLUTION_RANGE=500    1.800\n");
+    // (100 + 30 - 0.5) / (10 + 20 + 0.5)
+    EXPECT_EQ(o.file("pv.inp"), "        6\n        3\n        4.25\n        3.00\n");
+    EXPECT_EQ(o.result.out,
+              " Please type in name of input script\n"
+              " Low, medium and high res limits 2.5 2 1.8\n"
+              " a=  50  b=  60  c=  70\n"
+              " alpha=  90  beta=  90  gamma=  90\n"
+              " astar=  0.02  bstar=  0.016666668  cstar= 0.014285714\n"
+              " cosalpha*= 4.3711392e-08\n"
+              " reading the fin file now ardo\n"
+              " done writing the header\n"
+              " 6  reflections were input\n"
+              " Please type in name of planeview script\n"
+              " 3  were rejected for being outside the ellipsoid\n"
+              " These had an average F/sigma =  4.2459016\n"
+              " 3 reflections remain after ellipsoidal truncation\n");
+    EXPECT_EQ(o.files(), (std::vector<std::string>{"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp",
+                                                   "pv.inp", "trunc.hkl"}));
+}
+
+TEST(OvoclipRun, ReadsItsOwnOutputBackAsAnXdsFile) {
+    Ovoclip o;
+    writeFile(o.dir / "ovo.inp", kOrthogonalScript);
+    std::string data = kHeader;
+    for (int h = -25; h <= 25; h += 5) {
+        for (int l = -40; l <= 40; l += 8) {
+            char line[80];
+            std::snprintf(line, sizeof line, "%6d%6d%6d%11.3E%11.3E%8.1f\n", h, 3, l, 100.0 + h, 10.0, 1.5);
+            data += line;
+        }
+    }
+    writeFile(o.dir / "XDS_ASCII.HKL", data + "!END_OF_DATA\n");
+    o.run();
+    ASSERT_EQ(o.result.status, 0) << o.result.err;
+
+    // Cutting the cut file again with the same ellipsoid keeps everything.
+    writeFile(o.dir / "again.inp", "trunc.hkl\ntrunc2.hkl\n" + kOrthogonalScript.substr(kOrthogonalScript.find('\n', 14) + 1));
+    o.run("again.inp\npv2.inp\n");
+    ASSERT_EQ(o.result.status, 0) << o.result.err;
+    const std::string first = o.file("pv.inp");
+    const std::string second = o.file("pv2.inp");
+    const int kept = std::stoi(testsupport::lines(first)[3].substr(0, 9));
+    EXPECT_GT(kept, 10);
+    EXPECT_EQ(std::stoi(testsupport::lines(second)[0]), kept);
+    EXPECT_EQ(testsupport::lines(second)[1], "        0");
+    EXPECT_EQ(o.file("trunc2.hkl"), o.file("trunc.hkl"));
+}
+
+TEST(OvoclipRun, HeaderWithoutItsEndProducesNothingAndSaysSo) {
+    Ovoclip o;
+    writeFile(o.dir / "ovo.inp", kOrthogonalScript);
+    writeFile(o.dir / "XDS_ASCII.HKL", "!FORMAT=XDS_ASCII\n !END_OF_HEADER\n!end_of_header\n     1     2     3 1 1\n");
+    o.run();
+    EXPECT_EQ(o.result.status, 1);
+    EXPECT_NE(o.result.err.find("XDS_ASCII.HKL"), std::string::npos) << o.result.err;
+    EXPECT_NE(o.result.err.find("no end-of-header line"), std::string::npos) << o.result.err;
+    EXPECT_EQ(o.result.out.find("done writing the header"), std::string::npos);
+    EXPECT_EQ(o.file("trunc.hkl"), pad("!FORMAT=XDS_ASCII", 80) + "\n" + pad(" !END_OF_HEADER", 80) + "\n" +
+                                       pad("!end_of_header", 80) + "\n" + pad("     1     2     3 1 1", 80) + "\n");
+    EXPECT_FALSE(o.exists("pv.inp"));
+}
+
+TEST(OvoclipRun, DamagedRecordEndsTheDataWithAWarning) {
+    Ovoclip o;
+    writeFile(o.dir / "ovo.inp", kOrthogonalScript);
+    writeFile(o.dir / "XDS_ASCII.HKL", kHeader +
+                                           "     1     0     0        1.0        1.0\n"
+                                           "     1     x     0        1.0        1.0\n"
+                                           "     2     0     0        1.0        1.0\n"
+                                           "!END_OF_DATA\n");
+    o.run();
+    ASSERT_EQ(o.result.status, 0) << o.result.err;
+    EXPECT_NE(o.result.err.find("warning: line 5 of XDS_ASCII.HKL"), std::string::npos) << o.result.err;
+    EXPECT_EQ(o.file("pv.inp").substr(0, 10), "        1\n");
+    EXPECT_EQ(o.file("trunc.hkl").substr(o.file("trunc.hkl").size() - 13), "!END_OF_DATA\n");
+}
+
+TEST(OvoclipRun, FailuresReportTheFileAndKeepWhatWasWritten) {
+    struct Case {
+        const char* what;
+        std::string script;      // empty: no script file
+        std::string data;        // empty: no XDS file
+        std::vector<std::string> existing;
+        std::string answers;
+        std::string errorPattern;
+        std::vector<std::string> filesAfter;
+    };
+    const std::string goodData = kHeader + "     1     0     0        1.0        1.0\n!END_OF_DATA\n";
+    const std::vector<Case> cases = {
+        {"missing script", "", goodData, {}, "ovo.inp\npv.inp\n", "cannot open \"ovo.inp\"", {"XDS_ASCII.HKL"}},
+        {"no answer", kOrthogonalScript, goodData, {}, "", "end of standard input", {"XDS_ASCII.HKL", "ovo.inp"}},
+        {"short script", kOrthogonalScript.substr(0, kOrthogonalScript.rfind("      2.5")), goodData, {},
+         "ovo.inp\npv.inp\n", "end of file ovo.inp after line 4", {"XDS_ASCII.HKL", "ovo.inp"}},
+        {"bad cell", "XDS_ASCII.HKL\ntrunc.hkl\n   50.00   6O.00\n\n\n", goodData, {}, "ovo.inp\npv.inp\n",
+         "line 3 of ovo.inp, columns 9-16: \"   6O.00\" is not a number", {"XDS_ASCII.HKL", "ovo.inp"}},
+        {"reslimit exists", kOrthogonalScript, goodData, {"XDS_ASCII._reslimit.dat"}, "ovo.inp\npv.inp\n",
+         "cannot create \"XDS_ASCII._reslimit.dat\": the file already exists",
+         {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp"}},
+        {"missing data", kOrthogonalScript, "", {}, "ovo.inp\npv.inp\n", "cannot open \"XDS_ASCII.HKL\"",
+         {"XDS_ASCII._reslimit.dat", "ovo.inp"}},
+        {"output exists", kOrthogonalScript, goodData, {"trunc.hkl"}, "ovo.inp\npv.inp\n",
+         "cannot create \"trunc.hkl\"", {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "trunc.hkl"}},
+        {"end of file in the data", kOrthogonalScript, kHeader + "     1     0     0        1.0        1.0\n", {},
+         "ovo.inp\npv.inp\n", "end of file XDS_ASCII.HKL after line 4",
+         {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "trunc.hkl"}},
+        {"bad sigma", kOrthogonalScript, kHeader + "     1     0     0        1.0        1.0\n     2     0     0        1.0     1.2x3\n",
+         {}, "ovo.inp\npv.inp\n", "line 5 of XDS_ASCII.HKL, columns 30-40: \"     1.2x3\" is not a number",
+         {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "trunc.hkl"}},
+        {"blank value", kOrthogonalScript, kHeader + "     1     0     0\n", {}, "ovo.inp\npv.inp\n",
+         "line 4 of XDS_ASCII.HKL, columns 19-29: no number",
+         {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "trunc.hkl"}},
+        {"no planeview name", kOrthogonalScript, goodData, {}, "ovo.inp\n", "end of standard input",
+         {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "trunc.hkl"}},
+        {"planeview script exists", kOrthogonalScript, goodData, {"pv.inp"}, "ovo.inp\npv.inp\n",
+         "cannot create \"pv.inp\"", {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "pv.inp", "trunc.hkl"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Ovoclip o;
+        if (!c.script.empty()) writeFile(o.dir / "ovo.inp", c.script);
+        if (!c.data.empty()) writeFile(o.dir / "XDS_ASCII.HKL", c.data);
+        for (const auto& name : c.existing) writeFile(o.dir / name, "untouched\n");
+        o.run(c.answers);
+        EXPECT_EQ(o.result.status, 2);
+        EXPECT_EQ(o.result.err.rfind("ovoclip: ", 0), 0u) << o.result.err;
+        EXPECT_NE(o.result.err.find(c.errorPattern), std::string::npos) << o.result.err;
+        EXPECT_EQ(std::count(o.result.err.begin(), o.result.err.end(), '\n'), 1) << o.result.err;
+        EXPECT_EQ(o.files(), c.filesAfter);
+        for (const auto& name : c.existing) EXPECT_EQ(o.file(name), "untouched\n");
+        if (o.exists("XDS_ASCII._reslimit.dat") && c.existing.empty()) {
+            EXPECT_EQ(o.file("XDS_ASCII._reslimit.dat"), "INCLUDE_RESOLUTION_RANGE=500    1.800\n");
+        }
+    }
+}
+
+TEST(OvoclipRun, EndOfFileInTheDataKeepsTheRecordsCopied) {
+    Ovoclip o;
+    writeFile(o.dir / "ovo.inp", kOrthogonalScript);
+    writeFile(o.dir / "XDS_ASCII.HKL", kHeader + "     1     0     0        1.0        1.0\n");
+    o.run();
+    EXPECT_EQ(o.result.status, 2);
+    EXPECT_EQ(o.file("trunc.hkl"), pad("!FORMAT=XDS_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE", 80) + "\n" +
+                                       pad("!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000", 80) + "\n" +
+                                       "!END_OF_HEADER\n" + pad("     1     0     0        1.0        1.0", 76) + "\n");
+}
+
+TEST(OvoclipRun, NamesKeepLeadingAndEmbeddedBlanksAndAreCutAt80) {
+    Ovoclip o;
+    const std::string longName(79, 'n');
+    writeFile(o.dir / "my in.hkl", kHeader + "!END_OF_DATA\n");
+    writeFile(o.dir / (longName + "x"), std::string(" my in.hkl\nout file.hkl   \n") + kOrthogonalScript.substr(24));
+    o.run(longName + "xTRAILING\n pv file  \n");
+    ASSERT_EQ(o.result.status, 2) << o.result.err;  // " my in.hkl" has a leading blank: not found
+    EXPECT_NE(o.result.err.find("\" my in.hkl\""), std::string::npos) << o.result.err;
+    EXPECT_TRUE(o.exists(" my in.hkl_reslimit.dat"));
+}

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/cell.hpp"
+#include "ovoclip/input_script.hpp"
+#include "ovoclip/summary.hpp"
+#include "ovoclip/truncation.hpp"
+
+using namespace ovoclip;
+
+namespace {
+
+const float kIdentity[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+
+EllipsoidFrame frameFor(const common::UnitCell& cell, float l1, float l2, float l3,
+                        const float axes[3][3] = kIdentity) {
+    const float limits[3] = {l1, l2, l3};
+    return prepareEllipsoid(cell, common::computeReciprocalCell(cell), axes, sortLimits(limits));
+}
+
+}  // namespace
+
+TEST(OvoclipSetUp, LimitsAreSortedWhateverTheirOrder) {
+    const float orders[6][3] = {{2.5f, 1.9f, 2.2f}, {2.5f, 2.2f, 1.9f}, {1.9f, 2.5f, 2.2f},
+                                {2.2f, 2.5f, 1.9f}, {1.9f, 2.2f, 2.5f}, {2.2f, 1.9f, 2.5f}};
+    for (const auto& order : orders) {
+        const ResolutionLimits sorted = sortLimits(order);
+        EXPECT_EQ(sorted.lowResLimit, 2.5f);
+        EXPECT_EQ(sorted.mediumResLimit, 2.2f);
+        EXPECT_EQ(sorted.highResLimit, 1.9f);
+    }
+    const float equal[3] = {2, 2, 2};
+    EXPECT_EQ(sortLimits(equal).highResLimit, 2.0f);
+    EXPECT_EQ(resLimitRecord(sortLimits(orders[0])), "INCLUDE_RESOLUTION_RANGE=500    1.900");
+    const float blank[3] = {2.5f, 0.0f, 2.0f};
+    EXPECT_EQ(resLimitRecord(sortLimits(blank)), "INCLUDE_RESOLUTION_RANGE=500    0.000");
+}
+
+TEST(OvoclipSetUp, ResLimitNameIsTheFirstTenColumnsOfTheInputName) {
+    EXPECT_EQ(resLimitFileName("XDS_ASCII.HKL"), "XDS_ASCII._reslimit.dat");
+    EXPECT_EQ(resLimitFileName("abc.hkl"), "abc.hkl   _reslimit.dat");
+    EXPECT_EQ(resLimitFileName("/data/run1/XDS_ASCII.HKL"), "/data/run1_reslimit.dat");
+}
+
+TEST(OvoclipEllipsoid, WorkedExampleOfTheOrthogonalCell) {
+    const EllipsoidFrame f = frameFor({50, 60, 70, 90, 90, 90}, 2.5f, 2.0f, 1.8f);
+    EXPECT_NEAR(ellipsoidMeasure(19, 0, 0, f), 0.9025, 1e-6);
+    EXPECT_NEAR(ellipsoidMeasure(21, 0, 0, f), 1.1025, 1e-6);
+    EXPECT_TRUE(isInsideEllipsoid(19, 0, 0, f));
+    EXPECT_FALSE(isInsideEllipsoid(21, 0, 0, f));
+    EXPECT_EQ(ellipsoidMeasure(0, 30, 0, f), 1.0f);  // on the surface: kept
+    EXPECT_TRUE(isInsideEllipsoid(0, 30, 0, f));
+    EXPECT_FALSE(isInsideEllipsoid(0, 31, 0, f));
+    EXPECT_TRUE(isInsideEllipsoid(0, 0, 38, f));
+    EXPECT_FALSE(isInsideEllipsoid(0, 0, 39, f));
+    EXPECT_EQ(ellipsoidMeasure(0, 0, 0, f), 0.0f);
+}
+
+TEST(OvoclipEllipsoid, FriedelMatesAndAxisLengths) {
+    const common::UnitCell triclinic{40, 50, 60, 70, 80, 100};
+    // With unit limits along the identity axes, E is the squared length.
+    const EllipsoidFrame unit = frameFor(triclinic, 1, 1, 1);
+    EXPECT_NEAR(std::sqrt(ellipsoidMeasure(1, 0, 0, unit)), 0.026231, 2e-6);
+    const auto r = common::computeReciprocalCell(triclinic);
+    EXPECT_NEAR(std::sqrt(ellipsoidMeasure(0, 1, 0, unit)), r.bstar, 2e-6);
+    EXPECT_NEAR(std::sqrt(ellipsoidMeasure(0, 0, 1, unit)), r.cstar, 2e-6);
+
+    const float tilted[3][3] = {{0.6f, 0.8f, 0}, {-0.8f, 0.6f, 0}, {0, 0, 1}};
+    const EllipsoidFrame f = frameFor(triclinic, 3.0f, 2.4f, 2.0f, tilted);
+    for (int h = -20; h <= 20; h += 3) {
+        for (int k = -20; k <= 20; k += 4) {
+            for (int l = -25; l <= 25; l += 5) {
+                EXPECT_EQ(ellipsoidMeasure(h, k, l, f), ellipsoidMeasure(-h, -k, -l, f));
+            }
+        }
+    }
+}
+
+TEST(OvoclipEllipsoid, ZeroLimitIsUnboundedAndNotANumberIsKept) {
+    const EllipsoidFrame open = frameFor({50, 60, 70, 90, 90, 90}, 2.5f, 2.0f, 0.0f);
+    EXPECT_TRUE(isInsideEllipsoid(0, 0, 100000, open));  // the zero limit pairs with row 3
+    const EllipsoidFrame flat = frameFor({10, 10, 10, 120, 120, 120}, 2, 2, 2);
+    EXPECT_TRUE(std::isnan(ellipsoidMeasure(0, 0, 1, flat)));
+    EXPECT_TRUE(isInsideEllipsoid(0, 0, 1, flat));
+}
+
+TEST(OvoclipSummary, PlaneviewScriptRecords) {
+    TruncationTally tally;
+    tally.reflectionsIn = 50000;
+    tally.reflectionsRejected = 1234;
+    tally.meanRejectedFOverSigma = 2.345f;
+    PlaneviewScript s = formatPlaneviewScript(tally);
+    EXPECT_EQ(s.records[0], "    50000");
+    EXPECT_EQ(s.records[1], "     1234");
+    EXPECT_EQ(s.records[2], "        2.35");
+    EXPECT_EQ(s.records[3], "    48766.00");
+
+    tally = {};
+    tally.reflectionsIn = 16777217;  // beyond 2^24: still exact
+    s = formatPlaneviewScript(tally);
+    EXPECT_EQ(s.records[1], "        0");
+    EXPECT_EQ(s.records[2], "        0.00");
+    EXPECT_EQ(s.records[3], " 16777217.00");
+
+    tally.reflectionsIn = 1000000000;
+    tally.meanRejectedFOverSigma = INFINITY;
+    s = formatPlaneviewScript(tally);
+    EXPECT_EQ(s.records[0], "*********");
+    EXPECT_EQ(s.records[2], "    Infinity");
+    EXPECT_EQ(s.records[3], "************");
+}
