@@ -46,8 +46,66 @@ float decimalToFloat(const char* begin, const char* end) {
 // One number, without blanks around it: [sign] digits [. digits] [exponent],
 // or Inf, Infinity, NaN. Without a decimal point the value takes `decimals`
 // implied decimals.
+// Powers of ten that a float holds exactly.
+constexpr float kExactPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// The common case of reflection files, a few significant digits and a small
+// exponent ("1.151E+04", "-12.5"): the digits make an integer that a float
+// holds exactly, and one multiplication or division by an exact power of
+// ten then rounds correctly. False when the token needs the general path.
+bool parseShortDecimal(std::string_view token, int decimals, float& value) {
+    const char* p = token.data();
+    const char* end = p + token.size();
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+')) {
+        negative = *p == '-';
+        ++p;
+    }
+    uint32_t mantissa = 0;
+    int digits = 0;
+    int scale = 0;  // decimal digits after the point
+    bool hasPoint = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (isDigit(c)) {
+            if (++digits > 8) return false;
+            mantissa = mantissa * 10 + static_cast<uint32_t>(c - '0');
+            if (hasPoint) ++scale;
+        } else if (c == '.' && !hasPoint) {
+            hasPoint = true;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) return false;
+    int exponent = 0;
+    if (p < end) {
+        if (*p != 'E' && *p != 'e') return false;
+        ++p;
+        bool exponentNegative = false;
+        if (p < end && (*p == '-' || *p == '+')) {
+            exponentNegative = *p == '-';
+            ++p;
+        }
+        if (p == end || end - p > 3) return false;
+        for (; p < end; ++p) {
+            if (!isDigit(*p)) return false;
+            exponent = exponent * 10 + (*p - '0');
+        }
+        if (exponentNegative) exponent = -exponent;
+    }
+    if (!hasPoint) scale += decimals;
+    const int power = exponent - scale;
+    if (mantissa > (1u << 24) || power < -10 || power > 10) return false;
+    float magnitude = static_cast<float>(mantissa);
+    magnitude = power >= 0 ? magnitude * kExactPowersOfTen[power] : magnitude / kExactPowersOfTen[-power];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {
-    // The common case, a plain decimal number, goes straight to from_chars.
+    if (parseShortDecimal(token, decimals, value)) return ParseStatus::ok;
+    // Other plain decimal numbers go straight to from_chars.
     if (!token.empty() && token[0] != '+' && (decimals == 0 || token.find('.') != std::string_view::npos)) {
         float quick = 0;
         const auto result = std::from_chars(token.data(), token.data() + token.size(), quick,

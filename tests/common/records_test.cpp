@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "common/files.hpp"
@@ -167,4 +168,31 @@ TEST(Records, FreeLinesStartWithABlank) {
     EXPECT_EQ(common::FreeLine().text("all done").str(), " all done");
     EXPECT_EQ(common::FreeLine().text("a= ").real(50.0f).text(" b= ").real(0.1f).str(), " a=  50  b=  0.1");
     EXPECT_EQ(common::FreeLine().real(INFINITY).real(NAN).integer(-3).str(), " Infinity NaN -3");
+}
+
+// Short decimals take a quick path; it must round exactly as the general
+// conversion does, on every form reflection files use.
+TEST(Records, QuickDecimalPathRoundsLikeTheGeneralConversion) {
+    unsigned long long state = 12345;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    char text[64];
+    for (int i = 0; i < 200000; ++i) {
+        const double magnitude = static_cast<double>(next() % 100000000) / std::pow(10.0, static_cast<double>(next() % 12));
+        const double x = (next() & 1) ? -magnitude : magnitude;
+        switch (i % 4) {
+            case 0: std::snprintf(text, sizeof text, "%.3E", x); break;
+            case 1: std::snprintf(text, sizeof text, "%.*f", static_cast<int>(next() % 6), x); break;
+            case 2: std::snprintf(text, sizeof text, "%.*e", static_cast<int>(next() % 9), x); break;
+            default: std::snprintf(text, sizeof text, "%lld", static_cast<long long>(x)); break;
+        }
+        float value = 0;
+        ASSERT_EQ(common::parseFreeNumber(text, value), ParseStatus::ok) << text;
+        const float expected = std::strtof(text, nullptr);
+        ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text << " read as " << value;
+    }
 }
