@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
+#include <cstring>
 
 #include "testsupport.hpp"
 
@@ -231,4 +231,64 @@ TEST(OvoclipRun, NamesKeepLeadingAndEmbeddedBlanksAndAreCutAt80) {
     ASSERT_EQ(o.result.status, 2) << o.result.err;  // " my in.hkl" has a leading blank: not found
     EXPECT_NE(o.result.err.find("\" my in.hkl\""), std::string::npos) << o.result.err;
     EXPECT_TRUE(o.exists(" my in.hkl_reslimit.dat"));
+}
+
+// Real unmerged files from CORRECT and XSCALE (records of 89 to 91
+// characters): every kept record is the input record unchanged, the header
+// is whole, and the cut file reads back as an XDS file.
+TEST(OvoclipRun, RealXdsFilesKeepTheirRecordsWhole) {
+    const fs::path real = testsupport::realDataDir();
+    if (real.empty()) GTEST_SKIP() << "no ../shared/realdata beside this clone: real XDS files not tried";
+    int tried = 0;
+    for (const auto& entry : fs::directory_iterator(real / "xds")) {
+        SCOPED_TRACE(entry.path().string());
+        const std::string input = readFile(entry.path());
+        std::vector<std::string> in = testsupport::lines(input);
+        float cell[6] = {};
+        for (const auto& line : in) {
+            const auto at = line.find("UNIT_CELL_CONSTANTS=");
+            if (at == std::string::npos) continue;
+            std::sscanf(line.c_str() + at + 20, "%f %f %f %f %f %f", &cell[0], &cell[1], &cell[2], &cell[3], &cell[4],
+                        &cell[5]);
+            break;
+        }
+        char script[512];
+        std::snprintf(script, sizeof script,
+                      "real.hkl\ncut.hkl\n%8.2f%8.2f%8.2f%8.2f%8.2f%8.2f\n%12.4f%12.4f%12.4f%12.4f%12.4f%12.4f%12.4f%12.4f%12.4f\n"
+                      "%12.4f%12.4f%12.4f\n",
+                      cell[0], cell[1], cell[2], cell[3], cell[4], cell[5], 1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0,
+                      2.8, 2.4, 2.0);
+        Ovoclip o;
+        writeFile(o.dir / "real.hkl", input);
+        writeFile(o.dir / "ovo.inp", script);
+        o.run();
+        ASSERT_EQ(o.result.status, 0) << o.result.err;
+        const std::vector<std::string> out = testsupport::lines(o.file("cut.hkl"));
+
+        const auto inHeaderEnd = std::find(in.begin(), in.end(), "!END_OF_HEADER");
+        const auto outHeaderEnd = std::find(out.begin(), out.end(), "!END_OF_HEADER");
+        ASSERT_NE(outHeaderEnd, out.end());
+        ASSERT_EQ(inHeaderEnd - in.begin(), outHeaderEnd - out.begin());
+        for (ptrdiff_t i = 0; i < inHeaderEnd - in.begin(); ++i) EXPECT_EQ(pad(in[i], 80), out[i]);
+
+        // Kept records are input records, unchanged and in order.
+        auto next = inHeaderEnd + 1;
+        size_t kept = 0;
+        for (auto line = outHeaderEnd + 1; line != out.end() && *line != "!END_OF_DATA"; ++line, ++kept) {
+            while (next != in.end() && pad(*next, 76) != *line) ++next;
+            ASSERT_NE(next, in.end()) << "not an input record: " << *line;
+            ++next;
+        }
+        EXPECT_EQ(out.back(), "!END_OF_DATA");
+        const std::string count = std::to_string(kept) + ".00";
+        EXPECT_EQ(testsupport::lines(o.file("pv.inp"))[3], std::string(12 - count.size(), ' ') + count);
+
+        // The cut file is an XDS file again: cutting it once more keeps all.
+        writeFile(o.dir / "again.inp", std::string("cut.hkl\ncut2.hkl\n") + std::string(script).substr(std::string(script).find("\n", 9) + 1));
+        o.run("again.inp\npv2.inp\n");
+        ASSERT_EQ(o.result.status, 0) << o.result.err;
+        EXPECT_EQ(o.file("cut2.hkl"), o.file("cut.hkl"));
+        ++tried;
+    }
+    EXPECT_GT(tried, 0);
 }
