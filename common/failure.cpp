@@ -46,4 +46,22 @@ int runProgram(std::string_view name, int (*body)()) {
     return status;
 }
 
+int runProgram(std::string_view name, int argc, char** argv, std::string_view help, int (*body)()) {
+    setProgramName(name);
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::fwrite(help.data(), 1, help.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : kExitFailure;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("%.*s %s\n", static_cast<int>(name.size()), name.data(), SUITE_VERSION);
+        return std::fflush(stdout) == 0 ? 0 : kExitFailure;
+    }
+    if (argc > 1) {
+        report("takes no arguments (it asks for its files on standard input); usage: " + std::string(name) +
+               " [--help | --version]");
+        return kExitFailure;
+    }
+    return runProgram(name, body);
+}
+
 }  // namespace common

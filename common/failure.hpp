@@ -33,4 +33,9 @@ void report(std::string_view message);
 // Standard output is flushed in every case.
 int runProgram(std::string_view name, int (*body)());
 
+// The same for a program given its command line: "--help" prints `help`,
+// "--version" the suite's version, both with status 0; any other argument
+// is refused with a one-line usage message and status 2. Drivers give none.
+int runProgram(std::string_view name, int argc, char** argv, std::string_view help, int (*body)());
+
 }  // namespace common

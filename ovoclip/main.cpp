@@ -3,6 +3,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "ovoclip/help.hpp"
 #include "ovoclip/input_script.hpp"
 #include "ovoclip/summary.hpp"
 #include "ovoclip/truncation.hpp"
@@ -64,4 +65,4 @@ int runOvoclip() {
 
 }  // namespace
 
-int main() { return common::runProgram("ovoclip", runOvoclip); }
+int main(int argc, char** argv) { return common::runProgram("ovoclip", argc, argv, kOvoclipHelp, runOvoclip); }
