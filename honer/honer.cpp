@@ -1,0 +1,103 @@
+// honer: finds the table of principal components in a Phaser log and writes
+// a CAD keyword script that applies one of its B values, with a scale of
+// 1.00, to FP_ISO and SIGFP_ISO.
+//
+// Run: two file names on standard input (the Phaser log, the cad input file
+// to create). The heading of the table is the first log record whose columns
+// 6-11 read "eigenB"; the B value is in columns 6-14 of the third record
+// after it. Exit 0 with a script written, 1 when the log holds no heading
+// (the cad input file then stays empty), 2 on a failed open or read.
+
+#include "common/failure.hpp"
+#include "common/files.hpp"
+#include "common/records.hpp"
+#include "common/terminal.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr size_t kNameWidth = 80;
+
+constexpr std::string_view kHeading = "eigenB";
+constexpr int kHeadingFirst = 6;
+constexpr int kHeadingLast = 11;
+
+// The value record: 5X, F9.3.
+constexpr int kValueSkip = 5;
+constexpr int kValueWidth = 9;
+constexpr int kValueDecimals = 3;
+
+// The keyword text before the value in record 2 of the cad input file. The
+// report reads the value back from columns 25-36, so this text is exactly
+// 24 characters.
+constexpr std::string_view kScaleKeywords = "SCAL FILE_NUMBER 1 1.00 ";
+static_assert(kScaleKeywords.size() == 24);
+
+struct HonerFileNames {
+    std::string log;
+    std::string cadInput;
+};
+
+HonerFileNames askFileNames() {
+    HonerFileNames names;
+    names.log = common::askFileName("Please type phaser log file", "name of the phaser log", kNameWidth);
+    names.cadInput = common::askFileName("Type name of cad input file", "name of the cad input file", kNameWidth);
+    return names;
+}
+
+// Reads up to and including the heading record; false when the log ends
+// first.
+bool findHeading(common::InputFile& log) {
+    std::string_view record;
+    while (log.next(record)) {
+        if (common::columns(record, kHeadingFirst, kHeadingLast) == kHeading) return true;
+    }
+    return false;
+}
+
+// Skips the two records after the heading and reads the B value from the
+// one after them.
+float readNegB(common::InputFile& log) {
+    log.nextOrFail("the first record after the eigenB heading");
+    log.nextOrFail("the second record after the eigenB heading");
+    const std::string_view record = log.nextOrFail("the record with the B value, third after the eigenB heading");
+    common::RecordCursor cursor(record, log);
+    cursor.skip(kValueSkip);
+    return cursor.readFixed(kValueWidth, kValueDecimals);
+}
+
+void writeCadInput(common::OutputFile& cad, float negB) {
+    cad.writeRecord("title apply a negative iso B");
+    common::RecordBuffer scale;
+    scale.text(kScaleKeywords).fixed(negB, 12, 3);
+    cad.writeRecord(scale.view());
+    cad.writeRecord("LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO ");
+    cad.writeRecord("LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB");
+    cad.writeRecord("end");
+    cad.close();
+}
+
+int runHoner() {
+    const HonerFileNames names = askFileNames();
+    common::InputFile log(names.log);
+    common::OutputFile cad(names.cadInput);
+
+    if (!findHeading(log)) {
+        common::say("You Yorv always get what you want");
+        return common::kExitNoResult;
+    }
+    common::say("Hurray I found the principle components");
+
+    const float negB = readNegB(log);
+    writeCadInput(cad, negB);
+
+    common::say(common::FreeLine().text("Preparing cad to apply a B-factor of").real(negB));
+    common::say("honer is finished");
+    return 0;
+}
+
+}  // namespace
+
+int main() { return common::runProgram("honer", runHoner); }
