@@ -12,6 +12,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "honer/help.hpp"
 
 #include <string>
 #include <string_view>
@@ -85,6 +86,8 @@ int runHoner() {
     common::OutputFile cad(names.cadInput);
 
     if (!findHeading(log)) {
+        common::report("no \"eigenB\" heading in columns 6-11 of " + log.name() +
+                       "; the cad input file is left empty");
         common::say("You Yorv always get what you want");
         return common::kExitNoResult;
     }
@@ -100,4 +103,4 @@ int runHoner() {
 
 }  // namespace
 
-int main() { return common::runProgram("honer", runHoner); }
+int main(int argc, char** argv) { return common::runProgram("honer", argc, argv, kHonerHelp, runHoner); }

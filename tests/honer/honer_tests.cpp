@@ -92,6 +92,8 @@ TEST(Honer, NoHeadingLeavesAnEmptyScriptAndExitsOne) {
         runHoner(run, log);
         EXPECT_EQ(run.result.status, 1);
         EXPECT_EQ(run.result.out, kPrompts + " You Yorv always get what you want\n");
+        EXPECT_NE(run.result.err.find("honer: no \"eigenB\" heading in columns 6-11 of phaser.log"),
+                  std::string::npos) << run.result.err;
         ASSERT_TRUE(run.cadExists());
         EXPECT_EQ(run.cad(), "");
     }
@@ -155,6 +157,21 @@ TEST(Honer, LogEndingInsideTheTableOrABadValue) {
         ASSERT_TRUE(run.cadExists());
         EXPECT_EQ(run.cad(), "");
     }
+}
+
+TEST(Honer, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
+    testsupport::ScratchDir dir;
+    const auto help = testsupport::run(testsupport::program("honer"), "", dir.path(), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Please type phaser log file"), std::string::npos);
+    const auto version = testsupport::run(testsupport::program("honer"), "", dir.path(), {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("honer ", 0), 0u);
+    writeFile(dir / "phaser.log", table("-1.0"));
+    const auto other = testsupport::run(testsupport::program("honer"), "phaser.log\ncad.com\n", dir.path(), {"x"});
+    EXPECT_EQ(other.status, 2);
+    EXPECT_EQ(other.out, "");
+    EXPECT_FALSE(fs::exists(dir / "cad.com"));
 }
 
 TEST(Honer, RealPhaserLogs) {
