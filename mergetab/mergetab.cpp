@@ -16,6 +16,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "mergetab/help.hpp"
 
 #include <array>
 #include <cmath>
@@ -218,4 +219,6 @@ int runMergetab() {
 
 }  // namespace
 
-int main() { return common::runProgram(kProgramName, runMergetab); }
+int main(int argc, char** argv) {
+    return common::runProgram(kProgramName, argc, argv, kMergetabHelp, runMergetab);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+// What `mergetab --help` (and `mergetab-rsym --help`) prints.
+inline constexpr char kMergetabHelp[] =
+    "mergetab: the statistics by resolution shell of a starting and a final\n"
+    "XSCALE run, side by side in an HTML <pre> table (mergetab-rsym heads the\n"
+    "R column \"rsym\" instead of \"rmerge\").\n"
+    "\n"
+    "Dialogue (answers on standard input, one line each, names up to 90 characters):\n"
+    "  Please name starting XSCALE.LP file   -> the log of the starting run\n"
+    "  Please name final XSCALE.LP file      -> the log of the final run\n"
+    "  Please name output statistics file    -> the table to create\n"
+    "\n"
+    "In each log the table follows the first line with \"= -3.0\" in columns\n"
+    "46-51: three lines are skipped, then 21 shell rows are read.\n"
+    "\n"
+    "File written (created new; an existing file is never overwritten):\n"
+    "  the statistics file: <pre>, two header lines, 21 rows of observed count,\n"
+    "      redundancy, completeness, R-factor and I/sigma (before/after), </pre>\n"
+    "\n"
+    "Exit status: 0 done; 1 a log has no \"= -3.0\" line (the statistics file is\n"
+    "left empty); 2 a file could not be opened, read or written.\n"
+    "\n"
+    "Options: --help, --version. Drivers give no arguments.\n";
