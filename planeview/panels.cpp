@@ -1,0 +1,139 @@
+#include "planeview/panels.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "common/records.hpp"
+
+namespace planeview {
+
+namespace {
+
+// Panel centres in points: one column a data set, one row a zone.
+constexpr float kColumnCentre[kDataSets] = {150.0f, 300.0f, 450.0f, 600.0f};
+constexpr float kRowCentreH0 = 350.0f;
+constexpr float kRowCentreK0 = 200.0f;
+constexpr float kRowCentreL0 = 50.0f;
+
+constexpr float kRedThreshold = 2.5f;  // F/sigF at or below this is red
+constexpr float kGrayOffset = 1.5f;
+
+// Appends a coordinate in F8.2; false when it is not finite, does not fit
+// (the writer then fills the field with asterisks), or fills all eight
+// columns when a blank must lead.
+bool appendCoordinate(std::string& record, float value, bool blankFirst) {
+    if (!std::isfinite(value)) return false;
+    const size_t start = record.size();
+    common::appendFixed(record, value, 8, 2);
+    if (record[start] == '*') return false;
+    return !blankFirst || record[start] == ' ';
+}
+
+// x may fill its eight columns. y must leave its first column blank: eight
+// characters of y would run straight into x, and PostScript would read the
+// two as one unknown name and stop the page with an error.
+void writeDot(float x, float y, common::OutputFile& page) {
+    static std::string record;
+    record.clear();
+    if (!appendCoordinate(record, x, false) || !appendCoordinate(record, y, true)) return;
+    record += " 1 0 360 arc fill";
+    page.writeRecord(record);
+}
+
+void drawZone(float yc, Offset offset, const FinRecord& record, const float (&meanF)[kDataSets],
+              common::OutputFile& page) {
+    for (int set = 0; set < kDataSets; ++set) {
+        if (record.F[set] == 0.0f) continue;  // absent from this data set
+        writeColour(record.F[set], record.sigF[set], meanF[set], page);
+        writeDotPair(kColumnCentre[set], yc, offset, page);
+    }
+}
+
+}  // namespace
+
+Offset zonePosition(Zone zone, int32_t h, int32_t k, int32_t l, const common::ReciprocalCell& cell, float plotScale) {
+    const float s = plotScale;
+    const float fh = static_cast<float>(h);
+    const float fk = static_cast<float>(k);
+    const float fl = static_cast<float>(l);
+    // Each zone: the leaning axis scaled once, then split along and across
+    // the horizontal axis by the reciprocal angle between the two.
+    float leaning = 0, across = 0, cosine = 0, sine = 0;
+    switch (zone) {
+        case Zone::h0:
+            leaning = (fl * cell.cstar) * s;
+            across = (fk * cell.bstar) * s;
+            cosine = cell.cosalphastar;
+            sine = cell.sinalphastar;
+            break;
+        case Zone::k0:
+            leaning = (fl * cell.cstar) * s;
+            across = (fh * cell.astar) * s;
+            cosine = cell.cosbetastar;
+            sine = cell.sinbetastar;
+            break;
+        case Zone::l0:
+            leaning = (fk * cell.bstar) * s;
+            across = (fh * cell.astar) * s;
+            cosine = cell.cosgammastar;
+            sine = cell.singammastar;
+            break;
+    }
+    Offset offset;
+    const float along = leaning * cosine;
+    offset.u = along + across;
+    offset.v = leaning * sine;
+    return offset;
+}
+
+void writeColour(float F, float sigF, float meanF, common::OutputFile& page) {
+    const float ratio = F / sigF;
+    if (ratio > kRedThreshold) {
+        const float gray = kGrayOffset - F / meanF;
+        if (std::isnan(gray)) return;
+        static std::string record;
+        record.clear();
+        if (std::isfinite(gray)) common::appendFixed(record, gray, 8, 3);
+        if (record.empty() || record[0] == '*') {
+            // Too dark or too light for the field: either end looks the same.
+            record = gray < 0 ? "-999.999" : " 999.999";
+        }
+        record += " setgray";
+        page.writeRecord(record);
+    } else if (ratio <= kRedThreshold) {
+        page.writeRecord("1 0 0 setrgbcolor");
+    }
+}
+
+void writeDotPair(float xc, float yc, Offset offset, common::OutputFile& page) {
+    writeDot(xc + offset.u, yc + offset.v, page);
+    writeDot(xc - offset.u, yc - offset.v, page);
+}
+
+void drawPanels(common::InputFile& fin, const common::ReciprocalCell& cell, float plotScale,
+                const float (&meanF)[kDataSets], common::OutputFile& page) {
+    // The first pass has just read every field of every record of this
+    // file; here the indices of each record are read, and the amplitudes
+    // and sigmas only of the records that lie in a zone.
+    FinRecord record;
+    std::string_view line;
+    while (fin.next(line)) {
+        readFinIndices(line, fin, record);
+        if (record.h != 0 && record.k != 0 && record.l != 0) continue;
+        readFinAmplitudes(line, fin, record);
+        if (record.h == 0) {
+            drawZone(kRowCentreH0, zonePosition(Zone::h0, record.h, record.k, record.l, cell, plotScale), record,
+                     meanF, page);
+        }
+        if (record.k == 0) {
+            drawZone(kRowCentreK0, zonePosition(Zone::k0, record.h, record.k, record.l, cell, plotScale), record,
+                     meanF, page);
+        }
+        if (record.l == 0) {
+            drawZone(kRowCentreL0, zonePosition(Zone::l0, record.h, record.k, record.l, cell, plotScale), record,
+                     meanF, page);
+        }
+    }
+}
+
+}  // namespace planeview
