@@ -9,6 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string_view>
 
 #include "common/files.hpp"
@@ -100,6 +104,97 @@ inline bool quickFixed(std::string_view field, int decimals, float& value) {
     return true;
 }
 
+// The form in which F12.2 fields are written ("%12.2f"): a blank in the
+// first column, then blanks, an optional minus sign and one to eight digits
+// up to column 9, the point in column 10 and two decimals. `field` points
+// at 12 characters. The eight columns 2-9 are checked and converted eight
+// bytes at a time, so a record of such fields costs no branch a digit.
+// False for anything else, including a value above 2^24 hundredths.
+inline bool splitPrintedF12d2(const char* field, uint32_t& hundredths, bool& negative) {
+    if (field[0] != ' ' || field[9] != '.') return false;
+    const unsigned tens = static_cast<unsigned char>(field[10]) - '0';
+    const unsigned units = static_cast<unsigned char>(field[11]) - '0';
+    if (tens > 9 || units > 9) return false;
+
+    uint64_t bytes = 0;  // columns 2-9, column 2 in the lowest byte
+    std::memcpy(&bytes, field + 1, 8);
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    const uint64_t digits = bytes ^ (0x30 * kOnes);  // a digit becomes 0-9
+    // Bit 7 of a byte set when that byte is not a digit (a carry from a
+    // byte above 0x89 can only mark a digit as not one, which is safe).
+    const uint64_t notDigit = ((digits + 0x76 * kOnes) | digits) & kHigh;
+    if (notDigit & (0x80ull << 56)) return false;  // no digit before the point
+    // The bytes that are not digits must come first, all blanks but the
+    // last, which may be the minus sign.
+    const int lead = notDigit == 0 ? 0 : (63 - __builtin_clzll(notDigit)) / 8 + 1;
+    const uint64_t leadMask = lead == 0 ? 0 : ~0ull >> (64 - 8 * lead);
+    if ((notDigit & leadMask) != (kHigh & leadMask)) return false;
+    uint64_t expected = 0x20 * kOnes;
+    negative = false;
+    if (lead > 0 && static_cast<unsigned char>(bytes >> (8 * (lead - 1))) == '-') {
+        negative = true;
+        expected ^= (0x20ull ^ 0x2Dull) << (8 * (lead - 1));
+    }
+    if ((bytes & leadMask) != (expected & leadMask)) return false;
+
+    // Eight digit values, the highest place in the lowest byte, leading
+    // places 0: pairs, then fours, then all eight.
+    uint64_t v = digits & ~leadMask;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
+    const uint64_t all = v * 100 + tens * 10 + units;
+    if (all > (1u << 24)) return false;
+    hundredths = static_cast<uint32_t>(all);
+    return true;
+}
+
+// The float nearest hundredths / 100, for hundredths up to 2^24, by a
+// multiplication in double precision: that product is within 2^-52 of the
+// quotient, and no such quotient lies closer than 2^-31 (relatively) to a
+// point halfway between two floats, so rounding the product to a float
+// gives the correctly rounded quotient, the same as the division
+// float(hundredths) / 100 (checked for every value in the tests).
+inline float fromHundredths(uint32_t hundredths, bool negative) {
+    const float magnitude = static_cast<float>(static_cast<double>(hundredths) * 0.01);
+    return negative ? -magnitude : magnitude;
+}
+
+inline bool quickPrintedF12d2(const char* field, float& value) {
+    uint32_t hundredths = 0;
+    bool negative = false;
+    if (!splitPrintedF12d2(field, hundredths, negative)) return false;
+    value = fromHundredths(hundredths, negative);
+    return true;
+}
+
+// The form in which I4 fields are written ("%4d"): blanks, an optional minus
+// sign, digits; all blanks read as 0. `field` points at 4 characters.
+inline bool quickPrintedI4(const char* field, int32_t& value) {
+    uint32_t bytes = 0;
+    std::memcpy(&bytes, field, 4);
+    constexpr uint32_t kOnes = 0x01010101u;
+    constexpr uint32_t kHigh = 0x80808080u;
+    const uint32_t digits = bytes ^ (0x30 * kOnes);
+    const uint32_t notDigit = ((digits + 0x76 * kOnes) | digits) & kHigh;
+    const int lead = notDigit == 0 ? 0 : (31 - __builtin_clz(notDigit)) / 8 + 1;
+    const uint32_t leadMask = lead == 0 ? 0 : ~0u >> (32 - 8 * lead);
+    if ((notDigit & leadMask) != (kHigh & leadMask)) return false;
+    uint32_t expected = 0x20 * kOnes;
+    bool negative = false;
+    if (lead > 0 && lead < 4 && static_cast<unsigned char>(bytes >> (8 * (lead - 1))) == '-') {
+        negative = true;
+        expected ^= (0x20u ^ 0x2Du) << (8 * (lead - 1));
+    }
+    if ((bytes & leadMask) != (expected & leadMask)) return false;
+    uint32_t v = digits & ~leadMask;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FFu;
+    v = (v * 100 + (v >> 16)) & 0xFFFFu;
+    value = negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
+    return true;
+}
+
 // Fields in columns [first, first + width - 1] of the line, read quickly
 // when plain and by the common reader otherwise.
 inline int32_t readIntegerField(std::string_view line, const common::LineSource& source, int first, int width) {
@@ -121,6 +216,10 @@ inline float readFixedField(std::string_view line, const common::LineSource& sou
 
 // Columns 1-12: the three indices.
 inline void readFinIndices(std::string_view line, const common::LineSource& source, FinRecord& record) {
+    if (line.size() >= 12 && quickPrintedI4(line.data(), record.h) && quickPrintedI4(line.data() + 4, record.k) &&
+        quickPrintedI4(line.data() + 8, record.l)) {
+        return;
+    }
     record.h = readIntegerField(line, source, 1, 4);
     record.k = readIntegerField(line, source, 5, 4);
     record.l = readIntegerField(line, source, 9, 4);
@@ -128,6 +227,14 @@ inline void readFinIndices(std::string_view line, const common::LineSource& sour
 
 // Columns 13-108: F and sigF of the four data sets.
 inline void readFinAmplitudes(std::string_view line, const common::LineSource& source, FinRecord& record) {
+    if (line.size() >= 108) {
+        const char* p = line.data() + 12;
+        bool plain = true;
+        for (int set = 0; set < kDataSets; ++set, p += 24) {
+            plain = quickPrintedF12d2(p, record.F[set]) & quickPrintedF12d2(p + 12, record.sigF[set]) & plain;
+        }
+        if (plain) return;
+    }
     for (int set = 0; set < kDataSets; ++set) {
         const int first = 13 + 24 * set;
         record.F[set] = readFixedField(line, source, first, 12, 2);
@@ -139,6 +246,131 @@ inline void readFinAmplitudes(std::string_view line, const common::LineSource& s
 inline void readFinRecord(std::string_view line, const common::LineSource& source, FinRecord& record) {
     readFinIndices(line, source, record);
     readFinAmplitudes(line, source, record);
+}
+
+#if defined(__SSE2__)
+// Classes of sixteen columns at once, one bit a column (the first column in
+// the lowest bit): digits, blanks, minus signs and points.
+struct ColumnClasses {
+    uint64_t digit = 0, blank = 0, minus = 0, point = 0;
+};
+
+inline void classifyColumns(const char* columns16, int shift, ColumnClasses& c) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns16));
+    const __m128i isDigit = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8('0' - 1)),
+                                          _mm_cmplt_epi8(chunk, _mm_set1_epi8('9' + 1)));
+    auto bits = [](__m128i m) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))); };
+    c.digit |= bits(isDigit) << shift;
+    c.blank |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' '))) << shift;
+    c.minus |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('-'))) << shift;
+    c.point |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('.'))) << shift;
+}
+
+// Fields of `lanes` columns side by side in the class masks: every field
+// is blanks, then at most one minus sign, then digits that run to the end
+// of the field's first `digitsEnd` columns; `lane` has the field's columns
+// that are checked this way.
+inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t lastOfLane) {
+    const uint64_t digit = c.digit & lane;
+    const uint64_t notDigit = ~c.digit & lane;
+    // No digit is followed by a column that is not one, within the lane.
+    const bool runToEnd = (digit & ~(c.digit >> 1) & lane & ~lastOfLane) == 0;
+    // A column that is not a digit is a blank, or a minus sign just before
+    // a digit.
+    const bool signs = (notDigit & ~(c.blank | (c.minus & (c.digit >> 1) & ~lastOfLane))) == 0;
+    return runToEnd && signs;
+}
+
+// A whole record of printed fields, (3I4,8F12.2) as "%4d" and "%12.2f"
+// write them: index fields of blanks, an optional minus sign and digits (all
+// blanks is 0), amplitude fields as quickPrintedF12d2 describes. The fields
+// are checked four at a time on bit masks of their columns; only the four
+// amplitudes F are converted. False when any field is in another form.
+// Reads columns 1-108 and nothing beyond them.
+inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
+    // Columns 1-12: three index fields of four columns.
+    ColumnClasses indices;
+    classifyColumns(record, 0, indices);
+    bool ok = signedDigitsInLanes(indices, 0xFFF, 0x888);
+
+    // Columns 13-108: eight amplitude fields of twelve columns, four to a
+    // word: the digits in columns 2-9 of a field (bits 1-8), the point in
+    // column 10, two decimals.
+    ColumnClasses words[2];
+    for (int half = 0; half < 2; ++half) {
+        for (int chunk = 0; chunk < 3; ++chunk) {
+            classifyColumns(record + 12 + 48 * half + 16 * chunk, 16 * chunk, words[half]);
+        }
+    }
+    constexpr uint64_t kWhole = 0x1FF1FF1FF1FFull;   // columns 1-9 of each field
+    constexpr uint64_t kColumn9 = 0x100100100100ull;
+    constexpr uint64_t kColumn1 = 0x001001001001ull;
+    constexpr uint64_t kPoint = 0x200200200200ull;
+    constexpr uint64_t kDecimals = 0xC00C00C00C00ull;
+    uint32_t hundredths[kDataSets] = {};
+    bool negative[kDataSets] = {};
+    for (int half = 0; half < 2; ++half) {
+        const ColumnClasses& w = words[half];
+        ok &= w.point == kPoint && (w.digit & kDecimals) == kDecimals;
+        ok &= (w.digit & kColumn9) == kColumn9 && (w.digit & kColumn1) == 0;
+        ok &= signedDigitsInLanes(w, kWhole, kColumn9);
+        // The F of each data set is the first field of its pair.
+        for (int pair = 0; pair < 2; ++pair) {
+            const int set = 2 * half + pair;
+            const int shift = 24 * pair;
+            const unsigned whole = static_cast<unsigned>(w.digit >> shift) & 0x1FE;
+            const int firstDigit = __builtin_ctz(whole | 0x100);  // column 2-9 of the field
+            const char* field = record + 12 + 24 * set;
+            uint64_t bytes = 0;
+            std::memcpy(&bytes, field + 1, 8);
+            uint64_t v = (bytes ^ 0x3030303030303030ull) & (~0ull << (8 * (firstDigit - 1)));
+            v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+            v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+            v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
+            const uint64_t all = v * 100 + static_cast<unsigned>(field[10] - '0') * 10u +
+                                 static_cast<unsigned>(field[11] - '0');
+            ok &= all <= (1u << 24);
+            hundredths[set] = static_cast<uint32_t>(all);
+            negative[set] = ((w.minus >> shift) >> (firstDigit - 1)) & 1;
+        }
+    }
+    if (!ok) return false;
+    for (int set = 0; set < kDataSets; ++set) F[set] = fromHundredths(hundredths[set], negative[set]);
+    return true;
+}
+#endif
+
+// Whether a record read whole before, with its fields known to be numbers,
+// has no index 0: each of the three index fields holds a digit 1-9. Most
+// records of a fin file lie in no zone and are passed over on this alone.
+inline bool hasNoZeroIndex(std::string_view line) {
+#if defined(__SSE2__)
+    if (line.size() >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data()));
+        const unsigned nonzero = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+            _mm_cmpgt_epi8(chunk, _mm_set1_epi8('0')), _mm_cmplt_epi8(chunk, _mm_set1_epi8('9' + 1)))));
+        return (nonzero & 0xF) != 0 && (nonzero & 0xF0) != 0 && (nonzero & 0xF00) != 0;
+    }
+#endif
+    auto nonzeroDigit = [&](size_t first) {
+        for (size_t i = first; i < first + 4 && i < line.size(); ++i) {
+            if (line[i] >= '1' && line[i] <= '9') return true;
+        }
+        return false;
+    };
+    return nonzeroDigit(0) && nonzeroDigit(4) && nonzeroDigit(8);
+}
+
+// The whole record checked, the amplitudes F returned: the first pass needs
+// no more. A record of printed fields converts only its four amplitudes.
+inline void readFinAmplitudesForMeans(std::string_view line, const common::LineSource& source,
+                                      float (&F)[kDataSets]) {
+#if defined(__SSE2__)
+    if (line.size() >= 108 && quickPrintedFinRecord(line.data(), F)) return;
+#endif
+    FinRecord record;
+    readFinRecord(line, source, record);
+    for (int set = 0; set < kDataSets; ++set) F[set] = record.F[set];
 }
 
 }  // namespace planeview

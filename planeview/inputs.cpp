@@ -49,15 +49,15 @@ AmplitudeStats gatherAmplitudeStats(common::InputFile& fin) {
     AmplitudeStats stats;
     double sum0 = 0, sum1 = 0, sum2 = 0, sum3 = 0;
     uint64_t count = 0;
-    FinRecord record;
+    float F[kDataSets] = {};
     std::string_view line;
     while (fin.next(line)) {
-        readFinRecord(line, fin, record);
+        readFinAmplitudesForMeans(line, fin, F);
         ++count;
-        sum0 += record.F[0];
-        sum1 += record.F[1];
-        sum2 += record.F[2];
-        sum3 += record.F[3];
+        sum0 += F[0];
+        sum1 += F[1];
+        sum2 += F[2];
+        sum3 += F[3];
     }
     stats.recordCount = count;
     stats.sumF[0] = sum0;

@@ -13,6 +13,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "planeview/help.hpp"
 #include "planeview/inputs.hpp"
 #include "planeview/page.hpp"
 #include "planeview/panels.hpp"
@@ -83,4 +84,6 @@ int runPlaneview() {
 
 }  // namespace
 
-int main() { return common::runProgram("planeview", runPlaneview); }
+int main(int argc, char** argv) {
+    return common::runProgram("planeview", argc, argv, kPlaneviewHelp, runPlaneview);
+}

@@ -113,11 +113,13 @@ void writeDotPair(float xc, float yc, Offset offset, common::OutputFile& page) {
 void drawPanels(common::InputFile& fin, const common::ReciprocalCell& cell, float plotScale,
                 const float (&meanF)[kDataSets], common::OutputFile& page) {
     // The first pass has just read every field of every record of this
-    // file; here the indices of each record are read, and the amplitudes
-    // and sigmas only of the records that lie in a zone.
+    // file. Here a record whose three index fields each hold a digit 1-9
+    // lies in no zone and is passed over; the others are read again, the
+    // indices first and the amplitudes and sigmas if an index is 0.
     FinRecord record;
     std::string_view line;
     while (fin.next(line)) {
+        if (hasNoZeroIndex(line)) continue;
         readFinIndices(line, fin, record);
         if (record.h != 0 && record.k != 0 && record.l != 0) continue;
         readFinAmplitudes(line, fin, record);

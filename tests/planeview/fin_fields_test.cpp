@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -78,6 +80,80 @@ TEST(FinFields, QuickIntegerAgreesWithTheCommonReader) {
         ASSERT_EQ(common::parseInteger(field, common), common::ParseStatus::ok) << "\"" << field << "\"";
         ASSERT_EQ(fast, common) << "\"" << field << "\"";
     }
+}
+
+// Printed fields ("%12.2f", "%4d"), some with one character changed.
+std::string printedField(std::mt19937& random, bool real) {
+    static const std::string changes = "0123456789 -+.xE\xff\x8a\x39\x2f";
+    std::uniform_int_distribution<int> pick(0, 999);
+    char text[64];
+    const int magnitude = pick(random) % 10;
+    double value = static_cast<double>(pick(random)) * std::pow(10.0, magnitude - 3);
+    if (pick(random) < 300) value = -value;
+    if (real) {
+        std::snprintf(text, sizeof text, "%12.2f", value);
+    } else {
+        std::snprintf(text, sizeof text, "%4d", static_cast<int>(value) % 10000);
+    }
+    std::string field(text);
+    if (field.size() > (real ? 12u : 4u)) field = field.substr(0, real ? 12 : 4);
+    if (pick(random) < 400) {
+        const size_t at = static_cast<size_t>(pick(random)) % field.size();
+        field[at] = changes[static_cast<size_t>(pick(random)) % changes.size()];
+    }
+    return field;
+}
+
+TEST(FinFields, PrintedFormsAgreeWithTheCommonReader) {
+    std::mt19937 random(99);
+    int takenReal = 0, takenInteger = 0;
+    for (int i = 0; i < 300000; ++i) {
+        const std::string field = printedField(random, true);
+        float fast = 0, common = 0;
+        if (field.size() != 12 || !planeview::quickPrintedF12d2(field.data(), fast)) continue;
+        ++takenReal;
+        ASSERT_EQ(common::parseFixed(field, 2, common), common::ParseStatus::ok) << "\"" << field << "\"";
+        ASSERT_EQ(std::bit_cast<uint32_t>(fast), std::bit_cast<uint32_t>(common)) << "\"" << field << "\"";
+    }
+    for (int i = 0; i < 300000; ++i) {
+        const std::string field = printedField(random, false);
+        int32_t fast = 0, common = 0;
+        if (field.size() != 4 || !planeview::quickPrintedI4(field.data(), fast)) continue;
+        ++takenInteger;
+        ASSERT_EQ(common::parseInteger(field, common), common::ParseStatus::ok) << "\"" << field << "\"";
+        ASSERT_EQ(fast, common) << "\"" << field << "\"";
+    }
+    EXPECT_GT(takenReal, 100000);
+    EXPECT_GT(takenInteger, 150000);
+
+    float value = 0;
+    EXPECT_TRUE(planeview::quickPrintedF12d2("   167772.16", value));
+    EXPECT_EQ(value, 167772.16f);
+    EXPECT_FALSE(planeview::quickPrintedF12d2("   167772.17", value));  // above 2^24 hundredths
+    EXPECT_TRUE(planeview::quickPrintedF12d2("       -0.00", value));
+    EXPECT_TRUE(std::signbit(value));
+    for (const char* other : {"       -.50 ", "        .50", "    1 23.45", "   --123.45", "    -  3.45", "  12345678.9",
+                              "-12345678.90", "    12-45.67", "      12.3 "}) {
+        EXPECT_FALSE(planeview::quickPrintedF12d2(other, value)) << other;
+    }
+    int32_t index = 5;
+    EXPECT_TRUE(planeview::quickPrintedI4("    ", index));
+    EXPECT_EQ(index, 0);
+    EXPECT_TRUE(planeview::quickPrintedI4("-999", index));
+    EXPECT_EQ(index, -999);
+    for (const char* other : {"   -", "  - ", " 1 2", "1-  ", "+  1", "  1 "}) {
+        EXPECT_FALSE(planeview::quickPrintedI4(other, index)) << other;
+    }
+}
+
+// The quick conversion multiplies by 0.01 in double precision instead of
+// dividing by 100 in single precision: the same float for every value.
+TEST(FinFields, HundredthsConvertLikeTheDivisionForEveryValue) {
+    for (uint32_t hundredths = 0; hundredths <= (1u << 24); ++hundredths) {
+        const float divided = static_cast<float>(hundredths) / 100.0f;
+        ASSERT_EQ(planeview::fromHundredths(hundredths, false), divided) << hundredths;
+    }
+    EXPECT_TRUE(std::signbit(planeview::fromHundredths(0, true)));
 }
 
 TEST(FinFields, EdgesOfTheQuickForm) {

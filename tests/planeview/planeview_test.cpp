@@ -550,3 +550,21 @@ TEST(PlaneviewRun, CarriageReturnsInEveryInputChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlaneviewRun, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
+    ScratchDir dir;
+    const auto help = testsupport::run(testsupport::program("planeview"), "", dir.path(), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(contains(help.out, "Type fin file with 4 data sets"));
+    const auto version = testsupport::run(testsupport::program("planeview"), "", dir.path(), {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("planeview ", 0), 0u);
+    const auto other = testsupport::run(testsupport::program("planeview"), pvtest::kAnswers, dir.path(), {"out.ps"});
+    EXPECT_EQ(other.status, 2);
+    EXPECT_EQ(other.out, "");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace
