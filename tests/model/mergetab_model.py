@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Independent reference model of `mergetab` and `mergetab-rsym`, written from
+the description of XSCALE.LP, the statistics file and the dialogue, not from
+the C++ code.  Number rules come from honer_model.py beside it.
+
+Run by hand, in a folder holding two XSCALE.LP logs, like the program:
+
+    printf 'start.LP\\nfinal.LP\\nstats.html\\n' | python3 tests/model/mergetab_model.py [--rsym]
+
+It prints what mergetab would print, creates the statistics file as mergetab
+would, and exits with its status (0 table written, 1 a log without a marker
+line, 2 run-time failure).  logs_fuzz.py imports `run` and compares it with
+the real programs.
+
+What it holds to:
+- each number is read from its whole right-justified field: observed 10-21,
+  secondCount 22-29, thirdCount 30-39, completeness 40-50, rmerge 52-61,
+  isigma 84-89; the first item of the field (ended by a blank or a comma)
+  must be a number, so an empty first item (a leading comma) is not;
+- redundancy is observed / secondCount in single precision, no zero test;
+- '&', '<' and '>' of the label are written as HTML entities (the row grows);
+- an observed value that no 32-bit integer holds, or not finite, prints as
+  six asterisks;
+- a log without a marker line: the statistics file stays empty, " all done"
+  is still written on the terminal, standard error names that log, exit 1.
+"""
+
+import math
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from honer_model import (Answers, NotANumber, Outcome, EXIT_NO_RESULT, columns,  # noqa: E402
+                         f32_div, file_name, free_line, read_free, split_records,
+                         write_fixed, write_integer)
+
+NAME_LENGTH = 90
+LINE_LENGTH = 90
+ROWS = 21
+MARKER = b'= -3.0'
+
+HEADER_1 = b'resolution   observed     redundancy    completenes        rmerge         i/sigma '
+HEADER_1_RSYM = b'resolution   observed     redundancy    completenes         rsym          i/sigma '
+HEADER_2 = b'           before/after  before/after   before/after    before/after   before/after'
+
+# whole right-justified fields of a shell row, first and last column
+FIELDS = (('observed', 10, 21), ('secondCount', 22, 29), ('thirdCount', 30, 39),
+          ('completeness', 40, 50), ('rmerge', 52, 61), ('isigma', 84, 89))
+
+
+def escape(label):
+    return label.replace(b'&', b'&amp;').replace(b'<', b'&lt;').replace(b'>', b'&gt;')
+
+
+def observed_count(observed):
+    """`observed` truncated toward zero, or None when no 32-bit integer holds it."""
+    if not math.isfinite(observed):
+        return None
+    n = math.trunc(observed)
+    if n < -2 ** 31 or n > 2 ** 31 - 1:
+        return None
+    return n
+
+
+class ReadFailure(Exception):
+    pass
+
+
+class NoMarker(Exception):
+    pass
+
+
+def read_table(data):
+    """The 21 shell rows after the first marker line of one log."""
+    lines = [l[:LINE_LENGTH] for l in split_records(data)]
+    pos = 0
+    while True:
+        if pos >= len(lines):
+            raise NoMarker()
+        line = lines[pos]
+        pos += 1
+        if columns(line, 46, 51) == MARKER:
+            break
+    pos += 3
+    rows = []
+    for _ in range(ROWS):
+        if pos >= len(lines):
+            raise ReadFailure('log ends within the table')
+        line = lines[pos]
+        pos += 1
+        row = {'label': columns(line, 4, 9)}
+        for name, first, last in FIELDS:
+            try:
+                row[name] = read_free(columns(line, first, last))
+            except NotANumber:
+                raise ReadFailure('%s is not a number' % name)
+        row['redundancy'] = f32_div(row['observed'], row['secondCount'])
+        row['observedCount'] = observed_count(row['observed'])
+        rows.append(row)
+    return rows
+
+
+def count_field(row):
+    n = row['observedCount']
+    return b'*' * 6 if n is None else write_integer(n, 6)
+
+
+def table_row(a, b):
+    return (b'  ' + escape(a['label']) + b'   '
+            + count_field(a) + count_field(b) + b'   '
+            + write_fixed(a['redundancy'], 5, 1) + write_fixed(b['redundancy'], 5, 1) + b' '
+            + write_fixed(a['completeness'], 7, 1) + b'%'
+            + write_fixed(b['completeness'], 7, 1) + b'%' + b' '
+            + write_fixed(a['rmerge'], 7, 1) + b'%'
+            + write_fixed(b['rmerge'], 6, 1) + b'%' + b' '
+            + write_fixed(a['isigma'], 7, 1) + write_fixed(b['isigma'], 6, 1) + b'\n')
+
+
+def run(stdin, files, rsym=False):
+    """Model one run.  `stdin` is the bytes fed to the terminal, `files` a
+    {name(bytes): content(bytes)} of the files present before the run."""
+    out = Outcome()
+    answers = Answers(stdin)
+    names = []
+    for prompt in ('Please name starting XSCALE.LP file', 'Please name final XSCALE.LP file',
+                   'Please name output statistics file'):
+        out.stdout.append(free_line(prompt))
+        answer = answers.next()
+        if answer is None:
+            return out.fail('terminal input ended')
+        names.append(file_name(answer, NAME_LENGTH))
+    start, final, stats = names
+    for log in (start, final):
+        if log == b'' or log not in files:
+            if stats and stats not in files:
+                out.absent.append(stats)
+            return out.fail('log cannot be opened')
+    if stats == b'' or stats in files:
+        return out.fail('statistics file cannot be created')
+    out.created[stats] = b''
+    tables = []
+    for log in (start, final):
+        try:
+            tables.append(read_table(files[log]))
+        except NoMarker:
+            out.stdout.append(free_line('all done'))
+            out.status = EXIT_NO_RESULT
+            out.stderr_required = True
+            out.stderr_names.append(log)
+            return out
+        except ReadFailure as e:
+            return out.fail(str(e))
+    text = free_line('<pre>') + b' ' + (HEADER_1_RSYM if rsym else HEADER_1) + b'\n' + b' ' + HEADER_2 + b'\n'
+    for a, b in zip(*tables):
+        text += table_row(a, b)
+    text += free_line('</pre>')
+    out.created[stats] = text
+    out.stdout.append(free_line('all done'))
+    return out
+
+
+def _main():
+    rsym = '--rsym' in sys.argv[1:]
+    stdin = sys.stdin.buffer.read()
+
+    class Folder(dict):
+        def __contains__(self, name):
+            return os.path.isfile(name)
+
+        def __getitem__(self, name):
+            with open(name, 'rb') as f:
+                return f.read()
+
+    out = run(stdin, Folder(), rsym)
+    for line in out.stdout:
+        sys.stdout.buffer.write(line)
+    for name, content in out.created.items():
+        with open(name, 'xb') as f:
+            f.write(content)
+    if out.why or out.stderr_names:
+        sys.stderr.write('mergetab (model): %s %s\n' % (out.why, b' '.join(out.stderr_names).decode(errors='replace')))
+    sys.exit(out.status)
+
+
+if __name__ == '__main__':
+    _main()
