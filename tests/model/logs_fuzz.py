@@ -32,6 +32,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True     # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import honer_model  # noqa: E402
