@@ -22,7 +22,9 @@ ParseStatus parseInteger(std::string_view field, int32_t& value);
 
 // Fw.d: an all-blank field is 0; a field without a decimal point takes d
 // implied decimals (also when it has an exponent); a field with a point is
-// taken as written. Exponents may be written with E or D, in either case.
+// taken as written. Exponents may be written with E or D, in either case,
+// or as a bare signed number after the digits ("1.5+2" is 150), as old
+// formatted input allows.
 // "Inf", "Infinity" and "NaN" are accepted in any case, with a sign.
 ParseStatus parseFixed(std::string_view field, int decimals, float& value);
 
