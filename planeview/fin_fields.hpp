@@ -2,10 +2,12 @@
 //
 // A fin record is (3I4,8F12.2): h, k, l, then F and sigF of the four data
 // sets init, trunc, aniso and iso. Ten million of them are read twice in a
-// run, so the plain forms that such files hold ("  -12", "   1234.56") are
-// read here directly; anything else (exponents, a plus sign, Infinity, long
-// digit strings, junk) goes to the common reader, which gives the same value
-// or ends the run with its report of the file, line and columns.
+// run. A whole record as "%4d" and "%12.2f" write it is checked and its
+// amplitudes converted sixteen columns at a time; a field in another plain
+// form ("1234", "  -12.5  ") is read directly; anything else (exponents, a
+// plus sign, Infinity, long digit strings, junk) goes to the common reader,
+// which gives the same value or ends the run with its report of the file,
+// line and columns. Every quick reading gives the common reader's value.
 #pragma once
 
 #include <cstdint>
@@ -104,52 +106,6 @@ inline bool quickFixed(std::string_view field, int decimals, float& value) {
     return true;
 }
 
-// The form in which F12.2 fields are written ("%12.2f"): a blank in the
-// first column, then blanks, an optional minus sign and one to eight digits
-// up to column 9, the point in column 10 and two decimals. `field` points
-// at 12 characters. The eight columns 2-9 are checked and converted eight
-// bytes at a time, so a record of such fields costs no branch a digit.
-// False for anything else, including a value above 2^24 hundredths.
-inline bool splitPrintedF12d2(const char* field, uint32_t& hundredths, bool& negative) {
-    if (field[0] != ' ' || field[9] != '.') return false;
-    const unsigned tens = static_cast<unsigned char>(field[10]) - '0';
-    const unsigned units = static_cast<unsigned char>(field[11]) - '0';
-    if (tens > 9 || units > 9) return false;
-
-    uint64_t bytes = 0;  // columns 2-9, column 2 in the lowest byte
-    std::memcpy(&bytes, field + 1, 8);
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    const uint64_t digits = bytes ^ (0x30 * kOnes);  // a digit becomes 0-9
-    // Bit 7 of a byte set when that byte is not a digit (a carry from a
-    // byte above 0x89 can only mark a digit as not one, which is safe).
-    const uint64_t notDigit = ((digits + 0x76 * kOnes) | digits) & kHigh;
-    if (notDigit & (0x80ull << 56)) return false;  // no digit before the point
-    // The bytes that are not digits must come first, all blanks but the
-    // last, which may be the minus sign.
-    const int lead = notDigit == 0 ? 0 : (63 - __builtin_clzll(notDigit)) / 8 + 1;
-    const uint64_t leadMask = lead == 0 ? 0 : ~0ull >> (64 - 8 * lead);
-    if ((notDigit & leadMask) != (kHigh & leadMask)) return false;
-    uint64_t expected = 0x20 * kOnes;
-    negative = false;
-    if (lead > 0 && static_cast<unsigned char>(bytes >> (8 * (lead - 1))) == '-') {
-        negative = true;
-        expected ^= (0x20ull ^ 0x2Dull) << (8 * (lead - 1));
-    }
-    if ((bytes & leadMask) != (expected & leadMask)) return false;
-
-    // Eight digit values, the highest place in the lowest byte, leading
-    // places 0: pairs, then fours, then all eight.
-    uint64_t v = digits & ~leadMask;
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
-    const uint64_t all = v * 100 + tens * 10 + units;
-    if (all > (1u << 24)) return false;
-    hundredths = static_cast<uint32_t>(all);
-    return true;
-}
-
 // The float nearest hundredths / 100, for hundredths up to 2^24, by a
 // multiplication in double precision: that product is within 2^-52 of the
 // quotient, and no such quotient lies closer than 2^-31 (relatively) to a
@@ -159,40 +115,6 @@ inline bool splitPrintedF12d2(const char* field, uint32_t& hundredths, bool& neg
 inline float fromHundredths(uint32_t hundredths, bool negative) {
     const float magnitude = static_cast<float>(static_cast<double>(hundredths) * 0.01);
     return negative ? -magnitude : magnitude;
-}
-
-inline bool quickPrintedF12d2(const char* field, float& value) {
-    uint32_t hundredths = 0;
-    bool negative = false;
-    if (!splitPrintedF12d2(field, hundredths, negative)) return false;
-    value = fromHundredths(hundredths, negative);
-    return true;
-}
-
-// The form in which I4 fields are written ("%4d"): blanks, an optional minus
-// sign, digits; all blanks read as 0. `field` points at 4 characters.
-inline bool quickPrintedI4(const char* field, int32_t& value) {
-    uint32_t bytes = 0;
-    std::memcpy(&bytes, field, 4);
-    constexpr uint32_t kOnes = 0x01010101u;
-    constexpr uint32_t kHigh = 0x80808080u;
-    const uint32_t digits = bytes ^ (0x30 * kOnes);
-    const uint32_t notDigit = ((digits + 0x76 * kOnes) | digits) & kHigh;
-    const int lead = notDigit == 0 ? 0 : (31 - __builtin_clz(notDigit)) / 8 + 1;
-    const uint32_t leadMask = lead == 0 ? 0 : ~0u >> (32 - 8 * lead);
-    if ((notDigit & leadMask) != (kHigh & leadMask)) return false;
-    uint32_t expected = 0x20 * kOnes;
-    bool negative = false;
-    if (lead > 0 && lead < 4 && static_cast<unsigned char>(bytes >> (8 * (lead - 1))) == '-') {
-        negative = true;
-        expected ^= (0x20u ^ 0x2Du) << (8 * (lead - 1));
-    }
-    if ((bytes & leadMask) != (expected & leadMask)) return false;
-    uint32_t v = digits & ~leadMask;
-    v = (v * 10 + (v >> 8)) & 0x00FF00FFu;
-    v = (v * 100 + (v >> 16)) & 0xFFFFu;
-    value = negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
-    return true;
 }
 
 // Fields in columns [first, first + width - 1] of the line, read quickly
@@ -216,10 +138,6 @@ inline float readFixedField(std::string_view line, const common::LineSource& sou
 
 // Columns 1-12: the three indices.
 inline void readFinIndices(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    if (line.size() >= 12 && quickPrintedI4(line.data(), record.h) && quickPrintedI4(line.data() + 4, record.k) &&
-        quickPrintedI4(line.data() + 8, record.l)) {
-        return;
-    }
     record.h = readIntegerField(line, source, 1, 4);
     record.k = readIntegerField(line, source, 5, 4);
     record.l = readIntegerField(line, source, 9, 4);
@@ -227,14 +145,6 @@ inline void readFinIndices(std::string_view line, const common::LineSource& sour
 
 // Columns 13-108: F and sigF of the four data sets.
 inline void readFinAmplitudes(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    if (line.size() >= 108) {
-        const char* p = line.data() + 12;
-        bool plain = true;
-        for (int set = 0; set < kDataSets; ++set, p += 24) {
-            plain = quickPrintedF12d2(p, record.F[set]) & quickPrintedF12d2(p + 12, record.sigF[set]) & plain;
-        }
-        if (plain) return;
-    }
     for (int set = 0; set < kDataSets; ++set) {
         const int first = 13 + 24 * set;
         record.F[set] = readFixedField(line, source, first, 12, 2);
@@ -266,10 +176,10 @@ inline void classifyColumns(const char* columns16, int shift, ColumnClasses& c) 
     c.point |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('.'))) << shift;
 }
 
-// Fields of `lanes` columns side by side in the class masks: every field
-// is blanks, then at most one minus sign, then digits that run to the end
-// of the field's first `digitsEnd` columns; `lane` has the field's columns
-// that are checked this way.
+// Fields side by side in the class masks, the columns to check set in
+// `lane` and the last of them in `lastOfLane`: in each field these columns
+// are blanks, then at most one minus sign, then digits that run to the last
+// column (or blanks alone).
 inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t lastOfLane) {
     const uint64_t digit = c.digit & lane;
     const uint64_t notDigit = ~c.digit & lane;
@@ -282,11 +192,13 @@ inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t 
 }
 
 // A whole record of printed fields, (3I4,8F12.2) as "%4d" and "%12.2f"
-// write them: index fields of blanks, an optional minus sign and digits (all
-// blanks is 0), amplitude fields as quickPrintedF12d2 describes. The fields
-// are checked four at a time on bit masks of their columns; only the four
-// amplitudes F are converted. False when any field is in another form.
-// Reads columns 1-108 and nothing beyond them.
+// write them. An index field is blanks, an optional minus sign and digits
+// (all blanks is 0). An amplitude field is a blank, then blanks, an optional
+// minus sign and one to eight digits up to column 9, the point in column 10
+// and two decimals, at most 167772.16 in size (2^24 hundredths, exact in a
+// float). The fields are checked four at a time on bit masks of their
+// columns; only the four amplitudes F are converted. False when any field
+// is in another form. Reads columns 1-108 and nothing beyond them.
 inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
     // Columns 1-12: three index fields of four columns.
     ColumnClasses indices;

@@ -56,33 +56,34 @@ Offset zonePosition(Zone zone, int32_t h, int32_t k, int32_t l, const common::Re
     const float fh = static_cast<float>(h);
     const float fk = static_cast<float>(k);
     const float fl = static_cast<float>(l);
-    // Each zone: the leaning axis scaled once, then split along and across
-    // the horizontal axis by the reciprocal angle between the two.
-    float leaning = 0, across = 0, cosine = 0, sine = 0;
+    // In each zone the first axis runs along x; the second leans from it by
+    // the reciprocal angle between the two, so its scaled length splits into
+    // a part along x (cosine) and a part along y (sine).
+    float first = 0, second = 0, cosine = 0, sine = 0;
     switch (zone) {
-        case Zone::h0:
-            leaning = (fl * cell.cstar) * s;
-            across = (fk * cell.bstar) * s;
+        case Zone::h0:  // b* across, c* leaning by alpha*
+            first = (fk * cell.bstar) * s;
+            second = (fl * cell.cstar) * s;
             cosine = cell.cosalphastar;
             sine = cell.sinalphastar;
             break;
-        case Zone::k0:
-            leaning = (fl * cell.cstar) * s;
-            across = (fh * cell.astar) * s;
+        case Zone::k0:  // a* across, c* leaning by beta*
+            first = (fh * cell.astar) * s;
+            second = (fl * cell.cstar) * s;
             cosine = cell.cosbetastar;
             sine = cell.sinbetastar;
             break;
-        case Zone::l0:
-            leaning = (fk * cell.bstar) * s;
-            across = (fh * cell.astar) * s;
+        case Zone::l0:  // a* across, b* leaning by gamma*
+            first = (fh * cell.astar) * s;
+            second = (fk * cell.bstar) * s;
             cosine = cell.cosgammastar;
             sine = cell.singammastar;
             break;
     }
     Offset offset;
-    const float along = leaning * cosine;
-    offset.u = along + across;
-    offset.v = leaning * sine;
+    const float secondAlongX = second * cosine;
+    offset.u = secondAlongX + first;
+    offset.v = second * sine;
     return offset;
 }
 

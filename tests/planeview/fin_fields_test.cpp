@@ -82,67 +82,56 @@ TEST(FinFields, QuickIntegerAgreesWithTheCommonReader) {
     }
 }
 
-// Printed fields ("%12.2f", "%4d"), some with one character changed.
-std::string printedField(std::mt19937& random, bool real) {
-    static const std::string changes = "0123456789 -+.xE\xff\x8a\x39\x2f";
-    std::uniform_int_distribution<int> pick(0, 999);
+std::string pvtestFormat(const char* pattern, auto value) {
     char text[64];
-    const int magnitude = pick(random) % 10;
-    double value = static_cast<double>(pick(random)) * std::pow(10.0, magnitude - 3);
-    if (pick(random) < 300) value = -value;
-    if (real) {
-        std::snprintf(text, sizeof text, "%12.2f", value);
-    } else {
-        std::snprintf(text, sizeof text, "%4d", static_cast<int>(value) % 10000);
-    }
-    std::string field(text);
-    if (field.size() > (real ? 12u : 4u)) field = field.substr(0, real ? 12 : 4);
-    if (pick(random) < 400) {
-        const size_t at = static_cast<size_t>(pick(random)) % field.size();
-        field[at] = changes[static_cast<size_t>(pick(random)) % changes.size()];
-    }
-    return field;
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
 }
 
-TEST(FinFields, PrintedFormsAgreeWithTheCommonReader) {
-    std::mt19937 random(99);
-    int takenReal = 0, takenInteger = 0;
-    for (int i = 0; i < 300000; ++i) {
-        const std::string field = printedField(random, true);
-        float fast = 0, common = 0;
-        if (field.size() != 12 || !planeview::quickPrintedF12d2(field.data(), fast)) continue;
-        ++takenReal;
-        ASSERT_EQ(common::parseFixed(field, 2, common), common::ParseStatus::ok) << "\"" << field << "\"";
-        ASSERT_EQ(std::bit_cast<uint32_t>(fast), std::bit_cast<uint32_t>(common)) << "\"" << field << "\"";
-    }
-    for (int i = 0; i < 300000; ++i) {
-        const std::string field = printedField(random, false);
-        int32_t fast = 0, common = 0;
-        if (field.size() != 4 || !planeview::quickPrintedI4(field.data(), fast)) continue;
-        ++takenInteger;
-        ASSERT_EQ(common::parseInteger(field, common), common::ParseStatus::ok) << "\"" << field << "\"";
-        ASSERT_EQ(fast, common) << "\"" << field << "\"";
-    }
-    EXPECT_GT(takenReal, 100000);
-    EXPECT_GT(takenInteger, 150000);
+// One field of a printed record replaced by another text of its width.
+TEST(FinFields, EdgesOfThePrintedRecord) {
+    const std::string base = "   1  -2   3" + std::string("      100.00        2.00") + "      -50.25        1.00" +
+                             "        0.00        0.00" + "    12345.67      123.45";
+    ASSERT_EQ(base.size(), 108u);
+    float F[planeview::kDataSets] = {};
+    ASSERT_TRUE(planeview::quickPrintedFinRecord(base.data(), F));
+    EXPECT_EQ(F[0], 100.0f);
+    EXPECT_EQ(F[1], -50.25f);
+    EXPECT_EQ(F[2], 0.0f);
+    EXPECT_EQ(F[3], 12345.67f);
 
-    float value = 0;
-    EXPECT_TRUE(planeview::quickPrintedF12d2("   167772.16", value));
-    EXPECT_EQ(value, 167772.16f);
-    EXPECT_FALSE(planeview::quickPrintedF12d2("   167772.17", value));  // above 2^24 hundredths
-    EXPECT_TRUE(planeview::quickPrintedF12d2("       -0.00", value));
-    EXPECT_TRUE(std::signbit(value));
-    for (const char* other : {"       -.50 ", "        .50", "    1 23.45", "   --123.45", "    -  3.45", "  12345678.9",
-                              "-12345678.90", "    12-45.67", "      12.3 "}) {
-        EXPECT_FALSE(planeview::quickPrintedF12d2(other, value)) << other;
+    auto with = [&](size_t at, const std::string& text) {
+        std::string record = base;
+        record.replace(at, text.size(), text);
+        return record;
+    };
+    // Amplitudes: the largest exact value, minus zero, and forms left to
+    // the field reader, in an F field (columns 13-24) and in the last sigma
+    // field (columns 97-108, read without going past column 108).
+    std::string record = with(12, "   167772.16");
+    ASSERT_TRUE(planeview::quickPrintedFinRecord(record.data(), F));
+    EXPECT_EQ(F[0], 167772.16f);
+    record = with(36, "       -0.00");
+    ASSERT_TRUE(planeview::quickPrintedFinRecord(record.data(), F));
+    EXPECT_TRUE(std::signbit(F[1]));
+    // A sigma is only checked in the first pass, so a large one passes.
+    for (const char* large : {"   167772.17", "-12345678.90"}) {
+        EXPECT_FALSE(planeview::quickPrintedFinRecord(with(12, large).data(), F)) << large;
+        EXPECT_TRUE(planeview::quickPrintedFinRecord(with(96, large).data(), F)) << large;
     }
-    int32_t index = 5;
-    EXPECT_TRUE(planeview::quickPrintedI4("    ", index));
-    EXPECT_EQ(index, 0);
-    EXPECT_TRUE(planeview::quickPrintedI4("-999", index));
-    EXPECT_EQ(index, -999);
-    for (const char* other : {"   -", "  - ", " 1 2", "1-  ", "+  1", "  1 "}) {
-        EXPECT_FALSE(planeview::quickPrintedI4(other, index)) << other;
+    for (const char* other : {"       -.50 ", "        .50", "    1 23.45", "   --123.45", "    -  3.45", "  12345678.9",
+                              "    12-45.67", "      12.3 ", "     12.3.45", "    Infinity", "        1234", "       +1.00",
+                              "   1.0E+02  ", "            "}) {
+        for (const size_t at : {size_t{12}, size_t{96}}) {
+            record = with(at, other);
+            EXPECT_FALSE(planeview::quickPrintedFinRecord(record.data(), F)) << "\"" << other << "\" at " << at;
+        }
+    }
+    // Indices: blanks read as 0, a full field, and forms left to the field
+    // reader.
+    EXPECT_TRUE(planeview::quickPrintedFinRecord(with(0, "    -999").data(), F));
+    for (const char* other : {"   -", "  - ", " 1 2", "1-  ", "+  1", "  1 ", "  x1"}) {
+        EXPECT_FALSE(planeview::quickPrintedFinRecord(with(4, other).data(), F)) << "\"" << other << "\"";
     }
 }
 
@@ -154,6 +143,51 @@ TEST(FinFields, HundredthsConvertLikeTheDivisionForEveryValue) {
         ASSERT_EQ(planeview::fromHundredths(hundredths, false), divided) << hundredths;
     }
     EXPECT_TRUE(std::signbit(planeview::fromHundredths(0, true)));
+}
+
+// Whole records of printed fields, some with one character changed: the
+// record reader that checks them sixteen columns at a time must accept only
+// records that the field-by-field reader reads, with the same amplitudes.
+TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
+    std::mt19937 random(4242);
+    std::uniform_int_distribution<int> pick(0, 999);
+    const NamedSource source;
+    int taken = 0;
+    for (int i = 0; i < 100000; ++i) {
+        std::string record;
+        for (int field = 0; field < 3; ++field) {
+            record += pvtestFormat("%4d", (pick(random) - 500) / (1 + pick(random) % 100));
+        }
+        for (int field = 0; field < 8; ++field) {
+            const double value = (pick(random) - 300) * std::pow(10.0, pick(random) % 6 - 2);
+            record += pvtestFormat("%12.2f", value);
+        }
+        if (pick(random) < 300) record[static_cast<size_t>(pick(random)) % 108] = "0 -.+x9"[pick(random) % 7];
+        float quick[planeview::kDataSets] = {};
+        if (!planeview::quickPrintedFinRecord(record.data(), quick)) continue;
+        ++taken;
+        planeview::FinRecord full;
+        try {
+            planeview::readFinRecord(record, source, full);
+        } catch (const common::RunTimeFailure& failure) {
+            FAIL() << "\"" << record << "\" taken quickly but: " << failure.what();
+        }
+        for (int set = 0; set < planeview::kDataSets; ++set) {
+            ASSERT_EQ(std::bit_cast<uint32_t>(quick[set]), std::bit_cast<uint32_t>(full.F[set]))
+                << "\"" << record << "\" set " << set;
+        }
+    }
+    EXPECT_GT(taken, 5000);
+}
+
+TEST(FinFields, RecordsOutsideTheZonesAreKnownByTheirDigits) {
+    EXPECT_TRUE(planeview::hasNoZeroIndex("   1  -2 100        1.00"));
+    EXPECT_TRUE(planeview::hasNoZeroIndex("  +1 -10  01"));
+    EXPECT_TRUE(planeview::hasNoZeroIndex("   1   2   3"));
+    for (const char* zone : {"   0   2   3        1.00", "   1  -0   3        1.00", "   1   2 00          1.00",
+                             "   1   2                ", "   1   2", "", "   5   5   0"}) {
+        EXPECT_FALSE(planeview::hasNoZeroIndex(zone)) << "\"" << zone << "\"";
+    }
 }
 
 TEST(FinFields, EdgesOfTheQuickForm) {
