@@ -2,9 +2,9 @@
 //
 // A fin record is (3I4,8F12.2): h, k, l, then F and sigF of the four data
 // sets init, trunc, aniso and iso. Ten million of them are read twice in a
-// run. A whole record as "%4d" and "%12.2f" write it is checked and its
-// amplitudes converted sixteen columns at a time; a field in another plain
-// form ("1234", "  -12.5  ") is read directly; anything else (exponents, a
+// run. A whole record as "%4d" and "%12.2f" write it, with no negative
+// amplitude or sigma, is checked and its amplitudes converted sixteen
+// columns at a time; a field in another plain form ("1234", "  -12.5  ") is read directly; anything else (exponents, a
 // plus sign, Infinity, long digit strings, junk) goes to the common reader,
 // which gives the same value or ends the run with its report of the file,
 // line and columns. Every quick reading gives the common reader's value.
@@ -192,13 +192,14 @@ inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t 
 }
 
 // A whole record of printed fields, (3I4,8F12.2) as "%4d" and "%12.2f"
-// write them. An index field is blanks, an optional minus sign and digits
-// (all blanks is 0). An amplitude field is a blank, then blanks, an optional
-// minus sign and one to eight digits up to column 9, the point in column 10
-// and two decimals, at most 167772.16 in size (2^24 hundredths, exact in a
-// float). The fields are checked four at a time on bit masks of their
-// columns; only the four amplitudes F are converted. False when any field
-// is in another form. Reads columns 1-108 and nothing beyond them.
+// write them for a reflection with amplitudes and sigmas of 0 or more. An
+// index field is blanks, an optional minus sign and digits (all blanks is
+// 0). An amplitude field is a blank, then blanks and one to eight digits up
+// to column 9, the point in column 10 and two decimals, at most 167772.16
+// (2^24 hundredths, exact in a float). The fields are checked four at a
+// time on bit masks of their columns; only the four amplitudes F are
+// converted. False when any field is in another form (a negative amplitude
+// included). Reads columns 1-108 and nothing beyond them.
 inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
     // Columns 1-12: three index fields of four columns.
     ColumnClasses indices;
@@ -206,31 +207,41 @@ inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
     bool ok = signedDigitsInLanes(indices, 0xFFF, 0x888);
 
     // Columns 13-108: eight amplitude fields of twelve columns, four to a
-    // word: the digits in columns 2-9 of a field (bits 1-8), the point in
-    // column 10, two decimals.
-    ColumnClasses words[2];
+    // 48-bit word.
+    uint64_t digit[2] = {}, blank[2] = {}, point[2] = {};
+    const __m128i zeroBelow = _mm_set1_epi8('0' - 1), nineAbove = _mm_set1_epi8('9' + 1);
+    const __m128i blankChar = _mm_set1_epi8(' '), pointChar = _mm_set1_epi8('.');
     for (int half = 0; half < 2; ++half) {
         for (int chunk = 0; chunk < 3; ++chunk) {
-            classifyColumns(record + 12 + 48 * half + 16 * chunk, 16 * chunk, words[half]);
+            const __m128i x =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + 12 + 48 * half + 16 * chunk));
+            const __m128i isDigit = _mm_and_si128(_mm_cmpgt_epi8(x, zeroBelow), _mm_cmplt_epi8(x, nineAbove));
+            digit[half] |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(isDigit))) << (16 * chunk);
+            blank[half] |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, blankChar))))
+                           << (16 * chunk);
+            point[half] |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, pointChar))))
+                           << (16 * chunk);
         }
     }
-    constexpr uint64_t kWhole = 0x1FF1FF1FF1FFull;   // columns 1-9 of each field
+    constexpr uint64_t kFields = 0xFFFFFFFFFFFFull;
+    constexpr uint64_t kWhole = 0x1FF1FF1FF1FFull;    // columns 1-9 of each field
     constexpr uint64_t kColumn9 = 0x100100100100ull;
     constexpr uint64_t kColumn1 = 0x001001001001ull;
-    constexpr uint64_t kPoint = 0x200200200200ull;
-    constexpr uint64_t kDecimals = 0xC00C00C00C00ull;
+    constexpr uint64_t kPoint = 0x200200200200ull;    // column 10
+    constexpr uint64_t kDecimals = 0xC00C00C00C00ull;  // columns 11-12
     uint32_t hundredths[kDataSets] = {};
-    bool negative[kDataSets] = {};
     for (int half = 0; half < 2; ++half) {
-        const ColumnClasses& w = words[half];
-        ok &= w.point == kPoint && (w.digit & kDecimals) == kDecimals;
-        ok &= (w.digit & kColumn9) == kColumn9 && (w.digit & kColumn1) == 0;
-        ok &= signedDigitsInLanes(w, kWhole, kColumn9);
+        const uint64_t d = digit[half];
+        // Every column is a digit or a blank but the point in column 10;
+        // columns 11-12 and 9 are digits, column 1 is not, and no digit in
+        // columns 1-8 is followed by a blank.
+        ok &= point[half] == kPoint && (~(d | blank[half]) & kFields) == kPoint;
+        ok &= (d & (kDecimals | kColumn9 | kColumn1)) == (kDecimals | kColumn9);
+        ok &= (d & ~(d >> 1) & kWhole & ~kColumn9) == 0;
         // The F of each data set is the first field of its pair.
         for (int pair = 0; pair < 2; ++pair) {
             const int set = 2 * half + pair;
-            const int shift = 24 * pair;
-            const unsigned whole = static_cast<unsigned>(w.digit >> shift) & 0x1FE;
+            const unsigned whole = static_cast<unsigned>(d >> (24 * pair)) & 0x1FE;
             const int firstDigit = __builtin_ctz(whole | 0x100);  // column 2-9 of the field
             const char* field = record + 12 + 24 * set;
             uint64_t bytes = 0;
@@ -243,11 +254,10 @@ inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
                                  static_cast<unsigned>(field[11] - '0');
             ok &= all <= (1u << 24);
             hundredths[set] = static_cast<uint32_t>(all);
-            negative[set] = ((w.minus >> shift) >> (firstDigit - 1)) & 1;
         }
     }
     if (!ok) return false;
-    for (int set = 0; set < kDataSets; ++set) F[set] = fromHundredths(hundredths[set], negative[set]);
+    for (int set = 0; set < kDataSets; ++set) F[set] = fromHundredths(hundredths[set], false);
     return true;
 }
 #endif
