@@ -12,7 +12,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
-#include "honer/help.hpp"
+#include "honer/honer.hpp"
 
 #include <string>
 #include <string_view>
@@ -80,6 +80,10 @@ void writeCadInput(common::OutputFile& cad, float negB) {
     cad.close();
 }
 
+}  // namespace
+
+namespace honer {
+
 int runHoner() {
     const HonerFileNames names = askFileNames();
     common::InputFile log(names.log);
@@ -101,6 +105,4 @@ int runHoner() {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) { return common::runProgram("honer", argc, argv, kHonerHelp, runHoner); }
+}  // namespace honer

@@ -16,7 +16,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
-#include "mergetab/help.hpp"
+#include "mergetab/mergetab.hpp"
 
 #include <array>
 #include <cmath>
@@ -28,11 +28,9 @@
 namespace {
 
 #ifdef MERGETAB_RSYM_HEADER
-constexpr std::string_view kProgramName = "mergetab-rsym";
 constexpr std::string_view kHeader1 =
     "resolution   observed     redundancy    completenes         rsym          i/sigma ";
 #else
-constexpr std::string_view kProgramName = "mergetab";
 constexpr std::string_view kHeader1 =
     "resolution   observed     redundancy    completenes        rmerge         i/sigma ";
 #endif
@@ -199,6 +197,10 @@ bool scanLog(common::InputFile& log, ShellTable& table) {
     return true;
 }
 
+}  // namespace
+
+namespace mergetab {
+
 int runMergetab() {
     const MergetabFileNames names = askFileNames();
     common::InputFile startingLog(names.startingLog);
@@ -217,8 +219,4 @@ int runMergetab() {
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    return common::runProgram(kProgramName, argc, argv, kMergetabHelp, runMergetab);
-}
+}  // namespace mergetab

@@ -1,0 +1,67 @@
+// ovoclip's run: the input script, the reslimit file, the truncation pass and
+// the planeview script, in the order a run takes them.
+#include "ovoclip/run.hpp"
+
+#include "common/failure.hpp"
+#include "common/files.hpp"
+#include "common/records.hpp"
+#include "common/terminal.hpp"
+#include "ovoclip/input_script.hpp"
+#include "ovoclip/summary.hpp"
+#include "ovoclip/truncation.hpp"
+
+namespace ovoclip {
+
+int runOvoclip() {
+    const InputScript script = readInputScript();
+
+    // The reslimit file is written before either reflection file is opened,
+    // so it is there whatever happens later.
+    common::OutputFile resLimitFile(resLimitFileName(script.inputReflectionFile));
+    const ResolutionLimits limits = sortLimits(script.limits);
+    common::say(common::FreeLine()
+                    .text("Low, medium and high res limits")
+                    .real(limits.lowResLimit)
+                    .real(limits.mediumResLimit)
+                    .real(limits.highResLimit));
+    resLimitFile.writeRecord(resLimitRecord(limits));
+
+    TruncationTally tally;
+    common::InputFile input(common::fileNameFrom(script.inputReflectionFile));
+    common::OutputFile output(common::fileNameFrom(script.outputReflectionFile));
+    const common::UnitCell& cell = script.cell;
+    const common::ReciprocalCell reciprocal = common::computeReciprocalCell(cell);
+
+    // The angles go to radians and back, as the ellipsoid test sees them.
+    auto roundTrip = [](float degrees) { return (180.0f * common::degreesToRadians(degrees)) / common::kPi; };
+    common::say(common::FreeLine().text("a= ").real(cell.a).text(" b= ").real(cell.b).text(" c= ").real(cell.c));
+    common::say(common::FreeLine()
+                    .text("alpha= ")
+                    .real(roundTrip(cell.alpha))
+                    .text(" beta= ")
+                    .real(roundTrip(cell.beta))
+                    .text(" gamma= ")
+                    .real(roundTrip(cell.gamma)));
+    common::say(common::FreeLine()
+                    .text("astar= ")
+                    .real(reciprocal.astar)
+                    .text(" bstar= ")
+                    .real(reciprocal.bstar)
+                    .text(" cstar=")
+                    .real(reciprocal.cstar));
+    common::say(common::FreeLine().text("cosalpha*=").real(reciprocal.cosalphastar));
+
+    const EllipsoidFrame frame = prepareEllipsoid(cell, reciprocal, script.ellipsoidAxes, limits);
+    if (truncateReflectionFile(input, output, frame, tally) == PassEnd::headerNotEnded) {
+        common::report("no end-of-header line (\"!END_OF_HEADER\" in columns 1-14) was found in " + input.name() +
+                       "; no reflections were read");
+        return common::kExitNoResult;
+    }
+    resLimitFile.close();
+    output.close();
+
+    writePlaneviewScript(tally);
+    return 0;
+}
+
+}  // namespace ovoclip
