@@ -229,7 +229,6 @@ inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
     constexpr uint64_t kColumn1 = 0x001001001001ull;
     constexpr uint64_t kPoint = 0x200200200200ull;    // column 10
     constexpr uint64_t kDecimals = 0xC00C00C00C00ull;  // columns 11-12
-    uint32_t hundredths[kDataSets] = {};
     for (int half = 0; half < 2; ++half) {
         const uint64_t d = digit[half];
         // Every column is a digit or a blank but the point in column 10;
@@ -238,23 +237,33 @@ inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
         ok &= point[half] == kPoint && (~(d | blank[half]) & kFields) == kPoint;
         ok &= (d & (kDecimals | kColumn9 | kColumn1)) == (kDecimals | kColumn9);
         ok &= (d & ~(d >> 1) & kWhole & ~kColumn9) == 0;
-        // The F of each data set is the first field of its pair.
-        for (int pair = 0; pair < 2; ++pair) {
-            const int set = 2 * half + pair;
-            const unsigned whole = static_cast<unsigned>(d >> (24 * pair)) & 0x1FE;
-            const int firstDigit = __builtin_ctz(whole | 0x100);  // column 2-9 of the field
-            const char* field = record + 12 + 24 * set;
-            uint64_t bytes = 0;
-            std::memcpy(&bytes, field + 1, 8);
-            uint64_t v = (bytes ^ 0x3030303030303030ull) & (~0ull << (8 * (firstDigit - 1)));
-            v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-            v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-            v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
-            const uint64_t all = v * 100 + static_cast<unsigned>(field[10] - '0') * 10u +
-                                 static_cast<unsigned>(field[11] - '0');
-            ok &= all <= (1u << 24);
-            hundredths[set] = static_cast<uint32_t>(all);
-        }
+    }
+
+    // The whole parts of the four F, columns 2-9 of their fields, two
+    // fields to a register: blanks become 0, then pairs of digits, fours
+    // and eights are joined.
+    int32_t whole[kDataSets];
+    for (int half = 0; half < 2; ++half) {
+        const char* first = record + 12 + 48 * half;  // the F field of set 2 * half
+        const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + 1)),
+                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + 25)));
+        const __m128i digits = _mm_and_si128(_mm_sub_epi8(x, _mm_set1_epi8('0')), _mm_cmpgt_epi8(x, zeroBelow));
+        const __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi16(0x00FF)),
+                                                            _mm_set1_epi16(10)),
+                                            _mm_srli_epi16(digits, 8));
+        const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));        // 100 * first + second
+        const __m128i packed = _mm_packs_epi32(fours, fours);
+        const __m128i eights = _mm_madd_epi16(packed, _mm_set1_epi32(0x00012710));      // 10000 * first + second
+        whole[2 * half] = _mm_cvtsi128_si32(eights);
+        whole[2 * half + 1] = _mm_cvtsi128_si32(_mm_srli_si128(eights, 4));
+    }
+    uint32_t hundredths[kDataSets] = {};
+    for (int set = 0; set < kDataSets; ++set) {
+        const char* field = record + 12 + 24 * set;
+        const uint64_t all = static_cast<uint64_t>(static_cast<uint32_t>(whole[set])) * 100 +
+                             static_cast<unsigned>(field[10] - '0') * 10u + static_cast<unsigned>(field[11] - '0');
+        ok &= all <= (1u << 24);
+        hundredths[set] = static_cast<uint32_t>(all);
     }
     if (!ok) return false;
     for (int set = 0; set < kDataSets; ++set) F[set] = fromHundredths(hundredths[set], false);
