@@ -1,89 +1,10 @@
 // planeview: one PostScript page of pseudo-precession images of the h=0, k=0
 // and l=0 planes of four stages of a data set, with the numbers of the
 // truncation and of the isotropic B in a paragraph above them.
-//
-// The fin file is read twice, once for the mean amplitudes and once to
-// draw; the dots of each record are written as the record is read, so
-// memory does not depend on the length of the file.
-
-#include <optional>
-
-#include "common/cell.hpp"
 #include "common/failure.hpp"
-#include "common/files.hpp"
-#include "common/records.hpp"
-#include "common/terminal.hpp"
 #include "planeview/help.hpp"
-#include "planeview/inputs.hpp"
-#include "planeview/page.hpp"
-#include "planeview/panels.hpp"
-
-namespace {
-
-using common::FreeLine;
-using common::say;
-
-void echoCell(const common::UnitCell& cell, const common::ReciprocalCell& r, const planeview::Limits& limits) {
-    say(FreeLine().text("a= ").real(cell.a).text(" b= ").real(cell.b).text(" c= ").real(cell.c));
-    say(FreeLine().text("alpha= ").real(cell.alpha).text(" beta= ").real(cell.beta).text(" gamma= ").real(cell.gamma));
-    say(FreeLine().text("astar= ").real(r.astar).text(" bstar= ").real(r.bstar).text(" cstar=").real(r.cstar));
-    say(FreeLine().text("volume of direct unit cell= ").real(r.volume));
-    say(FreeLine().text("cosalpha*= ").real(r.cosalphastar));
-    say(FreeLine().text("cosbeta*= ").real(r.cosbetastar));
-    say(FreeLine().text("cosgamma*= ").real(r.cosgammastar));
-    say(FreeLine().text("sinalpha*= ").real(r.sinalphastar));
-    say(FreeLine().text("sinbeta*= ").real(r.sinbetastar));
-    say(FreeLine().text("singamma*= ").real(r.singammastar));
-    say(FreeLine().text("limit on a* is").real(limits.onAstar));
-    say(FreeLine().text("limit on b* is").real(limits.onBstar));
-    say(FreeLine().text("limit on c* is").real(limits.onCstar));
-}
-
-int runPlaneview() {
-    const planeview::FileNames names = planeview::askFileNames();
-
-    common::InputFile script(names.inputScript);
-    std::optional<common::InputFile> fin;
-    fin.emplace(names.finFile);
-    common::OutputFile page(names.page);
-    common::InputFile planeviewScript(names.planeviewScript);
-    common::InputFile cadInput(names.cadInput);
-
-    const planeview::CellAndLimits input = planeview::readCellAndLimits(script);
-    const common::ReciprocalCell reciprocal = common::computeReciprocalCell(input.cell);
-    echoCell(input.cell, reciprocal, input.limits);
-    const float maxResolution = planeview::chooseMaxResolution(input.limits);
-    say(FreeLine().text("maximum resolution is").real(maxResolution));
-
-    planeview::writePageHeader(page);
-
-    const planeview::AmplitudeStats stats = planeview::gatherAmplitudeStats(*fin);
-    FreeLine means;
-    means.text("ave|F|init,trunc,aniso,isob");
-    for (const float mean : stats.meanF) means.real(mean);
-    say(means);
-    fin.reset();
-
-    const float plotScale = maxResolution * 70.0f;
-    say(FreeLine().text("scaling the reciprocal cell by").real(plotScale));
-
-    fin.emplace(names.finFile);
-    planeview::drawPanels(*fin, reciprocal, plotScale, stats.meanF, page);
-    fin.reset();
-
-    const planeview::TruncationSummary summary = planeview::readTruncationSummary(planeviewScript);
-    const float negB = planeview::writeNarrative(summary, input.limits, cadInput, page);
-    say(FreeLine().text("negB applied by cad was").real(negB));
-
-    planeview::writeLegendAndLabels(page);
-    page.close();
-
-    say("bye");
-    return 0;
-}
-
-}  // namespace
+#include "planeview/run.hpp"
 
 int main(int argc, char** argv) {
-    return common::runProgram("planeview", argc, argv, kPlaneviewHelp, runPlaneview);
+    return common::runProgram("planeview", argc, argv, kPlaneviewHelp, planeview::runPlaneview);
 }

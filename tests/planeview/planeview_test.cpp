@@ -549,10 +549,6 @@ TEST(PlaneviewRun, CarriageReturnsInEveryInputChangeNothing) {
     EXPECT_EQ(withCr.result.out, plain.result.out);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(PlaneviewRun, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
     ScratchDir dir;
     const auto help = testsupport::run(testsupport::program("planeview"), "", dir.path(), {"--help"});
