@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Times every program on large generated inputs against the floor of the
+# same bytes, and prints one table.
+#
+#   bench/run.sh [REPETITIONS]            (default 3)
+#
+# Sizes (environment, defaults as shown):
+#   MERGED=10000000     reflections in the merged XDS file   (about 410 MB)
+#   UNMERGED=5000000    reflections in the unmerged XDS file (about 460 MB)
+#   FIN=10000000        records in the fin file               (about 1.1 GB)
+#   LOG_BYTES=1000000000  bytes of the Phaser log and of each XSCALE.LP log
+# TMPDIR (default /tmp) gets a scratch folder for the inputs and outputs,
+# about 7 GB at the default sizes, removed at the end.
+#
+# The programs are built in Release in build-bench. Each repetition runs,
+# for every case, the floor and the program one after the other, the floor
+# first in odd repetitions and last in even ones. The floors:
+#   ovoclip    cp of the input file, and cat of it into a new file
+#   planeview  cat of the fin file twice to /dev/null (it reads it twice)
+#   honer      cat of the log to /dev/null
+#   mergetab   cat of both logs to /dev/null
+# Every input is read once before the timing, so all runs read from the page
+# cache. The table gives medians over the repetitions of the wall time and of
+# the CPU time (user + system, steadier on a busy machine), input MB/s and
+# records (lines) per second from the wall time, the largest peak resident
+# set, and the ratios of the program's medians to the floor's.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+reps=${1:-3}
+merged=${MERGED:-10000000}
+unmerged=${UNMERGED:-5000000}
+fin=${FIN:-10000000}
+logBytes=${LOG_BYTES:-1000000000}
+build="$top/build-bench"
+
+echo "== building Release in $build"
+cmake -B "$build" -S "$top" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target ovoclip planeview honer mergetab generate_xds generate_logs generate_fin timeit \
+  >/dev/null
+bin="$build/bin"
+tools="$build/bench-bin"
+
+scratch=${TMPDIR:-/tmp}
+needKb=$(( (merged * 41 * 3 + unmerged * 92 * 3 + fin * 110 + logBytes * 3 + 200000000) / 1024 ))
+availKb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
+if [ "$availKb" -lt "$needKb" ]; then
+  echo "run.sh: $scratch has $((availKb / 1024)) MB free, the run needs about $((needKb / 1024)) MB" >&2
+  exit 2
+fi
+work=$(mktemp -d "$scratch/suite-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+echo "== generating inputs in $work"
+"$tools/generate_xds" merged "$merged" merged.hkl
+"$tools/generate_xds" unmerged "$unmerged" unmerged.hkl
+"$tools/generate_fin" "$fin" in.fin
+phaserLines=$("$tools/generate_logs" phaser "$logBytes" phaser.log 1 | awk '{ print $1 }')
+startLines=$("$tools/generate_logs" xscale "$logBytes" start.LP 2 | awk '{ print $1 }')
+finalLines=$("$tools/generate_logs" xscale "$logBytes" final.LP 3 | awk '{ print $1 }')
+
+# ovoclip: orthogonal 50 x 60 x 70 A cell, identity axes, limits 2.5, 2.0
+# and 1.8 A.
+for kind in merged unmerged; do
+  printf '%s.hkl\nout.hkl\n   50.00   60.00   70.00   90.00   90.00   90.00\n' "$kind" > "ovo-$kind.inp"
+  printf '      1.0000      0.0000      0.0000      0.0000      1.0000      0.0000      0.0000      0.0000      1.0000\n' \
+    >> "ovo-$kind.inp"
+  printf '      2.5000      2.0000      1.8000\n' >> "ovo-$kind.inp"
+  printf 'ovo-%s.inp\npv-out.inp\n' "$kind" > "answers-ovoclip-$kind"
+done
+# planeview: its five inputs.
+printf 'XDS_ASCII.HKL\ntruncated.hkl\n   50.00   60.00   70.00   90.00  100.00   90.00\n' > pv-ovo.inp
+printf '      1.0000      0.0000      0.0000      0.0000      1.0000      0.0000      0.0000      0.0000      1.0000\n' \
+  >> pv-ovo.inp
+printf '      2.5000      2.0000      1.8000\n' >> pv-ovo.inp
+printf '%9d\n%9d\n%12.2f\n%12.2f\n' 12000000 2000000 1.87 10000000 > pv.inp
+printf 'title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00      -12.345\nLABI FILE 1 E1=FP_ISO E2=SIGFP_ISO \n' > cad.inp
+printf 'LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n' >> cad.inp
+printf 'pv-ovo.inp\nin.fin\npage.ps\npv.inp\ncad.inp\n' > answers-planeview
+printf 'phaser.log\nhoner-cad.inp\n' > answers-honer
+printf 'start.LP\nfinal.LP\nstatistics.html\n' > answers-mergetab
+
+size() { stat -c %s "$1"; }
+cat merged.hkl unmerged.hkl in.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
+
+results="$work/results.txt"
+: > "$results"
+# time CASE TOOL [timeit options] -- COMMAND...: one timed run, appended to
+# the results; a failing command ends the benchmark.
+time_run() {
+  local name=$1 tool=$2
+  shift 2
+  local line
+  if ! line=$("$tools/timeit" "$@" 2>&1 >/dev/null | tail -n 1); then
+    echo "run.sh: $name/$tool failed: $line" >&2
+    exit 2
+  fi
+  echo "$name $tool $line" >> "$results"
+}
+clean() { rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html; }
+
+run_case() {  # CASE FLOOR-FIRST
+  local name=$1 floorFirst=$2
+  local -a floors program
+  case $name in
+    ovoclip-merged | ovoclip-unmerged)
+      local input=${name#ovoclip-}.hkl
+      floors=("cp:--:cp:$input:copy.hkl" "cat>file:-o:copy.hkl:--:cat:$input")
+      program=(-i "answers-$name" -o /dev/null -- "$bin/ovoclip") ;;
+    planeview)
+      floors=("2cats:-o:/dev/null:--:cat:in.fin:in.fin")
+      program=(-i answers-planeview -o /dev/null -- "$bin/planeview") ;;
+    honer)
+      floors=("cat:-o:/dev/null:--:cat:phaser.log")
+      program=(-i answers-honer -o /dev/null -- "$bin/honer") ;;
+    mergetab)
+      floors=("cat:-o:/dev/null:--:cat:start.LP:final.LP")
+      program=(-i answers-mergetab -o /dev/null -- "$bin/mergetab") ;;
+  esac
+  run_floors() {
+    local floor
+    for floor in "${floors[@]}"; do
+      IFS=: read -r -a parts <<<"$floor"
+      clean
+      time_run "$name" "${parts[0]}" "${parts[@]:1}"
+    done
+  }
+  if [ "$floorFirst" = 1 ]; then run_floors; fi
+  clean
+  time_run "$name" program "${program[@]}"
+  case $name in  # the program did its work
+    ovoclip-*) [ -s out.hkl ] && [ -s pv-out.inp ] ;;
+    planeview) [ -s page.ps ] ;;
+    honer) grep -q "^SCAL FILE_NUMBER 1 1.00      -13.163$" honer-cad.inp ;;
+    mergetab) [ "$(wc -l < statistics.html)" = 25 ] ;;
+  esac || { echo "run.sh: $name wrote no result" >&2; exit 2; }
+  if [ "$name" = ovoclip-merged ]; then keptMerged=$(size out.hkl); fi
+  if [ "$name" = ovoclip-unmerged ]; then keptUnmerged=$(size out.hkl); fi
+  if [ "$floorFirst" != 1 ]; then run_floors; fi
+  clean
+}
+
+start=$(date +%s)
+for ((rep = 1; rep <= reps; rep++)); do
+  echo "== repetition $rep of $reps"
+  for name in ovoclip-merged ovoclip-unmerged planeview honer mergetab; do
+    run_case "$name" $((rep % 2))
+  done
+done
+
+# CASE BYTES RECORDS: one block of the table.
+report() {
+  awk -v name="$1" -v bytes="$2" -v records="$3" '
+    function median(list, n,   a, i, j, t) {
+      n = split(list, a, " ")
+      for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] + 0 < a[i] + 0) { t = a[i]; a[i] = a[j]; a[j] = t }
+      return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+    }
+    $1 == name {
+      if (!($2 in seen)) { seen[$2] = 1; order[++tools] = $2 }
+      wall[$2] = wall[$2] " " $3; cpu[$2] = cpu[$2] " " ($4 + $5)
+      if ($6 > peak[$2]) peak[$2] = $6
+    }
+    END {
+      pw = median(wall["program"]); pc = median(cpu["program"])
+      printf "%-17s %-9s %8.3f %8.3f %9.0f %8.2f %9.1f", name, "program", pw, pc, bytes / pw / 1e6, records / pw / 1e6, peak["program"] / 1024
+      printf "\n"
+      for (t = 1; t <= tools; t++) {
+        if (order[t] == "program") continue
+        fw = median(wall[order[t]]); fc = median(cpu[order[t]])
+        printf "%-17s %-9s %8.3f %8.3f %9.0f %8s %9.1f   wall x%.2f  cpu x%.2f\n", "", order[t], fw, fc, bytes / fw / 1e6, "", peak[order[t]] / 1024, pw / fw, (fc > 0 ? pc / fc : 0)
+      }
+    }' "$results"
+}
+
+echo
+echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $reps repetitions, $(( $(date +%s) - start )) s of timing"
+echo "   merged $merged reflections ($(size merged.hkl) bytes, $keptMerged written), unmerged $unmerged ($(size unmerged.hkl) bytes, $keptUnmerged written)"
+echo "   fin $fin records ($(size in.fin) bytes), Phaser log $phaserLines lines ($(size phaser.log) bytes)"
+echo "   XSCALE.LP logs $startLines + $finalLines lines ($(( $(size start.LP) + $(size final.LP) )) bytes)"
+echo "   medians; MB/s of input and M records/s from the wall time; ratios = program / floor"
+printf "%-17s %-9s %8s %8s %9s %8s %9s\n" case run "wall s" "cpu s" "MB/s" "Mrec/s" "peak MB"
+report ovoclip-merged "$(size merged.hkl)" "$merged"
+report ovoclip-unmerged "$(size unmerged.hkl)" "$unmerged"
+report planeview "$(size in.fin)" "$fin"
+report honer "$(size phaser.log)" "$phaserLines"
+report mergetab "$(( $(size start.LP) + $(size final.LP) ))" "$((startLines + finalLines))"
