@@ -2,6 +2,7 @@
 
 #include "common/failure.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -130,6 +131,149 @@ bool InputFile::next(std::string_view& line) {
             return true;
         }
         searchFrom = begin_ + scanned;
+    }
+}
+
+namespace {
+
+using Bytes32 = unsigned char __attribute__((vector_size(32)));
+using Words4 = uint64_t __attribute__((vector_size(32)));
+
+// Whether the text at `at` is `text` and begins `offset` bytes into its
+// line; `begin` is a line start and no earlier one is known.
+bool holdsAtColumn(const char* begin, const char* at, std::string_view text, size_t offset) {
+    if (static_cast<size_t>(at - begin) < offset) return false;
+    const char* lineStart = at - offset;
+    if (lineStart != begin && lineStart[-1] != '\n') return false;
+    if (offset > 0 && std::memchr(lineStart, '\n', offset) != nullptr) return false;
+    return std::memcmp(at, text.data(), text.size()) == 0;
+}
+
+struct TextSearch {
+    const char* lineStart = nullptr;  // the line found, or null
+    uint64_t newlines = 0;            // line feeds in [begin, end) when none was found
+};
+
+// The first line in [begin, end), `begin` being a line start, that holds
+// `text` (no line feed in it) at `offset` bytes from its start, as far as
+// the bytes reach. Thirty-two positions at a time, the first and the last
+// byte of the text compared at once and the line feeds counted; the few
+// positions where both agree are looked at closely. Built for AVX2 as well
+// where the machine has it.
+__attribute__((target_clones("avx2", "default")))
+TextSearch findLineWithText(const char* begin, const char* end, std::string_view text, size_t offset) {
+    TextSearch result;
+    const size_t n = text.size();
+    const Bytes32 first = Bytes32{} + static_cast<unsigned char>(text.front());
+    const Bytes32 last = Bytes32{} + static_cast<unsigned char>(text.back());
+    const Bytes32 lineFeed = Bytes32{} + static_cast<unsigned char>('\n');
+    const char* p = begin;
+    uint64_t newlines = 0;
+    // A block at p compares the bytes p to p+31 and p+n-1 to p+n+30.
+    while (static_cast<size_t>(end - p) >= n + 31) {
+        // Up to 255 blocks counted in bytes before they are added up.
+        const size_t blocks = std::min<size_t>(255, (static_cast<size_t>(end - p) - n - 31) / 32 + 1);
+        Bytes32 counts = {};
+        for (size_t block = 0; block < blocks; ++block, p += 32) {
+            Bytes32 a, b;
+            std::memcpy(&a, p, 32);
+            std::memcpy(&b, p + n - 1, 32);
+            counts -= reinterpret_cast<Bytes32>(a == lineFeed);
+            const Bytes32 both = reinterpret_cast<Bytes32>((a == first) & (b == last));
+            const Words4 any = reinterpret_cast<Words4>(both);
+            if ((any[0] | any[1] | any[2] | any[3]) != 0) {
+                for (int j = 0; j < 32; ++j) {
+                    if (both[j] != 0 && holdsAtColumn(begin, p + j, text, offset)) {
+                        result.lineStart = p + j - offset;
+                        return result;
+                    }
+                }
+            }
+        }
+        for (int i = 0; i < 32; ++i) newlines += counts[i];
+    }
+    for (; p + n <= end; ++p) {
+        if (*p == '\n') ++newlines;
+        if (*p == text.front() && holdsAtColumn(begin, p, text, offset)) {
+            result.lineStart = p - offset;
+            return result;
+        }
+    }
+    for (; p < end; ++p) newlines += *p == '\n';
+    result.newlines = newlines;
+    return result;
+}
+
+uint64_t countLineFeeds(const char* begin, const char* end) {
+    uint64_t count = 0;
+    while (const void* found = std::memchr(begin, '\n', static_cast<size_t>(end - begin))) {
+        ++count;
+        begin = static_cast<const char*>(found) + 1;
+    }
+    return count;
+}
+
+}  // namespace
+
+bool InputFile::skipToLine(std::string_view text, int column, std::string_view& line) {
+    const size_t offset = static_cast<size_t>(column - 1);
+    if (column < 1 || text.empty() || text.find_first_of("\r\n") != std::string_view::npos) {
+        // Texts that the search does not take: line by line.
+        while (next(line)) {
+            if (text.empty() || (line.size() >= offset + text.size() && line.substr(offset, text.size()) == text)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    const size_t reach = offset + text.size();  // the bytes of a line that decide
+    for (;;) {
+        const char* base = buffer_.get();
+        const char* start = base + begin_;
+        const TextSearch search = findLineWithText(start, base + end_, text, offset);
+        if (search.lineStart != nullptr) {
+            lineNumber_ += countLineFeeds(start, search.lineStart);
+            begin_ = static_cast<size_t>(search.lineStart - base);
+            return next(line);
+        }
+        // Not in the buffer: its whole lines are passed over, the unfinished
+        // one at its end stays.
+        const void* lastLineFeed = memrchr(start, '\n', end_ - begin_);
+        if (lastLineFeed != nullptr) {
+            lineNumber_ += search.newlines;
+            begin_ = static_cast<size_t>(static_cast<const char*>(lastLineFeed) - base) + 1;
+        }
+        if (end_ - begin_ >= reach) {
+            // The unfinished line reaches past the columns and was seen.
+            if (!skipRestOfLine()) return false;
+            continue;
+        }
+        if (!refill()) {
+            if (begin_ < end_) {  // the last line, without a line feed
+                ++lineNumber_;
+                begin_ = end_;
+            }
+            return false;
+        }
+    }
+}
+
+// Passes over the rest of the line that starts at begin_, keeping none of
+// it; false when the file ends with it.
+bool InputFile::skipRestOfLine() {
+    for (;;) {
+        const char* base = buffer_.get();
+        const void* found = std::memchr(base + begin_, '\n', end_ - begin_);
+        if (found != nullptr) {
+            begin_ = static_cast<size_t>(static_cast<const char*>(found) - base) + 1;
+            ++lineNumber_;
+            return true;
+        }
+        begin_ = end_;
+        if (!refill()) {
+            ++lineNumber_;
+            return false;
+        }
     }
 }
 

@@ -49,8 +49,17 @@ public:
     // says what was expected.
     std::string_view nextOrFail(std::string_view expected);
 
+    // Reads forward to the first line whose columns from `column` (1-based)
+    // on hold `text`, and gives that line as next() would; false at the end
+    // of the file, with every line read. The lines before it are counted
+    // but not taken one by one: the buffer is searched for the text, so a
+    // long log is passed over at about the speed of reading it, and a line
+    // longer than the buffer costs no memory.
+    bool skipToLine(std::string_view text, int column, std::string_view& line);
+
 private:
     bool refill();
+    bool skipRestOfLine();
 
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
@@ -75,6 +84,25 @@ public:
         std::memcpy(buffer_.get() + used_, text.data(), text.size());
         used_ += text.size();
         buffer_[used_++] = '\n';
+    }
+
+    // One record of `length` characters at least: the text, blanks up to
+    // `length`, and a line feed.
+    void writeRecordPadded(std::string_view text, size_t length) {
+        if (text.size() >= length) {
+            writeRecord(text);
+            return;
+        }
+        if (used_ + length + 1 > capacity_) makeRoom(length + 1);
+        if (length + 1 > capacity_) {
+            writeLarge(std::string(text).append(length - text.size(), ' '));
+            return;
+        }
+        char* out = buffer_.get() + used_;
+        std::memset(out, ' ', length);  // of a length known where records are fixed
+        std::memcpy(out, text.data(), text.size());
+        out[length] = '\n';
+        used_ += length + 1;
     }
 
     void flush();

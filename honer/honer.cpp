@@ -49,13 +49,12 @@ HonerFileNames askFileNames() {
 }
 
 // Reads up to and including the heading record; false when the log ends
-// first.
+// first. The heading stands near the end of a long log: the log is
+// searched for the word rather than read record by record.
 bool findHeading(common::InputFile& log) {
+    static_assert(kHeadingLast - kHeadingFirst + 1 == kHeading.size());
     std::string_view record;
-    while (log.next(record)) {
-        if (common::columns(record, kHeadingFirst, kHeadingLast) == kHeading) return true;
-    }
-    return false;
+    return log.skipToLine(kHeading, kHeadingFirst, record);
 }
 
 // Skips the two records after the heading and reads the B value from the

@@ -85,13 +85,13 @@ MergetabFileNames askFileNames() {
 std::string_view lineBuffer(std::string_view line) { return line.substr(0, std::min(line.size(), kLineWidth)); }
 
 // Reads up to and including the first marker line; false when the log ends
-// first.
+// first. The table stands near the end of a long log: the log is searched
+// for the marker rather than read line by line (the marker lies within the
+// 90 columns of a line that are seen).
 bool findMarker(common::InputFile& log) {
+    static_assert(kMarkerLast - kMarkerFirst + 1 == kMarker.size() && kMarkerLast <= kLineWidth);
     std::string_view line;
-    while (log.next(line)) {
-        if (common::columns(lineBuffer(line), kMarkerFirst, kMarkerLast) == kMarker) return true;
-    }
-    return false;
+    return log.skipToLine(kMarker, kMarkerFirst, line);
 }
 
 std::optional<int32_t> truncateToCount(float observed) {

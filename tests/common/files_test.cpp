@@ -65,3 +65,100 @@ TEST(Files, NamesKeepLeadingAndEmbeddedBlanks) {
     EXPECT_EQ(common::fileNameFrom(" my file.hkl   "), " my file.hkl");
     EXPECT_EQ(common::fileNameFrom("    "), "");
 }
+
+namespace {
+
+// The search for a line by its columns against the same file read line by
+// line: the line found, its number, and every line after it.
+void expectSameAsLineByLine(const std::filesystem::path& file, std::string_view text, int column) {
+    common::InputFile searched(file.string());
+    common::InputFile read(file.string());
+    std::string_view line, expected;
+    for (int match = 0;; ++match) {
+        bool readFound = false;
+        while (read.next(expected)) {
+            if (expected.size() >= column - 1 + text.size() && expected.substr(column - 1, text.size()) == text) {
+                readFound = true;
+                break;
+            }
+        }
+        const bool searchFound = searched.skipToLine(text, column, line);
+        ASSERT_EQ(searchFound, readFound) << "match " << match;
+        ASSERT_EQ(searched.lineNumber(), read.lineNumber()) << "match " << match;
+        if (!searchFound) break;
+        ASSERT_EQ(line, expected);
+        // The next line is read normally after the one found.
+        const bool more = read.next(expected);
+        ASSERT_EQ(searched.next(line), more);
+        if (!more) break;
+        ASSERT_EQ(line, expected);
+    }
+}
+
+}  // namespace
+
+TEST(Files, SkipToLineFindsWhatReadingLineByLineFinds) {
+    ScratchDir dir;
+    // Lines of letters that make the text only where it is put: in its
+    // columns, a column off to either side, cut by a line feed, cut by the
+    // end of a read buffer (the lines run past 1 MB), after a carriage
+    // return, on lines longer than the buffer, and as the last line without
+    // a line feed.
+    uint64_t state = 88172645463325252ull;
+    auto random = [&state](uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % n;
+    };
+    for (int round = 0; round < 12; ++round) {
+        std::string content;
+        const size_t size = round < 4 ? 3000 : 3u << 20;
+        while (content.size() < size) {
+            std::string line(random(70), 'a');
+            for (char& c : line) c = "abcdefg = -3.0Bne\r"[random(18)];
+            switch (random(40)) {
+                case 0: line = "     eigenB" + line; break;
+                case 1: line = "    eigenB" + line; break;
+                case 2: line = "      eigenB" + line; break;
+                case 3: line = "     eigen"; break;
+                case 4: line = std::string(45, ' ') + "= -3.0"; break;
+                case 5: line = std::string(44, ' ') + "= -3.0" + line; break;
+                case 6: line = "     eigenB\r"; break;
+                case 7:
+                    if (random(500) == 0) line.assign((1u << 20) + random(3u << 20), 'x');
+                    break;
+                default: break;
+            }
+            content += line;
+            content += '\n';
+        }
+        if (round % 3 == 1) content += "     eigenB";                  // no line feed at the end
+        if (round % 3 == 2) content += std::string(45, ' ') + "= -3";  // cut by the end
+        testsupport::writeFile(dir / "log", content);
+        SCOPED_TRACE("round " + std::to_string(round));
+        expectSameAsLineByLine(dir / "log", "eigenB", 6);
+        expectSameAsLineByLine(dir / "log", "= -3.0", 46);
+        expectSameAsLineByLine(dir / "log", "ab", 1);
+        expectSameAsLineByLine(dir / "log", "nowhere", 3);
+    }
+}
+
+TEST(Files, SkipToLineThatIsNotThereReadsTheWholeFile) {
+    ScratchDir dir;
+    // One line far longer than the buffer holds the word only past its
+    // columns; the lines are all counted, the last without a line feed.
+    testsupport::writeFile(dir / "log", "a\n" + std::string(5u << 20, ' ') + "eigenB\n\nlast");
+    common::InputFile in((dir / "log").string());
+    std::string_view line;
+    EXPECT_FALSE(in.skipToLine("eigenB", 6, line));
+    EXPECT_EQ(in.lineNumber(), 4u);
+    EXPECT_FALSE(in.next(line));
+    // An empty text or one with a line break is looked for line by line.
+    testsupport::writeFile(dir / "short", "ab\n\ncd\n");
+    common::InputFile shortFile((dir / "short").string());
+    ASSERT_TRUE(shortFile.skipToLine("", 3, line));
+    EXPECT_EQ(line, "ab");
+    ASSERT_TRUE(shortFile.skipToLine("d\n", 2, line) == false);
+    EXPECT_EQ(shortFile.lineNumber(), 3u);
+}
