@@ -335,9 +335,11 @@ void appendFixed(std::string& out, float value, int width, int decimals) {
             s = "Inf";
         } else if (s == "-Infinity") {
             s = "-Inf";
-        } else if (s.compare(0, 2, "0.") == 0) {
-            s.erase(0, 1);  // the zero before the point only where there is room
-        } else if (s.compare(0, 3, "-0.") == 0) {
+        } else if (decimals > 0 && s.compare(0, 2, "0.") == 0) {
+            // The zero before the point only where there is room; with no
+            // decimals it is the only digit and stays ("." is no number).
+            s.erase(0, 1);
+        } else if (decimals > 0 && s.compare(0, 3, "-0.") == 0) {
             s.erase(1, 1);
         }
     }
