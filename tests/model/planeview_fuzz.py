@@ -31,7 +31,6 @@ by hand, copy it, remove the page and run  /path/to/planeview < stdin  there.
 """
 
 import argparse
-import math
 import os
 import random
 import shutil
@@ -668,14 +667,12 @@ def run_case(exe, case, root, timeout=60):
     expected_files = dict(before)
     page_name = None
     if exp.page is not None:
-        page_name = [n for n in after if n not in before]
-        page_name = page_name[0] if len(page_name) == 1 else None
-    if exp.page is not None:
         new = [n for n in after if n not in before]
         if len(new) != 1:
             problems.append('expected one new file (the page), found %r' % new)
         else:
-            expected_files[new[0]] = exp.page
+            page_name = new[0]
+            expected_files[page_name] = exp.page
     for n in sorted(set(after) | set(expected_files)):
         if n not in after:
             problems.append('file %r missing' % n)
