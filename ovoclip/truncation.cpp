@@ -3,6 +3,7 @@
 #include "common/failure.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "ovoclip/quick_fields.hpp"
 
 #include <cstring>
 #include <string>
@@ -91,13 +92,7 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
     for (;;) {
         if (!input.next(line)) return PassEnd::headerNotEnded;
         if (line.substr(0, kEndOfHeader.size()) == kEndOfHeader) break;
-        if (line.size() >= kHeaderLength) {
-            output.writeRecord(line);
-        } else {
-            record.assign(line);
-            record.resize(kHeaderLength, ' ');
-            output.writeRecord(record);
-        }
+        output.writeRecordPadded(line, kHeaderLength);
     }
     output.writeRecord(kEndOfHeader);
     common::say("done writing the header");
@@ -109,20 +104,28 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             input.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
         }
         int32_t h = 0, k = 0, l = 0;
-        if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
-            common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
-            common::parseInteger(common::columns(line, 13, 18), l) != common::ParseStatus::ok) {
-            if (line.substr(0, kEndOfData.size()) != kEndOfData) {
-                common::report("warning: " + input.where() +
-                               " is not a reflection record; the data end there and the lines after it "
-                               "were not read");
+        float f = 0, sigma = 0;
+        // Records as XDS writes them are read in place, and their index
+        // columns are the text that the I6 writer would give.
+        const char* p = line.data();
+        const bool plain = line.size() >= 40 && readPlainIndex(p, h) && readPlainIndex(p + 6, k) &&
+                           readPlainIndex(p + 12, l) && readXdsValue(p + 18, f) && readXdsValue(p + 29, sigma);
+        if (!plain) {
+            if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
+                common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
+                common::parseInteger(common::columns(line, 13, 18), l) != common::ParseStatus::ok) {
+                if (line.substr(0, kEndOfData.size()) != kEndOfData) {
+                    common::report("warning: " + input.where() +
+                                   " is not a reflection record; the data end there and the lines after it "
+                                   "were not read");
+                }
+                break;
             }
-            break;
+            common::RecordCursor values(line, input);
+            values.skip(18);
+            f = values.readFree(11);
+            sigma = values.readFree(11);
         }
-        common::RecordCursor values(line, input);
-        values.skip(18);
-        const float f = values.readFree(11);
-        const float sigma = values.readFree(11);
         ++tally.reflectionsIn;
 
         if (!isInsideEllipsoid(h, k, l, frame)) {
@@ -132,6 +135,10 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             continue;
         }
 
+        if (plain) {
+            output.writeRecordPadded(line, kReflectionLength);
+            continue;
+        }
         const std::string_view rest = line.size() > 18 ? line.substr(18) : std::string_view();
         const size_t length = std::max(kReflectionLength, 18 + rest.size());
         record.resize(length);

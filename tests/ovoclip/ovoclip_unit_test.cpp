@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/cell.hpp"
+#include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
+#include "ovoclip/quick_fields.hpp"
 #include "ovoclip/summary.hpp"
 #include "ovoclip/truncation.hpp"
 
@@ -109,4 +116,106 @@ TEST(OvoclipSummary, PlaneviewScriptRecords) {
     EXPECT_EQ(s.records[0], "*********");
     EXPECT_EQ(s.records[2], "    Infinity");
     EXPECT_EQ(s.records[3], "************");
+}
+
+// The quick readers of reflection records against the general ones: the
+// same value whenever they take a field, the field written back unchanged,
+// and the fields that XDS writes all taken.
+TEST(OvoclipQuickFields, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSeeThem) {
+    uint64_t state = 88172645463325252ull;
+    auto random = [&state](uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % n;
+    };
+    std::vector<std::string> fields = {"     0", "    -0", "   -00", "   007", "    +5", "     -", "      ",
+                                       "5     ", "  12  ", "-12345", "999999", "-99999", " 1 2 3", "\t    1"};
+    for (int value = -99999; value <= 999999; value += 1 + static_cast<int>(random(97))) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%6d", value);
+        fields.emplace_back(text);
+    }
+    for (int i = 0; i < 20000; ++i) {
+        std::string field(6, ' ');
+        for (char& c : field) c = " 0123456789-+x"[random(14)];
+        fields.push_back(field);
+    }
+    int taken = 0;
+    for (const std::string& field : fields) {
+        const std::string padded = field + "??";  // the reader looks at eight bytes
+        int32_t quick = 0;
+        if (!readPlainIndex(padded.data(), quick)) {
+            // Every index that the writer gives back must be taken.
+            int32_t value = 0;
+            if (common::parseInteger(field, value) == common::ParseStatus::ok) {
+                std::string written;
+                common::appendInteger(written, value, 6);
+                EXPECT_NE(written, field) << "not taken: \"" << field << "\"";
+            }
+            continue;
+        }
+        ++taken;
+        int32_t value = 0;
+        ASSERT_EQ(common::parseInteger(field, value), common::ParseStatus::ok) << field;
+        EXPECT_EQ(quick, value) << field;
+        std::string written;
+        common::appendInteger(written, value, 6);
+        EXPECT_EQ(written, field);
+    }
+    EXPECT_GT(taken, 10000);
+}
+
+TEST(OvoclipQuickFields, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
+    uint64_t state = 1234567ull;
+    auto random = [&state](uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % n;
+    };
+    std::vector<std::string> fields = {"  0.000E+00", " -0.000E+00", "  9.999E+13", "  9.999E-08", "  1.000E+14",
+                                       "  1.000E-08", "  1.151e+04", "  1.151D+04", "  1.151E+4 ", " +1.151E+04",
+                                       "1.151E+04  ", "  1.151E+04", " 1.1510E+04", "  1,151E+04", "  1.151E 04"};
+    for (int i = 0; i < 100000; ++i) {
+        // Magnitudes over the whole range of exponents that XDS writes.
+        const double mantissa = static_cast<double>(random(10000000)) / 1e6;
+        const int exponent = static_cast<int>(random(40)) - 20;
+        double value = mantissa * std::pow(10.0, exponent);
+        if (random(2) == 0) value = -value;
+        char text[32];
+        std::snprintf(text, sizeof text, "%11.3E", value);
+        fields.emplace_back(text);
+    }
+    for (int i = 0; i < 20000; ++i) {
+        std::string field = fields[16 + random(fields.size() - 16)];
+        field[random(11)] = " 0123456789.-+Eex"[random(17)];
+        fields.push_back(field);
+    }
+    int taken = 0;
+    for (const std::string& field : fields) {
+        if (field.size() != 11) continue;
+        float quick = 0;
+        float value = 0;
+        const bool general = common::parseFreeNumber(field, value) == common::ParseStatus::ok;
+        if (!readXdsValue(field.data(), quick)) {
+            // Every field of the form with an exponent from -7 to 13 must be
+            // taken.
+            const bool plain = (field[1] == ' ' || field[1] == '-') && field[0] == ' ' && field[3] == '.' &&
+                               field[7] == 'E' && std::isdigit(static_cast<unsigned char>(field[2])) &&
+                               std::isdigit(static_cast<unsigned char>(field[4])) &&
+                               std::isdigit(static_cast<unsigned char>(field[5])) &&
+                               std::isdigit(static_cast<unsigned char>(field[6])) &&
+                               std::isdigit(static_cast<unsigned char>(field[9])) &&
+                               std::isdigit(static_cast<unsigned char>(field[10])) &&
+                               ((field[8] == '+' && field.compare(9, 2, "13") <= 0) ||
+                                (field[8] == '-' && field.compare(9, 2, "07") <= 0));
+            EXPECT_FALSE(plain) << "not taken: \"" << field << "\"";
+            continue;
+        }
+        ++taken;
+        ASSERT_TRUE(general) << field;
+        EXPECT_EQ(std::memcmp(&quick, &value, sizeof value), 0) << field << ": " << quick << " " << value;
+    }
+    EXPECT_GT(taken, 40000);
 }
