@@ -1,0 +1,274 @@
+// planeview on damaged, missing and misnamed inputs: what it reports, its
+// exit status, and exactly which files the folder holds afterwards, the
+// page written up to the failure and no further.
+#include <gtest/gtest.h>
+
+#include "failure_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using failures::Contents;
+using failures::expectFailure;
+using failures::Folder;
+using failures::kFolder;
+
+const std::string kCellRecord = "   50.00   60.00   70.00   90.00   90.00   90.00";
+const std::string kLimitRecord = "      2.0000      2.0000      2.0000      0.0000";
+std::string script(const std::string& cell = kCellRecord, const std::string& limits = kLimitRecord) {
+    return "XDS_ASCII.HKL\ntrunc.hkl\n" + cell + "\n" + "axes, never read as numbers\n" + limits + "\n";
+}
+
+// (0, 6, 0) lies in the zones h=0 and l=0; (1, 1, 1) in none, but its -50
+// brings the init mean to 100.
+const std::string kFinRecord1 =
+    "   0   6   0      250.00       10.00        0.00        0.00        0.00        0.00        0.00        0.00";
+const std::string kFinRecord2 =
+    "   1   1   1      -50.00        1.00        0.00        0.00        0.00        0.00        0.00        0.00";
+const std::string kFin = kFinRecord1 + "\n" + kFinRecord2 + "\n";
+const std::string kPv = "    45678\n     5678\n        1.23\n    40000.00\n";
+const std::string kCad =
+    "title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00      -23.456\n"
+    "LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO \nLABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n";
+const std::string kAnswers = "script.inp\nfin.dat\nout.ps\npv.inp\ncad.inp\n";
+
+// The page as far as the dots, and as far as narrative record 18.
+const std::string kHeaderAndDots =
+    "%!PS\n%%BoundingBox: 0 -50 700 700\n%%PageBoundingBox: 0 -50 700 700\n0 setgray\n"
+    "  -1.000 setgray\n  164.00  350.00 1 0 360 arc fill\n  136.00  350.00 1 0 360 arc fill\n"
+    "  -1.000 setgray\n  150.00   64.00 1 0 360 arc fill\n  150.00   36.00 1 0 360 arc fill\n";
+const std::string kHeaderOnly = kHeaderAndDots.substr(0, kHeaderAndDots.find("  -1.000"));
+const std::string kToNarrative18 =
+    kHeaderAndDots +
+    "/Helvetica findfont\n15 scalefont setfont 0 0 0 setrgbcolor\n30 670 moveto\n"
+    "(     45678 reflections were in the initial data set.)show\n"
+    "(      5678 were discarded because they fell outside)show\n"
+    " 40 650 moveto (the specified ellipsoid with dimensions\n1/ 2.0,   1/ 2.0,   1/ 2.0\n"
+    " A  along a*,b*,c*, respectively.\n)show /Helvetica findfont 10 scalefont setfont\n"
+    "475 660 moveto (o -1)show \n/Helvetica findfont\n15 scalefont setfont 0 0 0 setrgbcolor\n"
+    "40 630 moveto (These discarded reflections had an\naverage F/sigma of  1.23.)show\n40 610 moveto\n"
+    "(     40000 reflections remain after ellipsoidal\ntruncation.  Anisotropic scale factors were then) show\n"
+    "40 590 moveto (applied to remove anisotropy from the\n";
+
+Contents inputs(const std::string& scriptText = script(), const std::string& fin = kFin,
+                const std::string& pv = kPv, const std::string& cad = kCad) {
+    return {{"script.inp", scriptText}, {"fin.dat", fin}, {"pv.inp", pv}, {"cad.inp", cad}};
+}
+
+void writeAll(const Folder& f, const Contents& files) {
+    for (const auto& [name, content] : files) {
+        if (content == kFolder) f.mkdir(name); else f.write(name, content);
+    }
+}
+
+Contents with(Contents files, const Contents& more) {
+    for (const auto& [name, content] : more) {
+        files[name] = content;
+    }
+    return files;
+}
+
+Contents without(Contents files, const std::string& name) {
+    files.erase(name);
+    return files;
+}
+
+std::string firstLines(const std::string& text, int n) {
+    size_t cut = 0;
+    for (int i = 0; i < n; ++i) cut = text.find('\n', cut) + 1;
+    return text.substr(0, cut);
+}
+
+// A field of a record replaced by `bad`, right-justified.
+std::string replaceField(std::string record, int first, int width, const std::string& bad) {
+    record.resize(std::max(record.size(), static_cast<size_t>(first - 1 + width)), ' ');
+    record.replace(static_cast<size_t>(first - 1), static_cast<size_t>(width),
+                   std::string(static_cast<size_t>(width) - bad.size(), ' ') + bad);
+    return record;
+}
+
+TEST(PlaneviewFailures, StandardInputEndingAtEachPrompt) {
+    const std::string prompts[] = {"Please type ovoclip input file", "Type fin file with 4 data sets",
+                                   "Type output ps file", "Please type the planeview input file",
+                                   "Please type the cad -B input file"};
+    for (int answered = 0; answered < 5; ++answered) {
+        SCOPED_TRACE(answered);
+        Folder f;
+        writeAll(f, inputs());
+        expectFailure(f.run("planeview", firstLines(kAnswers, answered)), "planeview", {"end of standard input"});
+        const auto out = testsupport::lines(f.result.out);
+        ASSERT_EQ(out.size(), static_cast<size_t>(answered + 1));
+        EXPECT_EQ(out.back(), " " + prompts[answered]);
+        EXPECT_EQ(f.contents(), inputs());  // no file is opened before the fifth answer
+    }
+}
+
+TEST(PlaneviewFailures, MissingOrFolderForEachFile) {
+    const struct {
+        std::string name;
+        std::string page;  // "" when no page is created
+    } files[] = {{"script.inp", ""}, {"fin.dat", ""}, {"pv.inp", "empty"}, {"cad.inp", "empty"}};
+    for (const auto& file : files) {
+        for (const bool folder : {false, true}) {
+            SCOPED_TRACE(file.name + (folder ? " is a folder" : " is missing"));
+            Contents before = without(inputs(), file.name);
+            if (folder) before[file.name] = kFolder;
+            Folder f;
+            writeAll(f, before);
+            expectFailure(f.run("planeview", kAnswers), "planeview",
+                          {"\"" + file.name + "\"", folder ? "directory" : "No such file"});
+            EXPECT_EQ(f.contents(), file.page.empty() ? before : with(before, {{"out.ps", ""}}));
+            EXPECT_EQ(f.result.out.find("a= "), std::string::npos);  // nothing is read before the opens
+        }
+    }
+    // The page itself named by a folder, or by one of the inputs.
+    for (const std::string page : {"pages", "fin.dat"}) {
+        SCOPED_TRACE(page);
+        const Contents before = page == "pages" ? with(inputs(), {{"pages", kFolder}}) : inputs();
+        Folder f;
+        writeAll(f, before);
+        expectFailure(f.run("planeview", "script.inp\nfin.dat\n" + page + "\npv.inp\ncad.inp\n"), "planeview",
+                      {"\"" + page + "\"", "already exists"});
+        EXPECT_EQ(f.contents(), before);
+    }
+}
+
+TEST(PlaneviewFailures, UnreadableFinFile) {
+    if (failures::runningAsRoot()) GTEST_SKIP() << failures::kRootSkip;
+    Folder f;
+    writeAll(f, inputs());
+    fs::permissions(f / "fin.dat", fs::perms::none);
+    expectFailure(f.run("planeview", kAnswers), "planeview", {"\"fin.dat\"", "Permission denied"});
+    fs::permissions(f / "fin.dat", fs::perms::owner_all);
+    EXPECT_EQ(f.contents(), inputs());
+}
+
+TEST(PlaneviewFailures, ScriptEndingBeforeEachRecordLeavesAnEmptyPage) {
+    for (int records = 0; records < 4; ++records) {  // before record 5: in the planeview tests
+        SCOPED_TRACE(records);
+        const std::string cut = firstLines(script(), records);
+        Folder f;
+        writeAll(f, inputs(cut));
+        expectFailure(f.run("planeview", kAnswers), "planeview",
+                      {"end of file script.inp after line " + std::to_string(records),
+                       "record " + std::to_string(records + 1)});
+        EXPECT_EQ(f.contents(), with(inputs(cut), {{"out.ps", ""}}));
+    }
+}
+
+TEST(PlaneviewFailures, EveryNumberFieldOfTheScriptThatIsNoNumber) {
+    struct Field {
+        int record, first, width;
+    };
+    std::vector<Field> fields;
+    for (int i = 0; i < 6; ++i) fields.push_back({3, 1 + 8 * i, 8});
+    for (int i = 0; i < 3; ++i) fields.push_back({5, 1 + 12 * i, 12});
+    for (const Field& field : fields) {
+        const std::string cell = field.record == 3 ? replaceField(kCellRecord, field.first, field.width, "9x.0") : kCellRecord;
+        const std::string limits =
+            field.record == 5 ? replaceField(kLimitRecord, field.first, field.width, "2.0.0") : kLimitRecord;
+        SCOPED_TRACE(cell + " / " + limits);
+        Folder f;
+        writeAll(f, inputs(script(cell, limits)));
+        expectFailure(f.run("planeview", kAnswers), "planeview",
+                      {"line " + std::to_string(field.record) + " of script.inp, columns " +
+                       std::to_string(field.first) + "-" + std::to_string(field.first + field.width - 1)});
+        EXPECT_EQ(f.contents(), with(inputs(script(cell, limits)), {{"out.ps", ""}}));
+    }
+    // Records 1, 2 and 4 and the columns after the third limit are never
+    // read as numbers.
+    Folder f;
+    writeAll(f, inputs(script(kCellRecord, "      2.0000      2.0000      2.0000   no number")));
+    ASSERT_EQ(f.run("planeview", kAnswers).status, 0) << f.result.err;
+    EXPECT_EQ(f.read("out.ps").substr(0, kToNarrative18.size()), kToNarrative18);
+}
+
+TEST(PlaneviewFailures, EveryFieldOfAFinRecordThatIsNoNumber) {
+    struct Field {
+        int first, width;
+    };
+    std::vector<Field> fields = {{1, 4}, {5, 4}, {9, 4}};
+    for (int i = 0; i < 8; ++i) fields.push_back({13 + 12 * i, 12});
+    for (const Field& field : fields) {
+        const std::string bad = replaceField(kFinRecord2, field.first, field.width, field.width == 4 ? "1.5" : "1.2.3");
+        SCOPED_TRACE(bad);
+        const std::string fin = kFinRecord1 + "\n" + bad + "\n";
+        Folder f;
+        writeAll(f, inputs(script(), fin));
+        expectFailure(f.run("planeview", kAnswers), "planeview",
+                      {"line 2 of fin.dat, columns " + std::to_string(field.first) + "-" +
+                       std::to_string(field.first + field.width - 1)});
+        // The first pass ends at the bad field: the page has its header only.
+        EXPECT_EQ(f.contents(), with(inputs(script(), fin), {{"out.ps", kHeaderOnly}}));
+        EXPECT_EQ(f.result.out.find("ave|F|"), std::string::npos);
+    }
+}
+
+TEST(PlaneviewFailures, PlaneviewScriptEndingOrNoNumberInEachRecord) {
+    std::vector<std::pair<std::string, std::string>> cases;  // planeview script, report
+    for (int records = 0; records < 3; ++records) {  // after record 3: in the planeview tests
+        cases.push_back({firstLines(kPv, records), "end of file pv.inp after line " + std::to_string(records)});
+    }
+    const std::string bad[] = {"    4x678", "     56-8", "       1.2E", "    4000x.00"};
+    const std::string columns[] = {"columns 1-9", "columns 1-9", "columns 1-12", "columns 1-9"};
+    for (int record = 0; record < 4; ++record) {
+        auto lines = testsupport::lines(kPv);
+        lines[static_cast<size_t>(record)] = bad[record];
+        std::string text;
+        for (const auto& line : lines) text += line + "\n";
+        cases.push_back({text, "line " + std::to_string(record + 1) + " of pv.inp, " + columns[record]});
+    }
+    for (const auto& [pv, report] : cases) {
+        SCOPED_TRACE(pv);
+        Folder f;
+        writeAll(f, inputs(script(), kFin, pv));
+        expectFailure(f.run("planeview", kAnswers), "planeview", {report});
+        EXPECT_EQ(f.contents(), with(inputs(script(), kFin, pv), {{"out.ps", kHeaderAndDots}}));
+    }
+}
+
+TEST(PlaneviewFailures, EmptyCadInputEndsThePageAtNarrativeRecord18) {
+    Folder f;
+    writeAll(f, inputs(script(), kFin, kPv, ""));
+    expectFailure(f.run("planeview", kAnswers), "planeview", {"end of file cad.inp after line 0"});
+    EXPECT_EQ(f.contents(), with(inputs(script(), kFin, kPv, ""), {{"out.ps", kToNarrative18}}));
+}
+
+TEST(PlaneviewFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
+    const Contents named = {{" my script.inp", script()}, {"  fin  file", kFin}, {" pv inp", kPv}, {"c a d", kCad}};
+    Folder f;
+    writeAll(f, named);
+    ASSERT_EQ(f.run("planeview", " my script.inp \n  fin  file\n  the page.ps   \n pv inp\nc a d   \n").status, 0)
+        << f.result.err;
+    const Contents after = f.contents();
+    EXPECT_EQ(after.size(), 5u);
+    ASSERT_EQ(after.count("  the page.ps"), 1u);
+    EXPECT_EQ(after.at("  the page.ps").substr(0, kToNarrative18.size()), kToNarrative18);
+    EXPECT_EQ(testsupport::lines(after.at("  the page.ps")).back(), "showpage");
+}
+
+TEST(PlaneviewFailures, NamesOfEightyCharactersAndLonger) {
+    const std::string script80(80, 's'), fin80(80, 'f'), page80 = "p" + std::string(79, '-'), pv80(80, 'v'),
+        cad80(80, 'c');
+    Folder f;
+    writeAll(f, {{script80, script()}, {fin80, kFin}, {pv80, kPv}, {cad80, kCad}});
+    ASSERT_EQ(f.run("planeview", script80 + "\n" + fin80 + "\n" + page80 + "more\n" + pv80 + "v\n" + cad80 + "\n")
+                  .status,
+              0)
+        << f.result.err;
+    const Contents after = f.contents();
+    EXPECT_EQ(after.size(), 5u);
+    ASSERT_EQ(after.count(page80), 1u);
+    EXPECT_EQ(testsupport::lines(after.at(page80)).back(), "showpage");
+
+    // An 81st character is cut: a file of that longer name is not the one
+    // opened.
+    Folder g;
+    writeAll(g, {{script80 + "s", script()}});
+    expectFailure(g.run("planeview", script80 + "s\n" + kAnswers.substr(kAnswers.find('\n') + 1)), "planeview",
+                  {"\"" + script80 + "\"", "No such file"});
+    EXPECT_EQ(g.contents(), (Contents{{script80 + "s", script()}}));
+}
+
+}  // namespace
