@@ -7,12 +7,96 @@
 // Beyond not crashing, a run keeps its promises: a complete run ends the
 // truncated file with its end-of-data line and writes a planeview script
 // whose counts agree with the records kept; an early end leaves no
-// planeview script.
+// planeview script. And a complete run writes exactly what a plain reading
+// of the same files gives: every record read field by field with the
+// common reader, tested with the same ellipsoid, written with the I6 writer
+// (the program itself reads the records as XDS writes them in place, by
+// quicker means that must give the same result).
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "common/cell.hpp"
+#include "common/records.hpp"
 #include "fuzz_support.hpp"
+#include "ovoclip/input_script.hpp"
 #include "ovoclip/run.hpp"
+#include "ovoclip/summary.hpp"
+#include "ovoclip/truncation.hpp"
+
+namespace {
+
+// The lines of a file as the program reads them: a carriage return just
+// before a line feed is no part of its line; a last line without a line
+// feed is a line.
+std::vector<std::string_view> fileLines(std::string_view text) {
+    std::vector<std::string_view> result;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        if (end == std::string_view::npos) {
+            result.push_back(text);
+            break;
+        }
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        result.push_back(line);
+        text.remove_prefix(end + 1);
+    }
+    return result;
+}
+
+std::string padded(std::string_view text, size_t width) {
+    std::string out(text);
+    if (out.size() < width) out.resize(width, ' ');
+    return out + "\n";
+}
+
+// The truncated file and the planeview script of a complete run, the plain
+// way.
+void expectedRun(const std::string& data, std::string& truncated, std::string& planeview) {
+    const ovoclip::InputScript script = ovoclip::readInputScriptFrom("ovo.inp");
+    const common::ReciprocalCell reciprocal = common::computeReciprocalCell(script.cell);
+    const ovoclip::EllipsoidFrame frame = ovoclip::prepareEllipsoid(script.cell, reciprocal, script.ellipsoidAxes,
+                                                                    ovoclip::sortLimits(script.limits));
+    const auto lines = fileLines(data);
+    size_t i = 0;
+    for (; i < lines.size() && lines[i].substr(0, 14) != "!END_OF_HEADER"; ++i) truncated += padded(lines[i], 80);
+    truncated += "!END_OF_HEADER\n";
+    ovoclip::TruncationTally tally;
+    for (++i; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        int32_t h = 0, k = 0, l = 0;
+        if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
+            common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
+            common::parseInteger(common::columns(line, 13, 18), l) != common::ParseStatus::ok) {
+            break;
+        }
+        float f = 0, sigma = 0;
+        fuzz::check(common::parseFreeNumber(common::columns(line, 19, 29), f) == common::ParseStatus::ok &&
+                        common::parseFreeNumber(common::columns(line, 30, 40), sigma) == common::ParseStatus::ok,
+                    "a complete run over a value that is no number");
+        ++tally.reflectionsIn;
+        if (!ovoclip::isInsideEllipsoid(h, k, l, frame)) {
+            ++tally.reflectionsRejected;
+            tally.sumRejectedF += f;
+            tally.sumRejectedSigma += sigma;
+            continue;
+        }
+        std::string record;
+        common::appendInteger(record, h, 6);
+        common::appendInteger(record, k, 6);
+        common::appendInteger(record, l, 6);
+        if (line.size() > 18) record += line.substr(18);
+        truncated += padded(record, 76);
+    }
+    truncated += "!END_OF_DATA\n";
+    if (tally.reflectionsRejected > 0) {
+        tally.meanRejectedFOverSigma = static_cast<float>(tally.sumRejectedF / tally.sumRejectedSigma);
+    }
+    for (const std::string& record : ovoclip::formatPlaneviewScript(tally).records) planeview += record + "\n";
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::enterSandbox();
@@ -55,5 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check(in - rejected == static_cast<long long>(kept), "counts disagree with the records kept");
     fuzz::check(pv[3] == std::string(12 - std::to_string(kept).size() - 3, ' ') + std::to_string(kept) + ".00",
                 "record 4 is not the kept count");
+
+    std::string truncated, planeview;
+    expectedRun(std::string(parts[1]), truncated, planeview);
+    fuzz::check(fuzz::readFile("trunc.hkl") == truncated, "truncated file differs from the plain reading");
+    fuzz::check(fuzz::readFile("pv.inp") == planeview, "planeview script differs from the plain reading");
     return 0;
 }

@@ -71,9 +71,13 @@ inline bool runningAsRoot() { return ::geteuid() == 0; }
 inline const char* kRootSkip =
     "running as root, which reads a file whatever its permissions: the unreadable-file case cannot be set up";
 
-inline std::string pad(std::string text, size_t width) {
-    if (text.size() < width) text.resize(width, ' ');
-    return text;
+// The text, filled up with blanks to `width`.
+inline std::string pad(const std::string& text, size_t width) {
+    std::string out;
+    out.reserve(std::max(width, text.size()) + 1);
+    out.append(text);
+    if (out.size() < width) out.append(width - out.size(), ' ');
+    return out;
 }
 
 }  // namespace failures

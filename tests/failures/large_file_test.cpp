@@ -41,9 +41,12 @@ std::string format(const char* pattern, auto... values) {
     return text;
 }
 
-std::string pad(std::string text, size_t width) {
-    if (text.size() < width) text.resize(width, ' ');
-    return text;
+std::string pad(const std::string& text, size_t width) {
+    std::string out;
+    out.reserve(std::max(width, text.size()) + 1);
+    out.append(text);
+    if (out.size() < width) out.append(width - out.size(), ' ');
+    return out;
 }
 
 // One cycle of records in the 50/60/70 cell with limits 2.5, 2.0 and 1.8
