@@ -9,6 +9,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
+#include "ovoclip/quick_fields.hpp"
 #include "ovoclip/truncation.hpp"
 
 #include <benchmark/benchmark.h>
@@ -200,6 +201,80 @@ BENCHMARK_F(RecordFile, ReflectionRecord)(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<int64_t>(lines));
 }
+
+// Reflection records as XDS writes them, 40 columns each.
+std::vector<std::string> reflectionRecords() {
+    Random random;
+    std::vector<std::string> records;
+    char text[64];
+    int h = -33, k = 0, l = 0;
+    for (size_t i = 0; i < kTable; ++i) {
+        const unsigned long long r = random.next();
+        std::snprintf(text, sizeof text, "%6d%6d%6d%11.3E%11.3E", h, k, l,
+                      static_cast<double>(r % 1000000) / 7.0 - 5000.0, 1.0 + static_cast<double>((r >> 20) % 10000) / 3.0);
+        records.emplace_back(text);
+        if (++l > 46) {
+            l = 0;
+            if (++k > 40) {
+                k = 0;
+                if (++h > 33) h = -33;
+            }
+        }
+    }
+    return records;
+}
+
+// The quick reader of ovoclip: the indices and the layout of the values of
+// the whole record at once.
+void readPlainRecord(benchmark::State& state) {
+    const auto records = reflectionRecords();
+    size_t i = 0;
+    for (auto _ : state) {
+        ovoclip::PlainIndices record;
+        benchmark::DoNotOptimize(ovoclip::readPlainRecord(records[i++ & (kTable - 1)].data(), record));
+        benchmark::DoNotOptimize(record);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(readPlainRecord);
+
+// The same fields one by one, the values read as well.
+void readPlainFields(benchmark::State& state) {
+    const auto records = reflectionRecords();
+    size_t i = 0;
+    for (auto _ : state) {
+        ovoclip::PlainIndices r;
+        float f = 0, sigma = 0;
+        const char* p = records[i++ & (kTable - 1)].data();
+        benchmark::DoNotOptimize(ovoclip::readPlainIndex(p, r.h) && ovoclip::readPlainIndex(p + 6, r.k) &&
+                                 ovoclip::readPlainIndex(p + 12, r.l) && ovoclip::readXdsValue(p + 18, f) &&
+                                 ovoclip::readXdsValue(p + 29, sigma));
+        benchmark::DoNotOptimize(r);
+        benchmark::DoNotOptimize(f + sigma);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(readPlainFields);
+
+// The general readers, as for records in other forms.
+void readGeneralFields(benchmark::State& state) {
+    const auto records = reflectionRecords();
+    size_t i = 0;
+    for (auto _ : state) {
+        const std::string_view line = records[i++ & (kTable - 1)];
+        int32_t h = 0, k = 0, l = 0;
+        float f = 0, sigma = 0;
+        common::parseInteger(line.substr(0, 6), h);
+        common::parseInteger(line.substr(6, 6), k);
+        common::parseInteger(line.substr(12, 6), l);
+        common::parseFreeNumber(line.substr(18, 11), f);
+        common::parseFreeNumber(line.substr(29, 11), sigma);
+        benchmark::DoNotOptimize(h + k + l);
+        benchmark::DoNotOptimize(f + sigma);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(readGeneralFields);
 
 ovoclip::EllipsoidFrame triclinicFrame() {
     common::UnitCell cell;

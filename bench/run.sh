@@ -97,7 +97,12 @@ time_run() {
   fi
   echo "$name $tool $line" >> "$results"
 }
-clean() { rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html; }
+# Removes the outputs of the last run and writes back what is waiting to be
+# written, so that no run pays for the writes of the one before.
+clean() {
+  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html
+  sync
+}
 
 run_case() {  # CASE FLOOR-FIRST
   local name=$1 floorFirst=$2
@@ -185,3 +190,8 @@ report ovoclip-unmerged "$(size unmerged.hkl)" "$unmerged"
 report planeview "$(size in.fin)" "$fin"
 report honer "$(size phaser.log)" "$phaserLines"
 report mergetab "$(( $(size start.LP) + $(size final.LP) ))" "$((startLines + finalLines))"
+echo
+echo "   every run, wall/cpu seconds in the order run:"
+awk '{ key = $1 " " $2; if (!(key in seen)) { seen[key] = 1; order[++n] = key }
+       runs[key] = runs[key] sprintf(" %.3f/%.3f", $3, $4 + $5) }
+     END { for (i = 1; i <= n; i++) printf "   %-28s%s\n", order[i], runs[order[i]] }' "$results"

@@ -80,6 +80,7 @@ bool InputFile::refill() {
     if (begin_ > 0) {
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
+        searched_ = searched_ > begin_ ? searched_ - begin_ : 0;
         begin_ = 0;
     }
     if (end_ == capacity_) {
@@ -106,31 +107,41 @@ bool InputFile::refill() {
     }
 }
 
-bool InputFile::next(std::string_view& line) {
-    size_t searchFrom = begin_;
+
+// No line feed is known past begin_: the next 64 bytes are searched, or
+// what is left of the buffer, which is refilled when it holds none.
+bool InputFile::nextAfterSearch(std::string_view& line) {
+    if (searched_ < begin_) searched_ = begin_;
     for (;;) {
-        const char* start = buffer_.get() + searchFrom;
-        const void* found = std::memchr(start, '\n', end_ - searchFrom);
+        if (searched_ + 64 <= end_) {
+            maskBase_ = searched_;
+            lineFeeds_ = lineFeedMask(buffer_.get() + searched_);
+            searched_ += 64;
+            if (lineFeeds_ != 0) {
+                const size_t at = maskBase_ + static_cast<size_t>(std::countr_zero(lineFeeds_));
+                lineFeeds_ &= lineFeeds_ - 1;
+                takeLine(at, line);
+                return true;
+            }
+            continue;
+        }
+        const void* found = std::memchr(buffer_.get() + searched_, '\n', end_ - searched_);
         if (found != nullptr) {
-            const char* lineEnd = static_cast<const char*>(found);
-            const char* lineBegin = buffer_.get() + begin_;
-            size_t length = static_cast<size_t>(lineEnd - lineBegin);
-            if (length > 0 && lineBegin[length - 1] == '\r') --length;
-            line = std::string_view(lineBegin, length);
-            begin_ = static_cast<size_t>(lineEnd - buffer_.get()) + 1;
-            ++lineNumber_;
+            const size_t at = static_cast<size_t>(static_cast<const char*>(found) - buffer_.get());
+            searched_ = at + 1;
+            takeLine(at, line);
             return true;
         }
-        const size_t scanned = end_ - begin_;
+        searched_ = end_;
         if (!refill()) {
             if (begin_ == end_) return false;
             // The last line has no line feed: it is still a line.
             line = std::string_view(buffer_.get() + begin_, end_ - begin_);
             begin_ = end_;
+            searched_ = end_;
             ++lineNumber_;
             return true;
         }
-        searchFrom = begin_ + scanned;
     }
 }
 
@@ -227,6 +238,7 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
         return false;
     }
     const size_t reach = offset + text.size();  // the bytes of a line that decide
+    forgetLineFeeds();
     for (;;) {
         const char* base = buffer_.get();
         const char* start = base + begin_;
@@ -234,6 +246,7 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
         if (search.lineStart != nullptr) {
             lineNumber_ += countLineFeeds(start, search.lineStart);
             begin_ = static_cast<size_t>(search.lineStart - base);
+            forgetLineFeeds();
             return next(line);
         }
         // Not in the buffer: its whole lines are passed over, the unfinished
@@ -253,6 +266,7 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
                 ++lineNumber_;
                 begin_ = end_;
             }
+            forgetLineFeeds();
             return false;
         }
     }
@@ -266,12 +280,14 @@ bool InputFile::skipRestOfLine() {
         const void* found = std::memchr(base + begin_, '\n', end_ - begin_);
         if (found != nullptr) {
             begin_ = static_cast<size_t>(static_cast<const char*>(found) - base) + 1;
+            forgetLineFeeds();
             ++lineNumber_;
             return true;
         }
         begin_ = end_;
         if (!refill()) {
             ++lineNumber_;
+            forgetLineFeeds();
             return false;
         }
     }

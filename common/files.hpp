@@ -2,11 +2,15 @@
 // created exclusively, never overwritten), both through large buffers.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace common {
 
@@ -42,8 +46,20 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     // The next line, or false at the end of the file. The view stays valid
-    // until the next call.
-    bool next(std::string_view& line);
+    // until the next call. The buffer is searched for line feeds 64 bytes at
+    // a time; lines whose end is already known are given out here.
+    bool next(std::string_view& line) {
+        while (lineFeeds_ == 0) {
+            if (searched_ + 64 > end_) return nextAfterSearch(line);
+            maskBase_ = searched_;
+            lineFeeds_ = lineFeedMask(buffer_.get() + searched_);
+            searched_ += 64;
+        }
+        const size_t at = maskBase_ + static_cast<size_t>(std::countr_zero(lineFeeds_));
+        lineFeeds_ &= lineFeeds_ - 1;
+        takeLine(at, line);
+        return true;
+    }
 
     // The next line; the end of the file ends the run with a report that
     // says what was expected.
@@ -58,6 +74,38 @@ public:
     bool skipToLine(std::string_view text, int column, std::string_view& line);
 
 private:
+    // Bit i set where p[i] is a line feed, for i from 0 to 63.
+    static uint64_t lineFeedMask(const char* p) {
+#if defined(__SSE2__)
+        const __m128i lineFeed = _mm_set1_epi8('\n');
+        uint64_t mask = 0;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed));
+            mask |= static_cast<uint64_t>(static_cast<uint32_t>(found)) << (16 * i);
+        }
+        return mask;
+#else
+        uint64_t mask = 0;
+        for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(p[i] == '\n') << i;
+        return mask;
+#endif
+    }
+    bool nextAfterSearch(std::string_view& line);
+    // The line from begin_ to the line feed at `at`.
+    void takeLine(size_t at, std::string_view& line) {
+        const char* lineBegin = buffer_.get() + begin_;
+        size_t length = at - begin_;
+        if (length > 0 && lineBegin[length - 1] == '\r') --length;
+        line = std::string_view(lineBegin, length);
+        begin_ = at + 1;
+        ++lineNumber_;
+    }
+    // After begin_ was moved by other means than taking lines.
+    void forgetLineFeeds() {
+        lineFeeds_ = 0;
+        searched_ = begin_;
+    }
     bool refill();
     bool skipRestOfLine();
 
@@ -67,6 +115,11 @@ private:
     size_t begin_ = 0;  // first unread byte
     size_t end_ = 0;    // one past the last byte in the buffer
     bool atEof_ = false;
+    // The line feeds in [begin_, searched_) are the bits of lineFeeds_, bit
+    // i standing for the byte at maskBase_ + i.
+    uint64_t lineFeeds_ = 0;
+    size_t maskBase_ = 0;
+    size_t searched_ = 0;
 };
 
 // A text file opened "new": created exclusively, written through a buffer.

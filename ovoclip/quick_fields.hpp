@@ -8,6 +8,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ovoclip {
 
@@ -37,6 +41,26 @@ inline uint32_t digitsValue(uint64_t v) {
          (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
         32;
     return static_cast<uint32_t>(v);
+}
+
+// d.ddd times ten to the `exponent` from the four digits as an integer:
+// one multiplication or division by an exact power of ten, as the general
+// reader does for short decimals; false when that power is not exact.
+inline bool scaleValue(uint32_t mantissa, int exponent, bool negative, float& value) {
+    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    const int power = exponent - 3;
+    if (power < -10 || power > 10) return false;
+    const float magnitude = static_cast<float>(mantissa);
+    const float scaled = power >= 0 ? magnitude * kPowersOfTen[power] : magnitude / kPowersOfTen[-power];
+    value = negative ? -scaled : scaled;
+    return true;
+}
+
+// Bit i - 1 for each column i.
+constexpr uint64_t columnBits(std::initializer_list<int> columns) {
+    uint64_t bits = 0;
+    for (const int column : columns) bits |= uint64_t{1} << (column - 1);
+    return bits;
 }
 
 }  // namespace quick
@@ -70,32 +94,120 @@ inline bool readPlainIndex(const char* field, int32_t& value) {
 }
 
 // A value field of eleven columns as XDS writes it: "  d.dddE+dd" or
-// " -d.dddE-dd". True with the value that the free-format reader gives for
-// it: the four digits make an integer that a float holds exactly, and one
+// " -d.dddE-dd" (xdsValueLayout). readXdsValue gives the value that the
+// free-format reader gives for it, where the exponent is from -7 to 13: the
+// four digits make an integer that a float holds exactly, and one
 // multiplication or division by an exact power of ten rounds it correctly.
-// Reads the eleven columns.
-inline bool readXdsValue(const char* field, float& value) {
+// Both read the eleven columns.
+inline bool xdsValueLayout(const char* field) {
     using namespace quick;
-    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
     if (field[0] != ' ' || (field[1] != ' ' && field[1] != '-')) return false;
     const unsigned lead = static_cast<unsigned char>(field[2]) - '0';
     const uint64_t x = load8(field + 3);  // ".dddE+dd"
     // Bytes 1-3 and 6-7 digits, byte 0 the point, byte 4 'E', byte 5 a sign.
     constexpr uint64_t kDigits = 0xFFFF0000FFFFFF00ull;
     const uint64_t sign = (x >> 40) & 0xFF;
-    if (lead > 9 || (x & 0x000000FF000000FFull) != ((uint64_t{'E'} << 32) | '.') || (sign != '+' && sign != '-') ||
-        !allDigits(x, kDigits)) {
+    return lead <= 9 && (x & 0x000000FF000000FFull) == ((uint64_t{'E'} << 32) | '.') && (sign == '+' || sign == '-') &&
+           allDigits(x, kDigits);
+}
+
+// The value of a field already known to be in the layout.
+inline bool readXdsValueOfLayout(const char* field, float& value) {
+    const auto digit = [field](int i) { return static_cast<uint32_t>(field[i] & 0x0F); };
+    const uint32_t mantissa = digit(2) * 1000 + digit(4) * 100 + digit(5) * 10 + digit(6);
+    const int exponent = static_cast<int>(digit(9) * 10 + digit(10));
+    return quick::scaleValue(mantissa, field[8] == '-' ? -exponent : exponent, field[1] == '-', value);
+}
+
+inline bool readXdsValue(const char* field, float& value) {
+    return xdsValueLayout(field) && readXdsValueOfLayout(field, value);
+}
+
+struct PlainIndices {
+    int32_t h = 0, k = 0, l = 0;
+};
+
+// The first forty columns of a reflection record as XDS writes them: three
+// indices as readPlainIndex takes them, then two values in the layout that
+// readXdsValue reads. True with the indices when all five fields are in
+// that form (the two values are numbers then, and readXdsValue or the
+// general reader gives them when they are needed). Reads forty bytes from
+// `line`.
+inline bool readPlainRecord(const char* line, PlainIndices& indices) {
+#if defined(__SSE2__)
+    // Every byte classed sixteen at a time, each class a mask of bits by
+    // column (bit i for column i + 1), then the layout checked on the masks.
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line));       // columns 1-16
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 16));  // 17-32
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 24));  // 25-40
+    auto mask = [](__m128i v, char byte) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(byte)))));
+    };
+    auto masks = [&mask](__m128i va, __m128i vb, __m128i vc, char byte) {
+        return mask(va, byte) | (mask(vb, byte) << 16) | (mask(vc, byte) << 24);
+    };
+    auto digits = [](__m128i v) {
+        const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+        const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(isDigit)));
+    };
+    const uint64_t digit = digits(a) | (digits(b) << 16) | (digits(c) << 24);
+    const uint64_t blank = masks(a, b, c, ' ');
+    const uint64_t minus = masks(a, b, c, '-');
+    const uint64_t plus = (mask(b, '+') << 16) | (mask(c, '+') << 24);
+    const uint64_t point = (mask(b, '.') << 16) | (mask(c, '.') << 24);
+    const uint64_t letterE = (mask(b, 'E') << 16) | (mask(c, 'E') << 24);
+    const uint64_t zeroDigit = mask(a, '0') | (mask(b, '0') << 16);
+
+    // Columns 19-40: "  d.dddE+dd" twice, a minus allowed in the second
+    // column of each and either sign in the eighth.
+    using quick::columnBits;
+    constexpr uint64_t kValueBlank = columnBits({19, 30});
+    constexpr uint64_t kValueBlankOrMinus = columnBits({20, 31});
+    constexpr uint64_t kValueDigit = columnBits({21, 23, 24, 25, 28, 29, 32, 34, 35, 36, 39, 40});
+    constexpr uint64_t kValuePoint = columnBits({22, 33});
+    constexpr uint64_t kValueE = columnBits({26, 37});
+    constexpr uint64_t kValueSign = columnBits({27, 38});
+    const uint64_t valueLayout = (blank & kValueBlank) | ((blank | minus) & kValueBlankOrMinus) |
+                                 (digit & kValueDigit) | (point & kValuePoint) | (letterE & kValueE) |
+                                 ((plus | minus) & kValueSign);
+
+    // Columns 1-18: three fields of six bits each, checked side by side.
+    // In each: blanks, at most one minus right after them, then digits to
+    // the end of the field, at least one, without a leading zero.
+    constexpr uint64_t kFields = 0x3FFFF;
+    constexpr uint64_t kFieldFirst = 0x1041;  // first column of each field
+    constexpr uint64_t kFieldLast = 0x20820;  // last column of each field
+    const uint64_t leadingBlanks = blank & kFields;
+    const uint64_t signs = minus & kFields;
+    // A prefix of blanks plus one is the single column after it; a prefix
+    // is at most five columns long here as the last column is a digit.
+    const uint64_t afterBlanks = leadingBlanks + kFieldFirst;
+    const uint64_t firstDigit = (leadingBlanks | signs) + kFieldFirst;
+    if (valueLayout != (kValueBlank | kValueBlankOrMinus | kValueDigit | kValuePoint | kValueE | kValueSign) ||
+        ((leadingBlanks | signs | digit) & kFields) != kFields || (digit & kFieldLast) != kFieldLast ||
+        (leadingBlanks & afterBlanks) != 0 || (signs & ~afterBlanks) != 0 ||
+        (zeroDigit & firstDigit & ~kFieldLast) != 0 || (((zeroDigit & firstDigit) >> 1) & signs) != 0) {
         return false;
     }
-    const uint32_t mantissa = lead * 1000 + static_cast<uint32_t>((x >> 8) & 0x0F) * 100 +
-                              static_cast<uint32_t>((x >> 16) & 0x0F) * 10 + static_cast<uint32_t>((x >> 24) & 0x0F);
-    const int exponent = static_cast<int>((x >> 48) & 0x0F) * 10 + static_cast<int>((x >> 56) & 0x0F);
-    const int power = (sign == '-' ? -exponent : exponent) - 3;
-    if (power < -10 || power > 10) return false;
-    const float magnitude = static_cast<float>(mantissa);
-    const float scaled = power >= 0 ? magnitude * kPowersOfTen[power] : magnitude / kPowersOfTen[-power];
-    value = field[1] == '-' ? -scaled : scaled;
+
+    // The indices, from the bytes of the line: in an index field a digit is
+    // the only byte with 0x10 set (blank 0x20, minus 0x2D), its low four
+    // bits its value.
+    auto index = [line, signs](int first) {
+        const uint64_t x = quick::load8(line + first) << 16;  // the six columns in the high bytes
+        const uint64_t isDigit = ((x >> 4) & quick::kOnes) * 0xFF;
+        const int32_t magnitude = static_cast<int32_t>(quick::digitsValue(x & 0x0F * quick::kOnes & isDigit));
+        return ((signs >> first) & 0x3F) != 0 ? -magnitude : magnitude;
+    };
+    indices.h = index(0);
+    indices.k = index(6);
+    indices.l = index(12);
     return true;
+#else
+    return readPlainIndex(line, indices.h) && readPlainIndex(line + 6, indices.k) &&
+           readPlainIndex(line + 12, indices.l) && xdsValueLayout(line + 18) && xdsValueLayout(line + 29);
+#endif
 }
 
 }  // namespace ovoclip

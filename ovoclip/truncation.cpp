@@ -38,6 +38,13 @@ char* putIndex(char* out, int32_t value) {
     return out + 6;
 }
 
+// The free-format value in the eleven columns after `skip`.
+float readValueAt(std::string_view line, const common::InputFile& input, int skip) {
+    common::RecordCursor values(line, input);
+    values.skip(skip);
+    return values.readFree(11);
+}
+
 }  // namespace
 
 EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::ReciprocalCell& reciprocal,
@@ -98,18 +105,22 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
     common::say("done writing the header");
 
     // Reflections: three indices in 3I6, then the rest of the line, which is
-    // carried unchanged and uncut (unmerged files have long records).
+    // carried unchanged and uncut (unmerged files have long records). The
+    // counts and sums are kept here during the loop, in registers.
+    int64_t reflectionsIn = tally.reflectionsIn;
+    int64_t reflectionsRejected = tally.reflectionsRejected;
+    double sumRejectedF = tally.sumRejectedF;
+    double sumRejectedSigma = tally.sumRejectedSigma;
     for (;;) {
         if (!input.next(line)) {
             input.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
         }
-        int32_t h = 0, k = 0, l = 0;
-        float f = 0, sigma = 0;
         // Records as XDS writes them are read in place, and their index
         // columns are the text that the I6 writer would give.
-        const char* p = line.data();
-        const bool plain = line.size() >= 40 && readPlainIndex(p, h) && readPlainIndex(p + 6, k) &&
-                           readPlainIndex(p + 12, l) && readXdsValue(p + 18, f) && readXdsValue(p + 29, sigma);
+        PlainIndices indices;
+        const bool plain = line.size() >= 40 && readPlainRecord(line.data(), indices);
+        int32_t h = indices.h, k = indices.k, l = indices.l;
+        float f = 0, sigma = 0;
         if (!plain) {
             if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
                 common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
@@ -126,12 +137,18 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             f = values.readFree(11);
             sigma = values.readFree(11);
         }
-        ++tally.reflectionsIn;
+        ++reflectionsIn;
 
         if (!isInsideEllipsoid(h, k, l, frame)) {
-            ++tally.reflectionsRejected;
-            tally.sumRejectedF += f;
-            tally.sumRejectedSigma += sigma;
+            // F and sigma of a plain record are numbers; their values are
+            // only needed here.
+            if (plain) {
+                if (!readXdsValueOfLayout(line.data() + 18, f)) f = readValueAt(line, input, 18);
+                if (!readXdsValueOfLayout(line.data() + 29, sigma)) sigma = readValueAt(line, input, 29);
+            }
+            ++reflectionsRejected;
+            sumRejectedF += f;
+            sumRejectedSigma += sigma;
             continue;
         }
 
@@ -152,6 +169,10 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
         output.writeRecord(record);
     }
 
+    tally.reflectionsIn = reflectionsIn;
+    tally.reflectionsRejected = reflectionsRejected;
+    tally.sumRejectedF = sumRejectedF;
+    tally.sumRejectedSigma = sumRejectedSigma;
     if (tally.reflectionsRejected > 0) {
         tally.meanRejectedFOverSigma = static_cast<float>(tally.sumRejectedF / tally.sumRejectedSigma);
     }

@@ -162,3 +162,19 @@ TEST(Files, SkipToLineThatIsNotThereReadsTheWholeFile) {
     ASSERT_TRUE(shortFile.skipToLine("d\n", 2, line) == false);
     EXPECT_EQ(shortFile.lineNumber(), 3u);
 }
+
+TEST(Files, LinesAfterTheEndOfASearchAreNone) {
+    ScratchDir dir;
+    // Once a search has read the whole file, reading on finds nothing, also
+    // when the file ended in a long line without a line feed.
+    for (const std::string& tail : {std::string("x\n"), std::string(200, 'y'), std::string(3u << 20, 'z')}) {
+        testsupport::writeFile(dir / "log", std::string(300, '\n') + tail);
+        common::InputFile in((dir / "log").string());
+        std::string_view line;
+        ASSERT_TRUE(in.next(line));
+        EXPECT_FALSE(in.skipToLine("eigenB", 6, line));
+        EXPECT_EQ(in.lineNumber(), 301u);
+        EXPECT_FALSE(in.next(line));
+        EXPECT_FALSE(in.next(line));
+    }
+}

@@ -219,3 +219,48 @@ TEST(OvoclipQuickFields, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
     }
     EXPECT_GT(taken, 40000);
 }
+
+TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
+    uint64_t state = 99991ull;
+    auto random = [&state](uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % n;
+    };
+    int taken = 0;
+    for (int i = 0; i < 200000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%6d%6d%6d%11.3E%11.3E", static_cast<int>(random(200)) - 100,
+                      static_cast<int>(random(2000000)) - 99999, static_cast<int>(random(100)) - 50,
+                      (static_cast<double>(random(2000000)) - 1e6) * std::pow(10.0, static_cast<int>(random(30)) - 15),
+                      static_cast<double>(random(100000)) * std::pow(10.0, static_cast<int>(random(30)) - 15));
+        std::string record(text);
+        if (record.size() != 40) continue;
+        // One byte in three records changed: every column, every kind of byte.
+        if (random(3) == 0) record[random(40)] = " 0123456789-+.Ee,x\t"[random(19)];
+        PlainIndices quick;
+        const bool whole = readPlainRecord(record.data(), quick);
+        PlainIndices one;
+        const bool fieldByField = readPlainIndex(record.data(), one.h) && readPlainIndex(record.data() + 6, one.k) &&
+                                  readPlainIndex(record.data() + 12, one.l) && xdsValueLayout(record.data() + 18) &&
+                                  xdsValueLayout(record.data() + 29);
+        ASSERT_EQ(whole, fieldByField) << record;
+        if (!whole) continue;
+        ++taken;
+        EXPECT_EQ(quick.h, one.h) << record;
+        EXPECT_EQ(quick.k, one.k) << record;
+        EXPECT_EQ(quick.l, one.l) << record;
+        for (const size_t first : {size_t{18}, size_t{29}}) {
+            float general = 0;
+            ASSERT_EQ(common::parseFreeNumber(std::string_view(record).substr(first, 11), general),
+                      common::ParseStatus::ok)
+                << record;
+            float value = 0;
+            if (readXdsValue(record.data() + first, value)) {
+                EXPECT_EQ(std::memcmp(&value, &general, sizeof value), 0) << record;
+            }
+        }
+    }
+    EXPECT_GT(taken, 50000);
+}
