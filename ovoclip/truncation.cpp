@@ -38,8 +38,45 @@ char* putIndex(char* out, int32_t value) {
     return out + 6;
 }
 
+// A reflection record in any other form, field by field; false when the
+// index columns are not three integers, which ends the data.
+[[gnu::noinline]] bool readGeneralRecord(std::string_view line, const common::InputFile& input, int32_t& h,
+                                         int32_t& k, int32_t& l, float& f, float& sigma) {
+    if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
+        common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
+        common::parseInteger(common::columns(line, 13, 18), l) != common::ParseStatus::ok) {
+        if (line.substr(0, kEndOfData.size()) != kEndOfData) {
+            common::report("warning: " + input.where() +
+                           " is not a reflection record; the data end there and the lines after it were not read");
+        }
+        return false;
+    }
+    common::RecordCursor values(line, input);
+    values.skip(18);
+    f = values.readFree(11);
+    sigma = values.readFree(11);
+    return true;
+}
+
+// A kept record read field by field: the indices written again (I6), the
+// rest of the line as it stands, at least 76 columns.
+[[gnu::noinline]] void writeGeneralRecord(common::OutputFile& output, std::string_view line, int32_t h, int32_t k,
+                                          int32_t l, std::string& record) {
+    const std::string_view rest = line.size() > 18 ? line.substr(18) : std::string_view();
+    const size_t length = std::max(kReflectionLength, 18 + rest.size());
+    record.resize(length);
+    char* out = record.data();
+    out = putIndex(out, h);
+    out = putIndex(out, k);
+    out = putIndex(out, l);
+    std::memcpy(out, rest.data(), rest.size());
+    out += rest.size();
+    std::memset(out, ' ', length - 18 - rest.size());
+    output.writeRecord(record);
+}
+
 // The free-format value in the eleven columns after `skip`.
-float readValueAt(std::string_view line, const common::InputFile& input, int skip) {
+[[gnu::noinline]] float readValueAt(std::string_view line, const common::InputFile& input, int skip) {
     common::RecordCursor values(line, input);
     values.skip(skip);
     return values.readFree(11);
@@ -65,6 +102,8 @@ EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::Reci
     f.q1 = 1.0f / (limits.lowResLimit * limits.lowResLimit);
     f.q2 = 1.0f / (limits.mediumResLimit * limits.mediumResLimit);
     f.q3 = 1.0f / (limits.highResLimit * limits.highResLimit);
+    for (int j = 0; j < 3; ++j) f.axisColumn[j] = EllipsoidFrame::Lanes{f.axes[0][j], f.axes[1][j], f.axes[2][j], 0.0f};
+    f.q = EllipsoidFrame::Lanes{f.q1, f.q2, f.q3, 1.0f};
     return f;
 }
 
@@ -75,11 +114,12 @@ float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f)
     const float s1 = hr * f.m11;
     const float s2 = (hr * f.m21) + (kr * f.m22);
     const float s3 = ((hr * f.m31) + (kr * f.m32)) + (lr * f.m33);
-    float t[3];
-    for (int i = 0; i < 3; ++i) {
-        t[i] = ((f.axes[i][0] * s1) + (f.axes[i][1] * s2)) + (f.axes[i][2] * s3);
-    }
-    return (((t[0] * t[0]) / f.q1) + ((t[1] * t[1]) / f.q2)) + ((t[2] * t[2]) / f.q3);
+    // Lane i: t_i = ((R_i1 * s1) + (R_i2 * s2)) + (R_i3 * s3), then
+    // (t_i * t_i) / q_i; each lane rounds every operation to float as the
+    // single operations would, in the same order.
+    const EllipsoidFrame::Lanes t = ((f.axisColumn[0] * s1) + (f.axisColumn[1] * s2)) + (f.axisColumn[2] * s3);
+    const EllipsoidFrame::Lanes terms = (t * t) / f.q;
+    return (terms[0] + terms[1]) + terms[2];
 }
 
 bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const common::UnitCell& cell,
@@ -121,21 +161,8 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
         const bool plain = line.size() >= 40 && readPlainRecord(line.data(), indices);
         int32_t h = indices.h, k = indices.k, l = indices.l;
         float f = 0, sigma = 0;
-        if (!plain) {
-            if (common::parseInteger(common::columns(line, 1, 6), h) != common::ParseStatus::ok ||
-                common::parseInteger(common::columns(line, 7, 12), k) != common::ParseStatus::ok ||
-                common::parseInteger(common::columns(line, 13, 18), l) != common::ParseStatus::ok) {
-                if (line.substr(0, kEndOfData.size()) != kEndOfData) {
-                    common::report("warning: " + input.where() +
-                                   " is not a reflection record; the data end there and the lines after it "
-                                   "were not read");
-                }
-                break;
-            }
-            common::RecordCursor values(line, input);
-            values.skip(18);
-            f = values.readFree(11);
-            sigma = values.readFree(11);
+        if (!plain) [[unlikely]] {
+            if (!readGeneralRecord(line, input, h, k, l, f, sigma)) break;
         }
         ++reflectionsIn;
 
@@ -156,17 +183,7 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             output.writeRecordPadded(line, kReflectionLength);
             continue;
         }
-        const std::string_view rest = line.size() > 18 ? line.substr(18) : std::string_view();
-        const size_t length = std::max(kReflectionLength, 18 + rest.size());
-        record.resize(length);
-        char* out = record.data();
-        out = putIndex(out, h);
-        out = putIndex(out, k);
-        out = putIndex(out, l);
-        std::memcpy(out, rest.data(), rest.size());
-        out += rest.size();
-        std::memset(out, ' ', length - 18 - rest.size());
-        output.writeRecord(record);
+        writeGeneralRecord(output, line, h, k, l, record);
     }
 
     tally.reflectionsIn = reflectionsIn;

@@ -27,6 +27,11 @@ struct EllipsoidFrame {
     float m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
     float axes[3][3] = {};
     float q1 = 0, q2 = 0, q3 = 0;
+    // The same numbers for the three axes side by side: column j of the
+    // axes (with 0 in the fourth lane), and q1, q2, q3 (with 1).
+    using Lanes = float __attribute__((vector_size(16)));
+    Lanes axisColumn[3] = {};
+    Lanes q = {};
 };
 
 EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::ReciprocalCell& reciprocal,

@@ -101,7 +101,7 @@ TEST(Files, SkipToLineFindsWhatReadingLineByLineFinds) {
     ScratchDir dir;
     // Lines of letters that make the text only where it is put: in its
     // columns, a column off to either side, cut by a line feed, cut by the
-    // end of a read buffer (the lines run past 1 MB), after a carriage
+    // end of a read buffer (the lines run to 3 MB), after a carriage
     // return, on lines longer than the buffer, and as the last line without
     // a line feed.
     uint64_t state = 88172645463325252ull;

@@ -264,3 +264,64 @@ TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
     }
     EXPECT_GT(taken, 50000);
 }
+
+// The measure as the cell, axes and limits give it, one operation at a
+// time in the written order, against the prepared frame, for cells, axes and
+// limits of every kind, infinities and not-a-numbers included.
+TEST(OvoclipEllipsoid, PreparedFrameGivesTheBitsOfTheOperationsInOrder) {
+    uint64_t state = 4242ull;
+    auto random = [&state](uint64_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % n;
+    };
+    auto real = [&random]() {
+        switch (random(20)) {
+            case 0: return 0.0f;
+            case 1: return INFINITY;
+            case 2: return -1.0f;
+            case 3: return NAN;
+            default: return static_cast<float>(random(100000)) / 997.0f;
+        }
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const common::UnitCell cell{real() * 10, real() * 10, real() * 10, 60.0f + real(), 90.0f + real(),
+                                    120.0f - real()};
+        float axes[3][3];
+        for (auto& row : axes) {
+            for (float& x : row) x = real() - 50.0f;
+        }
+        const float limits[3] = {real(), real(), real()};
+        const ResolutionLimits sorted = sortLimits(limits);
+        const common::ReciprocalCell r = common::computeReciprocalCell(cell);
+        const EllipsoidFrame frame = prepareEllipsoid(cell, r, axes, sorted);
+
+        const float gr = common::degreesToRadians(cell.gamma);
+        const float cg = common::cosf32(gr), sg = common::sinf32(gr);
+        const float m11 = 1.0f / cell.a, m21 = -(cg / (sg * cell.a)), m22 = 1.0f / (sg * cell.b);
+        const float m31 = r.astar * r.cosbetastar, m32 = r.cosalphastar * r.bstar, m33 = r.cstar;
+        const float q1 = 1.0f / (sorted.lowResLimit * sorted.lowResLimit);
+        const float q2 = 1.0f / (sorted.mediumResLimit * sorted.mediumResLimit);
+        const float q3 = 1.0f / (sorted.highResLimit * sorted.highResLimit);
+        for (int i = 0; i < 50; ++i) {
+            const int32_t h = static_cast<int32_t>(random(201)) - 100;
+            const int32_t k = static_cast<int32_t>(random(201)) - 100;
+            const int32_t l = static_cast<int32_t>(random(201)) - 100;
+            const float hr = static_cast<float>(h), kr = static_cast<float>(k), lr = static_cast<float>(l);
+            const float s1 = hr * m11;
+            const float s2 = (hr * m21) + (kr * m22);
+            const float s3 = ((hr * m31) + (kr * m32)) + (lr * m33);
+            const float t1 = ((axes[0][0] * s1) + (axes[0][1] * s2)) + (axes[0][2] * s3);
+            const float t2 = ((axes[1][0] * s1) + (axes[1][1] * s2)) + (axes[1][2] * s3);
+            const float t3 = ((axes[2][0] * s1) + (axes[2][1] * s2)) + (axes[2][2] * s3);
+            const float expected = (((t1 * t1) / q1) + ((t2 * t2) / q2)) + ((t3 * t3) / q3);
+            const float measure = ellipsoidMeasure(h, k, l, frame);
+            if (std::isnan(expected)) {
+                EXPECT_TRUE(std::isnan(measure));
+            } else {
+                EXPECT_EQ(std::memcmp(&measure, &expected, sizeof measure), 0) << measure << " " << expected;
+            }
+        }
+    }
+}
