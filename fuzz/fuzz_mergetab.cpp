@@ -1,12 +1,61 @@
-// mergetab's whole run on two fuzzed XSCALE.LP logs. The statistics file
-// holds all 25 records after a complete run and nothing otherwise.
+// mergetab's whole run on two fuzzed XSCALE.LP logs, against a plain
+// reading of the same logs: each read line by line (its first 90 columns)
+// to the first "= -3.0" in columns 46-51, three lines skipped, 21 rows read
+// field by field. The run must end the same way (status, and the file and
+// line named in the report); a complete run writes the 25 records with the
+// labels of the starting log, and anything else leaves the statistics file
+// empty. (The program itself searches the log's buffer for the marker.)
 //
 // Input: the starting log, the separator byte, the final log.
 #include <cstdint>
 #include <string>
 
+#include "common/records.hpp"
 #include "fuzz_support.hpp"
 #include "mergetab/mergetab.hpp"
+
+namespace {
+
+struct Outcome {
+    int status = 0;          // 0 read whole, 1 no marker, 2 a failure
+    std::string report;      // what the report must hold
+    std::vector<std::string> labels;
+};
+
+// The fields of a shell row, whole right-justified fields.
+constexpr int kFields[6][2] = {{10, 21}, {22, 29}, {30, 39}, {40, 50}, {52, 61}, {84, 89}};
+
+Outcome readLog(std::string_view text, const std::string& name) {
+    Outcome outcome;
+    const auto all = fuzz::fileLines(text);
+    std::vector<std::string_view> lines;
+    for (const auto line : all) lines.push_back(line.substr(0, 90));
+    size_t marker = 0;
+    while (marker < lines.size() && common::columns(lines[marker], 46, 51) != "= -3.0") ++marker;
+    if (marker == lines.size()) return {1, "no marker line (\"= -3.0\" in columns 46-51) in " + name, {}};
+    for (size_t j = 0; j < 21; ++j) {
+        const size_t at = marker + 4 + j;
+        if (at >= lines.size()) {
+            return {2, "end of file " + name + " after line " + std::to_string(lines.size()) + ":", {}};
+        }
+        for (const auto& field : kFields) {
+            float value = 0;
+            if (common::parseFreeNumber(common::columns(lines[at], field[0], field[1]), value) !=
+                common::ParseStatus::ok) {
+                return {2,
+                        "line " + std::to_string(at + 1) + " of " + name + ", columns " + std::to_string(field[0]) +
+                            "-" + std::to_string(field[1]),
+                        {}};
+            }
+        }
+        std::string label(common::columns(lines[at], 4, 9));
+        label.resize(6, ' ');
+        outcome.labels.push_back(label);
+    }
+    return outcome;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::enterSandbox();
@@ -20,8 +69,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::writeFile("final.lp", parts[1]);
 
     const int status = fuzz::runProgram("mergetab", mergetab::runMergetab, "start.lp\nfinal.lp\nstats.html\n");
-
     const std::string statistics = fuzz::readFile("stats.html");
+
+    Outcome expected = readLog(parts[0], "start.lp");
+    if (expected.status == 0) {
+        const Outcome final = readLog(parts[1], "final.lp");
+        if (final.status != 0) {
+            expected.status = final.status;
+            expected.report = final.report;
+        }
+    }
+    fuzz::check(status == expected.status && fuzz::contains(fuzz::lastReport(), expected.report),
+                "the run ended otherwise than a plain reading: status " + std::to_string(status) + " " +
+                    fuzz::lastReport() + " instead of " + std::to_string(expected.status) + " " + expected.report);
     if (status != 0) {
         fuzz::check(statistics.empty(), "statistics file written by a run without a result");
         return 0;
@@ -30,9 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check(records.size() == 25 && records[0] == " <pre>" && records[24] == " </pre>",
                 "statistics file is not the 25 records");
     for (size_t j = 3; j < 24; ++j) {
+        const std::string& row = records[j];
         // 83 columns, more only where a label character became an entity.
-        fuzz::check(records[j].size() >= 83 && records[j].size() <= 83 + 6 * 4, "table row of the wrong length");
-        fuzz::check(records[j].find_first_of("<>") == std::string::npos, "markup in a table row");
+        fuzz::check(row.size() >= 83 && row.size() <= 83 + 6 * 4, "table row of the wrong length");
+        fuzz::check(row.find_first_of("<>") == std::string::npos, "markup in a table row");
+        const std::string& label = expected.labels[j - 3];
+        if (label.find_first_of("&<>") == std::string::npos) {
+            fuzz::check(row.compare(0, 8, "  " + label) == 0, "row label not the starting log's");
+        }
     }
     return 0;
 }

@@ -26,25 +26,6 @@
 
 namespace {
 
-// The lines of a file as the program reads them: a carriage return just
-// before a line feed is no part of its line; a last line without a line
-// feed is a line.
-std::vector<std::string_view> fileLines(std::string_view text) {
-    std::vector<std::string_view> result;
-    while (!text.empty()) {
-        const size_t end = text.find('\n');
-        if (end == std::string_view::npos) {
-            result.push_back(text);
-            break;
-        }
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        result.push_back(line);
-        text.remove_prefix(end + 1);
-    }
-    return result;
-}
-
 std::string padded(std::string_view text, size_t width) {
     std::string out(text);
     if (out.size() < width) out.resize(width, ' ');
@@ -58,7 +39,7 @@ void expectedRun(const std::string& data, std::string& truncated, std::string& p
     const common::ReciprocalCell reciprocal = common::computeReciprocalCell(script.cell);
     const ovoclip::EllipsoidFrame frame = ovoclip::prepareEllipsoid(script.cell, reciprocal, script.ellipsoidAxes,
                                                                     ovoclip::sortLimits(script.limits));
-    const auto lines = fileLines(data);
+    const auto lines = fuzz::fileLines(data);
     size_t i = 0;
     for (; i < lines.size() && lines[i].substr(0, 14) != "!END_OF_HEADER"; ++i) truncated += padded(lines[i], 80);
     truncated += "!END_OF_HEADER\n";

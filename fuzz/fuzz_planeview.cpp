@@ -7,12 +7,22 @@
 // printer can read, whatever the numbers: every colour and dot record holds
 // plain numbers where PostScript expects them, the numbers inside the
 // narrative's strings hold no parenthesis or backslash that would end or
-// break a string, and the page ends with "showpage".
+// break a string, and the page ends with "showpage". And the page is byte
+// for byte the page drawn from a plain reading of the fin file, every field
+// of every record read with the common reader (the program itself reads
+// records of printed fields by quicker means, sixteen columns at a time,
+// that must give the same values).
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "common/cell.hpp"
+#include "common/files.hpp"
+#include "common/records.hpp"
 #include "fuzz_support.hpp"
+#include "planeview/inputs.hpp"
+#include "planeview/page.hpp"
+#include "planeview/panels.hpp"
 #include "planeview/run.hpp"
 
 namespace {
@@ -63,6 +73,78 @@ void checkNumberInString(const std::string& record, const std::string& before, s
     fuzz::check(number.find_first_of("()\\") == std::string::npos, "number breaks its string: " + record);
 }
 
+struct PlainRecord {
+    int32_t h = 0, k = 0, l = 0;
+    float F[4] = {}, sigF[4] = {};
+};
+
+PlainRecord readPlain(std::string_view line, const common::InputFile& fin) {
+    PlainRecord r;
+    common::RecordCursor cursor(line, fin);
+    r.h = cursor.readInteger(4);
+    r.k = cursor.readInteger(4);
+    r.l = cursor.readInteger(4);
+    for (int set = 0; set < 4; ++set) {
+        r.F[set] = cursor.readFixed(12, 2);
+        r.sigF[set] = cursor.readFixed(12, 2);
+    }
+    return r;
+}
+
+// The page of a complete run, drawn from the plain reading into `name`.
+void drawExpectedPage(const std::string& name) {
+    common::InputFile script("script.inp");
+    const planeview::CellAndLimits input = planeview::readCellAndLimits(script);
+    const common::ReciprocalCell cell = common::computeReciprocalCell(input.cell);
+    const float plotScale = planeview::chooseMaxResolution(input.limits) * 70.0f;
+
+    double sums[4] = {};
+    uint64_t count = 0;
+    {
+        common::InputFile fin("fin.dat");
+        std::string_view line;
+        while (fin.next(line)) {
+            const PlainRecord r = readPlain(line, fin);
+            ++count;
+            for (int set = 0; set < 4; ++set) sums[set] += r.F[set];
+        }
+    }
+    float means[4] = {};
+    for (int set = 0; set < 4 && count > 0; ++set) means[set] = static_cast<float>(sums[set] / static_cast<double>(count));
+
+    common::OutputFile page(name);
+    planeview::writePageHeader(page);
+    {
+        common::InputFile fin("fin.dat");
+        std::string_view line;
+        const float columnCentre[4] = {150, 300, 450, 600};
+        while (fin.next(line)) {
+            const PlainRecord r = readPlain(line, fin);
+            const struct {
+                bool in;
+                planeview::Zone zone;
+                float yc;
+            } zones[] = {{r.h == 0, planeview::Zone::h0, 350}, {r.k == 0, planeview::Zone::k0, 200},
+                         {r.l == 0, planeview::Zone::l0, 50}};
+            for (const auto& z : zones) {
+                if (!z.in) continue;
+                const planeview::Offset offset = planeview::zonePosition(z.zone, r.h, r.k, r.l, cell, plotScale);
+                for (int set = 0; set < 4; ++set) {
+                    if (r.F[set] == 0.0f) continue;
+                    planeview::writeColour(r.F[set], r.sigF[set], means[set], page);
+                    planeview::writeDotPair(columnCentre[set], z.yc, offset, page);
+                }
+            }
+        }
+    }
+    common::InputFile pv("pv.inp");
+    const planeview::TruncationSummary summary = planeview::readTruncationSummary(pv);
+    common::InputFile cad("cad.inp");
+    planeview::writeNarrative(summary, input.limits, cad, page);
+    planeview::writeLegendAndLabels(page);
+    page.close();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -95,5 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkNumberInString(narrative(14), "average F/sigma of", 6, ".)show");
     checkNumberInString(narrative(16), "(", 10, " reflections remain after ellipsoidal");
     checkNumberInString(narrative(19), "data set.  Lastly, an isotropic B of", 8, " A)show");
+
+    drawExpectedPage("expected.ps");
+    fuzz::check(fuzz::readFile("out.ps") == fuzz::readFile("expected.ps"), "page differs from the plain reading");
     return 0;
 }

@@ -84,27 +84,61 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+namespace {
+std::string& report() {
+    static std::string text;
+    return text;
+}
+}  // namespace
+
+const std::string& lastReport() { return report(); }
+
 int runProgram(std::string_view name, int (*body)(), const std::string& answers) {
     writeFile(".answers", answers);
     if (std::freopen(".answers", "r", stdin) == nullptr) broken("cannot point standard input at the answers");
 
-    // The program's own lines on both streams are swapped for a sink while
-    // it runs; the sanitizers and libFuzzer write to the descriptor itself.
+    // The program's own lines on both streams are swapped for a sink and a
+    // memory stream while it runs; the sanitizers and libFuzzer write to the
+    // descriptor itself.
     static const bool verbose = std::getenv("FUZZ_VERBOSE") != nullptr;
     static FILE* sink = std::fopen("/dev/null", "w");
+    char* errText = nullptr;
+    size_t errSize = 0;
+    FILE* const errStream = open_memstream(&errText, &errSize);
+    if (errStream == nullptr) broken("cannot open a memory stream");
     FILE* const savedOut = stdout;
     FILE* const savedErr = stderr;
-    if (!verbose) {
-        stdout = sink;
-        stderr = sink;
-    }
+    if (!verbose) stdout = sink;
+    stderr = errStream;
     const int status = common::runProgram(name, body);
     stdout = savedOut;
     stderr = savedErr;
+    std::fclose(errStream);
+    report().assign(errText, errSize);
+    std::free(errText);
+    if (verbose) std::fwrite(report().data(), 1, report().size(), stderr);
     check(status == 0 || status == common::kExitNoResult || status == common::kExitFailure,
           "exit status " + std::to_string(status));
     return status;
 }
+
+std::vector<std::string_view> fileLines(std::string_view text) {
+    std::vector<std::string_view> result;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        if (end == std::string_view::npos) {
+            result.push_back(text);
+            break;
+        }
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        result.push_back(line);
+        text.remove_prefix(end + 1);
+    }
+    return result;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 void broken(const std::string& what) {
     std::fprintf(stderr, "fuzz target: %s\n", what.c_str());
@@ -114,35 +148,39 @@ void broken(const std::string& what) {
 
 }  // namespace fuzz
 
-// The files of a run each get a 1 MB buffer. Under AddressSanitizer a block
-// that large is a fresh mapping every time, and zeroing it costs 256 page
-// faults, which made a run of a program twenty times slower than its work.
-// The fuzz targets are linked with --wrap for new[] and delete[] of the
-// program code, so that these blocks are kept and handed out again; every
-// other allocation goes to the sanitizer's allocator as usual.
+// The files of a run each get a buffer of some hundred kilobytes. Under
+// AddressSanitizer a block that large is a fresh mapping every time, and
+// zeroing it costs a page fault every 4 KB, which made a run of a program
+// ten to twenty times slower than its work. The fuzz targets are linked
+// with --wrap for new[] and delete[] of the program code, so that such
+// blocks are kept and handed out again for the same size; every other
+// allocation goes to the sanitizer's allocator as usual.
 namespace {
-constexpr size_t kFileBuffer = size_t(1) << 20;
-constexpr int kKept = 16;
-void* keptBlocks[kKept] = {};   // every block of kFileBuffer ever handed out
-bool keptFree[kKept] = {};
+constexpr size_t kLargeBlock = size_t(64) << 10;
+constexpr int kKept = 32;
+struct KeptBlock {
+    void* block = nullptr;
+    size_t size = 0;
+    bool free = false;
+};
+KeptBlock kept[kKept];
 }  // namespace
 
 extern "C" void* __real__Znam(size_t size);
 extern "C" void __real__ZdaPv(void* block);
 
 extern "C" void* __wrap__Znam(size_t size) {
-    if (size != kFileBuffer) return __real__Znam(size);
-    for (int i = 0; i < kKept; ++i) {
-        if (keptBlocks[i] != nullptr && keptFree[i]) {
-            keptFree[i] = false;
-            return keptBlocks[i];
+    if (size < kLargeBlock) return __real__Znam(size);
+    for (KeptBlock& k : kept) {
+        if (k.block != nullptr && k.free && k.size == size) {
+            k.free = false;
+            return k.block;
         }
     }
     void* block = __real__Znam(size);
-    for (int i = 0; i < kKept; ++i) {
-        if (keptBlocks[i] == nullptr) {
-            keptBlocks[i] = block;
-            keptFree[i] = false;
+    for (KeptBlock& k : kept) {
+        if (k.block == nullptr) {
+            k = {block, size, false};
             break;
         }
     }
@@ -150,10 +188,12 @@ extern "C" void* __wrap__Znam(size_t size) {
 }
 
 extern "C" void __wrap__ZdaPv(void* block) {
-    for (int i = 0; i < kKept; ++i) {
-        if (block != nullptr && keptBlocks[i] == block) {
-            keptFree[i] = true;
-            return;
+    if (block != nullptr) {
+        for (KeptBlock& k : kept) {
+            if (k.block == block) {
+                k.free = true;
+                return;
+            }
         }
     }
     __real__ZdaPv(block);

@@ -31,9 +31,17 @@ std::string readFile(const std::string& name);
 std::vector<std::string> lines(const std::string& text);  // split at '\n'
 
 // Runs body() through common::runProgram with `answers` on standard input.
-// The program's terminal output goes nowhere (unless FUZZ_VERBOSE is set).
+// The program's terminal output goes nowhere and what it writes on standard
+// error is kept for lastReport() (both are shown when FUZZ_VERBOSE is set).
 // Any status but 0, 1 or 2 aborts.
 int runProgram(std::string_view name, int (*body)(), const std::string& answers);
+const std::string& lastReport();
+
+// The lines of a file as common::InputFile reads them: a carriage return
+// just before a line feed is no part of its line, and a last line without a
+// line feed is a line.
+std::vector<std::string_view> fileLines(std::string_view text);
+bool contains(const std::string& text, const std::string& part);
 
 // Aborts with a message: a broken promise of the program, not a crash of
 // its own, but a finding all the same.
