@@ -2,7 +2,7 @@
 # Times every program on large generated inputs against the floor of the
 # same bytes, and prints one table.
 #
-#   bench/run.sh [REPETITIONS]            (default 3)
+#   bench/run.sh [REPETITIONS]            (default 5)
 #
 # Sizes (environment, defaults as shown):
 #   MERGED=10000000     reflections in the merged XDS file   (about 410 MB)
@@ -10,23 +10,28 @@
 #   FIN=10000000        records in the fin file               (about 1.1 GB)
 #   LOG_BYTES=1000000000  bytes of the Phaser log and of each XSCALE.LP log
 # TMPDIR (default /tmp) gets a scratch folder for the inputs and outputs,
-# about 7 GB at the default sizes, removed at the end.
+# about 6 GB at the default sizes, removed at the end. BENCH_DEBUG=1 prints
+# every run as it ends, with the page-in counters of the system (a run that
+# reads from the disk instead of the page cache shows there).
 #
 # The programs are built in Release in build-bench. Each repetition runs,
 # for every case, the floor and the program one after the other, the floor
 # first in odd repetitions and last in even ones. The floors:
-#   ovoclip    cp of the input file, and cat of it into a new file
+#   ovoclip    cp of the input file (GNU cp copies in the kernel with
+#              copy_file_range), and cat of it into a new file (read and
+#              write through a buffer, as the program does)
 #   planeview  cat of the fin file twice to /dev/null (it reads it twice)
 #   honer      cat of the log to /dev/null
 #   mergetab   cat of both logs to /dev/null
 # Every input is read once before the timing, so all runs read from the page
-# cache. The table gives medians over the repetitions of the wall time and of
+# cache, and before each run the outputs of the last are removed and what is
+# waiting to be written goes to the disk (sync), untimed. The table gives medians over the repetitions of the wall time and of
 # the CPU time (user + system, steadier on a busy machine), input MB/s and
 # records (lines) per second from the wall time, the largest peak resident
 # set, and the ratios of the program's medians to the floor's.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-reps=${1:-3}
+reps=${1:-5}
 merged=${MERGED:-10000000}
 unmerged=${UNMERGED:-5000000}
 fin=${FIN:-10000000}
@@ -96,6 +101,7 @@ time_run() {
     exit 2
   fi
   echo "$name $tool $line" >> "$results"
+  if [ -n "${BENCH_DEBUG:-}" ]; then echo "$name $tool $line $(awk '/^pgpgin|^pgpgout|^pgmajfault/ { printf "%s=%s ", $1, $2 }' /proc/vmstat)" >&2; fi
 }
 # Removes the outputs of the last run and writes back what is waiting to be
 # written, so that no run pays for the writes of the one before.

@@ -146,12 +146,14 @@ inline bool readPlainRecord(const char* line, PlainIndices& indices) {
     auto masks = [&mask](__m128i va, __m128i vb, __m128i vc, char byte) {
         return mask(va, byte) | (mask(vb, byte) << 16) | (mask(vc, byte) << 24);
     };
-    auto digits = [](__m128i v) {
-        const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-        const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
-        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(isDigit)));
-    };
-    const uint64_t digit = digits(a) | (digits(b) << 16) | (digits(c) << 24);
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i nine = _mm_set1_epi8(9);
+    const __m128i da = _mm_sub_epi8(a, zero), db = _mm_sub_epi8(b, zero), dc = _mm_sub_epi8(c, zero);
+    const __m128i isDigitA = _mm_cmpeq_epi8(_mm_min_epu8(da, nine), da);
+    const __m128i isDigitB = _mm_cmpeq_epi8(_mm_min_epu8(db, nine), db);
+    const __m128i isDigitC = _mm_cmpeq_epi8(_mm_min_epu8(dc, nine), dc);
+    auto bitsOf = [](__m128i v) { return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))); };
+    const uint64_t digit = bitsOf(isDigitA) | (bitsOf(isDigitB) << 16) | (bitsOf(isDigitC) << 24);
     const uint64_t blank = masks(a, b, c, ' ');
     const uint64_t minus = masks(a, b, c, '-');
     const uint64_t plus = (mask(b, '+') << 16) | (mask(c, '+') << 24);
@@ -191,18 +193,32 @@ inline bool readPlainRecord(const char* line, PlainIndices& indices) {
         return false;
     }
 
-    // The indices, from the bytes of the line: in an index field a digit is
-    // the only byte with 0x10 set (blank 0x20, minus 0x2D), its low four
-    // bits its value.
-    auto index = [line, signs](int first) {
-        const uint64_t x = quick::load8(line + first) << 16;  // the six columns in the high bytes
-        const uint64_t isDigit = ((x >> 4) & quick::kOnes) * 0xFF;
-        const int32_t magnitude = static_cast<int32_t>(quick::digitsValue(x & 0x0F * quick::kOnes & isDigit));
+    // The indices from their digits, 0 in the other columns: pairs of
+    // columns as two-digit numbers (ten times the first plus the second),
+    // then the pairs of each field weighted 10000, 100 and 1 and summed.
+    // Columns 1-16 make pairs p0-p7, columns 17-18 p8; h is p0 p1 p2, k p3
+    // p4 p5, l p6 p7 p8. The sums of adjacent pairs with the weights 10000,
+    // 100, 1, 10000, 100, 1, 10000, 100 are r0 = h - p2, r1 = p2 + 10000 p3,
+    // r2 = k - 10000 p3 and r3 = l - p8.
+    auto pairs = [](__m128i digitBytes) {
+        const __m128i first = _mm_and_si128(digitBytes, _mm_set1_epi16(0x00FF));
+        return _mm_add_epi16(_mm_mullo_epi16(first, _mm_set1_epi16(10)), _mm_srli_epi16(digitBytes, 8));
+    };
+    const __m128i p = pairs(_mm_and_si128(da, isDigitA));
+    const __m128i pb = pairs(_mm_and_si128(db, isDigitB));
+    const __m128i r = _mm_madd_epi16(p, _mm_setr_epi16(10000, 100, 1, 10000, 100, 1, 10000, 100));
+    const int32_t r0 = _mm_cvtsi128_si32(r);
+    const int32_t r1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 1));
+    const int32_t r2 = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 2));
+    const int32_t r3 = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 3));
+    const int32_t p2 = _mm_extract_epi16(p, 2);
+    const int32_t p8 = _mm_extract_epi16(pb, 0);
+    auto signed_ = [signs](int32_t magnitude, int first) {
         return ((signs >> first) & 0x3F) != 0 ? -magnitude : magnitude;
     };
-    indices.h = index(0);
-    indices.k = index(6);
-    indices.l = index(12);
+    indices.h = signed_(r0 + p2, 0);
+    indices.k = signed_((r1 - p2) + r2, 6);
+    indices.l = signed_(r3 + p8, 12);
     return true;
 #else
     return readPlainIndex(line, indices.h) && readPlainIndex(line + 6, indices.k) &&
