@@ -17,27 +17,6 @@ constexpr std::string_view kEndOfData = "!END_OF_DATA";
 constexpr size_t kHeaderLength = 80;
 constexpr size_t kReflectionLength = 76;
 
-// Writes an index right-justified in six columns (I6), asterisks when it
-// does not fit.
-char* putIndex(char* out, int32_t value) {
-    char digits[12];
-    int n = 0;
-    const bool negative = value < 0;
-    uint32_t magnitude = negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (negative) digits[n++] = '-';
-    if (n > 6) {
-        for (int i = 0; i < 6; ++i) out[i] = '*';
-        return out + 6;
-    }
-    for (int i = 0; i < 6 - n; ++i) out[i] = ' ';
-    for (int i = 0; i < n; ++i) out[6 - 1 - i] = digits[i];
-    return out + 6;
-}
-
 // A reflection record in any other form, field by field; false when the
 // index columns are not three integers, which ends the data.
 [[gnu::noinline]] bool readGeneralRecord(std::string_view line, const common::InputFile& input, int32_t& h,
@@ -62,16 +41,12 @@ char* putIndex(char* out, int32_t value) {
 // rest of the line as it stands, at least 76 columns.
 [[gnu::noinline]] void writeGeneralRecord(common::OutputFile& output, std::string_view line, int32_t h, int32_t k,
                                           int32_t l, std::string& record) {
-    const std::string_view rest = line.size() > 18 ? line.substr(18) : std::string_view();
-    const size_t length = std::max(kReflectionLength, 18 + rest.size());
-    record.resize(length);
-    char* out = record.data();
-    out = putIndex(out, h);
-    out = putIndex(out, k);
-    out = putIndex(out, l);
-    std::memcpy(out, rest.data(), rest.size());
-    out += rest.size();
-    std::memset(out, ' ', length - 18 - rest.size());
+    record.clear();
+    common::appendInteger(record, h, 6);
+    common::appendInteger(record, k, 6);
+    common::appendInteger(record, l, 6);
+    if (line.size() > 18) record.append(line.substr(18));
+    if (record.size() < kReflectionLength) record.resize(kReflectionLength, ' ');
     output.writeRecord(record);
 }
 
