@@ -1,5 +1,5 @@
-# Sourced by run-example and run-tests: makes sure the compiler, CMake and
-# GoogleTest are there, installing them from Debian's packages when this is
+# Sourced by run-example and run-tests: makes sure the compiler, CMake,
+# GoogleTest and gemmi are there, installing them from Debian's packages when this is
 # a fresh machine and we may (root, or sudo). Ghostscript is optional: with
 # it the report page is rendered to PNG and the rendering tests run.
 missing=()
@@ -7,6 +7,8 @@ command -v g++ >/dev/null 2>&1 || missing+=(g++)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v make >/dev/null 2>&1 || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/gemmi/mtz.hpp ] || missing+=(gemmi-dev)
+[ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
 if [ "${WANT_GHOSTSCRIPT:-0}" = 1 ] && ! command -v gs >/dev/null 2>&1; then missing+=(ghostscript); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing ${missing[*]} from Debian's packages"
