@@ -4,8 +4,12 @@
 // Run: three file names on standard input (starting XSCALE.LP, final
 // XSCALE.LP, statistics file to create). In each log the table follows the
 // first line with "= -3.0" in columns 46-51: three lines are skipped, then
-// 21 shell rows are read by columns. Both logs are read completely before
-// the statistics file gets its 25 records, so it holds all of them or none.
+// the shell rows are read by columns, up to and including the "total" row,
+// at most 21 rows. XSCALE and CORRECT list as many shells as the run's
+// RESOLUTION_SHELLS asks for (20 by default in XSCALE, 9 in CORRECT), so
+// the two tables may differ in length: shells pair by position and the
+// totals share the last line. Both logs are read completely before the
+// statistics file gets its records, so it holds all of them or none.
 // Exit 0 with a table written, 1 when a log has no marker line (the
 // statistics file then stays empty), 2 on a failed open or read.
 //
@@ -18,12 +22,14 @@
 #include "common/terminal.hpp"
 #include "mergetab/mergetab.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -47,7 +53,8 @@ constexpr int kMarkerFirst = 46;
 constexpr int kMarkerLast = 51;
 
 constexpr int kSkippedLines = 3;
-constexpr int kShellRows = 21;
+// A table ends with its "total" row, or after 21 rows when none comes.
+constexpr int kMaxRows = 21;
 constexpr size_t kLabelWidth = 6;
 
 struct ShellRow {
@@ -63,7 +70,15 @@ struct ShellRow {
     float redundancy = 0;
 };
 
-using ShellTable = std::array<ShellRow, kShellRows>;
+struct ShellTable {
+    std::array<ShellRow, kMaxRows> rows;
+    int count = 0;          // rows read, the total row included
+    bool hasTotal = false;  // the last row read is the "total" row
+
+    int shellCount() const { return hasTotal ? count - 1 : count; }
+    const ShellRow* shell(int j) const { return j < shellCount() ? &rows[static_cast<size_t>(j)] : nullptr; }
+    const ShellRow* total() const { return hasTotal ? &rows[static_cast<size_t>(count - 1)] : nullptr; }
+};
 
 struct MergetabFileNames {
     std::string startingLog;
@@ -127,15 +142,29 @@ ShellRow readShellRow(std::string_view line, const common::InputFile& log) {
     return row;
 }
 
-// Skips the three lines after the marker and reads the 21 shell rows.
+// XSCALE and CORRECT close the table with a row labelled "total".
+bool isTotalLabel(std::string_view label) {
+    std::string word;
+    for (const char c : label) {
+        if (c != ' ') word += c;
+    }
+    return word == "total";
+}
+
+// Skips the three lines after the marker and reads the shell rows up to and
+// including the total row, at most 21 of them.
 void readShellRows(common::InputFile& log, ShellTable& table) {
     for (int i = 1; i <= kSkippedLines; ++i) {
         log.nextOrFail("line " + std::to_string(i) + " of the 3 lines after the \"= -3.0\" marker line");
     }
-    for (int j = 0; j < kShellRows; ++j) {
-        const std::string_view line =
-            log.nextOrFail("shell row " + std::to_string(j + 1) + " of " + std::to_string(kShellRows));
-        table[static_cast<size_t>(j)] = readShellRow(line, log);
+    table.count = 0;
+    table.hasTotal = false;
+    while (table.count < kMaxRows && !table.hasTotal) {
+        const std::string_view line = log.nextOrFail("shell row " + std::to_string(table.count + 1) +
+                                                     " (the table ends with its \"total\" row)");
+        ShellRow& row = table.rows[static_cast<size_t>(table.count++)];
+        row = readShellRow(line, log);
+        table.hasTotal = isTotalLabel(row.label);
     }
 }
 
@@ -152,35 +181,115 @@ void appendEscapedLabel(common::RecordBuffer& record, std::string_view label) {
     }
 }
 
-void appendObservedCount(common::RecordBuffer& record, const std::optional<int32_t>& count) {
-    if (count) {
-        record.integer(*count, 6);
+// The two count columns are I6 while every count fits in five characters,
+// so that a blank stands before each; a wider count widens both columns of
+// the whole table, and the header words above them move with them.
+struct TableLayout {
+    int countWidth = 6;
+    std::string header1;
+    std::string header2;
+};
+
+size_t countCharacters(int32_t count) { return std::to_string(count).size(); }
+
+// `header` with `extra` blanks before and after the word at [first, end),
+// which then stays centred over the widened count columns.
+std::string widenAround(std::string_view header, size_t first, size_t end, int extra) {
+    std::string widened(header);
+    widened.insert(end, static_cast<size_t>(extra), ' ');
+    widened.insert(first, static_cast<size_t>(extra), ' ');
+    return widened;
+}
+
+struct TableLine {
+    const ShellRow* before = nullptr;  // no row of table 1 for this line
+    const ShellRow* after = nullptr;
+};
+
+TableLayout layoutFor(const std::vector<TableLine>& lines) {
+    size_t widest = 0;
+    for (const TableLine& line : lines) {
+        for (const ShellRow* row : {line.before, line.after}) {
+            if (row && row->observedCount) widest = std::max(widest, countCharacters(*row->observedCount));
+        }
+    }
+    TableLayout layout;
+    const int extra = widest > 5 ? static_cast<int>(widest) - 5 : 0;
+    layout.countWidth = 6 + extra;
+    layout.header1 = widenAround(kHeader1, 13, 21, extra);  // "observed"
+    layout.header2 = widenAround(kHeader2, 11, 23, extra);  // "before/after"
+    return layout;
+}
+
+// Shell rows pair by position, the two total rows on the last line. Where
+// one table has fewer shells (or no total row), its half of the line stays
+// blank. Two tables of 21 rows without totals pair row by row.
+std::vector<TableLine> pairRows(const ShellTable& starting, const ShellTable& finished) {
+    std::vector<TableLine> lines;
+    const int shells = std::max(starting.shellCount(), finished.shellCount());
+    for (int j = 0; j < shells; ++j) lines.push_back({starting.shell(j), finished.shell(j)});
+    if (starting.hasTotal || finished.hasTotal) lines.push_back({starting.total(), finished.total()});
+    return lines;
+}
+
+void appendObservedCount(common::RecordBuffer& record, const ShellRow* row, int width) {
+    if (!row) {
+        record.blanks(width);
+    } else if (row->observedCount) {
+        record.integer(*row->observedCount, width);
     } else {
-        record.text("******");
+        record.text(std::string(static_cast<size_t>(width), '*'));
     }
 }
 
-// A8, 3X, I6, I6, 3X, F5.1, F5.1, 1X, F7.1, '%', F7.1, '%', 1X, F7.1, '%',
-// F6.1, '%', 1X, F7.1, F6.1
-void writeTableRow(common::OutputFile& statistics, const ShellRow& before, const ShellRow& after) {
+// Fw.d of one field of the row, or w blanks for the blank half of a line.
+void appendValue(common::RecordBuffer& record, const ShellRow* row, float ShellRow::*field, int width) {
+    if (row) {
+        record.fixed(row->*field, width, 1);
+    } else {
+        record.blanks(width);
+    }
+}
+
+void appendPercent(common::RecordBuffer& record, const ShellRow* row) { record.text(row ? "%" : " "); }
+
+// A8, 3X, Iw, Iw, 3X, F5.1, F5.1, 1X, F7.1, '%', F7.1, '%', 1X, F7.1, '%',
+// F6.1, '%', 1X, F7.1, F6.1 with w = 6 unless a count needs more
+void writeTableRow(common::OutputFile& statistics, const TableLine& line, int countWidth) {
+    const ShellRow* before = line.before;
+    const ShellRow* after = line.after;
     common::RecordBuffer record;
     record.blanks(2);
-    appendEscapedLabel(record, before.label);
+    appendEscapedLabel(record, before ? before->label : after->label);
     record.blanks(3);
-    appendObservedCount(record, before.observedCount);
-    appendObservedCount(record, after.observedCount);
-    record.blanks(3).fixed(before.redundancy, 5, 1).fixed(after.redundancy, 5, 1);
-    record.blanks(1).fixed(before.completeness, 7, 1).text("%").fixed(after.completeness, 7, 1).text("%");
-    record.blanks(1).fixed(before.rmerge, 7, 1).text("%").fixed(after.rmerge, 6, 1).text("%");
-    record.blanks(1).fixed(before.isigma, 7, 1).fixed(after.isigma, 6, 1);
+    appendObservedCount(record, before, countWidth);
+    appendObservedCount(record, after, countWidth);
+    record.blanks(3);
+    appendValue(record, before, &ShellRow::redundancy, 5);
+    appendValue(record, after, &ShellRow::redundancy, 5);
+    record.blanks(1);
+    appendValue(record, before, &ShellRow::completeness, 7);
+    appendPercent(record, before);
+    appendValue(record, after, &ShellRow::completeness, 7);
+    appendPercent(record, after);
+    record.blanks(1);
+    appendValue(record, before, &ShellRow::rmerge, 7);
+    appendPercent(record, before);
+    appendValue(record, after, &ShellRow::rmerge, 6);
+    appendPercent(record, after);
+    record.blanks(1);
+    appendValue(record, before, &ShellRow::isigma, 7);
+    appendValue(record, after, &ShellRow::isigma, 6);
     statistics.writeRecord(record.view());
 }
 
 void writeStatisticsTable(common::OutputFile& statistics, const ShellTable& starting, const ShellTable& finished) {
+    const std::vector<TableLine> lines = pairRows(starting, finished);
+    const TableLayout layout = layoutFor(lines);
     statistics.writeRecord(common::FreeLine().text("<pre>").str());
-    statistics.writeRecord(common::FreeLine().text(kHeader1).str());
-    statistics.writeRecord(common::FreeLine().text(kHeader2).str());
-    for (size_t j = 0; j < starting.size(); ++j) writeTableRow(statistics, starting[j], finished[j]);
+    statistics.writeRecord(common::FreeLine().text(layout.header1).str());
+    statistics.writeRecord(common::FreeLine().text(layout.header2).str());
+    for (const TableLine& line : lines) writeTableRow(statistics, line, layout.countWidth);
     statistics.writeRecord(common::FreeLine().text("</pre>").str());
     statistics.close();
 }
