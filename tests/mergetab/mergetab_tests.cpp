@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,12 +42,30 @@ std::string shellRow(const Shell& s) {
     return text;
 }
 
-// Marker, three lines, the 21 rows (the first given, the rest ordinary).
+const std::string kTableHead = kMarkerLine + "\n RESOLUTION     NUMBER OF REFLECTIONS\n   LIMIT     OBSERVED\n\n";
+
+// Marker, three lines, the 21 rows (the first given, the rest ordinary,
+// none labelled total).
 std::string table(const Shell& first = Shell(), const Shell& rest = Shell()) {
-    std::string t = kMarkerLine + "\n RESOLUTION     NUMBER OF REFLECTIONS\n   LIMIT     OBSERVED\n\n";
-    t += shellRow(first) + "\n";
+    std::string t = kTableHead + shellRow(first) + "\n";
     for (int j = 2; j <= 21; ++j) t += shellRow(rest) + "\n";
     return t;
+}
+
+// A table as XSCALE and CORRECT end it: `n` shells labelled by resolution
+// from `top` down, the "total" row when asked for, then a blank line and
+// text that is no shell row.
+std::string endedTable(int n, bool total, double top, Shell shell) {
+    std::string t = kTableHead;
+    char label[32];
+    for (int j = 0; j < n; ++j) {
+        std::snprintf(label, sizeof label, "%6.2f", top - 0.25 * j);
+        shell.label = label;
+        t += shellRow(shell) + "\n";
+    }
+    shell.label = " total";
+    if (total) t += shellRow(shell) + "\n";
+    return t + "\n NUMBER OF REFLECTIONS IN SELECTED SUBSET OF IMAGES   37911\n";
 }
 
 struct MergetabRun {
@@ -107,14 +127,15 @@ TEST(Mergetab, ValuesFromWholeFieldsAndTooWideValues) {
         Shell start, final;
         std::string row;
     } cases[] = {
-        // A seven-digit count starts in column 15; an R-factor of 1078.0 in column 56.
+        // A seven-digit count starts in column 15 (and widens the count
+        // columns); an R-factor of 1078.0 starts in column 56.
         {{"  1.90", "1234567", "1000", "1", "99.0", "1078.0", "1.0"},
          {"  1.90", "5423.7", "1000", "1", "99.0", "1078.0", "1.0"},
-         "    1.90   ******  5423   *****  5.4    99.0%   99.0%  1078.0%1078.0%     1.0   1.0"},
+         "    1.90    1234567    5423   *****  5.4    99.0%   99.0%  1078.0%1078.0%     1.0   1.0"},
         // Redundancy of 1000 and more, infinite and undefined; values too wide.
         {{"  1.90", "100000", "10", "1", "12345678", "123456.0", "1234567"},
          {"  1.90", "5", "0", "1", "-0.04", "-12345.0", "NaN"},
-         "    1.90   100000     5   *****  Inf *******%   -0.0% *******%******% *******   NaN"},
+         "    1.90    100000      5   *****  Inf *******%   -0.0% *******%******% *******   NaN"},
         {{"  1.90", "0", "0", "1", "1", "1", "1"},
          {"  1.90", "-0.5", "1", "1", "1", "1", "1"},
          "    1.90        0     0     NaN -0.5     1.0%    1.0%     1.0%   1.0%     1.0   1.0"},
@@ -134,9 +155,109 @@ TEST(Mergetab, ValuesFromWholeFieldsAndTooWideValues) {
     }
 }
 
+// A line of the tables that endedTable() writes, with the starting half,
+// the final half or both; a missing half is blanks, its percent signs too.
+std::string pairedLine(const std::string& label, bool before, bool after) {
+    const auto b = [&](const std::string& field) { return before ? field : std::string(field.size(), ' '); };
+    const auto a = [&](const std::string& field) { return after ? field : std::string(field.size(), ' '); };
+    return "  " + label + "   " + b("  1000") + a("  1100") + "   " + b("  4.0") + a("  4.4") + " " + b("   99.0%") +
+           a("   98.0%") + " " + b("    3.0%") + a("   3.5%") + " " + b("   20.0") + a("  21.0");
+}
+
+std::string labelAt(double top, int j) {
+    char label[32];
+    std::snprintf(label, sizeof label, "%6.2f", top - 0.25 * j);
+    return label;
+}
+
+TEST(Mergetab, TablesOfAnyLengthPairShellsAndTotals) {
+    const Shell startShell, finalShell{"", "1100", "250", "260", "98.0", "3.5", "21.00"};
+    const struct {
+        int startShells;
+        bool startTotal;
+        int finalShells;
+        bool finalTotal;
+    } cases[] = {
+        {9, true, 9, true},    // CORRECT against CORRECT
+        {20, true, 9, true},   // XSCALE's default against RESOLUTION_SHELLS of 9
+        {9, true, 20, true},   // the labels of the longer, final table shown
+        {21, false, 9, true},  // no total row within 21 rows: 21 shells
+        {0, true, 3, true},    // a table of its total row alone
+        {3, true, 21, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.startShells) + (c.startTotal ? "+total" : "") + " against " +
+                     std::to_string(c.finalShells) + (c.finalTotal ? "+total" : ""));
+        MergetabRun run;
+        runMergetab(run, "log head\n" + endedTable(c.startShells, c.startTotal, 9.0, startShell),
+                    endedTable(c.finalShells, c.finalTotal, 19.0, finalShell));
+        ASSERT_EQ(run.result.status, 0) << run.result.err;
+        std::vector<std::string> expected = {" <pre>", kHeader1, kHeader2};
+        for (int j = 0; j < std::max(c.startShells, c.finalShells); ++j) {
+            const bool before = j < c.startShells, after = j < c.finalShells;
+            expected.push_back(pairedLine(before ? labelAt(9.0, j) : labelAt(19.0, j), before, after));
+        }
+        if (c.startTotal || c.finalTotal) expected.push_back(pairedLine(" total", c.startTotal, c.finalTotal));
+        expected.push_back(" </pre>");
+        EXPECT_EQ(lines(run.statistics()), expected);
+    }
+    // The label with its blanks removed must be "total", nothing else.
+    for (const auto& [label, ends] : {std::pair<std::string, bool>{"total ", true}, {"to tal", true},
+                                      {"TOTAL ", false}, {"totals", false}, {"  tota", false}}) {
+        Shell first;
+        first.label = label;
+        MergetabRun run;
+        runMergetab(run, table(first), table());
+        EXPECT_EQ(run.result.status, 0) << run.result.err;
+        EXPECT_EQ(lines(run.statistics()).size(), ends ? 26u : 25u) << label;
+    }
+    EXPECT_EQ(pairedLine("  6.75", true, false),
+              "    6.75     1000           4.0         99.0%             3.0%           20.0      ");
+}
+
+// Counts of six digits ran together and seven turned to asterisks: a count
+// of more than five characters widens both count columns of the table.
+TEST(Mergetab, WideCountsWidenBothCountColumns) {
+    const struct {
+        std::string startObserved, finalObserved;
+        std::string header1, header2, row;
+    } cases[] = {
+        {"99999", "-9999", kHeader1, kHeader2,
+         "    2.00    99999 -9999   400.0-40.0    99.0%   99.0%     3.0%   3.0%    20.0  20.0"},
+        {"125173", "982732",
+         " resolution    observed      redundancy    completenes        rmerge         i/sigma ",
+         "             before/after   before/after   before/after    before/after   before/after",
+         "    2.00    125173 982732   500.7*****    99.0%   99.0%     3.0%   3.0%    20.0  20.0"},
+        {"1234567", "-123456",
+         " resolution     observed       redundancy    completenes        rmerge         i/sigma ",
+         "              before/after    before/after   before/after    before/after   before/after",
+         "    2.00    1234567 -123456   **********    99.0%   99.0%     3.0%   3.0%    20.0  20.0"},
+        // A count no 32-bit integer holds is asterisks of the widened width.
+        {"3e9", "125173", " resolution    observed      redundancy    completenes        rmerge         i/sigma ",
+         "             before/after   before/after   before/after    before/after   before/after",
+         "    2.00   ******* 125173   *****500.7    99.0%   99.0%     3.0%   3.0%    20.0  20.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.startObserved + " " + c.finalObserved);
+        Shell start, final;
+        start.observed = c.startObserved;
+        final.observed = c.finalObserved;
+        MergetabRun run;
+        runMergetab(run, table(start), table(final));
+        ASSERT_EQ(run.result.status, 0) << run.result.err;
+        const auto rows = lines(run.statistics());
+        ASSERT_EQ(rows.size(), 25u);
+        EXPECT_EQ(rows[1], c.header1);
+        EXPECT_EQ(rows[2], c.header2);
+        EXPECT_EQ(rows[3], c.row);
+        // Every line of the table takes the same width.
+        EXPECT_EQ(rows[4].size(), c.row.size());
+    }
+}
+
 TEST(Mergetab, LabelsCopiedEscapedAndPairedByPosition) {
     const std::pair<std::string, std::string> labels[] = {
-        {"      ", "        "}, {" total", "   total"}, {"a<b&c>", "  a&lt;b&amp;c&gt;"}};
+        {"      ", "        "}, {"  8.22", "    8.22"}, {"a<b&c>", "  a&lt;b&amp;c&gt;"}};
     for (const auto& [label, shown] : labels) {
         MergetabRun run;
         runMergetab(run, table({label, "5423"}), table({"XXXXXX", "5400"}));
@@ -277,32 +398,82 @@ TEST(Mergetab, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
     }
 }
 
-TEST(Mergetab, RealXscaleLogs) {
-    const fs::path dir = testsupport::realDataDir() / "xscale";
-    if (testsupport::realDataDir().empty() || !fs::exists(dir / "ccp4i2_baz2b_x828_XSCALE.LP") ||
-        !fs::exists(dir / "xia2_playpen_x1335_XSCALE.LP") || !fs::exists(dir / "xia2_doc_2006_XSCALE.LP"))
-        GTEST_SKIP() << "no real XSCALE.LP logs beside this clone";
-    MergetabRun run;
-    run.result = testsupport::run(testsupport::program("mergetab"),
-                                  (dir / "ccp4i2_baz2b_x828_XSCALE.LP").string() + "\n" +
-                                      (dir / "xia2_playpen_x1335_XSCALE.LP").string() + "\n" +
-                                      (run.dir / "stats.html").string() + "\n",
-                                  run.dir.path());
-    ASSERT_EQ(run.result.status, 0) << run.result.err << "(names longer than 90 characters?)";
-    const auto rows = lines(run.statistics());
-    ASSERT_EQ(rows.size(), 25u);
-    EXPECT_EQ(rows[3], "    8.50     1512 20306     3.8  5.4    98.8%   96.2%     2.7%  20.4%    42.4   7.4");
-    // The total row: redundancy 125173/35514 and 982732/242578.
-    EXPECT_EQ(rows[23], "   total   125173982732     3.5  4.1    99.6%   72.2%     4.8%  51.8%    14.1   2.2");
+// The observed count of the first table's total row, read as a user would
+// read the log: after the first "= -3.0" line, the row labelled total.
+std::string totalObserved(const fs::path& log) {
+    bool inTable = false;
+    for (const auto& line : lines(readFile(log))) {
+        if (!inTable) {
+            inTable = line.size() >= 51 && line.compare(45, 6, "= -3.0") == 0;
+        } else if (line.size() >= 21 && line.compare(3, 6, " total") == 0) {
+            const auto digits = line.find_first_not_of(' ', 9);
+            return line.substr(digits, 21 - digits);
+        }
+    }
+    return "";
+}
 
-    // Only ten rows before a blank line: the blank 11th row is not a number.
-    MergetabRun shortTable;
-    shortTable.result = testsupport::run(testsupport::program("mergetab"),
-                                         (dir / "xia2_doc_2006_XSCALE.LP").string() + "\n" +
-                                             (dir / "ccp4i2_baz2b_x828_XSCALE.LP").string() + "\nstats.html\n",
-                                         shortTable.dir.path());
-    EXPECT_EQ(shortTable.result.status, 2);
-    EXPECT_NE(shortTable.result.err.find("line 286 of"), std::string::npos) << shortTable.result.err;
+TEST(Mergetab, EveryPairOfRealLogs) {
+    const fs::path dir = testsupport::realDataDir() / "xscale";
+    if (testsupport::realDataDir().empty() || !fs::is_directory(dir))
+        GTEST_SKIP() << "no real XSCALE.LP and CORRECT.LP logs in ../shared/realdata/xscale beside this clone";
+    std::vector<std::string> logs;
+    for (const auto& entry : fs::directory_iterator(dir)) logs.push_back(entry.path().filename().string());
+    std::sort(logs.begin(), logs.end());
+    ASSERT_GE(logs.size(), 10u);
+    for (const auto& start : logs) {
+        for (const auto& final : logs) {
+            SCOPED_TRACE(start + " against " + final);
+            MergetabRun run;
+            // Linked into the scratch folder: short names wherever the clone lies.
+            fs::create_symlink(dir / start, run.dir / "start.lp");
+            if (final != start) fs::create_symlink(dir / final, run.dir / "final.lp");
+            run.result = testsupport::run(testsupport::program("mergetab"),
+                                          "start.lp\n" + std::string(final == start ? "start.lp" : "final.lp") +
+                                              "\nstats.html\n",
+                                          run.dir.path());
+            ASSERT_EQ(run.result.status, 0) << run.result.err;
+            const auto rows = lines(run.statistics());
+            ASSERT_GE(rows.size(), 14u);  // nine shells and the total at least
+            std::istringstream total(rows[rows.size() - 2]);
+            std::string label, before, after;
+            total >> label >> before >> after;
+            EXPECT_EQ(label, "total");
+            EXPECT_EQ(before, totalObserved(dir / start));
+            EXPECT_EQ(after, totalObserved(dir / final));
+        }
+    }
+
+    // Two pairs pinned byte for byte: counts of six digits, and 20 shells
+    // against 9.
+    const struct {
+        std::string start, final;
+        size_t rows;
+        std::vector<std::pair<size_t, std::string>> pinned;
+    } pinned[] = {
+        {"ccp4i2_baz2b_x828_XSCALE.LP", "xia2_playpen_x1335_XSCALE.LP", 25,
+         {{1, " resolution    observed      redundancy    completenes        rmerge         i/sigma "},
+          {3, "    8.50      1512  20306     3.8  5.4    98.8%   96.2%     2.7%  20.4%    42.4   7.4"},
+          {23, "   total    125173 982732     3.5  4.1    99.6%   72.2%     4.8%  51.8%    14.1   2.2"}}},
+        {"ccp4i2_baz2b_x828_XSCALE.LP", "xia2_doc_2006_XSCALE.LP", 25,
+         {{11, "    2.83      6404  11275     3.7  1.7    99.7%   84.8%     5.1%  30.4%    20.7   2.2"},
+          {12, "    2.69      6755            3.7         99.8%             5.9%           18.4      "},
+          {23, "   total    125173 110259     3.5  2.4    99.6%   95.9%     4.8%   5.1%    14.1  11.0"}}},
+        {"edna_autoproc_CORRECT.LP", "xdsapp_html_CORRECT.LP", 14,
+         {{1, kHeader1},
+          {3, "    4.23      954  2213     1.4  1.9    47.5%   41.5%     2.3%   2.0%    24.2  36.5"},
+          {12, "   total    16613 54356     1.3  1.5    35.4%   49.2%     3.0%   3.2%    12.2   8.6"}}},
+    };
+    for (const auto& p : pinned) {
+        SCOPED_TRACE(p.start + " against " + p.final);
+        MergetabRun run;
+        fs::create_symlink(dir / p.start, run.dir / "start.lp");
+        fs::create_symlink(dir / p.final, run.dir / "final.lp");
+        run.result = testsupport::run(testsupport::program("mergetab"), kAnswers, run.dir.path());
+        const auto rows = lines(run.statistics());
+        ASSERT_EQ(rows.size(), p.rows);
+        for (const auto& [at, row] : p.pinned) EXPECT_EQ(rows[at], row);
+    }
 }
 
 }  // namespace
