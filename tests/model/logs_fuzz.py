@@ -318,9 +318,9 @@ def number_text(rng, kind, fault=False):
 LABEL_CHARS = b'0123456789.  ab&<>"\'total'
 
 
-def shell_row(rng, fault=None):
+def shell_row(rng, fault=None, given_label=None):
     """One shell row; `fault` names a field to spoil, or 'short' for a line
-    cut before its last field."""
+    cut before its last field; `given_label` for a row of that label."""
     line = bytearray(b' ' * 90)
 
     def put(first, last, text):
@@ -341,7 +341,7 @@ def shell_row(rng, fault=None):
         label = rtext(rng, 6)
     else:
         label = rtext(rng, 6, bytes(range(1, 256)).replace(b'\n', b'').replace(b'\r', b''))
-    line[3:9] = label
+    line[3:9] = label if given_label is None else given_label
     put(10, 21, number_text(rng, 'observed', fault == 'observed'))
     put(22, 29, number_text(rng, 'secondCount', fault == 'secondCount'))
     put(30, 39, number_text(rng, 'thirdCount', fault == 'thirdCount'))
@@ -420,12 +420,14 @@ def xscale_log(rng):
             lines.append(rng.choice([b'', b' RESOLUTION     NUMBER OF REFLECTIONS    COMPLETENESS',
                                      rtext(rng, rng.randint(0, 120)), MARKER_LINE]))
         if skipped == 3:
-            nrows = rng.choice([21] * 80 + [0, 5, 20])
+            nrows = rng.choice([21] * 60 + [0, 5, 20] + [9] * 10 + [20] * 10)
             fault_row = rng.randint(0, 20) if rng.random() < 0.12 else None
             fault = rng.choice(['observed', 'secondCount', 'thirdCount', 'completeness', 'rmerge',
                                 'isigma', 'short'])
             for k in range(nrows):
                 lines.append(shell_row(rng, fault if k == fault_row else None))
+            if nrows < 21 and rng.random() < 0.6:
+                lines.append(shell_row(rng, given_label=rng.choice([b' total', b'total ', b'   tot'])))
             r = rng.random()
             if nrows < 21 and r < 0.5:
                 for _ in range(21 - nrows):

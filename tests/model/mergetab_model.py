@@ -17,10 +17,17 @@ What it holds to:
   secondCount 22-29, thirdCount 30-39, completeness 40-50, rmerge 52-61,
   isigma 84-89; the first item of the field (ended by a blank or a comma)
   must be a number, so an empty first item (a leading comma) is not;
+- a table ends after its first row whose label, blanks removed, is "total",
+  or after 21 rows when none comes; shells pair by position and the two
+  total rows share the last line; where one table has no row for a line,
+  its half is blanks (percent signs too) and the label is the other table's;
 - redundancy is observed / secondCount in single precision, no zero test;
 - '&', '<' and '>' of the label are written as HTML entities (the row grows);
-- an observed value that no 32-bit integer holds, or not finite, prints as
-  six asterisks;
+- the two count columns are I6, widened to one more than the widest count
+  of the table when a count needs more than five characters (the words
+  "observed" and the first "before/after" get as many blanks on each side);
+  an observed value that no 32-bit integer holds, or not finite, prints as
+  asterisks of that width;
 - a log without a marker line: the statistics file stays empty, " all done"
   is still written on the terminal, standard error names that log, exit 1.
 """
@@ -71,8 +78,13 @@ class NoMarker(Exception):
     pass
 
 
+def is_total(label):
+    return label.replace(b' ', b'') == b'total'
+
+
 def read_table(data):
-    """The 21 shell rows after the first marker line of one log."""
+    """The shell rows after the first marker line of one log, up to the total
+    row or 21 of them: (shells, total row or None)."""
     lines = [l[:LINE_LENGTH] for l in split_records(data)]
     pos = 0
     while True:
@@ -85,6 +97,8 @@ def read_table(data):
     pos += 3
     rows = []
     for _ in range(ROWS):
+        if rows and is_total(rows[-1]['label']):
+            break
         if pos >= len(lines):
             raise ReadFailure('log ends within the table')
         line = lines[pos]
@@ -98,23 +112,57 @@ def read_table(data):
         row['redundancy'] = f32_div(row['observed'], row['secondCount'])
         row['observedCount'] = observed_count(row['observed'])
         rows.append(row)
-    return rows
+    if is_total(rows[-1]['label']):
+        return rows[:-1], rows[-1]
+    return rows, None
 
 
-def count_field(row):
+def count_field(row, width):
+    if row is None:
+        return b' ' * width
     n = row['observedCount']
-    return b'*' * 6 if n is None else write_integer(n, 6)
+    return b'*' * width if n is None else write_integer(n, width)
 
 
-def table_row(a, b):
-    return (b'  ' + escape(a['label']) + b'   '
-            + count_field(a) + count_field(b) + b'   '
-            + write_fixed(a['redundancy'], 5, 1) + write_fixed(b['redundancy'], 5, 1) + b' '
-            + write_fixed(a['completeness'], 7, 1) + b'%'
-            + write_fixed(b['completeness'], 7, 1) + b'%' + b' '
-            + write_fixed(a['rmerge'], 7, 1) + b'%'
-            + write_fixed(b['rmerge'], 6, 1) + b'%' + b' '
-            + write_fixed(a['isigma'], 7, 1) + write_fixed(b['isigma'], 6, 1) + b'\n')
+def fixed_field(row, name, width):
+    return b' ' * width if row is None else write_fixed(row[name], width, 1)
+
+
+def percent(row):
+    return b' ' if row is None else b'%'
+
+
+def table_row(a, b, width):
+    label = (a if a is not None else b)['label']
+    return (b'  ' + escape(label) + b'   '
+            + count_field(a, width) + count_field(b, width) + b'   '
+            + fixed_field(a, 'redundancy', 5) + fixed_field(b, 'redundancy', 5) + b' '
+            + fixed_field(a, 'completeness', 7) + percent(a)
+            + fixed_field(b, 'completeness', 7) + percent(b) + b' '
+            + fixed_field(a, 'rmerge', 7) + percent(a)
+            + fixed_field(b, 'rmerge', 6) + percent(b) + b' '
+            + fixed_field(a, 'isigma', 7) + fixed_field(b, 'isigma', 6) + b'\n')
+
+
+def pair_rows(start, final):
+    (shells_a, total_a), (shells_b, total_b) = start, final
+    pairs = []
+    for j in range(max(len(shells_a), len(shells_b))):
+        pairs.append((shells_a[j] if j < len(shells_a) else None,
+                      shells_b[j] if j < len(shells_b) else None))
+    if total_a is not None or total_b is not None:
+        pairs.append((total_a, total_b))
+    return pairs
+
+
+def count_width(pairs):
+    widest = max([len(str(r['observedCount'])) for pair in pairs for r in pair
+                  if r is not None and r['observedCount'] is not None] + [0])
+    return widest + 1 if widest > 5 else 6
+
+
+def widen(header, first, end, extra):
+    return header[:first] + b' ' * extra + header[first:end] + b' ' * extra + header[end:]
 
 
 def run(stdin, files, rsym=False):
@@ -151,9 +199,13 @@ def run(stdin, files, rsym=False):
             return out
         except ReadFailure as e:
             return out.fail(str(e))
-    text = free_line('<pre>') + b' ' + (HEADER_1_RSYM if rsym else HEADER_1) + b'\n' + b' ' + HEADER_2 + b'\n'
-    for a, b in zip(*tables):
-        text += table_row(a, b)
+    pairs = pair_rows(*tables)
+    width = count_width(pairs)
+    header_1 = widen(HEADER_1_RSYM if rsym else HEADER_1, 13, 21, width - 6)
+    header_2 = widen(HEADER_2, 11, 23, width - 6)
+    text = free_line('<pre>') + b' ' + header_1 + b'\n' + b' ' + header_2 + b'\n'
+    for a, b in pairs:
+        text += table_row(a, b, width)
     text += free_line('</pre>')
     out.created[stats] = text
     out.stdout.append(free_line('all done'))
