@@ -336,38 +336,33 @@ TEST(Mergetab, LogEndingInsideTheTable) {
 }
 
 TEST(Mergetab, FailedOpensAndEndedDialogue) {
-    {   // A missing starting log stops before the final log is opened.
+    const struct {
+        std::string answers, named;
+        bool statisticsBefore;  // an earlier table of that name, left untouched
+        size_t prompts;
+    } cases[] = {
+        // A missing starting log stops before the final log is opened.
+        {"gone.lp\nalso-gone.lp\nstats.html\n", "\"gone.lp\"", false, 3},
+        {"start.lp\nmissing.lp\nstats.html\n", "missing.lp", false, 3},
+        {kAnswers, "stats.html", true, 3},
+        {"", "mergetab: end of standard input", false, 1},
+        {"start.lp\n", "mergetab: end of standard input", false, 2},
+        {"start.lp\nfinal.lp\n", "mergetab: end of standard input", false, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answers);
         MergetabRun run;
-        run.result = testsupport::run(testsupport::program("mergetab"), "gone.lp\nalso-gone.lp\nstats.html\n",
-                                      run.dir.path());
+        if (c.statisticsBefore) writeFile(run.dir / "stats.html", "earlier table\n");
+        runMergetab(run, table(), table(), "mergetab", c.answers);
         EXPECT_EQ(run.result.status, 2);
-        EXPECT_NE(run.result.err.find("\"gone.lp\""), std::string::npos) << run.result.err;
+        EXPECT_EQ(lines(run.result.out).size(), c.prompts);
+        EXPECT_NE(run.result.err.find(c.named), std::string::npos) << run.result.err;
         EXPECT_EQ(run.result.err.find("also-gone.lp"), std::string::npos);
-        EXPECT_FALSE(run.statisticsExists());
-    }
-    {
-        MergetabRun run;
-        runMergetab(run, table(), table(), "mergetab", "start.lp\nmissing.lp\nstats.html\n");
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_NE(run.result.err.find("missing.lp"), std::string::npos);
-        EXPECT_FALSE(run.statisticsExists());
-    }
-    {
-        MergetabRun run;
-        writeFile(run.dir / "stats.html", "earlier table\n");
-        runMergetab(run, table(), table());
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_NE(run.result.err.find("stats.html"), std::string::npos);
-        EXPECT_EQ(run.statistics(), "earlier table\n");
-    }
-    const std::string partial[] = {"", "start.lp\n", "start.lp\nfinal.lp\n"};
-    for (size_t answered = 0; answered < 3; ++answered) {
-        MergetabRun run;
-        runMergetab(run, table(), table(), "mergetab", partial[answered]);
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_EQ(lines(run.result.out).size(), answered + 1);
-        EXPECT_NE(run.result.err.find("mergetab: end of standard input"), std::string::npos) << run.result.err;
-        EXPECT_FALSE(run.statisticsExists());
+        if (c.statisticsBefore) {
+            EXPECT_EQ(run.statistics(), "earlier table\n");
+        } else {
+            EXPECT_FALSE(run.statisticsExists());
+        }
     }
 }
 
