@@ -454,10 +454,6 @@ TEST(Mergetab, EveryPairOfRealLogs) {
          {{11, "    2.83      6404  11275     3.7  1.7    99.7%   84.8%     5.1%  30.4%    20.7   2.2"},
           {12, "    2.69      6755            3.7         99.8%             5.9%           18.4      "},
           {23, "   total    125173 110259     3.5  2.4    99.6%   95.9%     4.8%   5.1%    14.1  11.0"}}},
-        {"edna_autoproc_CORRECT.LP", "xdsapp_html_CORRECT.LP", 14,
-         {{1, kHeader1},
-          {3, "    4.23      954  2213     1.4  1.9    47.5%   41.5%     2.3%   2.0%    24.2  36.5"},
-          {12, "   total    16613 54356     1.3  1.5    35.4%   49.2%     3.0%   3.2%    12.2   8.6"}}},
     };
     for (const auto& p : pinned) {
         SCOPED_TRACE(p.start + " against " + p.final);
