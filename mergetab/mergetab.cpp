@@ -202,8 +202,8 @@ std::string widenAround(std::string_view header, size_t first, size_t end, int e
 }
 
 struct TableLine {
-    const ShellRow* before = nullptr;  // no row of table 1 for this line
-    const ShellRow* after = nullptr;
+    const ShellRow* before = nullptr;  // null where table 1 has no row for this line
+    const ShellRow* after = nullptr;   // likewise table 2
 };
 
 TableLayout layoutFor(const std::vector<TableLine>& lines) {
@@ -216,8 +216,9 @@ TableLayout layoutFor(const std::vector<TableLine>& lines) {
     TableLayout layout;
     const int extra = widest > 5 ? static_cast<int>(widest) - 5 : 0;
     layout.countWidth = 6 + extra;
-    layout.header1 = widenAround(kHeader1, 13, 21, extra);  // "observed"
-    layout.header2 = widenAround(kHeader2, 11, 23, extra);  // "before/after"
+    static_assert(kHeader1.substr(13, 8) == "observed" && kHeader2.substr(11, 12) == "before/after");
+    layout.header1 = widenAround(kHeader1, 13, 21, extra);
+    layout.header2 = widenAround(kHeader2, 11, 23, extra);
     return layout;
 }
 
