@@ -18,17 +18,13 @@
 #include <string_view>
 
 #include "common/files.hpp"
+#include "common/fin_layout.hpp"
 #include "common/records.hpp"
 
 namespace planeview {
 
-inline constexpr int kDataSets = 4;  // init, trunc, aniso, iso
-
-struct FinRecord {
-    int32_t h = 0, k = 0, l = 0;
-    float F[kDataSets] = {};
-    float sigF[kDataSets] = {};
-};
+inline constexpr int kDataSets = common::kFinDataSets;  // init, trunc, aniso, iso
+using common::FinRecord;
 
 // The plain integer form: blanks, an optional minus sign, at most nine
 // digits, blanks. An all-blank field is 0. False for anything else.
@@ -138,17 +134,18 @@ inline float readFixedField(std::string_view line, const common::LineSource& sou
 
 // Columns 1-12: the three indices.
 inline void readFinIndices(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    record.h = readIntegerField(line, source, 1, 4);
-    record.k = readIntegerField(line, source, 5, 4);
-    record.l = readIntegerField(line, source, 9, 4);
+    using namespace common;
+    record.h = readIntegerField(line, source, finIndexColumn(0), kFinIndexWidth);
+    record.k = readIntegerField(line, source, finIndexColumn(1), kFinIndexWidth);
+    record.l = readIntegerField(line, source, finIndexColumn(2), kFinIndexWidth);
 }
 
 // Columns 13-108: F and sigF of the four data sets.
 inline void readFinAmplitudes(std::string_view line, const common::LineSource& source, FinRecord& record) {
+    using namespace common;
     for (int set = 0; set < kDataSets; ++set) {
-        const int first = 13 + 24 * set;
-        record.F[set] = readFixedField(line, source, first, 12, 2);
-        record.sigF[set] = readFixedField(line, source, first + 12, 12, 2);
+        record.F[set] = readFixedField(line, source, finAmplitudeColumn(set), kFinValueWidth, kFinDecimals);
+        record.sigF[set] = readFixedField(line, source, finSigmaColumn(set), kFinValueWidth, kFinDecimals);
     }
 }
 

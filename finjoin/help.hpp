@@ -1,0 +1,31 @@
+#pragma once
+
+// What `finjoin --help` prints.
+inline constexpr char kFinjoinHelp[] =
+    "finjoin: writes the fin file that planeview draws, h, k, l and F, sigF of\n"
+    "four stages of the data side by side (3I4,8F12.2), from MTZ files.\n"
+    "\n"
+    "Dialogue (answers on standard input, one line each), for each stage in\n"
+    "the order initial, truncated, anisotropically scaled, isotropic B applied:\n"
+    "  Type MTZ file of the initial data        -> the reflection file (MTZ, or\n"
+    "                                              MTZ compressed with gzip: .gz)\n"
+    "  Type F label (blank for FP)              -> the amplitude column (type F)\n"
+    "  Type sigma label (blank for SIGFP)       -> its sigma column (type Q)\n"
+    "The usual labels are FP, SIGFP for the first two stages, FP_ISO, SIGFP_ISO\n"
+    "for the third and FP_ISOB, SIGFP_ISOB for the fourth. One file may serve\n"
+    "several stages. Then:\n"
+    "  Type fin file to create                  -> the fin file\n"
+    "\n"
+    "The fin file lists every reflection that has F and sigma in at least one\n"
+    "stage, once, sorted by h, k, l; a stage without the reflection writes\n"
+    "0.00 for both. All files must share one space group; cell edges that\n"
+    "differ by more than 1% give a warning.\n"
+    "\n"
+    "File written (created new, after every input was read; an existing file\n"
+    "is never overwritten): the fin file.\n"
+    "\n"
+    "Exit status: 0 done; 2 a file could not be opened, read or written, is\n"
+    "not MTZ, lacks a column or holds one of the wrong type, the space groups\n"
+    "differ, or an index or value does not fit the fin file's columns.\n"
+    "\n"
+    "Options: --help, --version. Drivers give no arguments.\n";

@@ -1,0 +1,143 @@
+// finjoin: lists the four stages of a data set side by side in the fin file
+// that planeview draws: h, k, l, then F and sigF of the initial data, the
+// data truncated to the ellipsoid, the anisotropically scaled data and the
+// data with the isotropic B applied.
+//
+// Run: for each stage a reflection file and the labels of its F and sigma
+// columns (blank for the usual ones), then the fin file to create. The
+// reflections of the four files are matched by their indices as they stand
+// (files of one data flow share one asymmetric unit); their union is
+// written once each, sorted by h, k and l, with 0.00 for both values of a
+// stage that lacks the reflection or holds no value for it. Exit 0 with the
+// fin file written; 2 on any failure, reported in one line. Every input is
+// read and checked before the fin file is created.
+
+#include "finjoin/run.hpp"
+
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/failure.hpp"
+#include "common/files.hpp"
+#include "common/fin_layout.hpp"
+#include "common/records.hpp"
+#include "common/terminal.hpp"
+#include "finjoin/join.hpp"
+#include "finjoin/stage.hpp"
+
+namespace finjoin {
+
+namespace {
+
+struct StageNames {
+    std::string_view data;      // in the prompts
+    std::string_view label;     // on the terminal, as planeview heads them
+    std::string_view fLabel;    // the usual labels
+    std::string_view sigmaLabel;
+};
+
+constexpr StageNames kStages[common::kFinDataSets] = {
+    {"the initial data", "init", "FP", "SIGFP"},
+    {"the truncated data", "trunc", "FP", "SIGFP"},
+    {"the anisotropically scaled data", "aniso", "FP_ISO", "SIGFP_ISO"},
+    {"the data with the isotropic B applied", "isob", "FP_ISOB", "SIGFP_ISOB"},
+};
+
+struct Dialogue {
+    StageRequest stages[common::kFinDataSets];
+    std::string fin;
+};
+
+// A label answer without its surrounding blanks; a blank answer gives the
+// usual label.
+std::string askLabel(std::string_view what, std::string_view usual) {
+    const std::string answer = common::ask("Type " + std::string(what) + " label (blank for " + std::string(usual) + ")",
+                                           std::string(what) + " label");
+    const size_t first = answer.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string(usual);
+    const size_t last = answer.find_last_not_of(" \t");
+    return answer.substr(first, last - first + 1);
+}
+
+Dialogue askStagesAndFinName() {
+    Dialogue dialogue;
+    for (int set = 0; set < common::kFinDataSets; ++set) {
+        const StageNames& names = kStages[set];
+        StageRequest& request = dialogue.stages[set];
+        request.file = common::askFileName("Type MTZ file of " + std::string(names.data),
+                                           "reflection file of " + std::string(names.data));
+        request.fLabel = askLabel("F", names.fLabel);
+        request.sigmaLabel = askLabel("sigma", names.sigmaLabel);
+    }
+    dialogue.fin = common::askFileName("Type fin file to create", "name of the fin file");
+    return dialogue;
+}
+
+void sayStage(int set, const StageRequest& request, const StageData& stage) {
+    common::say(common::FreeLine()
+                    .text(std::string(kStages[set].label) + ":")
+                    .text(request.file)
+                    .text("columns")
+                    .text(request.fLabel)
+                    .text(request.sigmaLabel));
+    common::say(common::FreeLine()
+                    .text("reflections taken")
+                    .integer(static_cast<int64_t>(stage.rows.size()))
+                    .text("of")
+                    .integer(static_cast<int64_t>(stage.fileReflections))
+                    .text("resolution")
+                    .text(common::fixedText(static_cast<float>(stage.lowResolution), 2))
+                    .text("to")
+                    .text(common::fixedText(static_cast<float>(stage.highResolution), 2)));
+}
+
+// The files of one data flow share the space group; their cells may differ
+// a little after scaling, more is worth a word.
+void compareWithFirst(const StageData& first, const std::string& firstFile, const StageData& stage,
+                      const std::string& file) {
+    if (stage.spaceGroup != first.spaceGroup) {
+        common::fail("space group " + stage.spaceGroup + " of \"" + file + "\" differs from " + first.spaceGroup +
+                     " of \"" + firstFile + "\"");
+    }
+    for (int edge = 0; edge < 3; ++edge) {
+        if (std::fabs(stage.cellEdges[edge] - first.cellEdges[edge]) > 0.01 * first.cellEdges[edge]) {
+            common::report("warning: the cell edges of \"" + file + "\" (" +
+                           common::fixedText(static_cast<float>(stage.cellEdges[0]), 2) + " " +
+                           common::fixedText(static_cast<float>(stage.cellEdges[1]), 2) + " " +
+                           common::fixedText(static_cast<float>(stage.cellEdges[2]), 2) +
+                           ") differ by more than 1% from those of \"" + firstFile + "\"");
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+int runFinjoin() {
+    const Dialogue dialogue = askStagesAndFinName();
+
+    std::vector<JoinedReflection> table;
+    StageData first;
+    for (int set = 0; set < common::kFinDataSets; ++set) {
+        const StageRequest& request = dialogue.stages[set];
+        StageData stage = readStage(request);
+        if (set == 0) {
+            first.spaceGroup = stage.spaceGroup;
+            for (int edge = 0; edge < 3; ++edge) first.cellEdges[edge] = stage.cellEdges[edge];
+        } else {
+            compareWithFirst(first, dialogue.stages[0].file, stage, request.file);
+        }
+        sayStage(set, request, stage);
+        joinStage(table, stage.rows, set);
+    }
+
+    common::OutputFile fin(dialogue.fin);
+    const uint64_t written = writeFinFile(fin, table);
+    fin.close();
+    common::say(common::FreeLine().text("records written to").text(dialogue.fin).integer(static_cast<int64_t>(written)));
+    return 0;
+}
+
+}  // namespace finjoin

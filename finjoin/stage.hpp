@@ -1,0 +1,53 @@
+// One stage of the data: the F and sigma columns of a reflection file,
+// reduced to the reflections that have both values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace finjoin {
+
+// What the dialogue gives for one stage.
+struct StageRequest {
+    std::string file;
+    std::string fLabel;
+    std::string sigmaLabel;
+};
+
+// h, k and l, each within the fin file's I4 range, packed so that the keys
+// sort as the indices do: by h, then k, then l.
+inline constexpr int32_t kIndexOffset = 1 << 20;
+inline uint64_t packIndices(int32_t h, int32_t k, int32_t l) {
+    return static_cast<uint64_t>(h + kIndexOffset) << 42 | static_cast<uint64_t>(k + kIndexOffset) << 21 |
+           static_cast<uint64_t>(l + kIndexOffset);
+}
+inline void unpackIndices(uint64_t key, int32_t& h, int32_t& k, int32_t& l) {
+    constexpr uint64_t kMask = (1u << 21) - 1;
+    h = static_cast<int32_t>(key >> 42) - kIndexOffset;
+    k = static_cast<int32_t>((key >> 21) & kMask) - kIndexOffset;
+    l = static_cast<int32_t>(key & kMask) - kIndexOffset;
+}
+
+struct StageRow {
+    uint64_t key = 0;
+    float F = 0;
+    float sigF = 0;
+};
+
+struct StageData {
+    std::vector<StageRow> rows;  // sorted by key, each reflection once
+    uint64_t fileReflections = 0;
+    std::string spaceGroup;      // as named in the file ("none" without one)
+    double cellEdges[3] = {};    // a, b, c
+    double lowResolution = 0;    // d of the reflections taken (A); 0 without any
+    double highResolution = 0;
+};
+
+// Reads the MTZ file (gzip-compressed when its name ends in .gz). A row is
+// taken when F and sigma both hold a value; every index taken and every
+// value taken must fit the fin file. Any fault ends the run with a report
+// naming the file.
+StageData readStage(const StageRequest& request);
+
+}  // namespace finjoin
