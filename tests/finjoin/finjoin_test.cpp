@@ -1,0 +1,206 @@
+// finjoin run as a driver runs it, on MTZ files written here with gemmi:
+// the union of the stages and its order, missing values, labels, column
+// types, space groups, values at the edges of the fin file's columns, gzip,
+// and the real MTZ files of ../shared read back by planeview.
+#define USE_STD_SNPRINTF  // gemmi's own formatter is not packaged
+#define GEMMI_WRITE_IMPLEMENTATION
+#include <gemmi/gz.hpp>
+#include <gemmi/mtz.hpp>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "common/fin_layout.hpp"
+#include "common/records.hpp"
+#include "failures/failure_support.hpp"
+
+namespace {
+
+using failures::Folder;
+
+constexpr float kNaN = NAN;
+
+struct MtzFile {
+    std::vector<std::pair<std::string, char>> columns = {{"FP", 'F'}, {"SIGFP", 'Q'}};
+    std::vector<std::vector<float>> rows;  // h, k, l, then the columns
+    std::string spaceGroup = "P 2 2 2";
+    double a = 50;  // b = 60, c = 70, right angles
+};
+
+void writeMtz(const Folder& folder, const std::string& name, const MtzFile& file) {
+    gemmi::Mtz mtz(true);
+    mtz.spacegroup = gemmi::find_spacegroup_by_name(file.spaceGroup);
+    mtz.set_cell_for_all(gemmi::UnitCell(file.a, 60, 70, 90, 90, 90));
+    mtz.add_dataset("test");
+    for (const auto& [label, type] : file.columns) mtz.add_column(label, type, -1, -1, false);
+    std::vector<float> data;
+    for (const auto& row : file.rows) data.insert(data.end(), row.begin(), row.end());
+    mtz.set_data(data.data(), data.size());
+    mtz.write_to_file((folder / name).string());
+}
+
+void gzip(const Folder& folder, const std::string& name) {
+    const std::string bytes = folder.read(name);
+    gzFile out = gzopen((folder / (name + ".gz")).c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
+    gzclose(out);
+}
+
+// Four stages, each "file\nF label\nsigma label\n", then the fin file.
+std::string answers(const std::vector<std::string>& stages, const std::string& fin = "joined.fin") {
+    std::string text;
+    for (const std::string& stage : stages) text += stage + "\n";
+    return text + fin + "\n";
+}
+
+TEST(Finjoin, UnionSortedOnceEachWithZerosWhereAStageLacksAValue) {
+    Folder f;
+    // Unsorted; 0 0 1 has no F here, 3 3 3 no sigma in its only stage.
+    writeMtz(f, "a.mtz", {.rows = {{2, -1, 5, 30.125f, 0.015f}, {1, 0, 0, 10, 1}, {0, 0, 1, kNaN, 1},
+                                   {-999, 2, 3, 20, 2}}});
+    writeMtz(f, "b.mtz", {.columns = {{"FP_ISO", 'F'}, {"SIGFP_ISO", 'Q'}},
+                          .rows = {{0, 0, 1, 4, 0.4f}, {1, 0, 0, 5, 0.5f}, {3, 3, 3, 7, kNaN}}});
+    // Other labels, an extra column, and the widest value that fits.
+    writeMtz(f, "c.mtz", {.columns = {{"FREE", 'I'}, {"Fnew", 'F'}, {"SIGnew", 'Q'}},
+                          .rows = {{9999, 5, 5, 1, 999999936.0f, -0.004f}}});
+    const auto& result = f.run("finjoin", answers({"a.mtz\n\n", "a.mtz\n \n", "b.mtz\n\n", "c.mtz\n  Fnew \nSIGnew"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(f.read("joined.fin"),
+              "-999   2   3       20.00        2.00       20.00        2.00        0.00        0.00        0.00        0.00\n"
+              "   0   0   1        0.00        0.00        0.00        0.00        4.00        0.40        0.00        0.00\n"
+              "   1   0   0       10.00        1.00       10.00        1.00        5.00        0.50        0.00        0.00\n"
+              "   2  -1   5       30.12        0.01       30.12        0.01        0.00        0.00        0.00        0.00\n"
+              "9999   5   5        0.00        0.00        0.00        0.00        0.00        0.00999999936.00       -0.00\n");
+    const std::vector<std::string> out = testsupport::lines(result.out);
+    ASSERT_EQ(out.size(), 22u) << result.out;
+    EXPECT_EQ(out[13], " init: a.mtz columns FP SIGFP");
+    EXPECT_EQ(out[14].rfind(" reflections taken 3 of 4 resolution ", 0), 0u) << out[14];
+    EXPECT_EQ(out[19], " isob: c.mtz columns Fnew SIGnew");
+    EXPECT_EQ(out[21], " records written to joined.fin 5");
+}
+
+TEST(Finjoin, GzipFilesAndCellsThatDifferOnlyWarn) {
+    Folder f;
+    writeMtz(f, "a.mtz", {.rows = {{1, 2, 3, 10, 1}}});
+    gzip(f, "a.mtz");
+    writeMtz(f, "b.mtz", {.columns = {{"FP_ISO", 'F'}, {"SIGFP_ISO", 'Q'}}, .rows = {{1, 2, 3, 5, 0.5f}}, .a = 50.4});
+    writeMtz(f, "c.mtz", {.columns = {{"FP_ISOB", 'F'}, {"SIGFP_ISOB", 'Q'}}, .rows = {{1, 2, 3, 6, 0.6f}}, .a = 51});
+    const auto& result = f.run("finjoin", answers({"a.mtz.gz\n\n", "a.mtz\n\n", "b.mtz\n\n", "c.mtz\n\n"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(f.read("joined.fin"), "   1   2   3       10.00        1.00       10.00        1.00        5.00        0.50"
+                                    "        6.00        0.60\n");
+    // 50.4 is within 1% of 50, 51 is not.
+    EXPECT_EQ(result.err, "finjoin: warning: the cell edges of \"c.mtz\" (51.00 60.00 70.00) differ by more than 1% "
+                          "from those of \"a.mtz.gz\"\n");
+}
+
+TEST(Finjoin, FailuresReportOneLineAndCreateNoFinFile) {
+    const std::string good = "good.mtz\nFP\nSIGFP";
+    const std::string bad = "bad.mtz\nFP\nSIGFP";
+    const struct {
+        std::string why;
+        MtzFile file;
+        std::vector<std::string> stages;
+        std::vector<std::string> fragments;
+    } cases[] = {
+        {"missing file", {}, {"none.mtz\n\n", good, good, good}, {"\"none.mtz\"", "No such file"}},
+        {"not MTZ", {}, {"text.mtz\n\n", good, good, good}, {"cannot read \"text.mtz\" as an MTZ file", "MTZ"}},
+        {"label not there", {.columns = {{"FP", 'F'}, {"SIGFP", 'Q'}, {"FC", 'F'}}, .rows = {{1, 1, 1, 1, 1, 1}}},
+         {good, good, "bad.mtz\nFP_ISO\n", good},
+         {"no column FP_ISO in \"bad.mtz\"", "amplitude columns (type F): FP FC"}},
+        {"F of type J", {.columns = {{"FP", 'J'}, {"SIGFP", 'Q'}}, .rows = {{1, 1, 1, 1, 1}}},
+         {bad, good, good, good}, {"column FP of \"bad.mtz\" is of type J, not F"}},
+        {"sigma of type F", {.columns = {{"FP", 'F'}, {"SIGFP", 'F'}}, .rows = {{1, 1, 1, 1, 1}}},
+         {good, good, good, bad}, {"column SIGFP of \"bad.mtz\" is of type F, not Q"}},
+        {"space groups", {.rows = {{1, 1, 1, 1, 1}}, .spaceGroup = "P 21 21 21"},
+         {good, bad, good, good}, {"space group P 21 21 21 of \"bad.mtz\" differs from P 2 2 2 of \"good.mtz\""}},
+        {"index outside I4", {.rows = {{1, 1, 1, 1, 1}, {10000, 0, 1, 1, 1}}},
+         {good, good, bad, good}, {"reflection 10000 0 1 of \"bad.mtz\"", "I4"}},
+        {"index not whole", {.rows = {{1, 1, 1.5f, 1, 1}}}, {bad, good, good, good}, {"1 1 1.5", "whole"}},
+        {"value outside F12.2", {.rows = {{1, 2, 3, 1, -1e8f}}},
+         {good, good, good, bad}, {"reflection 1 2 3 of \"bad.mtz\": SIGFP -1e+08", "F12.2"}},
+        {"infinite value", {.rows = {{1, 2, 3, INFINITY, 1}}}, {bad, good, good, good}, {"FP Infinity"}},
+        {"unmerged", {.rows = {{1, 2, 3, 4, 1}, {1, 2, 3, 5, 1}}},
+         {bad, good, good, good}, {"reflection 1 2 3 appears twice in \"bad.mtz\""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Folder f;
+        writeMtz(f, "good.mtz", {.rows = {{1, 1, 1, 1, 1}}});
+        writeMtz(f, "bad.mtz", c.file);
+        f.write("text.mtz", "MTZ is not what this is\n");
+        failures::expectFailure(f.run("finjoin", answers(c.stages)), "finjoin", c.fragments);
+        EXPECT_FALSE(f.exists("joined.fin"));
+    }
+}
+
+TEST(Finjoin, ExistingFinFileOrShortDialogue) {
+    Folder f;
+    writeMtz(f, "good.mtz", {.rows = {{1, 1, 1, 1, 1}}});
+    f.write("joined.fin", "kept\n");
+    failures::expectFailure(f.run("finjoin", answers({"good.mtz\n\n", "good.mtz\n\n", "good.mtz\nFP\nSIGFP",
+                                                      "good.mtz\nFP\nSIGFP"})),
+                            "finjoin", {"\"joined.fin\"", "exists"});
+    EXPECT_EQ(f.read("joined.fin"), "kept\n");
+    failures::expectFailure(f.run("finjoin", "good.mtz\n\n\ngood.mtz\n"), "finjoin", {"end of standard input"});
+}
+
+// The real files hold one data set each, so each serves all four stages:
+// every value must be the file's FP or SIGFP rounded to two decimals, and
+// planeview must draw the page from the fin file.
+TEST(Finjoin, RealMtzFilesReadBackByPlaneview) {
+    const auto real = testsupport::realDataDir();
+    if (real.empty()) GTEST_SKIP() << "../shared/realdata is absent: the real MTZ files are not tried";
+    for (const std::string name : {"gemmi_5e5z.mtz", "gemmi_5wkd_phases.mtz.gz"}) {
+        SCOPED_TRACE(name);
+        const std::string path = (real / "mtz" / name).string();
+        const gemmi::Mtz mtz = gemmi::read_mtz(gemmi::MaybeGzipped(path), true);
+        std::vector<std::string> expected;
+        const gemmi::Mtz::Column& fp = mtz.get_column_with_label("FP");
+        const gemmi::Mtz::Column& sigfp = mtz.get_column_with_label("SIGFP");
+        for (size_t i = 0; i < static_cast<size_t>(mtz.nreflections); ++i) {
+            if (std::isnan(fp[i]) || std::isnan(sigfp[i])) continue;
+            common::FinRecord record;
+            record.h = static_cast<int32_t>(mtz.columns[0][i]);
+            record.k = static_cast<int32_t>(mtz.columns[1][i]);
+            record.l = static_cast<int32_t>(mtz.columns[2][i]);
+            for (int set = 0; set < common::kFinDataSets; ++set) {
+                record.F[set] = fp[i];
+                record.sigF[set] = sigfp[i];
+            }
+            common::RecordBuffer text;
+            common::appendFinRecord(text, record);
+            expected.emplace_back(text.view());
+        }
+        std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+            auto indices = [](const std::string& r) {
+                return std::make_tuple(std::stoi(r.substr(0, 4)), std::stoi(r.substr(4, 4)), std::stoi(r.substr(8, 4)));
+            };
+            return indices(a) < indices(b);
+        });
+
+        Folder f;
+        const std::string stage = path + "\nFP\nSIGFP";
+        const auto& result = f.run("finjoin", answers({stage, stage, stage, stage}));
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(testsupport::lines(f.read("joined.fin")), expected);
+
+        f.write("ovoclip.inp", "a\nb\n   50.00   50.00   50.00   90.00   90.00   90.00\n\n      2.0000      2.0000      2.0000\n");
+        f.write("planeview.inp", "      100\n       10\n        1.50\n       90.00\n");
+        f.write("cad.inp", "title\nSCAL FILE_NUMBER 1 1.00      -12.000\n");
+        const auto& drawn = f.run("planeview", "ovoclip.inp\njoined.fin\npage.ps\nplaneview.inp\ncad.inp\n");
+        EXPECT_EQ(drawn.status, 0) << drawn.err;
+        EXPECT_NE(f.read("page.ps").find("showpage"), std::string::npos);
+    }
+}
+
+}  // namespace
