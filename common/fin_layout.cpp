@@ -5,12 +5,11 @@
 namespace common {
 
 bool finValueFits(float value) {
-    if (!std::isfinite(value)) return false;
-    // value * 100 is exact in double precision (24 bits times 7), so the
-    // rounding to whole hundredths, half to even, is that of the written
-    // text.
-    const double hundredths = std::nearbyint(static_cast<double>(value) * 100.0);
-    return std::signbit(value) ? hundredths >= -9999999999.0 : hundredths <= 99999999999.0;
+    // The widest texts are 999999999.99 and -99999999.99. Floats this large
+    // are whole numbers (multiples of 64 and of 8), so no value rounds
+    // across the bounds and no tie stands on them; NaN fails both tests.
+    const double v = value;
+    return v < 999999999.995 && v > -99999999.995;
 }
 
 void readPlainFinRecord(std::string_view line, const LineSource& source, FinRecord& record) {

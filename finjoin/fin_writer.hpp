@@ -11,48 +11,59 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "common/fin_layout.hpp"
 
 namespace finjoin {
 
-// Right-justified digits of `magnitude` ending at `end`, at least `minDigits`.
-inline char* writeDigits(char* end, uint64_t magnitude, int minDigits) {
-    do {
-        *--end = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-        --minDigits;
-    } while (magnitude != 0 || minDigits > 0);
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Right-justified digits of `magnitude` ending at `end`, two at a time;
+// one 0 for 0. Returns the first digit's place.
+inline char* writeDigits(char* end, uint64_t magnitude) {
+    while (magnitude >= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (magnitude % 100), 2);
+        magnitude /= 100;
+    }
+    if (magnitude >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * magnitude, 2);
+        return end;
+    }
+    *--end = static_cast<char>('0' + magnitude);
     return end;
 }
 
-inline void fillBlanks(char* field, char* from) {
-    while (from > field) *--from = ' ';
-}
+// The fields below are written into a record filled with blanks.
 
 // I4 of an index from -999 to 9999.
 inline void formatIndex(char* field, int32_t value) {
-    char* p = writeDigits(field + common::kFinIndexWidth, static_cast<uint64_t>(value < 0 ? -int64_t{value} : value), 1);
-    if (value < 0) *--p = '-';
-    fillBlanks(field, p);
+    char* p = writeDigits(field + common::kFinIndexWidth, static_cast<uint64_t>(value < 0 ? -int64_t{value} : value));
+    if (value < 0) p[-1] = '-';
 }
 
 // F12.2 of a value for which common::finValueFits holds; a minus sign on
 // every negative value, also one that rounds to zero, and a 0 before the
-// point.
+// point. Adding and taking away 2^52 rounds a double below 2^52 to a whole
+// number, half to even, in the default rounding mode.
 inline void formatValue(char* field, float value) {
-    const double hundredths = std::nearbyint(std::fabs(static_cast<double>(value) * 100.0));
-    const uint64_t whole = static_cast<uint64_t>(hundredths);
+    const double scaled = std::fabs(static_cast<double>(value) * 100.0);
+    const uint64_t hundredths = static_cast<uint64_t>((scaled + 0x1p52) - 0x1p52);
     char* end = field + common::kFinValueWidth;
-    char* p = writeDigits(end, whole % 100, 2);
-    *--p = '.';
-    p = writeDigits(p, whole / 100, 1);
-    if (std::signbit(value)) *--p = '-';
-    fillBlanks(field, p);
+    std::memcpy(end - 2, kDigitPairs + 2 * (hundredths % 100), 2);
+    end[-3] = '.';
+    char* p = writeDigits(end - 3, hundredths / 100);
+    if (std::signbit(value)) p[-1] = '-';
 }
 
 // The 108 columns of a record.
 inline void formatFinRecord(char* record, const common::FinRecord& r) {
+    std::memset(record, ' ', common::kFinRecordLength);
     formatIndex(record, r.h);
     formatIndex(record + common::kFinIndexWidth, r.k);
     formatIndex(record + 2 * common::kFinIndexWidth, r.l);
