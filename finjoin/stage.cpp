@@ -33,7 +33,10 @@ void readHeadersAndData(gemmi::Mtz& mtz, Stream& stream) {
     mtz.read_all_headers(stream);
     const int64_t columns = static_cast<int64_t>(mtz.columns.size());
     const int64_t rows = mtz.nreflections;
-    if (columns < 3 || rows < 0 || 80 + 4 * columns * rows > 4 * (mtz.header_offset - 1)) {
+    if (columns < 3 || mtz.columns[0].type != 'H' || mtz.columns[1].type != 'H' || mtz.columns[2].type != 'H') {
+        gemmi::fail("its first three columns are not the indices H, K, L (a cut file?)");
+    }
+    if (rows < 0 || 80 + 4 * columns * rows > 4 * (mtz.header_offset - 1)) {
         gemmi::fail("the headers announce more data than the file holds");
     }
     mtz.read_raw_data(stream);

@@ -143,6 +143,26 @@ TEST(Finjoin, FailuresReportOneLineAndCreateNoFinFile) {
     }
 }
 
+// A file cut short, and one whose header claims a billion reflections:
+// reported, and nothing allocated for the claim.
+TEST(Finjoin, DamagedFiles) {
+    Folder f;
+    writeMtz(f, "good.mtz", {.rows = {{1, 1, 1, 1, 1}, {1, 1, 2, 1, 1}}});
+    const std::string bytes = f.read("good.mtz");
+    f.write("cut.mtz", bytes.substr(0, bytes.size() / 2));
+    std::string claim = bytes;
+    const size_t ncol = claim.find("NCOL ");
+    ASSERT_NE(ncol, std::string::npos);
+    claim.replace(ncol, 80, failures::pad("NCOL        5   1000000000        0", 80));
+    f.write("claim.mtz", claim);
+    for (const auto& [file, why] : {std::pair<std::string, std::string>{"cut.mtz", ""},
+                                    {"claim.mtz", "more data than the file holds"}}) {
+        failures::expectFailure(f.run("finjoin", answers({file + "\n\n", "good.mtz\n\n", "good.mtz\nFP\nSIGFP",
+                                                          "good.mtz\nFP\nSIGFP"})),
+                                "finjoin", {"cannot read \"" + file + "\" as an MTZ file", why});
+    }
+}
+
 TEST(Finjoin, ExistingFinFileOrShortDialogue) {
     Folder f;
     writeMtz(f, "good.mtz", {.rows = {{1, 1, 1, 1, 1}}});
