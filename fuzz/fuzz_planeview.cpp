@@ -18,6 +18,7 @@
 
 #include "common/cell.hpp"
 #include "common/files.hpp"
+#include "common/fin_layout.hpp"
 #include "common/records.hpp"
 #include "fuzz_support.hpp"
 #include "planeview/inputs.hpp"
@@ -73,21 +74,10 @@ void checkNumberInString(const std::string& record, const std::string& before, s
     fuzz::check(number.find_first_of("()\\") == std::string::npos, "number breaks its string: " + record);
 }
 
-struct PlainRecord {
-    int32_t h = 0, k = 0, l = 0;
-    float F[4] = {}, sigF[4] = {};
-};
-
-PlainRecord readPlain(std::string_view line, const common::InputFile& fin) {
-    PlainRecord r;
-    common::RecordCursor cursor(line, fin);
-    r.h = cursor.readInteger(4);
-    r.k = cursor.readInteger(4);
-    r.l = cursor.readInteger(4);
-    for (int set = 0; set < 4; ++set) {
-        r.F[set] = cursor.readFixed(12, 2);
-        r.sigF[set] = cursor.readFixed(12, 2);
-    }
+// The plain reading of a record: the common fin reader, every field in turn.
+common::FinRecord readPlain(std::string_view line, const common::InputFile& fin) {
+    common::FinRecord r;
+    common::readPlainFinRecord(line, fin, r);
     return r;
 }
 
@@ -104,7 +94,7 @@ void drawExpectedPage(const std::string& name) {
         common::InputFile fin("fin.dat");
         std::string_view line;
         while (fin.next(line)) {
-            const PlainRecord r = readPlain(line, fin);
+            const common::FinRecord r = readPlain(line, fin);
             ++count;
             for (int set = 0; set < 4; ++set) sums[set] += r.F[set];
         }
@@ -119,7 +109,7 @@ void drawExpectedPage(const std::string& name) {
         std::string_view line;
         const float columnCentre[4] = {150, 300, 450, 600};
         while (fin.next(line)) {
-            const PlainRecord r = readPlain(line, fin);
+            const common::FinRecord r = readPlain(line, fin);
             const struct {
                 bool in;
                 planeview::Zone zone;
