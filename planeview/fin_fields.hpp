@@ -134,18 +134,17 @@ inline float readFixedField(std::string_view line, const common::LineSource& sou
 
 // Columns 1-12: the three indices.
 inline void readFinIndices(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    using namespace common;
-    record.h = readIntegerField(line, source, finIndexColumn(0), kFinIndexWidth);
-    record.k = readIntegerField(line, source, finIndexColumn(1), kFinIndexWidth);
-    record.l = readIntegerField(line, source, finIndexColumn(2), kFinIndexWidth);
+    record.h = readIntegerField(line, source, common::finIndexColumn(0), common::kFinIndexWidth);
+    record.k = readIntegerField(line, source, common::finIndexColumn(1), common::kFinIndexWidth);
+    record.l = readIntegerField(line, source, common::finIndexColumn(2), common::kFinIndexWidth);
 }
 
 // Columns 13-108: F and sigF of the four data sets.
 inline void readFinAmplitudes(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    using namespace common;
+    constexpr int width = common::kFinValueWidth, decimals = common::kFinDecimals;
     for (int set = 0; set < kDataSets; ++set) {
-        record.F[set] = readFixedField(line, source, finAmplitudeColumn(set), kFinValueWidth, kFinDecimals);
-        record.sigF[set] = readFixedField(line, source, finSigmaColumn(set), kFinValueWidth, kFinDecimals);
+        record.F[set] = readFixedField(line, source, common::finAmplitudeColumn(set), width, decimals);
+        record.sigF[set] = readFixedField(line, source, common::finSigmaColumn(set), width, decimals);
     }
 }
 
