@@ -39,7 +39,7 @@ void readHeadersAndData(gemmi::Mtz& mtz, Stream& stream) {
     if (rows < 0 || 80 + 4 * columns * rows > 4 * (mtz.header_offset - 1)) {
         gemmi::fail("the headers announce more data than the file holds");
     }
-    mtz.read_raw_data(stream);
+    if (rows > 0) mtz.read_raw_data(stream);  // nothing to read into for none
 }
 
 void readMtz(gemmi::Mtz& mtz, const std::string& name) {
