@@ -53,8 +53,8 @@ struct Dialogue {
 // A label answer without its surrounding blanks; a blank answer gives the
 // usual label.
 std::string askLabel(std::string_view what, std::string_view usual) {
-    const std::string answer = common::ask("Type " + std::string(what) + " label (blank for " + std::string(usual) + ")",
-                                           std::string(what) + " label");
+    const std::string prompt = "Type " + std::string(what) + " label (blank for " + std::string(usual) + ")";
+    const std::string answer = common::ask(prompt, std::string(what) + " label");
     const size_t first = answer.find_first_not_of(" \t");
     if (first == std::string::npos) return std::string(usual);
     const size_t last = answer.find_last_not_of(" \t");
@@ -136,7 +136,8 @@ int runFinjoin() {
     common::OutputFile fin(dialogue.fin);
     const uint64_t written = writeFinFile(fin, table);
     fin.close();
-    common::say(common::FreeLine().text("records written to").text(dialogue.fin).integer(static_cast<int64_t>(written)));
+    const auto records = static_cast<int64_t>(written);
+    common::say(common::FreeLine().text("records written to").text(dialogue.fin).integer(records));
     return 0;
 }
 

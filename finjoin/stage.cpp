@@ -136,7 +136,9 @@ StageData readStage(const StageRequest& request) {
     }
 
     StageData stage;
-    stage.spaceGroup = mtz.spacegroup ? mtz.spacegroup->xhm() : mtz.spacegroup_name.empty() ? "none" : mtz.spacegroup_name;
+    stage.spaceGroup = mtz.spacegroup               ? mtz.spacegroup->xhm()
+                       : mtz.spacegroup_name.empty() ? "none"
+                                                     : mtz.spacegroup_name;
     stage.cellEdges[0] = mtz.cell.a;
     stage.cellEdges[1] = mtz.cell.b;
     stage.cellEdges[2] = mtz.cell.c;
