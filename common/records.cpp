@@ -1,5 +1,6 @@
 #include "common/records.hpp"
 
+#include "common/exact_decimal.hpp"
 #include "common/files.hpp"
 
 #include <charconv>
@@ -46,13 +47,11 @@ float decimalToFloat(const char* begin, const char* end) {
 // One number, without blanks around it: [sign] digits [. digits] [exponent],
 // or Inf, Infinity, NaN. Without a decimal point the value takes `decimals`
 // implied decimals.
-// Powers of ten that a float holds exactly.
-constexpr float kExactPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-
 // The common case of reflection files, a few significant digits and a small
 // exponent ("1.151E+04", "-12.5"): the digits make an integer that a float
 // holds exactly, and one multiplication or division by an exact power of
-// ten then rounds correctly. False when the token needs the general path.
+// ten then rounds correctly (common/exact_decimal.hpp). False when the token
+// needs the general path.
 bool parseShortDecimal(std::string_view token, int decimals, float& value) {
     const char* p = token.data();
     const char* end = p + token.size();
@@ -95,12 +94,7 @@ bool parseShortDecimal(std::string_view token, int decimals, float& value) {
         if (exponentNegative) exponent = -exponent;
     }
     if (!hasPoint) scale += decimals;
-    const int power = exponent - scale;
-    if (mantissa > (1u << 24) || power < -10 || power > 10) return false;
-    float magnitude = static_cast<float>(mantissa);
-    magnitude = power >= 0 ? magnitude * kExactPowersOfTen[power] : magnitude / kExactPowersOfTen[-power];
-    value = negative ? -magnitude : magnitude;
-    return true;
+    return scaleExactly(mantissa, exponent - scale, negative, value);
 }
 
 ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "common/column_classes.hpp"
+#include "common/exact_decimal.hpp"
 
 namespace ovoclip {
 
@@ -35,32 +35,18 @@ inline bool allDigits(uint64_t x, uint64_t digits) {
 
 // The value of up to eight decimal digits already in 0-9, the most
 // significant one in the lowest byte of those used, the unused low bytes 0.
+// Digits d0..d7 from the lowest byte: v * 10 + (v >> 8) puts the pair
+// 10 d0 + d1 in byte 0, 10 d2 + d3 in byte 2 and so on (P0 to P3, each below
+// 100, so no byte overflows). The mask 0x000000FF000000FF takes P0 and P2;
+// times 100 + 10^6 * 2^32 the upper half becomes 10^6 P0 + 100 P2. Shifted
+// by 16 bits the same mask takes P1 and P3; times 1 + 10^4 * 2^32 the upper
+// half becomes 10^4 P1 + P3. The upper half of the sum is the number.
 inline uint32_t digitsValue(uint64_t v) {
     v = (v * 10) + (v >> 8);
     v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
          (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
         32;
     return static_cast<uint32_t>(v);
-}
-
-// d.ddd times ten to the `exponent` from the four digits as an integer:
-// one multiplication or division by an exact power of ten, as the general
-// reader does for short decimals; false when that power is not exact.
-inline bool scaleValue(uint32_t mantissa, int exponent, bool negative, float& value) {
-    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-    const int power = exponent - 3;
-    if (power < -10 || power > 10) return false;
-    const float magnitude = static_cast<float>(mantissa);
-    const float scaled = power >= 0 ? magnitude * kPowersOfTen[power] : magnitude / kPowersOfTen[-power];
-    value = negative ? -scaled : scaled;
-    return true;
-}
-
-// Bit i - 1 for each column i.
-constexpr uint64_t columnBits(std::initializer_list<int> columns) {
-    uint64_t bits = 0;
-    for (const int column : columns) bits |= uint64_t{1} << (column - 1);
-    return bits;
 }
 
 }  // namespace quick
@@ -73,7 +59,9 @@ inline bool readPlainIndex(const char* field, int32_t& value) {
     using namespace quick;
     const uint64_t x = load8(field) & 0x0000FFFFFFFFFFFFull;
     // The high bit of each byte of the field that is not a blank (the two
-    // bytes past the field are 0 in y, as if blank).
+    // bytes past the field are 0 in y, as if blank): blanks become 0 in y;
+    // adding 0x7F to the low seven bits of a byte carries into its high bit
+    // unless they are all 0, and or-ing y adds bytes with the high bit set.
     const uint64_t y = x ^ (0x20 * kOnes & 0x0000FFFFFFFFFFFFull);
     const uint64_t notBlank = (((y & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | y) & (0x80 * kOnes);
     if (notBlank == 0) return false;  // all blank: 0, written "     0"
@@ -116,7 +104,8 @@ inline bool readXdsValueOfLayout(const char* field, float& value) {
     const auto digit = [field](int i) { return static_cast<uint32_t>(field[i] & 0x0F); };
     const uint32_t mantissa = digit(2) * 1000 + digit(4) * 100 + digit(5) * 10 + digit(6);
     const int exponent = static_cast<int>(digit(9) * 10 + digit(10));
-    return quick::scaleValue(mantissa, field[8] == '-' ? -exponent : exponent, field[1] == '-', value);
+    // d.ddd E exponent is the four digits times ten to the exponent - 3.
+    return common::scaleExactly(mantissa, (field[8] == '-' ? -exponent : exponent) - 3, field[1] == '-', value);
 }
 
 inline bool readXdsValue(const char* field, float& value) {
@@ -127,102 +116,159 @@ struct PlainIndices {
     int32_t h = 0, k = 0, l = 0;
 };
 
-// The first forty columns of a reflection record as XDS writes them: three
-// indices as readPlainIndex takes them, then two values in the layout that
-// readXdsValue reads. True with the indices when all five fields are in
-// that form (the two values are numbers then, and readXdsValue or the
-// general reader gives them when they are needed). Reads forty bytes from
-// `line`.
-inline bool readPlainRecord(const char* line, PlainIndices& indices) {
-#if defined(__SSE2__)
-    // Every byte classed sixteen at a time, each class a mask of bits by
-    // column (bit i for column i + 1), then the layout checked on the masks.
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line));       // columns 1-16
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 16));  // 17-32
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 24));  // 25-40
-    auto mask = [](__m128i v, char byte) {
-        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(byte)))));
-    };
-    auto masks = [&mask](__m128i va, __m128i vb, __m128i vc, char byte) {
-        return mask(va, byte) | (mask(vb, byte) << 16) | (mask(vc, byte) << 24);
-    };
-    const __m128i zero = _mm_set1_epi8('0');
-    const __m128i nine = _mm_set1_epi8(9);
-    const __m128i da = _mm_sub_epi8(a, zero), db = _mm_sub_epi8(b, zero), dc = _mm_sub_epi8(c, zero);
-    const __m128i isDigitA = _mm_cmpeq_epi8(_mm_min_epu8(da, nine), da);
-    const __m128i isDigitB = _mm_cmpeq_epi8(_mm_min_epu8(db, nine), db);
-    const __m128i isDigitC = _mm_cmpeq_epi8(_mm_min_epu8(dc, nine), dc);
-    auto bitsOf = [](__m128i v) { return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))); };
-    const uint64_t digit = bitsOf(isDigitA) | (bitsOf(isDigitB) << 16) | (bitsOf(isDigitC) << 24);
-    const uint64_t blank = masks(a, b, c, ' ');
-    const uint64_t minus = masks(a, b, c, '-');
-    const uint64_t plus = (mask(b, '+') << 16) | (mask(c, '+') << 24);
-    const uint64_t point = (mask(b, '.') << 16) | (mask(c, '.') << 24);
-    const uint64_t letterE = (mask(b, 'E') << 16) | (mask(c, 'E') << 24);
-    const uint64_t zeroDigit = mask(a, '0') | (mask(b, '0') << 16);
+// The first forty columns of a reflection record as XDS writes them
+// (%6d%6d%6d%11.3E%11.3E): three index fields, then two value fields.
+namespace xds {
 
-    // Columns 19-40: "  d.dddE+dd" twice, a minus allowed in the second
-    // column of each and either sign in the eighth.
-    using quick::columnBits;
-    constexpr uint64_t kValueBlank = columnBits({19, 30});
-    constexpr uint64_t kValueBlankOrMinus = columnBits({20, 31});
-    constexpr uint64_t kValueDigit = columnBits({21, 23, 24, 25, 28, 29, 32, 34, 35, 36, 39, 40});
-    constexpr uint64_t kValuePoint = columnBits({22, 33});
-    constexpr uint64_t kValueE = columnBits({26, 37});
-    constexpr uint64_t kValueSign = columnBits({27, 38});
-    const uint64_t valueLayout = (blank & kValueBlank) | ((blank | minus) & kValueBlankOrMinus) |
-                                 (digit & kValueDigit) | (point & kValuePoint) | (letterE & kValueE) |
-                                 ((plus | minus) & kValueSign);
+constexpr int kIndexWidth = 6;
+constexpr int kIndexFields = 3;
+constexpr int kValueWidth = 11;
+constexpr int kValueFirst[2] = {19, 30};
+constexpr int kPlainColumns = 40;  // all five fields
+static_assert(kValueFirst[0] == kIndexWidth * kIndexFields + 1);
+static_assert(kValueFirst[1] == kValueFirst[0] + kValueWidth);
+static_assert(kValueFirst[1] + kValueWidth - 1 == kPlainColumns);
 
-    // Columns 1-18: three fields of six bits each, checked side by side.
-    // In each: blanks, at most one minus right after them, then digits to
-    // the end of the field, at least one, without a leading zero.
-    constexpr uint64_t kFields = 0x3FFFF;
-    constexpr uint64_t kFieldFirst = 0x1041;  // first column of each field
-    constexpr uint64_t kFieldLast = 0x20820;  // last column of each field
-    const uint64_t leadingBlanks = blank & kFields;
-    const uint64_t signs = minus & kFields;
-    // A prefix of blanks plus one is the single column after it; a prefix
-    // is at most five columns long here as the last column is a digit.
-    const uint64_t afterBlanks = leadingBlanks + kFieldFirst;
-    const uint64_t firstDigit = (leadingBlanks | signs) + kFieldFirst;
-    if (valueLayout != (kValueBlank | kValueBlankOrMinus | kValueDigit | kValuePoint | kValueE | kValueSign) ||
-        ((leadingBlanks | signs | digit) & kFields) != kFields || (digit & kFieldLast) != kFieldLast ||
-        (leadingBlanks & afterBlanks) != 0 || (signs & ~afterBlanks) != 0 ||
-        (zeroDigit & firstDigit & ~kFieldLast) != 0 || (((zeroDigit & firstDigit) >> 1) & signs) != 0) {
-        return false;
+// Columns [1, 18]: the three index fields side by side; their first and
+// last columns.
+constexpr uint64_t kIndexColumns = common::columnRange(1, kIndexWidth * kIndexFields);
+constexpr uint64_t kIndexFirst = common::repeatedColumns(common::columnBits({1}), kIndexWidth, kIndexFields);
+constexpr uint64_t kIndexLast = common::repeatedColumns(common::columnBits({kIndexWidth}), kIndexWidth, kIndexFields);
+static_assert(kIndexFirst == common::columnBits({1, 7, 13}) && kIndexLast == common::columnBits({6, 12, 18}));
+
+// Columns of "  d.dddE+dd" (1-based within the field) in both value fields.
+constexpr uint64_t valueColumns(std::initializer_list<int> inField) {
+    uint64_t bits = 0;
+    for (const int first : kValueFirst) {
+        for (const int column : inField) bits |= common::columnBits({first + column - 1});
     }
+    return bits;
+}
+constexpr uint64_t kValueBlank = valueColumns({1});
+constexpr uint64_t kValueBlankOrMinus = valueColumns({2});
+constexpr uint64_t kValueDigit = valueColumns({3, 5, 6, 7, 10, 11});
+constexpr uint64_t kValuePoint = valueColumns({4});
+constexpr uint64_t kValueE = valueColumns({8});
+constexpr uint64_t kValueSign = valueColumns({9});
+constexpr uint64_t kValueColumns = kValueBlank | kValueBlankOrMinus | kValueDigit | kValuePoint | kValueE | kValueSign;
+static_assert(kValueColumns == common::columnRange(kValueFirst[0], 2 * kValueWidth));
+static_assert(kValueDigit == common::columnBits({21, 23, 24, 25, 28, 29, 32, 34, 35, 36, 39, 40}));
 
-    // The indices from their digits, 0 in the other columns: pairs of
-    // columns as two-digit numbers (ten times the first plus the second),
-    // then the pairs of each field weighted 10000, 100 and 1 and summed.
-    // Columns 1-16 make pairs p0-p7, columns 17-18 p8; h is p0 p1 p2, k p3
-    // p4 p5, l p6 p7 p8. The sums of adjacent pairs with the weights 10000,
-    // 100, 1, 10000, 100, 1, 10000, 100 are r0 = h - p2, r1 = p2 + 10000 p3,
-    // r2 = k - 10000 p3 and r3 = l - p8.
+// Columns 1-40 classed: 1-16, 17-32 and 25-40 (the last two overlap, which
+// sets the same bits twice).
+template <void (*classify)(const char*, int, common::ColumnClasses&)>
+common::ColumnClasses classifyRecord(const char* line) {
+    common::ColumnClasses c;
+    classify(line, 0, c);
+    classify(line + 16, 16, c);
+    classify(line + 24, 24, c);
+    return c;
+}
+
+// Both values in the layout "  d.dddE+dd", a minus allowed in the second
+// column of each and either sign in the ninth.
+inline bool valuesInLayout(const common::ColumnClasses& c) {
+    const uint64_t layout = (c.blank & kValueBlank) | ((c.blank | c.minus) & kValueBlankOrMinus) |
+                            (c.digit & kValueDigit) | (c.point & kValuePoint) | (c.letterE & kValueE) |
+                            ((c.plus | c.minus) & kValueSign);
+    return layout == kValueColumns;
+}
+
+// Each index field blanks, at most one minus right after them, then digits
+// to the end of the field, at least one, without a leading zero (and so no
+// "-0"): exactly the fields that the I6 writer gives back unchanged.
+inline bool indicesInLayout(const common::ColumnClasses& c) {
+    const uint64_t leadingBlanks = c.blank & kIndexColumns;
+    const uint64_t signs = c.minus & kIndexColumns;
+    // Adding the first column of each field to its run of leading blanks
+    // carries through the run and sets the one column after it; a run is at
+    // most five columns long here, as the last column must be a digit, so
+    // the carry never leaves its field.
+    const uint64_t afterBlanks = leadingBlanks + kIndexFirst;
+    const uint64_t firstDigit = (leadingBlanks | signs) + kIndexFirst;
+    const uint64_t leadingZero = c.zero & firstDigit & ~kIndexLast;
+    return ((leadingBlanks | signs | c.digit) & kIndexColumns) == kIndexColumns &&
+           (c.digit & kIndexLast) == kIndexLast && (leadingBlanks & afterBlanks) == 0 && (signs & ~afterBlanks) == 0 &&
+           leadingZero == 0 && (((c.zero & firstDigit) >> 1) & signs) == 0;
+}
+
+inline int32_t withSign(int32_t magnitude, uint64_t signs, int field) {
+    return ((signs >> (kIndexWidth * field)) & 0x3F) != 0 ? -magnitude : magnitude;
+}
+
+// The indices of fields already in the layout, digit by digit.
+inline PlainIndices indicesPlain(const char* line, const common::ColumnClasses& c) {
+    int32_t magnitude[kIndexFields] = {};
+    for (int column = 0; column < kIndexWidth * kIndexFields; ++column) {
+        if ((c.digit >> column) & 1) {
+            int32_t& m = magnitude[column / kIndexWidth];
+            m = m * 10 + (line[column] - '0');
+        }
+    }
+    const uint64_t signs = c.minus & kIndexColumns;
+    return {withSign(magnitude[0], signs, 0), withSign(magnitude[1], signs, 1), withSign(magnitude[2], signs, 2)};
+}
+
+#if SUITE_SSE2
+// The same from the digit bytes in one multiply-add: pairs of columns as
+// two-digit numbers (ten times the first plus the second), then the pairs
+// of each field weighted 10000, 100 and 1 and summed. Columns 1-16 make
+// pairs p0-p7, columns 17-18 p8; h is p0 p1 p2, k p3 p4 p5, l p6 p7 p8. The
+// sums of adjacent pairs with the weights 10000, 100, 1, 10000, 100, 1,
+// 10000, 100 are r0 = h - p2, r1 = p2 + 10000 p3, r2 = k - 10000 p3 and
+// r3 = l - p8.
+inline PlainIndices indicesWide(const char* line, const common::ColumnClasses& c) {
+    // Blanks and minus signs lie below '0' and subtract to 0, saturated.
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i da = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line)), zero);
+    const __m128i db = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 16)), zero);
     auto pairs = [](__m128i digitBytes) {
         const __m128i first = _mm_and_si128(digitBytes, _mm_set1_epi16(0x00FF));
         return _mm_add_epi16(_mm_mullo_epi16(first, _mm_set1_epi16(10)), _mm_srli_epi16(digitBytes, 8));
     };
-    const __m128i p = pairs(_mm_and_si128(da, isDigitA));
-    const __m128i pb = pairs(_mm_and_si128(db, isDigitB));
+    const __m128i p = pairs(da);
     const __m128i r = _mm_madd_epi16(p, _mm_setr_epi16(10000, 100, 1, 10000, 100, 1, 10000, 100));
     const int32_t r0 = _mm_cvtsi128_si32(r);
     const int32_t r1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 1));
     const int32_t r2 = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 2));
     const int32_t r3 = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 3));
     const int32_t p2 = _mm_extract_epi16(p, 2);
-    const int32_t p8 = _mm_extract_epi16(pb, 0);
-    auto signed_ = [signs](int32_t magnitude, int first) {
-        return ((signs >> first) & 0x3F) != 0 ? -magnitude : magnitude;
-    };
-    indices.h = signed_(r0 + p2, 0);
-    indices.k = signed_((r1 - p2) + r2, 6);
-    indices.l = signed_(r3 + p8, 12);
+    const int32_t p8 = _mm_extract_epi16(pairs(db), 0);
+    const uint64_t signs = c.minus & kIndexColumns;
+    return {withSign(r0 + p2, signs, 0), withSign((r1 - p2) + r2, signs, 1), withSign(r3 + p8, signs, 2)};
+}
+#endif
+
+}  // namespace xds
+
+// The first forty columns of a reflection record as XDS writes them: three
+// indices as readPlainIndex takes them, then two values in the layout that
+// readXdsValue reads. True with the indices when all five fields are in
+// that form (the two values are numbers then, and readXdsValue or the
+// general reader gives them when they are needed). Reads forty bytes from
+// `line`. The plain form classes one column at a time; the tests hold it
+// equal to the wide one and to the field-by-field readers.
+inline bool readPlainRecordPlain(const char* line, PlainIndices& indices) {
+    const common::ColumnClasses c = xds::classifyRecord<common::classifySixteenPlain>(line);
+    if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
+    indices = xds::indicesPlain(line, c);
     return true;
+}
+
+#if SUITE_SSE2
+inline bool readPlainRecordWide(const char* line, PlainIndices& indices) {
+    const common::ColumnClasses c = xds::classifyRecord<common::classifySixteenWide>(line);
+    if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
+    indices = xds::indicesWide(line, c);
+    return true;
+}
+#endif
+
+inline bool readPlainRecord(const char* line, PlainIndices& indices) {
+#if SUITE_SSE2
+    return readPlainRecordWide(line, indices);
 #else
-    return readPlainIndex(line, indices.h) && readPlainIndex(line + 6, indices.k) &&
-           readPlainIndex(line + 12, indices.l) && xdsValueLayout(line + 18) && xdsValueLayout(line + 29);
+    return readPlainRecordPlain(line, indices);
 #endif
 }
 

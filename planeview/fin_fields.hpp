@@ -12,11 +12,10 @@
 
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <string_view>
 
+#include "common/column_classes.hpp"
+#include "common/exact_decimal.hpp"
 #include "common/files.hpp"
 #include "common/fin_layout.hpp"
 #include "common/records.hpp"
@@ -58,13 +57,9 @@ inline bool quickInteger(std::string_view field, int32_t& value) {
 // The plain fixed-point form: blanks, an optional minus sign, digits with at
 // most one decimal point (at most nine digits in all, at least one), blanks.
 // Without a point the field takes `decimals` implied decimals. The value is
-// the digits as a whole number m (at most 2^24, so exact in a float) divided
-// by the power of ten (exact in a float up to 10^10): one correctly rounded
-// division, so the same float as the correctly rounded reading of the text.
-// False for anything else.
+// the digits as a whole number divided by the power of ten, exact
+// (common/exact_decimal.hpp). False for anything else.
 inline bool quickFixed(std::string_view field, int decimals, float& value) {
-    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                             1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
     const size_t n = field.size();
     size_t i = 0;
     while (i < n && field[i] == ' ') ++i;
@@ -95,22 +90,7 @@ inline bool quickFixed(std::string_view field, int decimals, float& value) {
     if (digits == 0) return false;
     while (i < n && field[i] == ' ') ++i;
     if (i != n) return false;
-    const int scale = fraction < 0 ? decimals : fraction;
-    if (m > (1u << 24) || scale > 10) return false;
-    const float magnitude = static_cast<float>(m) / kPowersOfTen[scale];
-    value = negative ? -magnitude : magnitude;
-    return true;
-}
-
-// The float nearest hundredths / 100, for hundredths up to 2^24, by a
-// multiplication in double precision: that product is within 2^-52 of the
-// quotient, and no such quotient lies closer than 2^-31 (relatively) to a
-// point halfway between two floats, so rounding the product to a float
-// gives the correctly rounded quotient, the same as the division
-// float(hundredths) / 100 (checked for every value in the tests).
-inline float fromHundredths(uint32_t hundredths, bool negative) {
-    const float magnitude = static_cast<float>(static_cast<double>(hundredths) * 0.01);
-    return negative ? -magnitude : magnitude;
+    return common::scaleExactly(m, -(fraction < 0 ? decimals : fraction), negative, value);
 }
 
 // Fields in columns [first, first + width - 1] of the line, read quickly
@@ -154,29 +134,47 @@ inline void readFinRecord(std::string_view line, const common::LineSource& sourc
     readFinAmplitudes(line, source, record);
 }
 
-#if defined(__SSE2__)
-// Classes of sixteen columns at once, one bit a column (the first column in
-// the lowest bit): digits, blanks, minus signs and points.
-struct ColumnClasses {
-    uint64_t digit = 0, blank = 0, minus = 0, point = 0;
-};
+// Columns of a fin record as "%4d" and "%12.2f" print it, for the quick
+// readers below.
+namespace printed {
 
-inline void classifyColumns(const char* columns16, int shift, ColumnClasses& c) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns16));
-    const __m128i isDigit = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8('0' - 1)),
-                                          _mm_cmplt_epi8(chunk, _mm_set1_epi8('9' + 1)));
-    auto bits = [](__m128i m) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))); };
-    c.digit |= bits(isDigit) << shift;
-    c.blank |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(' '))) << shift;
-    c.minus |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('-'))) << shift;
-    c.point |= bits(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('.'))) << shift;
+constexpr int kIndexWidth = 4;
+constexpr int kIndexFields = 3;
+constexpr int kAmplitudeFirst = kIndexWidth * kIndexFields + 1;  // column 13
+constexpr int kAmplitudeWidth = 12;
+constexpr int kAmplitudeFields = 2 * kDataSets;  // F and sigF of each set
+constexpr int kRecordColumns = kAmplitudeFirst - 1 + kAmplitudeWidth * kAmplitudeFields;
+static_assert(kRecordColumns == 108);
+// The amplitude fields are classed in two halves of four fields (48 bits),
+// each half sixteen columns at a time.
+constexpr int kHalfFields = kAmplitudeFields / 2;
+constexpr int kHalfColumns = kAmplitudeWidth * kHalfFields;
+static_assert(kHalfColumns == 48 && kHalfColumns % 16 == 0);
+// Within an amplitude field: digits or blanks in columns 1-9, the point in
+// 10, two decimals in 11-12.
+constexpr int kPointColumn = 10;
+constexpr int kDecimals = kAmplitudeWidth - kPointColumn;
+
+constexpr uint64_t inAmplitudes(uint64_t inField) {
+    return common::repeatedColumns(inField, kAmplitudeWidth, kHalfFields);
 }
+constexpr uint64_t kHalf = common::columnRange(1, kHalfColumns);
+constexpr uint64_t kWhole = inAmplitudes(common::columnRange(1, kPointColumn - 1));
+constexpr uint64_t kColumn1 = inAmplitudes(common::columnBits({1}));
+constexpr uint64_t kColumn9 = inAmplitudes(common::columnBits({kPointColumn - 1}));
+constexpr uint64_t kPoint = inAmplitudes(common::columnBits({kPointColumn}));
+constexpr uint64_t kDecimalColumns = inAmplitudes(common::columnRange(kPointColumn + 1, kDecimals));
+static_assert(kWhole == 0x1FF1FF1FF1FFull && kPoint == 0x200200200200ull && kDecimalColumns == 0xC00C00C00C00ull);
+
+constexpr uint64_t kIndexColumns = common::columnRange(1, kIndexWidth * kIndexFields);
+constexpr uint64_t kIndexLast = common::repeatedColumns(common::columnBits({kIndexWidth}), kIndexWidth, kIndexFields);
+static_assert(kIndexColumns == 0xFFF && kIndexLast == 0x888);
 
 // Fields side by side in the class masks, the columns to check set in
 // `lane` and the last of them in `lastOfLane`: in each field these columns
 // are blanks, then at most one minus sign, then digits that run to the last
 // column (or blanks alone).
-inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t lastOfLane) {
+inline bool signedDigitsInLanes(const common::ColumnClasses& c, uint64_t lane, uint64_t lastOfLane) {
     const uint64_t digit = c.digit & lane;
     const uint64_t notDigit = ~c.digit & lane;
     // No digit is followed by a column that is not one, within the lane.
@@ -187,6 +185,92 @@ inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t 
     return runToEnd && signs;
 }
 
+// Four amplitude fields of one half: every column a digit or a blank but
+// the point in column 10; columns 11-12 and 9 digits, column 1 not; no
+// digit in columns 1-8 followed by a blank.
+inline bool amplitudesInLayout(const common::ColumnClasses& c) {
+    const uint64_t d = c.digit;
+    return c.point == kPoint && (~(d | c.blank) & kHalf) == kPoint &&
+           (d & (kDecimalColumns | kColumn9 | kColumn1)) == (kDecimalColumns | kColumn9) &&
+           (d & ~(d >> 1) & kWhole & ~kColumn9) == 0;
+}
+
+template <void (*classify)(const char*, int, common::ColumnClasses&)>
+bool recordInLayout(const char* record) {
+    common::ColumnClasses indices;
+    classify(record, 0, indices);
+    bool ok = signedDigitsInLanes(indices, kIndexColumns, kIndexLast);
+    for (int half = 0; half < 2; ++half) {
+        common::ColumnClasses amplitudes;
+        const char* first = record + kAmplitudeFirst - 1 + kHalfColumns * half;
+        for (int chunk = 0; chunk < kHalfColumns / 16; ++chunk) classify(first + 16 * chunk, 16 * chunk, amplitudes);
+        ok &= amplitudesInLayout(amplitudes);
+    }
+    return ok;
+}
+
+// The F field of data set `set`.
+inline const char* amplitudeField(const char* record, int set) {
+    return record + kAmplitudeFirst - 1 + 2 * kAmplitudeWidth * set;
+}
+
+// The whole parts of the four F, columns 2-9 of their fields, blanks as 0,
+// digit by digit.
+inline void wholePartsPlain(const char* record, int32_t (&whole)[kDataSets]) {
+    for (int set = 0; set < kDataSets; ++set) {
+        const char* field = amplitudeField(record, set);
+        int32_t value = 0;
+        for (int i = 1; i < kPointColumn - 1; ++i) {
+            if (field[i] != ' ') value = value * 10 + (field[i] - '0');
+        }
+        whole[set] = value;
+    }
+}
+
+#if SUITE_SSE2
+// The same two fields to a register: blanks become 0, then pairs of digits,
+// fours and eights are joined.
+inline void wholePartsWide(const char* record, int32_t (&whole)[kDataSets]) {
+    for (int half = 0; half < 2; ++half) {
+        const char* first = amplitudeField(record, 2 * half);
+        const char* second = amplitudeField(record, 2 * half + 1);
+        const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + 1)),
+                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(second + 1)));
+        // Blanks lie below '0' and subtract to 0, saturated.
+        const __m128i digits = _mm_subs_epu8(x, _mm_set1_epi8('0'));
+        const __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi16(0x00FF)),
+                                                            _mm_set1_epi16(10)),
+                                            _mm_srli_epi16(digits, 8));
+        const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));  // 100 * first + second
+        const __m128i packed = _mm_packs_epi32(fours, fours);
+        const __m128i eights = _mm_madd_epi16(packed, _mm_set1_epi32(0x00012710));  // 10000 * first + second
+        whole[2 * half] = _mm_cvtsi128_si32(eights);
+        whole[2 * half + 1] = _mm_cvtsi128_si32(_mm_srli_si128(eights, 4));
+    }
+}
+#endif
+
+template <void (*classify)(const char*, int, common::ColumnClasses&), void (*wholeParts)(const char*, int32_t (&)[kDataSets])>
+bool readRecord(const char* record, float (&F)[kDataSets]) {
+    bool ok = recordInLayout<classify>(record);
+    int32_t whole[kDataSets];
+    wholeParts(record, whole);
+    uint32_t hundredths[kDataSets] = {};
+    for (int set = 0; set < kDataSets; ++set) {
+        const char* field = amplitudeField(record, set);
+        const uint64_t all = static_cast<uint64_t>(static_cast<uint32_t>(whole[set])) * 100 +
+                             static_cast<unsigned>(field[kPointColumn] - '0') * 10u +
+                             static_cast<unsigned>(field[kPointColumn + 1] - '0');
+        ok &= all <= common::kExactMantissaLimit;
+        hundredths[set] = static_cast<uint32_t>(all);
+    }
+    if (!ok) return false;
+    for (int set = 0; set < kDataSets; ++set) F[set] = common::fromHundredths(hundredths[set], false);
+    return true;
+}
+
+}  // namespace printed
+
 // A whole record of printed fields, (3I4,8F12.2) as "%4d" and "%12.2f"
 // write them for a reflection with amplitudes and sigmas of 0 or more. An
 // index field is blanks, an optional minus sign and digits (all blanks is
@@ -195,92 +279,33 @@ inline bool signedDigitsInLanes(const ColumnClasses& c, uint64_t lane, uint64_t 
 // (2^24 hundredths, exact in a float). The fields are checked four at a
 // time on bit masks of their columns; only the four amplitudes F are
 // converted. False when any field is in another form (a negative amplitude
-// included). Reads columns 1-108 and nothing beyond them.
-inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
-    // Columns 1-12: three index fields of four columns.
-    ColumnClasses indices;
-    classifyColumns(record, 0, indices);
-    bool ok = signedDigitsInLanes(indices, 0xFFF, 0x888);
+// included). Reads columns 1-108 and nothing beyond them. The plain form
+// classes one column at a time; the tests hold it equal to the wide one and
+// to the field-by-field reader.
+inline bool quickPrintedFinRecordPlain(const char* record, float (&F)[kDataSets]) {
+    return printed::readRecord<common::classifySixteenPlain, printed::wholePartsPlain>(record, F);
+}
 
-    // Columns 13-108: eight amplitude fields of twelve columns, four to a
-    // 48-bit word.
-    uint64_t digit[2] = {}, blank[2] = {}, point[2] = {};
-    const __m128i zeroBelow = _mm_set1_epi8('0' - 1), nineAbove = _mm_set1_epi8('9' + 1);
-    const __m128i blankChar = _mm_set1_epi8(' '), pointChar = _mm_set1_epi8('.');
-    for (int half = 0; half < 2; ++half) {
-        for (int chunk = 0; chunk < 3; ++chunk) {
-            const __m128i x =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + 12 + 48 * half + 16 * chunk));
-            const __m128i isDigit = _mm_and_si128(_mm_cmpgt_epi8(x, zeroBelow), _mm_cmplt_epi8(x, nineAbove));
-            digit[half] |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(isDigit))) << (16 * chunk);
-            blank[half] |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, blankChar))))
-                           << (16 * chunk);
-            point[half] |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, pointChar))))
-                           << (16 * chunk);
-        }
-    }
-    constexpr uint64_t kFields = 0xFFFFFFFFFFFFull;
-    constexpr uint64_t kWhole = 0x1FF1FF1FF1FFull;    // columns 1-9 of each field
-    constexpr uint64_t kColumn9 = 0x100100100100ull;
-    constexpr uint64_t kColumn1 = 0x001001001001ull;
-    constexpr uint64_t kPoint = 0x200200200200ull;    // column 10
-    constexpr uint64_t kDecimals = 0xC00C00C00C00ull;  // columns 11-12
-    for (int half = 0; half < 2; ++half) {
-        const uint64_t d = digit[half];
-        // Every column is a digit or a blank but the point in column 10;
-        // columns 11-12 and 9 are digits, column 1 is not, and no digit in
-        // columns 1-8 is followed by a blank.
-        ok &= point[half] == kPoint && (~(d | blank[half]) & kFields) == kPoint;
-        ok &= (d & (kDecimals | kColumn9 | kColumn1)) == (kDecimals | kColumn9);
-        ok &= (d & ~(d >> 1) & kWhole & ~kColumn9) == 0;
-    }
-
-    // The whole parts of the four F, columns 2-9 of their fields, two
-    // fields to a register: blanks become 0, then pairs of digits, fours
-    // and eights are joined.
-    int32_t whole[kDataSets];
-    for (int half = 0; half < 2; ++half) {
-        const char* first = record + 12 + 48 * half;  // the F field of set 2 * half
-        const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + 1)),
-                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + 25)));
-        const __m128i digits = _mm_and_si128(_mm_sub_epi8(x, _mm_set1_epi8('0')), _mm_cmpgt_epi8(x, zeroBelow));
-        const __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi16(0x00FF)),
-                                                            _mm_set1_epi16(10)),
-                                            _mm_srli_epi16(digits, 8));
-        const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));        // 100 * first + second
-        const __m128i packed = _mm_packs_epi32(fours, fours);
-        const __m128i eights = _mm_madd_epi16(packed, _mm_set1_epi32(0x00012710));      // 10000 * first + second
-        whole[2 * half] = _mm_cvtsi128_si32(eights);
-        whole[2 * half + 1] = _mm_cvtsi128_si32(_mm_srli_si128(eights, 4));
-    }
-    uint32_t hundredths[kDataSets] = {};
-    for (int set = 0; set < kDataSets; ++set) {
-        const char* field = record + 12 + 24 * set;
-        const uint64_t all = static_cast<uint64_t>(static_cast<uint32_t>(whole[set])) * 100 +
-                             static_cast<unsigned>(field[10] - '0') * 10u + static_cast<unsigned>(field[11] - '0');
-        ok &= all <= (1u << 24);
-        hundredths[set] = static_cast<uint32_t>(all);
-    }
-    if (!ok) return false;
-    for (int set = 0; set < kDataSets; ++set) F[set] = fromHundredths(hundredths[set], false);
-    return true;
+#if SUITE_SSE2
+inline bool quickPrintedFinRecordWide(const char* record, float (&F)[kDataSets]) {
+    return printed::readRecord<common::classifySixteenWide, printed::wholePartsWide>(record, F);
 }
 #endif
+
+inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
+#if SUITE_SSE2
+    return quickPrintedFinRecordWide(record, F);
+#else
+    return quickPrintedFinRecordPlain(record, F);
+#endif
+}
 
 // Whether a record read whole before, with its fields known to be numbers,
 // has no index 0: each of the three index fields holds a digit 1-9. Most
 // records of a fin file lie in no zone and are passed over on this alone.
-inline bool hasNoZeroIndex(std::string_view line) {
-#if defined(__SSE2__)
-    if (line.size() >= 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data()));
-        const unsigned nonzero = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
-            _mm_cmpgt_epi8(chunk, _mm_set1_epi8('0')), _mm_cmplt_epi8(chunk, _mm_set1_epi8('9' + 1)))));
-        return (nonzero & 0xF) != 0 && (nonzero & 0xF0) != 0 && (nonzero & 0xF00) != 0;
-    }
-#endif
+inline bool hasNoZeroIndexPlain(std::string_view line) {
     auto nonzeroDigit = [&](size_t first) {
-        for (size_t i = first; i < first + 4 && i < line.size(); ++i) {
+        for (size_t i = first; i < first + printed::kIndexWidth && i < line.size(); ++i) {
             if (line[i] >= '1' && line[i] <= '9') return true;
         }
         return false;
@@ -288,13 +313,20 @@ inline bool hasNoZeroIndex(std::string_view line) {
     return nonzeroDigit(0) && nonzeroDigit(4) && nonzeroDigit(8);
 }
 
+inline bool hasNoZeroIndex(std::string_view line) {
+    if (line.size() < 16) return hasNoZeroIndexPlain(line);
+    common::ColumnClasses c;
+    common::classifySixteen(line.data(), 0, c);
+    const uint64_t nonzero = c.digit & ~c.zero;
+    constexpr uint64_t kField = common::columnRange(1, printed::kIndexWidth);
+    return (nonzero & kField) != 0 && (nonzero & (kField << 4)) != 0 && (nonzero & (kField << 8)) != 0;
+}
+
 // The whole record checked, the amplitudes F returned: the first pass needs
 // no more. A record of printed fields converts only its four amplitudes.
 inline void readFinAmplitudesForMeans(std::string_view line, const common::LineSource& source,
                                       float (&F)[kDataSets]) {
-#if defined(__SSE2__)
-    if (line.size() >= 108 && quickPrintedFinRecord(line.data(), F)) return;
-#endif
+    if (line.size() >= printed::kRecordColumns && quickPrintedFinRecord(line.data(), F)) return;
     FinRecord record;
     readFinRecord(line, source, record);
     for (int set = 0; set < kDataSets; ++set) F[set] = record.F[set];

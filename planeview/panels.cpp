@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "common/exact_decimal.hpp"
 #include "common/records.hpp"
 
 namespace planeview {
@@ -18,25 +19,41 @@ constexpr float kRowCentreL0 = 50.0f;
 constexpr float kRedThreshold = 2.5f;  // F/sigF at or below this is red
 constexpr float kGrayOffset = 1.5f;
 
+constexpr std::string_view kDotTail = " 1 0 360 arc fill";
+constexpr std::string_view kGrayTail = " setgray";
+constexpr int kCoordinateWidth = 8;  // F8.2
+constexpr int kGrayWidth = 8;        // F8.3
+
 // Appends a coordinate in F8.2; false when it is not finite, does not fit
 // (the writer then fills the field with asterisks), or fills all eight
 // columns when a blank must lead.
 bool appendCoordinate(std::string& record, float value, bool blankFirst) {
     if (!std::isfinite(value)) return false;
     const size_t start = record.size();
-    common::appendFixed(record, value, 8, 2);
+    common::appendFixed(record, value, kCoordinateWidth, 2);
     if (record[start] == '*') return false;
     return !blankFirst || record[start] == ' ';
 }
 
 // x may fill its eight columns. y must leave its first column blank: eight
 // characters of y would run straight into x, and PostScript would read the
-// two as one unknown name and stop the page with an error.
+// two as one unknown name and stop the page with an error. A plane-heavy
+// fin file gives millions of dots: both fields are written straight from
+// their hundredths, and only a dot that may be left out takes the general
+// writer, which decides.
 void writeDot(float x, float y, common::OutputFile& page) {
+    char direct[2 * kCoordinateWidth + kDotTail.size()];
+    if (common::writeFixedDirect(direct, kCoordinateWidth, x, 2) &&
+        common::writeFixedDirect(direct + kCoordinateWidth, kCoordinateWidth, y, 2) &&
+        direct[kCoordinateWidth] == ' ') {
+        kDotTail.copy(direct + 2 * kCoordinateWidth, kDotTail.size());
+        page.writeRecord(std::string_view(direct, sizeof direct));
+        return;
+    }
     static std::string record;
     record.clear();
     if (!appendCoordinate(record, x, false) || !appendCoordinate(record, y, true)) return;
-    record += " 1 0 360 arc fill";
+    record += kDotTail;
     page.writeRecord(record);
 }
 
@@ -92,14 +109,20 @@ void writeColour(float F, float sigF, float meanF, common::OutputFile& page) {
     if (ratio > kRedThreshold) {
         const float gray = kGrayOffset - F / meanF;
         if (std::isnan(gray)) return;
+        char direct[kGrayWidth + kGrayTail.size()];
+        if (common::writeFixedDirect(direct, kGrayWidth, gray, 3)) {
+            kGrayTail.copy(direct + kGrayWidth, kGrayTail.size());
+            page.writeRecord(std::string_view(direct, sizeof direct));
+            return;
+        }
         static std::string record;
         record.clear();
-        if (std::isfinite(gray)) common::appendFixed(record, gray, 8, 3);
+        if (std::isfinite(gray)) common::appendFixed(record, gray, kGrayWidth, 3);
         if (record.empty() || record[0] == '*') {
             // Too dark or too light for the field: either end looks the same.
             record = gray < 0 ? "-999.999" : " 999.999";
         }
-        record += " setgray";
+        record += kGrayTail;
         page.writeRecord(record);
     } else if (ratio <= kRedThreshold) {
         page.writeRecord("1 0 0 setrgbcolor");

@@ -1,10 +1,11 @@
 // Writes a large, deterministic fin file for timing planeview.
 //
-//   generate_fin COUNT FILE
+//   generate_fin COUNT FILE [SIDE]
 //
 // Records are (3I4,8F12.2), 108 characters: indices sweep a box of
 // 141 x 201 x n around the origin, so that about one record in seventy lies
-// in one of the zones h=0, k=0 or l=0; the amplitudes and sigmas are
+// in one of the zones h=0, k=0 or l=0; with SIDE the box is SIDE x SIDE x n
+// (22 puts about one record in eleven in a zone, the plane-heavy case); the amplitudes and sigmas are
 // pseudo-random with two decimals, and about a third of the trunc, aniso and
 // iso amplitudes are 0 (cut by the truncation).
 #include <cstdio>
@@ -44,8 +45,8 @@ char* putIndex(char* out, int value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: generate_fin COUNT FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: generate_fin COUNT FILE [SIDE]\n");
         return 2;
     }
     const long long count = std::atoll(argv[1]);
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     }
     static char buffer[1 << 20];
     std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
-    const int hCount = 141, kCount = 201;
+    const int side = argc == 4 ? std::atoi(argv[3]) : 0;
+    const int hCount = side > 0 ? side : 141, kCount = side > 0 ? side : 201;
     const long long lCount = count / (hCount * kCount) + 1;
     unsigned long long state = 88172645463325252ull;
     int h = 0, k = -kCount / 2;

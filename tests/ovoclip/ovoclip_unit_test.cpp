@@ -240,7 +240,14 @@ TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
         // One byte in three records changed: every column, every kind of byte.
         if (random(3) == 0) record[random(40)] = " 0123456789-+.Ee,x\t"[random(19)];
         PlainIndices quick;
-        const bool whole = readPlainRecord(record.data(), quick);
+        const bool whole = readPlainRecordPlain(record.data(), quick);
+#if SUITE_SSE2
+        PlainIndices wide;
+        ASSERT_EQ(readPlainRecordWide(record.data(), wide), whole) << record;
+        if (whole) {
+            ASSERT_TRUE(wide.h == quick.h && wide.k == quick.k && wide.l == quick.l) << record;
+        }
+#endif
         PlainIndices one;
         const bool fieldByField = readPlainIndex(record.data(), one.h) && readPlainIndex(record.data() + 6, one.k) &&
                                   readPlainIndex(record.data() + 12, one.l) && xdsValueLayout(record.data() + 18) &&

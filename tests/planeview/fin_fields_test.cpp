@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -130,18 +131,8 @@ TEST(FinFields, EdgesOfThePrintedRecord) {
     }
 }
 
-// The quick conversion multiplies by 0.01 in double precision instead of
-// dividing by 100 in single precision: the same float for every value.
-TEST(FinFields, HundredthsConvertLikeTheDivisionForEveryValue) {
-    for (uint32_t hundredths = 0; hundredths <= (1u << 24); ++hundredths) {
-        const float divided = static_cast<float>(hundredths) / 100.0f;
-        ASSERT_EQ(planeview::fromHundredths(hundredths, false), divided) << hundredths;
-    }
-    EXPECT_TRUE(std::signbit(planeview::fromHundredths(0, true)));
-}
-
 // Whole records of printed fields, some with one character changed: the
-// record reader that checks them sixteen columns at a time must accept only
+// record reader, in its plain and its wide form alike, must accept only
 // records that the field-by-field reader reads, with the same amplitudes.
 TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
     std::mt19937 random(4242);
@@ -159,7 +150,15 @@ TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
         }
         if (pick(random) < 300) record[static_cast<size_t>(pick(random)) % 108] = "0 -.+x9"[pick(random) % 7];
         float quick[planeview::kDataSets] = {};
-        if (!planeview::quickPrintedFinRecord(record.data(), quick)) continue;
+        const bool plainTaken = planeview::quickPrintedFinRecordPlain(record.data(), quick);
+#if SUITE_SSE2
+        float wide[planeview::kDataSets] = {};
+        ASSERT_EQ(planeview::quickPrintedFinRecordWide(record.data(), wide), plainTaken) << "\"" << record << "\"";
+        if (plainTaken) {
+            ASSERT_EQ(std::memcmp(wide, quick, sizeof quick), 0) << "\"" << record << "\"";
+        }
+#endif
+        if (!plainTaken) continue;
         ++taken;
         planeview::FinRecord full;
         try {
@@ -176,12 +175,14 @@ TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
 }
 
 TEST(FinFields, RecordsOutsideTheZonesAreKnownByTheirDigits) {
-    EXPECT_TRUE(planeview::hasNoZeroIndex("   1  -2 100        1.00"));
-    EXPECT_TRUE(planeview::hasNoZeroIndex("  +1 -10  01"));
-    EXPECT_TRUE(planeview::hasNoZeroIndex("   1   2   3"));
-    for (const char* zone : {"   0   2   3        1.00", "   1  -0   3        1.00", "   1   2 00          1.00",
-                             "   1   2                ", "   1   2", "", "   5   5   0"}) {
+    for (const std::string_view line : {"   1  -2 100        1.00", "  +1 -10  01", "   1   2   3"}) {
+        EXPECT_TRUE(planeview::hasNoZeroIndex(line)) << "\"" << line << "\"";
+        EXPECT_TRUE(planeview::hasNoZeroIndexPlain(line)) << "\"" << line << "\"";
+    }
+    for (const std::string_view zone : {"   0   2   3        1.00", "   1  -0   3        1.00", "   1   2 00          1.00",
+                                        "   1   2                ", "   1   2", "", "   5   5   0"}) {
         EXPECT_FALSE(planeview::hasNoZeroIndex(zone)) << "\"" << zone << "\"";
+        EXPECT_FALSE(planeview::hasNoZeroIndexPlain(zone)) << "\"" << zone << "\"";
     }
 }
 

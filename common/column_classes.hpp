@@ -1,0 +1,93 @@
+// Columns of a record classed into bit masks, one bit a column (column c of
+// the record in bit c - 1): the one way the quick record readers look at
+// many columns at once. A layout is then checked with a few operations on
+// the masks, the same code on every machine; only the classing has two
+// forms, sixteen columns at a time with SSE2 where the machine has it and
+// the build allows it, and one column at a time everywhere. Both are always
+// compiled, and the tests hold them equal.
+//
+// SUITE_NO_SIMD (CMake option SUITE_SIMD=OFF) builds the one-column form
+// only, as a machine without SSE2 gets; CI builds and tests that way too.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#if defined(__SSE2__) && !defined(SUITE_NO_SIMD)
+#define SUITE_SSE2 1
+#include <emmintrin.h>
+#else
+#define SUITE_SSE2 0
+#endif
+
+namespace common {
+
+// Bit c - 1 for each column c.
+constexpr uint64_t columnBits(std::initializer_list<int> columns) {
+    uint64_t bits = 0;
+    for (const int column : columns) bits |= uint64_t{1} << (column - 1);
+    return bits;
+}
+
+// Bits of the columns [first, first + width).
+constexpr uint64_t columnRange(int first, int width) {
+    return width >= 64 ? ~uint64_t{0} << (first - 1) : ((uint64_t{1} << width) - 1) << (first - 1);
+}
+
+// The same columns in each of `count` fields of `width` columns side by
+// side, the first field starting at column 1.
+constexpr uint64_t repeatedColumns(uint64_t inFirstField, int width, int count) {
+    uint64_t bits = 0;
+    for (int i = 0; i < count; ++i) bits |= inFirstField << (width * i);
+    return bits;
+}
+
+struct ColumnClasses {
+    uint64_t digit = 0;  // '0'-'9'
+    uint64_t zero = 0;   // '0'
+    uint64_t blank = 0, minus = 0, plus = 0, point = 0, letterE = 0;
+};
+
+// Classes the sixteen bytes at p into bits `shift` to `shift` + 15 of c.
+inline void classifySixteenPlain(const char* p, int shift, ColumnClasses& c) {
+    for (int i = 0; i < 16; ++i) {
+        const char byte = p[i];
+        const uint64_t bit = uint64_t{1} << (shift + i);
+        if (byte >= '0' && byte <= '9') c.digit |= bit;
+        if (byte == '0') c.zero |= bit;
+        if (byte == ' ') c.blank |= bit;
+        if (byte == '-') c.minus |= bit;
+        if (byte == '+') c.plus |= bit;
+        if (byte == '.') c.point |= bit;
+        if (byte == 'E') c.letterE |= bit;
+    }
+}
+
+#if SUITE_SSE2
+inline void classifySixteenWide(const char* p, int shift, ColumnClasses& c) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto bits = [shift](__m128i m) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(m))) << shift;
+    };
+    auto equal = [&bits, x](char byte) { return bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(byte))); };
+    const __m128i offset = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+    // A digit is a byte whose distance above '0' is at most 9, unsigned.
+    c.digit |= bits(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
+    c.zero |= equal('0');
+    c.blank |= equal(' ');
+    c.minus |= equal('-');
+    c.plus |= equal('+');
+    c.point |= equal('.');
+    c.letterE |= equal('E');
+}
+#endif
+
+// The form this build takes.
+inline void classifySixteen(const char* p, int shift, ColumnClasses& c) {
+#if SUITE_SSE2
+    classifySixteenWide(p, shift, c);
+#else
+    classifySixteenPlain(p, shift, c);
+#endif
+}
+
+}  // namespace common
