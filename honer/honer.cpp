@@ -8,6 +8,7 @@
 // after it. Exit 0 with a script written, 1 when the log holds no heading
 // (the cad input file then stays empty), 2 on a failed open or read.
 
+#include "common/cad_script.hpp"
 #include "common/failure.hpp"
 #include "common/files.hpp"
 #include "common/records.hpp"
@@ -29,12 +30,6 @@ constexpr int kHeadingLast = 11;
 constexpr int kValueSkip = 5;
 constexpr int kValueWidth = 9;
 constexpr int kValueDecimals = 3;
-
-// The keyword text before the value in record 2 of the cad input file. The
-// report reads the value back from columns 25-36, so this text is exactly
-// 24 characters.
-constexpr std::string_view kScaleKeywords = "SCAL FILE_NUMBER 1 1.00 ";
-static_assert(kScaleKeywords.size() == 24);
 
 struct HonerFileNames {
     std::string log;
@@ -70,9 +65,7 @@ float readNegB(common::InputFile& log) {
 
 void writeCadInput(common::OutputFile& cad, float negB) {
     cad.writeRecord("title apply a negative iso B");
-    common::RecordBuffer scale;
-    scale.text(kScaleKeywords).fixed(negB, 12, 3);
-    cad.writeRecord(scale.view());
+    cad.writeRecord(common::cad_script::scaleRecord(negB));
     cad.writeRecord("LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO ");
     cad.writeRecord("LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB");
     cad.writeRecord("end");

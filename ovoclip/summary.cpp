@@ -1,25 +1,19 @@
 #include "ovoclip/summary.hpp"
 
 #include "common/files.hpp"
+#include "common/planeview_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 
 namespace ovoclip {
 
 PlaneviewScript formatPlaneviewScript(const TruncationTally& tally) {
+    namespace layout = common::planeview_script;
     PlaneviewScript script;
-    common::appendInteger(script.records[0], tally.reflectionsIn, 9);
-    common::appendInteger(script.records[1], tally.reflectionsRejected, 9);
-    common::appendFixed(script.records[2], tally.meanRejectedFOverSigma, 12, 2);
-    // The kept count, exact, in the F12.2 layout: the point stands in column
-    // 10, so columns 1-9 read back as the count in I9.
-    const std::string remaining = std::to_string(tally.reflectionsIn - tally.reflectionsRejected) + ".00";
-    if (remaining.size() > 12) {
-        script.records[3].assign(12, '*');
-    } else {
-        script.records[3].assign(12 - remaining.size(), ' ');
-        script.records[3] += remaining;
-    }
+    script.records[0] = layout::countRecord(tally.reflectionsIn);
+    script.records[1] = layout::countRecord(tally.reflectionsRejected);
+    script.records[2] = layout::meanRecord(tally.meanRejectedFOverSigma);
+    script.records[3] = layout::keptRecord(int64_t{tally.reflectionsIn} - tally.reflectionsRejected);
     return script;
 }
 

@@ -1,5 +1,7 @@
 #include "planeview/inputs.hpp"
 
+#include "common/cad_script.hpp"
+#include "common/planeview_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 
@@ -72,32 +74,23 @@ AmplitudeStats gatherAmplitudeStats(common::InputFile& fin) {
 }
 
 TruncationSummary readTruncationSummary(common::InputFile& planeviewScript) {
+    namespace layout = common::planeview_script;
     TruncationSummary summary;
-    summary.reflectionsIn =
-        common::RecordCursor(planeviewScript.nextOrFail("record 1 of the planeview input file (reflections in)"),
-                             planeviewScript)
-            .readInteger(9);
-    summary.reflectionsRejected =
-        common::RecordCursor(planeviewScript.nextOrFail("record 2 of the planeview input file (reflections rejected)"),
-                             planeviewScript)
-            .readInteger(9);
-    summary.meanRejectedFOverSigma =
-        common::RecordCursor(planeviewScript.nextOrFail("record 3 of the planeview input file (mean F/sigma)"),
-                             planeviewScript)
-            .readFixed(12, 2);
-    summary.reflectionsRemaining =
-        common::RecordCursor(planeviewScript.nextOrFail("record 4 of the planeview input file (reflections remaining)"),
-                             planeviewScript)
-            .readInteger(9);
+    summary.reflectionsIn = layout::readCount(
+        planeviewScript.nextOrFail("record 1 of the planeview input file (reflections in)"), planeviewScript);
+    summary.reflectionsRejected = layout::readCount(
+        planeviewScript.nextOrFail("record 2 of the planeview input file (reflections rejected)"), planeviewScript);
+    summary.meanRejectedFOverSigma = layout::readMean(
+        planeviewScript.nextOrFail("record 3 of the planeview input file (mean F/sigma)"), planeviewScript);
+    summary.reflectionsRemaining = layout::readCount(
+        planeviewScript.nextOrFail("record 4 of the planeview input file (reflections remaining)"), planeviewScript);
     return summary;
 }
 
 float readNegB(common::InputFile& cadInput) {
     cadInput.nextOrFail("record 1 of the cad -B input file (title)");
-    common::RecordCursor record(cadInput.nextOrFail("record 2 of the cad -B input file (SCAL with the B value)"),
-                                cadInput);
-    record.skip(24);
-    return record.readFixed(12, 3);
+    return common::cad_script::readScaleRecord(
+        cadInput.nextOrFail("record 2 of the cad -B input file (SCAL with the B value)"), cadInput);
 }
 
 }  // namespace planeview
