@@ -97,79 +97,77 @@ bool parseShortDecimal(std::string_view token, int decimals, float& value) {
     return scaleExactly(mantissa, exponent - scale, negative, value);
 }
 
-ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {
-    if (parseShortDecimal(token, decimals, value)) return ParseStatus::ok;
-    // Other plain decimal numbers go straight to from_chars.
-    if (!token.empty() && token[0] != '+' && (decimals == 0 || token.find('.') != std::string_view::npos)) {
-        float quick = 0;
-        const auto result = std::from_chars(token.data(), token.data() + token.size(), quick,
-                                            std::chars_format::general);
-        if (result.ec == std::errc() && result.ptr == token.data() + token.size() &&
-            (isDigit(token.back()) || token.back() == '.')) {
-            value = quick;
-            return ParseStatus::ok;
-        }
+// Other plain decimal numbers ("123456789.5", "1.5e-30") straight through
+// from_chars, when the text needs no implied decimals and is nothing but
+// the number.
+bool parsePlainDecimal(std::string_view token, int decimals, float& value) {
+    if (token.empty() || token[0] == '+' || (decimals != 0 && token.find('.') == std::string_view::npos)) return false;
+    float quick = 0;
+    const auto result = std::from_chars(token.data(), token.data() + token.size(), quick, std::chars_format::general);
+    if (result.ec != std::errc() || result.ptr != token.data() + token.size() ||
+        !(isDigit(token.back()) || token.back() == '.')) {
+        return false;
     }
+    value = quick;
+    return true;
+}
 
-    size_t i = 0;
-    bool negative = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
-        negative = token[i] == '-';
-        ++i;
-    }
-    const std::string_view body = token.substr(i);
+// "Inf", "Infinity" and "NaN" in any case, after the sign.
+bool parseSpecialName(std::string_view body, bool negative, float& value) {
     if (equalsIgnoringCase(body, "inf") || equalsIgnoringCase(body, "infinity")) {
         value = negative ? -INFINITY : INFINITY;
-        return ParseStatus::ok;
+        return true;
     }
     if (equalsIgnoringCase(body, "nan")) {
         value = NAN;
-        return ParseStatus::ok;
+        return true;
     }
+    return false;
+}
 
-    char text[96];
-    std::string longText;
-    std::string_view mantissa;
-    bool hasPoint = false;
-    size_t digits = 0;
-    const size_t mantissaStart = i;
-    while (i < token.size()) {
-        if (isDigit(token[i])) {
+// Digits with at most one point from the start of `body`; empty when there
+// is no digit.
+std::string_view scanMantissa(std::string_view body, bool& hasPoint) {
+    size_t i = 0, digits = 0;
+    hasPoint = false;
+    for (; i < body.size(); ++i) {
+        if (isDigit(body[i])) {
             ++digits;
-        } else if (token[i] == '.' && !hasPoint) {
+        } else if (body[i] == '.' && !hasPoint) {
             hasPoint = true;
         } else {
             break;
         }
-        ++i;
     }
-    if (digits == 0) return ParseStatus::notANumber;
-    mantissa = token.substr(mantissaStart, i - mantissaStart);
+    return digits == 0 ? std::string_view() : body.substr(0, i);
+}
 
-    long exponent = 0;
-    if (i < token.size()) {
-        char c = token[i];
-        if (c == 'e' || c == 'E' || c == 'd' || c == 'D') {
-            ++i;
-            if (i >= token.size()) return ParseStatus::notANumber;
-            c = token[i];
-        }
-        if (c != '+' && c != '-' && !isDigit(c)) return ParseStatus::notANumber;
-        bool exponentNegative = false;
-        if (c == '+' || c == '-') {
-            exponentNegative = c == '-';
-            ++i;
-        }
-        if (i >= token.size()) return ParseStatus::notANumber;
-        while (i < token.size()) {
-            if (!isDigit(token[i])) return ParseStatus::notANumber;
-            if (exponent < 100000) exponent = exponent * 10 + (token[i] - '0');
-            ++i;
-        }
-        if (exponentNegative) exponent = -exponent;
+// The exponent after the mantissa: E or D in either case followed by an
+// optional sign, or a bare sign, then digits to the end. An empty rest is
+// exponent 0. False when the rest is anything else. Huge exponents are
+// capped: they give an infinity or zero either way.
+bool scanExponent(std::string_view rest, long& exponent) {
+    exponent = 0;
+    if (rest.empty()) return true;
+    size_t i = 0;
+    if (rest[0] == 'e' || rest[0] == 'E' || rest[0] == 'd' || rest[0] == 'D') ++i;
+    if (i >= rest.size() || (rest[i] != '+' && rest[i] != '-' && !isDigit(rest[i]))) return false;
+    const bool negative = rest[i] == '-';
+    if (rest[i] == '+' || rest[i] == '-') ++i;
+    if (i >= rest.size()) return false;
+    for (; i < rest.size(); ++i) {
+        if (!isDigit(rest[i])) return false;
+        if (exponent < 100000) exponent = exponent * 10 + (rest[i] - '0');
     }
-    if (!hasPoint) exponent -= decimals;
+    if (negative) exponent = -exponent;
+    return true;
+}
 
+// The mantissa's digits with the exponent as "digits.digits e exponent",
+// read by from_chars.
+float convertScientific(std::string_view mantissa, long exponent) {
+    char text[96];
+    std::string longText;
     char* out = text;
     if (mantissa.size() + 16 > sizeof text) {
         longText.resize(mantissa.size() + 16);
@@ -182,7 +180,22 @@ ParseStatus parseNumberToken(std::string_view token, int decimals, float& value)
         *p++ = 'e';
         p = std::to_chars(p, p + 12, exponent).ptr;
     }
-    const float magnitude = decimalToFloat(out, p);
+    return decimalToFloat(out, p);
+}
+
+// The quick forms first; then the general one: sign, a special name or a
+// mantissa and an exponent, implied decimals where there is no point.
+ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {
+    if (parseShortDecimal(token, decimals, value) || parsePlainDecimal(token, decimals, value)) return ParseStatus::ok;
+    const bool negative = !token.empty() && token[0] == '-';
+    const std::string_view body = !token.empty() && (token[0] == '+' || token[0] == '-') ? token.substr(1) : token;
+    if (parseSpecialName(body, negative, value)) return ParseStatus::ok;
+    bool hasPoint = false;
+    const std::string_view mantissa = scanMantissa(body, hasPoint);
+    long exponent = 0;
+    if (mantissa.empty() || !scanExponent(body.substr(mantissa.size()), exponent)) return ParseStatus::notANumber;
+    if (!hasPoint) exponent -= decimals;
+    const float magnitude = convertScientific(mantissa, exponent);
     value = negative ? -magnitude : magnitude;
     return ParseStatus::ok;
 }
