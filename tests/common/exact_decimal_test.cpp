@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "common/column_classes.hpp"
@@ -18,10 +17,10 @@
 namespace {
 
 TEST(ExactDecimal, ScalingGivesTheCorrectlyRoundedReading) {
-    std::mt19937 random(31337);
+    testsupport::Random random(31337);
     for (int i = 0; i < 300000; ++i) {
-        const uint32_t mantissa = random() % (common::kExactMantissaLimit + 1);
-        const int power = static_cast<int>(random() % 21) - 10;
+        const uint32_t mantissa = random.next() % (common::kExactMantissaLimit + 1);
+        const int power = static_cast<int>(random.next() % 21) - 10;
         float quick = 0;
         ASSERT_TRUE(common::scaleExactly(mantissa, power, i % 2 == 1, quick));
         char text[32];
@@ -49,14 +48,14 @@ TEST(ExactDecimal, HundredthsConvertLikeTheDivisionForEveryValue) {
 // byte for byte; ties at the last decimal, values rounding to zero with a
 // sign, and the edges of the field included.
 TEST(ExactDecimal, DirectFieldsAreTheGeneralWritersFields) {
-    std::mt19937 random(2718);
+    testsupport::Random random(2718);
     std::vector<float> values = {0.0f, -0.0f, 0.005f, -0.005f, 0.125f, 0.375f, -0.0625f, 99999.99f, 99999.995f,
                                  -9999.99f, -9999.995f, 1e9f, -1e9f, INFINITY, -INFINITY, NAN, 164.0f, -999.999f};
     for (int i = 0; i < 400000; ++i) {
         const int kind = i % 3;
-        if (kind == 0) values.push_back(static_cast<float>(static_cast<int>(random() % 4000000) - 2000000) / 64.0f);
-        if (kind == 1) values.push_back(std::ldexp(static_cast<float>(random() % 16777216), static_cast<int>(random() % 40) - 34));
-        if (kind == 2) values.push_back(static_cast<float>(static_cast<int>(random() % 200000) - 100000) * 0.01f);
+        if (kind == 0) values.push_back(static_cast<float>(static_cast<int>(random.next() % 4000000) - 2000000) / 64.0f);
+        if (kind == 1) values.push_back(std::ldexp(static_cast<float>(random.next() % 16777216), static_cast<int>(random.next() % 40) - 34));
+        if (kind == 2) values.push_back(static_cast<float>(static_cast<int>(random.next() % 200000) - 100000) * 0.01f);
     }
     int taken = 0;
     for (const float value : values) {
@@ -81,12 +80,12 @@ TEST(ExactDecimal, DirectFieldsAreTheGeneralWritersFields) {
 // bits, and both line-feed searches find the same line feeds.
 TEST(ExactDecimal, WideClassingEqualsThePlainOne) {
 #if SUITE_SSE2
-    std::mt19937 random(99);
+    testsupport::Random random(99);
     const std::string alphabet = "0123456789 -+.Ee\n\r\t/x";
     for (int i = 0; i < 50000; ++i) {
         char bytes[64];
         for (char& byte : bytes) {
-            byte = random() % 4 == 0 ? static_cast<char>(random()) : alphabet[random() % alphabet.size()];
+            byte = random.next() % 4 == 0 ? static_cast<char>(random.next()) : alphabet[random.next() % alphabet.size()];
         }
         common::ColumnClasses plain, wide;
         for (int shift : {0, 16, 32, 48}) {

@@ -104,13 +104,7 @@ TEST(Files, SkipToLineFindsWhatReadingLineByLineFinds) {
     // end of a read buffer (the lines run to 3 MB), after a carriage
     // return, on lines longer than the buffer, and as the last line without
     // a line feed.
-    uint64_t state = 88172645463325252ull;
-    auto random = [&state](uint64_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state % n;
-    };
+    testsupport::Random random(88172645463325252ull);
     for (int round = 0; round < 12; ++round) {
         std::string content;
         const size_t size = round < 4 ? 3000 : 3u << 20;

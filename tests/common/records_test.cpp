@@ -7,6 +7,7 @@
 #include "common/files.hpp"
 #include "common/failure.hpp"
 #include "common/records.hpp"
+#include "testsupport.hpp"
 
 using common::ParseStatus;
 
@@ -173,13 +174,8 @@ TEST(Records, FreeLinesStartWithABlank) {
 // Short decimals take a quick path; it must round exactly as the general
 // conversion does, on every form reflection files use.
 TEST(Records, QuickDecimalPathRoundsLikeTheGeneralConversion) {
-    unsigned long long state = 12345;
-    auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    testsupport::Random random(12345);
+    auto next = [&random] { return random.next(); };
     char text[64];
     for (int i = 0; i < 200000; ++i) {
         const double magnitude = static_cast<double>(next() % 100000000) / std::pow(10.0, static_cast<double>(next() % 12));

@@ -122,15 +122,19 @@ TEST(PlaneviewFailures, MissingOrFolderForEachFile) {
             EXPECT_EQ(f.result.out.find("a= "), std::string::npos);  // nothing is read before the opens
         }
     }
-    // The page itself named by a folder, or by one of the inputs.
-    for (const std::string page : {"pages", "fin.dat"}) {
+    // The page itself named by a folder, by one of the inputs, or by a file
+    // that exists: left alone, and nothing echoed.
+    for (const std::string page : {"pages", "fin.dat", "out.ps"}) {
         SCOPED_TRACE(page);
-        const Contents before = page == "pages" ? with(inputs(), {{"pages", kFolder}}) : inputs();
+        const Contents before = page == "pages"    ? with(inputs(), {{"pages", kFolder}})
+                                : page == "out.ps" ? with(inputs(), {{"out.ps", "keep me\n"}})
+                                                   : inputs();
         Folder f;
         writeAll(f, before);
         expectFailure(f.run("planeview", "script.inp\nfin.dat\n" + page + "\npv.inp\ncad.inp\n"), "planeview",
                       {"\"" + page + "\"", "already exists"});
         EXPECT_EQ(f.contents(), before);
+        EXPECT_EQ(f.result.out.find("a= "), std::string::npos);
     }
 }
 
@@ -145,7 +149,7 @@ TEST(PlaneviewFailures, UnreadableFinFile) {
 }
 
 TEST(PlaneviewFailures, ScriptEndingBeforeEachRecordLeavesAnEmptyPage) {
-    for (int records = 0; records < 4; ++records) {  // before record 5: in the planeview tests
+    for (int records = 0; records < 5; ++records) {
         SCOPED_TRACE(records);
         const std::string cut = firstLines(script(), records);
         Folder f;
@@ -207,7 +211,7 @@ TEST(PlaneviewFailures, EveryFieldOfAFinRecordThatIsNoNumber) {
 
 TEST(PlaneviewFailures, PlaneviewScriptEndingOrNoNumberInEachRecord) {
     std::vector<std::pair<std::string, std::string>> cases;  // planeview script, report
-    for (int records = 0; records < 3; ++records) {  // after record 3: in the planeview tests
+    for (int records = 0; records < 4; ++records) {
         cases.push_back({firstLines(kPv, records), "end of file pv.inp after line " + std::to_string(records)});
     }
     const std::string bad[] = {"    4x678", "     56-8", "       1.2E", "    4000x.00"};
@@ -228,11 +232,20 @@ TEST(PlaneviewFailures, PlaneviewScriptEndingOrNoNumberInEachRecord) {
     }
 }
 
-TEST(PlaneviewFailures, EmptyCadInputEndsThePageAtNarrativeRecord18) {
-    Folder f;
-    writeAll(f, inputs(script(), kFin, kPv, ""));
-    expectFailure(f.run("planeview", kAnswers), "planeview", {"end of file cad.inp after line 0"});
-    EXPECT_EQ(f.contents(), with(inputs(script(), kFin, kPv, ""), {{"out.ps", kToNarrative18}}));
+TEST(PlaneviewFailures, ShortOrBadCadInputEndsThePageAtNarrativeRecord18) {
+    const std::string title = "title apply a negative iso B\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "end of file cad.inp after line 0"},
+        {title, "end of file cad.inp after line 1"},
+        {title + "SCAL FILE_NUMBER 1 1.00     -23.4.6\n", "line 2 of cad.inp, columns 25-36"}};
+    for (const auto& [cad, report] : cases) {
+        SCOPED_TRACE(cad);
+        Folder f;
+        writeAll(f, inputs(script(), kFin, kPv, cad));
+        expectFailure(f.run("planeview", kAnswers), "planeview", {report});
+        EXPECT_EQ(f.contents(), with(inputs(script(), kFin, kPv, cad), {{"out.ps", kToNarrative18}}));
+        EXPECT_EQ(f.result.out.find("negB applied"), std::string::npos);
+    }
 }
 
 TEST(PlaneviewFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {

@@ -159,21 +159,6 @@ TEST(Honer, LogEndingInsideTheTableOrABadValue) {
     }
 }
 
-TEST(Honer, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
-    testsupport::ScratchDir dir;
-    const auto help = testsupport::run(testsupport::program("honer"), "", dir.path(), {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Please type phaser log file"), std::string::npos);
-    const auto version = testsupport::run(testsupport::program("honer"), "", dir.path(), {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("honer ", 0), 0u);
-    writeFile(dir / "phaser.log", table("-1.0"));
-    const auto other = testsupport::run(testsupport::program("honer"), "phaser.log\ncad.com\n", dir.path(), {"x"});
-    EXPECT_EQ(other.status, 2);
-    EXPECT_EQ(other.out, "");
-    EXPECT_FALSE(fs::exists(dir / "cad.com"));
-}
-
 TEST(Honer, RealPhaserLogs) {
     const fs::path dir = testsupport::realDataDir();
     if (dir.empty() || !fs::is_directory(dir / "phaser")) GTEST_SKIP() << "no real Phaser logs beside this clone";

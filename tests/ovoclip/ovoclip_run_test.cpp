@@ -293,17 +293,3 @@ TEST(OvoclipRun, RealXdsFilesKeepTheirRecordsWhole) {
     EXPECT_GT(tried, 0);
 }
 
-TEST(OvoclipRun, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
-    ScratchDir dir;
-    auto help = run(testsupport::program("ovoclip"), "", dir.path(), {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Please type in name of input script"), std::string::npos);
-    auto version = run(testsupport::program("ovoclip"), "", dir.path(), {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("ovoclip ", 0), 0u);
-    auto other = run(testsupport::program("ovoclip"), "ovo.inp\n", dir.path(), {"ovo.inp"});
-    EXPECT_EQ(other.status, 2);
-    EXPECT_EQ(other.out, "");
-    EXPECT_EQ(std::count(other.err.begin(), other.err.end(), '\n'), 1);
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-}

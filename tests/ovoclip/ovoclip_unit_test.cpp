@@ -13,6 +13,7 @@
 #include "ovoclip/quick_fields.hpp"
 #include "ovoclip/summary.hpp"
 #include "ovoclip/truncation.hpp"
+#include "testsupport.hpp"
 
 using namespace ovoclip;
 
@@ -122,13 +123,7 @@ TEST(OvoclipSummary, PlaneviewScriptRecords) {
 // same value whenever they take a field, the field written back unchanged,
 // and the fields that XDS writes all taken.
 TEST(OvoclipQuickFields, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSeeThem) {
-    uint64_t state = 88172645463325252ull;
-    auto random = [&state](uint64_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state % n;
-    };
+    testsupport::Random random(88172645463325252ull);
     std::vector<std::string> fields = {"     0", "    -0", "   -00", "   007", "    +5", "     -", "      ",
                                        "5     ", "  12  ", "-12345", "999999", "-99999", " 1 2 3", "\t    1"};
     for (int value = -99999; value <= 999999; value += 1 + static_cast<int>(random(97))) {
@@ -167,13 +162,7 @@ TEST(OvoclipQuickFields, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSe
 }
 
 TEST(OvoclipQuickFields, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
-    uint64_t state = 1234567ull;
-    auto random = [&state](uint64_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state % n;
-    };
+    testsupport::Random random(1234567ull);
     std::vector<std::string> fields = {"  0.000E+00", " -0.000E+00", "  9.999E+13", "  9.999E-08", "  1.000E+14",
                                        "  1.000E-08", "  1.151e+04", "  1.151D+04", "  1.151E+4 ", " +1.151E+04",
                                        "1.151E+04  ", "  1.151E+04", " 1.1510E+04", "  1,151E+04", "  1.151E 04"};
@@ -221,13 +210,7 @@ TEST(OvoclipQuickFields, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
 }
 
 TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
-    uint64_t state = 99991ull;
-    auto random = [&state](uint64_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state % n;
-    };
+    testsupport::Random random(99991ull);
     int taken = 0;
     for (int i = 0; i < 200000; ++i) {
         char text[64];
@@ -276,13 +259,7 @@ TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
 // time in the written order, against the prepared frame, for cells, axes and
 // limits of every kind, infinities and not-a-numbers included.
 TEST(OvoclipEllipsoid, PreparedFrameGivesTheBitsOfTheOperationsInOrder) {
-    uint64_t state = 4242ull;
-    auto random = [&state](uint64_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state % n;
-    };
+    testsupport::Random random(4242ull);
     auto real = [&random]() {
         switch (random(20)) {
             case 0: return 0.0f;

@@ -7,12 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "common/failure.hpp"
 #include "common/records.hpp"
 #include "planeview/fin_fields.hpp"
+#include "testsupport.hpp"
 
 namespace {
 
@@ -25,9 +25,9 @@ public:
 };
 
 // Fields in the shapes a fin file can hold, plain ones most of the time.
-std::string randomField(std::mt19937& random, size_t width) {
+std::string randomField(testsupport::Random& random, size_t width) {
     static const std::string alphabet = "0123456789.-+ eEdDxIinfNa";
-    std::uniform_int_distribution<int> pick(0, 99);
+    auto pick = [](testsupport::Random& r) { return static_cast<int>(r(100)); };
     std::string body;
     const int kind = pick(random);
     if (kind < 70) {
@@ -55,7 +55,7 @@ std::string randomField(std::mt19937& random, size_t width) {
 }
 
 TEST(FinFields, QuickFixedAgreesWithTheCommonReader) {
-    std::mt19937 random(20240611);
+    testsupport::Random random(20240611);
     int quick = 0;
     for (int i = 0; i < 400000; ++i) {
         const std::string field = randomField(random, 12);
@@ -73,7 +73,7 @@ TEST(FinFields, QuickFixedAgreesWithTheCommonReader) {
 }
 
 TEST(FinFields, QuickIntegerAgreesWithTheCommonReader) {
-    std::mt19937 random(7);
+    testsupport::Random random(7);
     for (int i = 0; i < 200000; ++i) {
         const std::string field = randomField(random, 4 + i % 6);
         int32_t fast = 0, common = 0;
@@ -135,8 +135,8 @@ TEST(FinFields, EdgesOfThePrintedRecord) {
 // record reader, in its plain and its wide form alike, must accept only
 // records that the field-by-field reader reads, with the same amplitudes.
 TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
-    std::mt19937 random(4242);
-    std::uniform_int_distribution<int> pick(0, 999);
+    testsupport::Random random(4242);
+    auto pick = [](testsupport::Random& r) { return static_cast<int>(r(1000)); };
     const NamedSource source;
     int taken = 0;
     for (int i = 0; i < 100000; ++i) {

@@ -432,102 +432,6 @@ TEST(PlaneviewPage, NarrativeNumbersThatDoNotFitOrAreNotFinite) {
     }
 }
 
-// ------------------------------------------------------------ failures
-
-TEST(PlaneviewFailures, ExistingPageIsLeftAloneBeforeAnyEcho) {
-    ScratchDir dir;
-    testsupport::writeFile(dir / "out.ps", "keep me\n");
-    const auto run = runWithFin(dir, pvtest::finFile({row(0, 6, 0, {250}, {10})}));
-    EXPECT_EQ(run.result.status, 2);
-    EXPECT_EQ(run.page, "keep me\n");
-    EXPECT_FALSE(contains(run.result.out, "a= "));
-    EXPECT_TRUE(contains(run.result.err, "planeview: ")) << run.result.err;
-    EXPECT_TRUE(contains(run.result.err, "out.ps")) << run.result.err;
-}
-
-TEST(PlaneviewFailures, OpensRunInOrder) {
-    {
-        // A missing fin file is reported before the page is created.
-        ScratchDir dir;
-        testsupport::writeFile(dir / "script.inp", pvtest::inputScript(Cell{}, 2, 2, 2));
-        const auto run = testsupport::run(testsupport::program("planeview"), pvtest::kAnswers, dir.path());
-        EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(contains(run.err, "fin.dat")) << run.err;
-        EXPECT_FALSE(std::filesystem::exists(dir / "out.ps"));
-    }
-    {
-        // A missing cad input file leaves the page created and empty.
-        ScratchDir dir;
-        testsupport::writeFile(dir / "script.inp", pvtest::inputScript(Cell{}, 2, 2, 2));
-        testsupport::writeFile(dir / "fin.dat", "");
-        testsupport::writeFile(dir / "pv.inp", kOrdinaryPv);
-        const auto run = testsupport::run(testsupport::program("planeview"), pvtest::kAnswers, dir.path());
-        EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(contains(run.err, "cad.inp")) << run.err;
-        EXPECT_EQ(testsupport::readFile(dir / "out.ps"), "");
-    }
-    {
-        // The end of standard input before the fifth name: nothing is opened.
-        ScratchDir dir;
-        const auto run = testsupport::run(testsupport::program("planeview"), "a\nb\nout.ps\nd\n", dir.path());
-        EXPECT_EQ(run.status, 2);
-        EXPECT_FALSE(std::filesystem::exists(dir / "out.ps"));
-    }
-}
-
-TEST(PlaneviewFailures, ShortOrBadInputScriptLeavesAnEmptyPage) {
-    for (const std::string& script :
-         {std::string("a\nb\n   50.00   60.00   70.00   90.00   90.00   90.00\naxes\n"),
-          std::string("a\nb\n   50.00   60.00   70.00   9x.00   90.00   90.00\naxes\n      2.0000\n")}) {
-        ScratchDir dir;
-        const auto run = pvtest::runPlaneview(dir, script, "", kOrdinaryPv, kOrdinaryCad);
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_TRUE(contains(run.result.err, "script.inp")) << run.result.err;
-        EXPECT_EQ(run.page, "");
-    }
-}
-
-TEST(PlaneviewFailures, BadFinFieldEndsTheFirstPass) {
-    ScratchDir dir;
-    // The bad field is the aniso sigma of a record outside every zone.
-    std::string bad = pvtest::finLine(row(1, 2, 3, {1, 1, 1, 1}, {1, 1, 1, 1}));
-    bad.replace(72, 12, "     1.0.0  ");
-    const auto run = runWithFin(dir, pvtest::finFile({row(0, 6, 0, {250}, {10})}) + bad + "\n");
-    EXPECT_EQ(run.result.status, 2);
-    EXPECT_TRUE(contains(run.result.err, "line 2 of fin.dat, columns 73-84")) << run.result.err;
-    EXPECT_EQ(run.records.size(), 4u);  // the header only
-    EXPECT_FALSE(contains(run.result.out, "ave|F|"));
-
-    ScratchDir index;
-    const auto badIndex = runWithFin(index, "   1  x1   1\n");
-    EXPECT_EQ(badIndex.result.status, 2);
-    EXPECT_TRUE(contains(badIndex.result.err, "line 1 of fin.dat, columns 5-8")) << badIndex.result.err;
-}
-
-TEST(PlaneviewFailures, ShortPlaneviewScriptLeavesHeaderAndDots) {
-    ScratchDir dir;
-    const auto run = pvtest::runPlaneview(dir, pvtest::inputScript(Cell{}, 2, 2, 2),
-                                          pvtest::finFile({row(0, 6, 0, {250}, {10}), row(1, 1, 1, {-50})}),
-                                          "    45678\n     5678\n        1.23\n", kOrdinaryCad);
-    EXPECT_EQ(run.result.status, 2);
-    EXPECT_TRUE(contains(run.result.err, "pv.inp")) << run.result.err;
-    ASSERT_EQ(run.records.size(), 10u);
-    EXPECT_EQ(run.records.back(), "  150.00   36.00 1 0 360 arc fill");
-}
-
-TEST(PlaneviewFailures, ShortOrBadCadInputEndsThePageAtNarrativeRecord18) {
-    for (const std::string& cad : {std::string("title apply a negative iso B\n"),
-                                  std::string("title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00     -23.4.6\n")}) {
-        ScratchDir dir;
-        const auto run = pvtest::runPlaneview(dir, pvtest::inputScript(Cell{}, 2, 2, 2), "", kOrdinaryPv, cad);
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_TRUE(contains(run.result.err, "cad.inp")) << run.result.err;
-        ASSERT_EQ(run.records.size(), 4u + 18u);
-        EXPECT_EQ(run.records.back(), "40 590 moveto (applied to remove anisotropy from the");
-        EXPECT_FALSE(contains(run.result.out, "negB applied"));
-    }
-}
-
 TEST(PlaneviewRun, CarriageReturnsInEveryInputChangeNothing) {
     auto crlf = [](std::string text) {
         std::string out;
@@ -547,20 +451,6 @@ TEST(PlaneviewRun, CarriageReturnsInEveryInputChangeNothing) {
     ASSERT_EQ(withCr.result.status, 0) << withCr.result.err;
     EXPECT_EQ(withCr.page, plain.page);
     EXPECT_EQ(withCr.result.out, plain.result.out);
-}
-
-TEST(PlaneviewRun, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
-    ScratchDir dir;
-    const auto help = testsupport::run(testsupport::program("planeview"), "", dir.path(), {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(contains(help.out, "Type fin file with 4 data sets"));
-    const auto version = testsupport::run(testsupport::program("planeview"), "", dir.path(), {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("planeview ", 0), 0u);
-    const auto other = testsupport::run(testsupport::program("planeview"), pvtest::kAnswers, dir.path(), {"out.ps"});
-    EXPECT_EQ(other.status, 2);
-    EXPECT_EQ(other.out, "");
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Running the built programs as a driver script would, in a scratch folder.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,6 +37,24 @@ private:
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
 std::vector<std::string> lines(const std::string& text);  // split at '\n'; no trailing empty piece
+
+// The tests' one random generator: xorshift64 from a fixed seed, so every
+// machine and library draws the same cases (the distributions of <random>
+// differ between libraries). random(n) is a draw from 0 to n - 1.
+class Random {
+public:
+    explicit Random(uint64_t seed) : state_(seed == 0 ? 1 : seed) {}
+    uint64_t next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return state_;
+    }
+    uint64_t operator()(uint64_t n) { return next() % n; }
+
+private:
+    uint64_t state_;
+};
 
 // The folder of real files written by the outside programs, or empty when
 // this clone has none beside it.
