@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace common {
 
@@ -49,30 +50,34 @@ inline float fromHundredths(uint32_t hundredths, bool negative) {
     return negative ? -magnitude : magnitude;
 }
 
-// Fw.d of `value` for d from 1 to 3 into out[0, width): right-justified,
-// a zero before the point, a minus sign on a negative value that rounds to
+// Fw.d of `value` for d from 1 to 3 into out[0, w): right-justified, a
+// zero before the point, a minus sign on a negative value that rounds to
 // zero, as the general writer (appendFixed) puts it where the text fits.
 // False, with `out` untouched, for a value not finite, too large, or whose
 // text does not fit: the caller then takes the general writer, which fills
-// asterisks or drops the zero before the point.
-inline bool writeFixedDirect(char* out, int width, float value, int decimals) {
-    static constexpr double kScale[] = {1.0, 10.0, 100.0, 1000.0};
-    if (decimals < 1 || decimals > 3 || !(std::fabs(value) < 1e9f)) return false;
-    const double scaled = std::nearbyint(static_cast<double>(value) * kScale[decimals]);  // exact, then ties to even
-    uint64_t units = static_cast<uint64_t>(std::fabs(scaled));
+// asterisks or drops the zero before the point. The width and decimals are
+// fixed at compile time, so that every copy is of a known length.
+template <int kWidth, int kDecimals>
+bool writeFixedDirect(char* out, float value) {
+    static_assert(kDecimals >= 1 && kDecimals <= 3 && kWidth >= kDecimals + 2 && kWidth <= 16);
+    constexpr double kScale = kDecimals == 1 ? 10.0 : kDecimals == 2 ? 100.0 : 1000.0;
+    if (!(std::fabs(value) < 1e9f)) return false;
+    // Exact (see above); adding and taking away 2^52 leaves the nearest
+    // whole number, ties to even, for any magnitude below 2^52.
+    const double magnitude = std::fabs(static_cast<double>(value) * kScale);
+    uint64_t units = static_cast<uint64_t>((magnitude + 0x1p52) - 0x1p52);
     char text[24];
+    for (char& c : text) c = ' ';
     char* p = text + sizeof text;
-    for (int i = 0; i < decimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
+    for (int i = 0; i < kDecimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
     *--p = '.';
     do {
         *--p = static_cast<char>('0' + units % 10);
         units /= 10;
     } while (units != 0);
     if (std::signbit(value)) *--p = '-';
-    const int length = static_cast<int>(text + sizeof text - p);
-    if (length > width) return false;
-    for (int i = 0; i < width - length; ++i) out[i] = ' ';
-    for (int i = 0; i < length; ++i) out[width - length + i] = p[i];
+    if (text + sizeof text - p > kWidth) return false;
+    std::memcpy(out, text + sizeof text - kWidth, kWidth);
     return true;
 }
 

@@ -43,8 +43,8 @@ bool appendCoordinate(std::string& record, float value, bool blankFirst) {
 // writer, which decides.
 void writeDot(float x, float y, common::OutputFile& page) {
     char direct[2 * kCoordinateWidth + kDotTail.size()];
-    if (common::writeFixedDirect(direct, kCoordinateWidth, x, 2) &&
-        common::writeFixedDirect(direct + kCoordinateWidth, kCoordinateWidth, y, 2) &&
+    if (common::writeFixedDirect<kCoordinateWidth, 2>(direct, x) &&
+        common::writeFixedDirect<kCoordinateWidth, 2>(direct + kCoordinateWidth, y) &&
         direct[kCoordinateWidth] == ' ') {
         kDotTail.copy(direct + 2 * kCoordinateWidth, kDotTail.size());
         page.writeRecord(std::string_view(direct, sizeof direct));
@@ -110,7 +110,7 @@ void writeColour(float F, float sigF, float meanF, common::OutputFile& page) {
         const float gray = kGrayOffset - F / meanF;
         if (std::isnan(gray)) return;
         char direct[kGrayWidth + kGrayTail.size()];
-        if (common::writeFixedDirect(direct, kGrayWidth, gray, 3)) {
+        if (common::writeFixedDirect<kGrayWidth, 3>(direct, gray)) {
             kGrayTail.copy(direct + kGrayWidth, kGrayTail.size());
             page.writeRecord(std::string_view(direct, sizeof direct));
             return;
