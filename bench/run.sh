@@ -8,6 +8,8 @@
 #   MERGED=10000000     reflections in the merged XDS file   (about 410 MB)
 #   UNMERGED=5000000    reflections in the unmerged XDS file (about 460 MB)
 #   FIN=10000000        records in the fin file               (about 1.1 GB)
+#   PLANES=1000000      records in the plane-heavy fin file   (about 110 MB;
+#                       one record in eleven in a zone h=0, k=0 or l=0)
 #   LOG_BYTES=1000000000  bytes of the Phaser log and of each XSCALE.LP log
 # TMPDIR (default /tmp) gets a scratch folder for the inputs and outputs,
 # about 6 GB at the default sizes, removed at the end. BENCH_DEBUG=1 prints
@@ -35,6 +37,7 @@ reps=${1:-5}
 merged=${MERGED:-10000000}
 unmerged=${UNMERGED:-5000000}
 fin=${FIN:-10000000}
+planes=${PLANES:-1000000}
 logBytes=${LOG_BYTES:-1000000000}
 build="$top/build-bench"
 
@@ -46,7 +49,7 @@ bin="$build/bin"
 tools="$build/bench-bin"
 
 scratch=${TMPDIR:-/tmp}
-needKb=$(( (merged * 41 * 3 + unmerged * 92 * 3 + fin * 110 + logBytes * 3 + 200000000) / 1024 ))
+needKb=$(( (merged * 41 * 3 + unmerged * 92 * 3 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
 availKb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
 if [ "$availKb" -lt "$needKb" ]; then
   echo "run.sh: $scratch has $((availKb / 1024)) MB free, the run needs about $((needKb / 1024)) MB" >&2
@@ -60,6 +63,7 @@ echo "== generating inputs in $work"
 "$tools/generate_xds" merged "$merged" merged.hkl
 "$tools/generate_xds" unmerged "$unmerged" unmerged.hkl
 "$tools/generate_fin" "$fin" in.fin
+"$tools/generate_fin" "$planes" planes.fin 22
 phaserLines=$("$tools/generate_logs" phaser "$logBytes" phaser.log 1 | awk '{ print $1 }')
 startLines=$("$tools/generate_logs" xscale "$logBytes" start.LP 2 | awk '{ print $1 }')
 finalLines=$("$tools/generate_logs" xscale "$logBytes" final.LP 3 | awk '{ print $1 }')
@@ -82,11 +86,12 @@ printf '%9d\n%9d\n%12.2f\n%12.2f\n' 12000000 2000000 1.87 10000000 > pv.inp
 printf 'title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00      -12.345\nLABI FILE 1 E1=FP_ISO E2=SIGFP_ISO \n' > cad.inp
 printf 'LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n' >> cad.inp
 printf 'pv-ovo.inp\nin.fin\npage.ps\npv.inp\ncad.inp\n' > answers-planeview
+printf 'pv-ovo.inp\nplanes.fin\npage.ps\npv.inp\ncad.inp\n' > answers-planeview-planes
 printf 'phaser.log\nhoner-cad.inp\n' > answers-honer
 printf 'start.LP\nfinal.LP\nstatistics.html\n' > answers-mergetab
 
 size() { stat -c %s "$1"; }
-cat merged.hkl unmerged.hkl in.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
+cat merged.hkl unmerged.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
 
 results="$work/results.txt"
 : > "$results"
@@ -121,6 +126,9 @@ run_case() {  # CASE FLOOR-FIRST
     planeview)
       floors=("2cats:-o:/dev/null:--:cat:in.fin:in.fin")
       program=(-i answers-planeview -o /dev/null -- "$bin/planeview") ;;
+    planeview-planes)
+      floors=("2cats:-o:/dev/null:--:cat:planes.fin:planes.fin")
+      program=(-i answers-planeview-planes -o /dev/null -- "$bin/planeview") ;;
     honer)
       floors=("cat:-o:/dev/null:--:cat:phaser.log")
       program=(-i answers-honer -o /dev/null -- "$bin/honer") ;;
@@ -141,7 +149,7 @@ run_case() {  # CASE FLOOR-FIRST
   time_run "$name" program "${program[@]}"
   case $name in  # the program did its work
     ovoclip-*) [ -s out.hkl ] && [ -s pv-out.inp ] ;;
-    planeview) [ -s page.ps ] ;;
+    planeview | planeview-planes) [ -s page.ps ] ;;
     honer) grep -q "^SCAL FILE_NUMBER 1 1.00      -13.163$" honer-cad.inp ;;
     mergetab) [ "$(wc -l < statistics.html)" = 25 ] ;;
   esac || { echo "run.sh: $name wrote no result" >&2; exit 2; }
@@ -154,7 +162,7 @@ run_case() {  # CASE FLOOR-FIRST
 start=$(date +%s)
 for ((rep = 1; rep <= reps; rep++)); do
   echo "== repetition $rep of $reps"
-  for name in ovoclip-merged ovoclip-unmerged planeview honer mergetab; do
+  for name in ovoclip-merged ovoclip-unmerged planeview planeview-planes honer mergetab; do
     run_case "$name" $((rep % 2))
   done
 done
@@ -187,13 +195,14 @@ report() {
 echo
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $reps repetitions, $(( $(date +%s) - start )) s of timing"
 echo "   merged $merged reflections ($(size merged.hkl) bytes, $keptMerged written), unmerged $unmerged ($(size unmerged.hkl) bytes, $keptUnmerged written)"
-echo "   fin $fin records ($(size in.fin) bytes), Phaser log $phaserLines lines ($(size phaser.log) bytes)"
+echo "   fin $fin records ($(size in.fin) bytes), plane-heavy fin $planes records ($(size planes.fin) bytes), Phaser log $phaserLines lines ($(size phaser.log) bytes)"
 echo "   XSCALE.LP logs $startLines + $finalLines lines ($(( $(size start.LP) + $(size final.LP) )) bytes)"
 echo "   medians; MB/s of input and M records/s from the wall time; ratios = program / floor"
 printf "%-17s %-9s %8s %8s %9s %8s %9s\n" case run "wall s" "cpu s" "MB/s" "Mrec/s" "peak MB"
 report ovoclip-merged "$(size merged.hkl)" "$merged"
 report ovoclip-unmerged "$(size unmerged.hkl)" "$unmerged"
 report planeview "$(size in.fin)" "$fin"
+report planeview-planes "$(size planes.fin)" "$planes"
 report honer "$(size phaser.log)" "$phaserLines"
 report mergetab "$(( $(size start.LP) + $(size final.LP) ))" "$((startLines + finalLines))"
 echo

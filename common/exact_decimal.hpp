@@ -17,6 +17,8 @@
 // writer.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -57,27 +59,57 @@ inline float fromHundredths(uint32_t hundredths, bool negative) {
 // text does not fit: the caller then takes the general writer, which fills
 // asterisks or drops the zero before the point. The width and decimals are
 // fixed at compile time, so that every copy is of a known length.
+// The eight decimal digits of units < 10^8, leading zeros included, as the
+// values 0-9 in the bytes of a word, the most significant in the lowest
+// byte, with no division instruction:
+// - units = 10^4 hi + lo; hi goes to the low half of the word, lo to the
+//   high half.
+// - In each half v < 10^4: v * 10486 >> 20 is v / 100 (10486 / 2^20 is 1/100
+//   within an error too small to matter below 43699), and the product stays
+//   below 2^27, inside its half. The quotient goes to the low 16 bits of
+//   the half, the remainder v - 100 (v / 100) to the high 16.
+// - In each 16-bit lane w < 100: w * 103 >> 10 is w / 10 (true below 179),
+//   masked to its four bits; the tens go to the low byte of the lane, the
+//   units to the high byte.
+inline uint64_t eightDigits(uint32_t units) {
+    uint64_t x = (units / 10000) | (static_cast<uint64_t>(units % 10000) << 32);
+    const uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Full;
+    x = hundreds | ((x - hundreds * 100) << 16);
+    const uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Full;
+    return tens | ((x - tens * 10) << 8);
+}
+
 template <int kWidth, int kDecimals>
 bool writeFixedDirect(char* out, float value) {
-    static_assert(kDecimals >= 1 && kDecimals <= 3 && kWidth >= kDecimals + 2 && kWidth <= 16);
+    // The field is made in one word from the eight digits of the scaled
+    // value: at most eight columns, point included.
+    static_assert(kDecimals >= 1 && kDecimals <= 3 && kWidth >= kDecimals + 2 && kWidth <= 8);
     constexpr double kScale = kDecimals == 1 ? 10.0 : kDecimals == 2 ? 100.0 : 1000.0;
-    if (!(std::fabs(value) < 1e9f)) return false;
+    constexpr int kWhole = kWidth - kDecimals - 1;  // columns before the point
+    constexpr double kLimit = kWhole + kDecimals == 7 ? 1e7 : kWhole + kDecimals == 6 ? 1e6
+                            : kWhole + kDecimals == 5 ? 1e5 : kWhole + kDecimals == 4 ? 1e4 : 1e3;
+    static_assert(kWhole + kDecimals >= 3 && kWhole + kDecimals <= 7);
+    constexpr auto bytes = [](int n) { return n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1; };
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    if (!(std::fabs(value) < 1e7f)) return false;
     // Exact (see above); adding and taking away 2^52 leaves the nearest
     // whole number, ties to even, for any magnitude below 2^52.
     const double magnitude = std::fabs(static_cast<double>(value) * kScale);
-    uint64_t units = static_cast<uint64_t>((magnitude + 0x1p52) - 0x1p52);
-    char text[24];
-    for (char& c : text) c = ' ';
-    char* p = text + sizeof text;
-    for (int i = 0; i < kDecimals; ++i, units /= 10) *--p = static_cast<char>('0' + units % 10);
-    *--p = '.';
-    do {
-        *--p = static_cast<char>('0' + units % 10);
-        units /= 10;
-    } while (units != 0);
-    if (std::signbit(value)) *--p = '-';
-    if (text + sizeof text - p > kWidth) return false;
-    std::memcpy(out, text + sizeof text - kWidth, kWidth);
+    const double rounded = (magnitude + 0x1p52) - 0x1p52;
+    if (!(rounded < kLimit)) return false;  // more digits than the field holds
+    const uint64_t digits = eightDigits(static_cast<uint32_t>(rounded));
+    const uint64_t whole = (digits >> (8 * (8 - kDecimals - kWhole))) & bytes(kWhole);
+    const uint64_t fraction = digits >> (8 * (8 - kDecimals));
+    // Leading zeros of the whole part become blanks, all but its last digit.
+    const int lead = whole == 0 ? kWhole - 1 : std::min(kWhole - 1, std::countr_zero(whole) / 8);
+    uint64_t field = (whole | (fraction << (8 * (kWhole + 1)))) + ('0' * kOnes & bytes(kWidth));
+    field += static_cast<uint64_t>('.' - '0') << (8 * kWhole);
+    field -= ((' ' ^ '0') * kOnes) & bytes(lead);  // '0' - 0x10 is ' '
+    if (std::signbit(value)) {
+        if (lead == 0) return false;
+        field += static_cast<uint64_t>('-' - ' ') << (8 * (lead - 1));
+    }
+    std::memcpy(out, &field, kWidth);  // little-endian: the first column in the lowest byte
     return true;
 }
 
