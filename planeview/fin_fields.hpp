@@ -138,13 +138,14 @@ inline void readFinRecord(std::string_view line, const common::LineSource& sourc
 // readers below.
 namespace printed {
 
-constexpr int kIndexWidth = 4;
+constexpr int kIndexWidth = common::kFinIndexWidth;
 constexpr int kIndexFields = 3;
-constexpr int kAmplitudeFirst = kIndexWidth * kIndexFields + 1;  // column 13
-constexpr int kAmplitudeWidth = 12;
+constexpr int kAmplitudeFirst = common::finAmplitudeColumn(0);  // column 13
+constexpr int kAmplitudeWidth = common::kFinValueWidth;
 constexpr int kAmplitudeFields = 2 * kDataSets;  // F and sigF of each set
-constexpr int kRecordColumns = kAmplitudeFirst - 1 + kAmplitudeWidth * kAmplitudeFields;
-static_assert(kRecordColumns == 108);
+constexpr int kRecordColumns = common::kFinRecordLength;
+static_assert(kAmplitudeFirst == kIndexWidth * kIndexFields + 1 && common::finSigmaColumn(0) == kAmplitudeFirst + kAmplitudeWidth);
+static_assert(kRecordColumns == kAmplitudeFirst - 1 + kAmplitudeWidth * kAmplitudeFields && kRecordColumns == 108);
 // The amplitude fields are classed in two halves of four fields (48 bits),
 // each half sixteen columns at a time.
 constexpr int kHalfFields = kAmplitudeFields / 2;
@@ -152,8 +153,8 @@ constexpr int kHalfColumns = kAmplitudeWidth * kHalfFields;
 static_assert(kHalfColumns == 48 && kHalfColumns % 16 == 0);
 // Within an amplitude field: digits or blanks in columns 1-9, the point in
 // 10, two decimals in 11-12.
-constexpr int kPointColumn = 10;
-constexpr int kDecimals = kAmplitudeWidth - kPointColumn;
+constexpr int kDecimals = common::kFinDecimals;
+constexpr int kPointColumn = kAmplitudeWidth - kDecimals;  // 10
 
 constexpr uint64_t inAmplitudes(uint64_t inField) {
     return common::repeatedColumns(inField, kAmplitudeWidth, kHalfFields);
