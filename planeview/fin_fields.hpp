@@ -210,31 +210,37 @@ bool recordInLayout(const char* record) {
     return ok;
 }
 
-// The F field of data set `set`.
-inline const char* amplitudeField(const char* record, int set) {
-    return record + kAmplitudeFirst - 1 + 2 * kAmplitudeWidth * set;
+// The fields converted: with a stride of 2 every other one (the four F),
+// with a stride of 1 all eight (F and sigF of each set in turn).
+template <int kStride>
+inline constexpr int kConverted = kAmplitudeFields / kStride;
+
+template <int kStride>
+const char* convertedField(const char* record, int n) {
+    return record + kAmplitudeFirst - 1 + kStride * kAmplitudeWidth * n;
 }
 
-// The whole parts of the four F, columns 2-9 of their fields, blanks as 0,
-// digit by digit.
-inline void wholePartsPlain(const char* record, int32_t (&whole)[kDataSets]) {
-    for (int set = 0; set < kDataSets; ++set) {
-        const char* field = amplitudeField(record, set);
+// The whole parts of the fields, columns 2-9, blanks as 0, digit by digit.
+template <int kStride>
+void wholePartsPlain(const char* record, int32_t (&whole)[kConverted<kStride>]) {
+    for (int n = 0; n < kConverted<kStride>; ++n) {
+        const char* field = convertedField<kStride>(record, n);
         int32_t value = 0;
         for (int i = 1; i < kPointColumn - 1; ++i) {
             if (field[i] != ' ') value = value * 10 + (field[i] - '0');
         }
-        whole[set] = value;
+        whole[n] = value;
     }
 }
 
 #if SUITE_SSE2
 // The same two fields to a register: blanks become 0, then pairs of digits,
 // fours and eights are joined.
-inline void wholePartsWide(const char* record, int32_t (&whole)[kDataSets]) {
-    for (int half = 0; half < 2; ++half) {
-        const char* first = amplitudeField(record, 2 * half);
-        const char* second = amplitudeField(record, 2 * half + 1);
+template <int kStride>
+void wholePartsWide(const char* record, int32_t (&whole)[kConverted<kStride>]) {
+    for (int n = 0; n < kConverted<kStride>; n += 2) {
+        const char* first = convertedField<kStride>(record, n);
+        const char* second = convertedField<kStride>(record, n + 1);
         const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + 1)),
                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(second + 1)));
         // Blanks lie below '0' and subtract to 0, saturated.
@@ -245,28 +251,29 @@ inline void wholePartsWide(const char* record, int32_t (&whole)[kDataSets]) {
         const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));  // 100 * first + second
         const __m128i packed = _mm_packs_epi32(fours, fours);
         const __m128i eights = _mm_madd_epi16(packed, _mm_set1_epi32(0x00012710));  // 10000 * first + second
-        whole[2 * half] = _mm_cvtsi128_si32(eights);
-        whole[2 * half + 1] = _mm_cvtsi128_si32(_mm_srli_si128(eights, 4));
+        whole[n] = _mm_cvtsi128_si32(eights);
+        whole[n + 1] = _mm_cvtsi128_si32(_mm_srli_si128(eights, 4));
     }
 }
 #endif
 
-template <void (*classify)(const char*, int, common::ColumnClasses&), void (*wholeParts)(const char*, int32_t (&)[kDataSets])>
-bool readRecord(const char* record, float (&F)[kDataSets]) {
+template <int kStride, void (*classify)(const char*, int, common::ColumnClasses&),
+          void (*wholeParts)(const char*, int32_t (&)[kConverted<kStride>])>
+bool readRecord(const char* record, float (&values)[kConverted<kStride>]) {
     bool ok = recordInLayout<classify>(record);
-    int32_t whole[kDataSets];
+    int32_t whole[kConverted<kStride>];
     wholeParts(record, whole);
-    uint32_t hundredths[kDataSets] = {};
-    for (int set = 0; set < kDataSets; ++set) {
-        const char* field = amplitudeField(record, set);
-        const uint64_t all = static_cast<uint64_t>(static_cast<uint32_t>(whole[set])) * 100 +
+    uint32_t hundredths[kConverted<kStride>] = {};
+    for (int n = 0; n < kConverted<kStride>; ++n) {
+        const char* field = convertedField<kStride>(record, n);
+        const uint64_t all = static_cast<uint64_t>(static_cast<uint32_t>(whole[n])) * 100 +
                              static_cast<unsigned>(field[kPointColumn] - '0') * 10u +
                              static_cast<unsigned>(field[kPointColumn + 1] - '0');
         ok &= all <= common::kExactMantissaLimit;
-        hundredths[set] = static_cast<uint32_t>(all);
+        hundredths[n] = static_cast<uint32_t>(all);
     }
     if (!ok) return false;
-    for (int set = 0; set < kDataSets; ++set) F[set] = common::fromHundredths(hundredths[set], false);
+    for (int n = 0; n < kConverted<kStride>; ++n) values[n] = common::fromHundredths(hundredths[n], false);
     return true;
 }
 
@@ -276,20 +283,30 @@ bool readRecord(const char* record, float (&F)[kDataSets]) {
 // write them for a reflection with amplitudes and sigmas of 0 or more. An
 // index field is blanks, an optional minus sign and digits (all blanks is
 // 0). An amplitude field is a blank, then blanks and one to eight digits up
-// to column 9, the point in column 10 and two decimals, at most 167772.16
-// (2^24 hundredths, exact in a float). The fields are checked four at a
-// time on bit masks of their columns; only the four amplitudes F are
-// converted. False when any field is in another form (a negative amplitude
-// included). Reads columns 1-108 and nothing beyond them. The plain form
-// classes one column at a time; the tests hold it equal to the wide one and
-// to the field-by-field reader.
+// to column 9, the point in column 10 and two decimals. The fields are
+// checked four at a time on bit masks of their columns. False when any
+// field is in another form (a negative amplitude included) or a converted
+// value is above 167772.16 (2^24 hundredths, exact in a float). Reads
+// columns 1-108 and nothing beyond them. The plain form classes one column
+// at a time; the tests hold it equal to the wide one and to the
+// field-by-field reader.
+//
+// quickPrintedFinRecord converts the four amplitudes F only (the first
+// pass); quickPrintedFinValues all eight fields, F and sigF of each set in
+// turn (the dots).
 inline bool quickPrintedFinRecordPlain(const char* record, float (&F)[kDataSets]) {
-    return printed::readRecord<common::classifySixteenPlain, printed::wholePartsPlain>(record, F);
+    return printed::readRecord<2, common::classifySixteenPlain, printed::wholePartsPlain<2>>(record, F);
+}
+inline bool quickPrintedFinValuesPlain(const char* record, float (&values)[2 * kDataSets]) {
+    return printed::readRecord<1, common::classifySixteenPlain, printed::wholePartsPlain<1>>(record, values);
 }
 
 #if SUITE_SSE2
 inline bool quickPrintedFinRecordWide(const char* record, float (&F)[kDataSets]) {
-    return printed::readRecord<common::classifySixteenWide, printed::wholePartsWide>(record, F);
+    return printed::readRecord<2, common::classifySixteenWide, printed::wholePartsWide<2>>(record, F);
+}
+inline bool quickPrintedFinValuesWide(const char* record, float (&values)[2 * kDataSets]) {
+    return printed::readRecord<1, common::classifySixteenWide, printed::wholePartsWide<1>>(record, values);
 }
 #endif
 
@@ -299,6 +316,28 @@ inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
 #else
     return quickPrintedFinRecordPlain(record, F);
 #endif
+}
+
+inline bool quickPrintedFinValues(const char* record, float (&values)[2 * kDataSets]) {
+#if SUITE_SSE2
+    return quickPrintedFinValuesWide(record, values);
+#else
+    return quickPrintedFinValuesPlain(record, values);
+#endif
+}
+
+// F and sigF of the four sets for the dots of a record in a zone: a record
+// of printed fields converted at once, any other field by field.
+inline void readFinAmplitudesForDots(std::string_view line, const common::LineSource& source, FinRecord& record) {
+    float values[2 * kDataSets];
+    if (line.size() >= printed::kRecordColumns && quickPrintedFinValues(line.data(), values)) {
+        for (int set = 0; set < kDataSets; ++set) {
+            record.F[set] = values[2 * set];
+            record.sigF[set] = values[2 * set + 1];
+        }
+        return;
+    }
+    readFinAmplitudes(line, source, record);
 }
 
 // Whether a record read whole before, with its fields known to be numbers,

@@ -1,5 +1,6 @@
 #include "planeview/panels.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -35,34 +36,91 @@ bool appendCoordinate(std::string& record, float value, bool blankFirst) {
     return !blankFirst || record[start] == ' ';
 }
 
+// The records of one data set's colour and dot pair, handed to the page
+// in one write: a plane-heavy fin file gives millions of them.
+class RecordBatch {
+public:
+    static constexpr size_t kLongestRecord = 64;
+    char* slot() { return text_ + used_; }  // room for kLongestRecord characters
+    void commit(size_t length) {
+        used_ += length;
+        text_[used_++] = '\n';
+    }
+    void add(std::string_view record) {
+        record.copy(slot(), std::min(record.size(), kLongestRecord));
+        commit(std::min(record.size(), kLongestRecord));
+    }
+    void writeTo(common::OutputFile& page) {
+        if (used_ > 0) page.writeRecord(std::string_view(text_, used_ - 1));  // the last line feed is the page's
+        used_ = 0;
+    }
+
+private:
+    char text_[3 * (kLongestRecord + 1)];
+    size_t used_ = 0;
+};
+
 // x may fill its eight columns. y must leave its first column blank: eight
 // characters of y would run straight into x, and PostScript would read the
-// two as one unknown name and stop the page with an error. A plane-heavy
-// fin file gives millions of dots: both fields are written straight from
-// their hundredths, and only a dot that may be left out takes the general
-// writer, which decides.
-void writeDot(float x, float y, common::OutputFile& page) {
-    char direct[2 * kCoordinateWidth + kDotTail.size()];
+// two as one unknown name and stop the page with an error. Both fields are
+// written straight from their hundredths; only a dot that may be left out
+// takes the general writer, which decides.
+void addDot(float x, float y, RecordBatch& batch) {
+    char* direct = batch.slot();
+    constexpr size_t kLength = 2 * kCoordinateWidth + kDotTail.size();
+    static_assert(kLength <= RecordBatch::kLongestRecord);
     if (common::writeFixedDirect<kCoordinateWidth, 2>(direct, x) &&
         common::writeFixedDirect<kCoordinateWidth, 2>(direct + kCoordinateWidth, y) &&
         direct[kCoordinateWidth] == ' ') {
         kDotTail.copy(direct + 2 * kCoordinateWidth, kDotTail.size());
-        page.writeRecord(std::string_view(direct, sizeof direct));
+        batch.commit(kLength);
         return;
     }
     static std::string record;
     record.clear();
     if (!appendCoordinate(record, x, false) || !appendCoordinate(record, y, true)) return;
     record += kDotTail;
-    page.writeRecord(record);
+    batch.add(record);
+}
+
+void addColour(float F, float sigF, float meanF, RecordBatch& batch) {
+    const float ratio = F / sigF;
+    if (ratio > kRedThreshold) {
+        const float gray = kGrayOffset - F / meanF;
+        if (std::isnan(gray)) return;
+        char* direct = batch.slot();
+        if (common::writeFixedDirect<kGrayWidth, 3>(direct, gray)) {
+            kGrayTail.copy(direct + kGrayWidth, kGrayTail.size());
+            batch.commit(kGrayWidth + kGrayTail.size());
+            return;
+        }
+        static std::string record;
+        record.clear();
+        if (std::isfinite(gray)) common::appendFixed(record, gray, kGrayWidth, 3);
+        if (record.empty() || record[0] == '*') {
+            // Too dark or too light for the field: either end looks the same.
+            record = gray < 0 ? "-999.999" : " 999.999";
+        }
+        record += kGrayTail;
+        batch.add(record);
+    } else if (ratio <= kRedThreshold) {
+        batch.add("1 0 0 setrgbcolor");
+    }
+}
+
+void addDotPair(float xc, float yc, Offset offset, RecordBatch& batch) {
+    addDot(xc + offset.u, yc + offset.v, batch);
+    addDot(xc - offset.u, yc - offset.v, batch);
 }
 
 void drawZone(float yc, Offset offset, const FinRecord& record, const float (&meanF)[kDataSets],
               common::OutputFile& page) {
     for (int set = 0; set < kDataSets; ++set) {
         if (record.F[set] == 0.0f) continue;  // absent from this data set
-        writeColour(record.F[set], record.sigF[set], meanF[set], page);
-        writeDotPair(kColumnCentre[set], yc, offset, page);
+        RecordBatch batch;
+        addColour(record.F[set], record.sigF[set], meanF[set], batch);
+        addDotPair(kColumnCentre[set], yc, offset, batch);
+        batch.writeTo(page);
     }
 }
 
@@ -105,33 +163,15 @@ Offset zonePosition(Zone zone, int32_t h, int32_t k, int32_t l, const common::Re
 }
 
 void writeColour(float F, float sigF, float meanF, common::OutputFile& page) {
-    const float ratio = F / sigF;
-    if (ratio > kRedThreshold) {
-        const float gray = kGrayOffset - F / meanF;
-        if (std::isnan(gray)) return;
-        char direct[kGrayWidth + kGrayTail.size()];
-        if (common::writeFixedDirect<kGrayWidth, 3>(direct, gray)) {
-            kGrayTail.copy(direct + kGrayWidth, kGrayTail.size());
-            page.writeRecord(std::string_view(direct, sizeof direct));
-            return;
-        }
-        static std::string record;
-        record.clear();
-        if (std::isfinite(gray)) common::appendFixed(record, gray, kGrayWidth, 3);
-        if (record.empty() || record[0] == '*') {
-            // Too dark or too light for the field: either end looks the same.
-            record = gray < 0 ? "-999.999" : " 999.999";
-        }
-        record += kGrayTail;
-        page.writeRecord(record);
-    } else if (ratio <= kRedThreshold) {
-        page.writeRecord("1 0 0 setrgbcolor");
-    }
+    RecordBatch batch;
+    addColour(F, sigF, meanF, batch);
+    batch.writeTo(page);
 }
 
 void writeDotPair(float xc, float yc, Offset offset, common::OutputFile& page) {
-    writeDot(xc + offset.u, yc + offset.v, page);
-    writeDot(xc - offset.u, yc - offset.v, page);
+    RecordBatch batch;
+    addDotPair(xc, yc, offset, batch);
+    batch.writeTo(page);
 }
 
 void drawPanels(common::InputFile& fin, const common::ReciprocalCell& cell, float plotScale,
@@ -146,7 +186,7 @@ void drawPanels(common::InputFile& fin, const common::ReciprocalCell& cell, floa
         if (hasNoZeroIndex(line)) continue;
         readFinIndices(line, fin, record);
         if (record.h != 0 && record.k != 0 && record.l != 0) continue;
-        readFinAmplitudes(line, fin, record);
+        readFinAmplitudesForDots(line, fin, record);
         if (record.h == 0) {
             drawZone(kRowCentreH0, zonePosition(Zone::h0, record.h, record.k, record.l, cell, plotScale), record,
                      meanF, page);
