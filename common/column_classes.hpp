@@ -47,46 +47,58 @@ struct ColumnClasses {
     uint64_t blank = 0, minus = 0, plus = 0, point = 0, letterE = 0;
 };
 
+// Which classes a reader needs of a stretch of columns: the others are not
+// computed (and stay 0), so that a hot loop pays only for what it looks at.
+enum ClassSet : unsigned {
+    kDigit = 1, kZero = 2, kBlank = 4, kMinus = 8, kPlus = 16, kPoint = 32, kLetterE = 64,
+    kAllClasses = 127
+};
+
 // Classes the sixteen bytes at p into bits `shift` to `shift` + 15 of c.
-inline void classifySixteenPlain(const char* p, int shift, ColumnClasses& c) {
+template <unsigned kClasses = kAllClasses>
+void classifySixteenPlain(const char* p, int shift, ColumnClasses& c) {
     for (int i = 0; i < 16; ++i) {
         const char byte = p[i];
         const uint64_t bit = uint64_t{1} << (shift + i);
-        if (byte >= '0' && byte <= '9') c.digit |= bit;
-        if (byte == '0') c.zero |= bit;
-        if (byte == ' ') c.blank |= bit;
-        if (byte == '-') c.minus |= bit;
-        if (byte == '+') c.plus |= bit;
-        if (byte == '.') c.point |= bit;
-        if (byte == 'E') c.letterE |= bit;
+        if ((kClasses & kDigit) && byte >= '0' && byte <= '9') c.digit |= bit;
+        if ((kClasses & kZero) && byte == '0') c.zero |= bit;
+        if ((kClasses & kBlank) && byte == ' ') c.blank |= bit;
+        if ((kClasses & kMinus) && byte == '-') c.minus |= bit;
+        if ((kClasses & kPlus) && byte == '+') c.plus |= bit;
+        if ((kClasses & kPoint) && byte == '.') c.point |= bit;
+        if ((kClasses & kLetterE) && byte == 'E') c.letterE |= bit;
     }
 }
 
 #if SUITE_SSE2
-inline void classifySixteenWide(const char* p, int shift, ColumnClasses& c) {
+template <unsigned kClasses = kAllClasses>
+void classifySixteenWide(const char* p, int shift, ColumnClasses& c) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     auto bits = [shift](__m128i m) {
         return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(m))) << shift;
     };
     auto equal = [&bits, x](char byte) { return bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(byte))); };
-    const __m128i offset = _mm_sub_epi8(x, _mm_set1_epi8('0'));
-    // A digit is a byte whose distance above '0' is at most 9, unsigned.
-    c.digit |= bits(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
-    c.zero |= equal('0');
-    c.blank |= equal(' ');
-    c.minus |= equal('-');
-    c.plus |= equal('+');
-    c.point |= equal('.');
-    c.letterE |= equal('E');
+    if constexpr ((kClasses & kDigit) != 0) {
+        // A digit is a byte whose distance above '0' is at most 9, unsigned.
+        const __m128i offset = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+        c.digit |= bits(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset));
+    }
+    if constexpr ((kClasses & kZero) != 0) c.zero |= equal('0');
+    if constexpr ((kClasses & kBlank) != 0) c.blank |= equal(' ');
+    if constexpr ((kClasses & kMinus) != 0) c.minus |= equal('-');
+    if constexpr ((kClasses & kPlus) != 0) c.plus |= equal('+');
+    if constexpr ((kClasses & kPoint) != 0) c.point |= equal('.');
+    if constexpr ((kClasses & kLetterE) != 0) c.letterE |= equal('E');
 }
 #endif
 
 // The form this build takes.
-inline void classifySixteen(const char* p, int shift, ColumnClasses& c) {
+template <unsigned kClasses = kAllClasses>
+void classifySixteen(const char* p, int shift, ColumnClasses& c) {
 #if SUITE_SSE2
-    classifySixteenWide(p, shift, c);
+    classifySixteenWide<kClasses>(p, shift, c);
 #else
-    classifySixteenPlain(p, shift, c);
+    classifySixteenPlain<kClasses>(p, shift, c);
 #endif
 }
 

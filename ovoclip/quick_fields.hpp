@@ -154,14 +154,27 @@ constexpr uint64_t kValueColumns = kValueBlank | kValueBlankOrMinus | kValueDigi
 static_assert(kValueColumns == common::columnRange(kValueFirst[0], 2 * kValueWidth));
 static_assert(kValueDigit == common::columnBits({21, 23, 24, 25, 28, 29, 32, 34, 35, 36, 39, 40}));
 
-// Columns 1-40 classed: 1-16, 17-32 and 25-40 (the last two overlap, which
-// sets the same bits twice).
-template <void (*classify)(const char*, int, common::ColumnClasses&)>
+// Columns 1-40 classed: 1-16 (index fields), 17-32 (the end of l and the
+// first value) and 25-40 (the second value); the last two overlap, which
+// sets the same bits twice. Each stretch gets the classes its fields need.
+enum Form { plain, wide };
+template <Form kForm>
 common::ColumnClasses classifyRecord(const char* line) {
-    common::ColumnClasses c;
-    classify(line, 0, c);
-    classify(line + 16, 16, c);
-    classify(line + 24, 24, c);
+    using namespace common;
+    constexpr unsigned kIndexClasses = kDigit | kZero | kBlank | kMinus;
+    constexpr unsigned kValueClasses = kDigit | kBlank | kMinus | kPlus | kPoint | kLetterE;
+    ColumnClasses c;
+    if constexpr (kForm == plain) {
+        classifySixteenPlain<kIndexClasses>(line, 0, c);
+        classifySixteenPlain<kIndexClasses | kValueClasses>(line + 16, 16, c);
+        classifySixteenPlain<kValueClasses>(line + 24, 24, c);
+    } else {
+#if SUITE_SSE2
+        classifySixteenWide<kIndexClasses>(line, 0, c);
+        classifySixteenWide<kIndexClasses | kValueClasses>(line + 16, 16, c);
+        classifySixteenWide<kValueClasses>(line + 24, 24, c);
+#endif
+    }
     return c;
 }
 
@@ -249,7 +262,7 @@ inline PlainIndices indicesWide(const char* line, const common::ColumnClasses& c
 // `line`. The plain form classes one column at a time; the tests hold it
 // equal to the wide one and to the field-by-field readers.
 inline bool readPlainRecordPlain(const char* line, PlainIndices& indices) {
-    const common::ColumnClasses c = xds::classifyRecord<common::classifySixteenPlain>(line);
+    const common::ColumnClasses c = xds::classifyRecord<xds::plain>(line);
     if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
     indices = xds::indicesPlain(line, c);
     return true;
@@ -257,7 +270,7 @@ inline bool readPlainRecordPlain(const char* line, PlainIndices& indices) {
 
 #if SUITE_SSE2
 inline bool readPlainRecordWide(const char* line, PlainIndices& indices) {
-    const common::ColumnClasses c = xds::classifyRecord<common::classifySixteenWide>(line);
+    const common::ColumnClasses c = xds::classifyRecord<xds::wide>(line);
     if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
     indices = xds::indicesWide(line, c);
     return true;

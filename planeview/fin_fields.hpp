@@ -156,6 +156,9 @@ static_assert(kHalfColumns == 48 && kHalfColumns % 16 == 0);
 constexpr int kDecimals = common::kFinDecimals;
 constexpr int kPointColumn = kAmplitudeWidth - kDecimals;  // 10
 
+// The classes that the checks below look at.
+constexpr unsigned kClasses = common::kDigit | common::kBlank | common::kMinus | common::kPoint;
+
 constexpr uint64_t inAmplitudes(uint64_t inField) {
     return common::repeatedColumns(inField, kAmplitudeWidth, kHalfFields);
 }
@@ -295,18 +298,18 @@ bool readRecord(const char* record, float (&values)[kConverted<kStride>]) {
 // pass); quickPrintedFinValues all eight fields, F and sigF of each set in
 // turn (the dots).
 inline bool quickPrintedFinRecordPlain(const char* record, float (&F)[kDataSets]) {
-    return printed::readRecord<2, common::classifySixteenPlain, printed::wholePartsPlain<2>>(record, F);
+    return printed::readRecord<2, common::classifySixteenPlain<printed::kClasses>, printed::wholePartsPlain<2>>(record, F);
 }
 inline bool quickPrintedFinValuesPlain(const char* record, float (&values)[2 * kDataSets]) {
-    return printed::readRecord<1, common::classifySixteenPlain, printed::wholePartsPlain<1>>(record, values);
+    return printed::readRecord<1, common::classifySixteenPlain<printed::kClasses>, printed::wholePartsPlain<1>>(record, values);
 }
 
 #if SUITE_SSE2
 inline bool quickPrintedFinRecordWide(const char* record, float (&F)[kDataSets]) {
-    return printed::readRecord<2, common::classifySixteenWide, printed::wholePartsWide<2>>(record, F);
+    return printed::readRecord<2, common::classifySixteenWide<printed::kClasses>, printed::wholePartsWide<2>>(record, F);
 }
 inline bool quickPrintedFinValuesWide(const char* record, float (&values)[2 * kDataSets]) {
-    return printed::readRecord<1, common::classifySixteenWide, printed::wholePartsWide<1>>(record, values);
+    return printed::readRecord<1, common::classifySixteenWide<printed::kClasses>, printed::wholePartsWide<1>>(record, values);
 }
 #endif
 
@@ -356,7 +359,7 @@ inline bool hasNoZeroIndexPlain(std::string_view line) {
 inline bool hasNoZeroIndex(std::string_view line) {
     if (line.size() < 16) return hasNoZeroIndexPlain(line);
     common::ColumnClasses c;
-    common::classifySixteen(line.data(), 0, c);
+    common::classifySixteen<common::kDigit | common::kZero>(line.data(), 0, c);
     const uint64_t nonzero = c.digit & ~c.zero;
     constexpr uint64_t kField = common::columnRange(1, printed::kIndexWidth);
     return (nonzero & kField) != 0 && (nonzero & (kField << 4)) != 0 && (nonzero & (kField << 8)) != 0;

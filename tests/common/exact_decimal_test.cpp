@@ -110,8 +110,8 @@ TEST(ExactDecimal, WideClassingEqualsThePlainOne) {
         }
         common::ColumnClasses plain, wide;
         for (int shift : {0, 16, 32, 48}) {
-            common::classifySixteenPlain(bytes + shift, shift, plain);
-            common::classifySixteenWide(bytes + shift, shift, wide);
+            common::classifySixteenPlain<>(bytes + shift, shift, plain);
+            common::classifySixteenWide<>(bytes + shift, shift, wide);
         }
         ASSERT_EQ(std::memcmp(&plain, &wide, sizeof plain), 0) << i;
         ASSERT_EQ(common::lineFeedMaskPlain(bytes), common::lineFeedMaskWide(bytes)) << i;
