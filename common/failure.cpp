@@ -70,7 +70,7 @@ int runProgram(std::string_view name, int (*body)()) {
     try {
         status = body();
     } catch (const RunTimeFailure& failure) {
-        report(failure.what());
+        report(failure.message());
         status = kExitFailure;
     } catch (const std::bad_alloc&) {
         report("out of memory");

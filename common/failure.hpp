@@ -17,7 +17,12 @@ inline constexpr int kExitNoResult = 1;     // finished, but produced nothing
 
 class RunTimeFailure : public std::runtime_error {
 public:
-    explicit RunTimeFailure(const std::string& what) : std::runtime_error(what) {}
+    explicit RunTimeFailure(const std::string& what) : std::runtime_error(what), message_(what) {}
+    // The whole message: what() would end at a NUL byte quoted from a file.
+    const std::string& message() const { return message_; }
+
+private:
+    std::string message_;
 };
 
 [[noreturn]] void fail(std::string message);

@@ -63,13 +63,23 @@ std::string quotedStart(const std::string& name) {
 }
 }  // namespace
 
-void requireFits(const OutputFile& file, std::string_view field, std::string_view what, double value) {
+namespace {
+template <typename Value>
+void requireFitsOf(const OutputFile& file, std::string_view field, std::string_view what, Value value) {
     if (field.find('*') == std::string_view::npos) return;
     char text[32];
     const auto written = std::to_chars(text, text + sizeof text, value);
-    fail("cannot write " + quoted(file.name()) + ": " + std::string(what) + " " +
-         std::string(text, written.ptr) + " does not fit its field of " + std::to_string(field.size()) +
-         " columns, which the next program reads");
+    fail("cannot write " + quoted(file.name()) + ": " + std::string(what) + " " + std::string(text, written.ptr) +
+         " does not fit its field of " + std::to_string(field.size()) + " columns, which the next program reads");
+}
+}  // namespace
+
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, float value) {
+    requireFitsOf(file, field, what, value);
+}
+
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, int64_t value) {
+    requireFitsOf(file, field, what, value);
 }
 
 std::string fileNameFrom(std::string_view field) {

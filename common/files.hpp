@@ -214,6 +214,7 @@ std::string fileNameFrom(std::string_view field);
 // value did not fit (the field is asterisks), the run fails, naming the
 // file, the field and the value, rather than end well with a file that the
 // next program cannot read.
-void requireFits(const OutputFile& file, std::string_view field, std::string_view what, double value);
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, float value);
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, int64_t value);
 
 }  // namespace common

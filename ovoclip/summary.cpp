@@ -42,7 +42,7 @@ void writePlaneviewScript(const TruncationTally& tally) {
     file.writeRecord(script.records[2]);
     const int64_t remaining = tally.reflectionsIn - tally.reflectionsRejected;
     common::say(common::FreeLine().integer(remaining).text("reflections remain after ellipsoidal truncation"));
-    common::requireFits(file, script.records[3], "the count of remaining reflections", static_cast<double>(remaining));
+    common::requireFits(file, script.records[3], "the count of remaining reflections", remaining);
     file.writeRecord(script.records[3]);
     file.close();
 }
