@@ -29,7 +29,7 @@ std::string ask(std::string_view prompt, std::string_view what) {
         // Held up to the longest name and a carriage return; trailing
         // blanks are no part of a name, so they do not count against it.
         if (answer.size() > kLongestName + 1) {
-            answer.resize(fileNameFrom(answer).size());
+            while (!answer.empty() && answer.back() == ' ') answer.pop_back();
             if (answer.size() > kLongestName + 1) {
                 fail("the " + std::string(what) + " is longer than " + std::to_string(kLongestName) +
                      " bytes: \"" + answer.substr(0, 80) + "...\"");
