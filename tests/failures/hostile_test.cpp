@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -107,20 +108,16 @@ std::pair<uintmax_t, std::string> sizeAndEnd(const fs::path& path, size_t n) {
     return {fs::file_size(path), end};
 }
 
-std::string repeated(const std::string& text, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += text;
-    return out;
-}
-
 struct Case {
     std::string what;
-    std::function<void(Folder&)> setup;
-    std::string command;  // bash, $P the program
+    Contents inputs;      // written before the run
+    std::string command;  // bash, $P the program; empty: the program alone
     std::string answers;
     int status = 0;
     std::vector<std::string> report;  // fragments of the one report line; none: no report
-    std::function<void(const Folder&)> check;
+    std::optional<Contents> adds = std::nullopt;  // exactly the files the run adds, when given
+    std::function<void(const Folder&)> check = {};
+    std::function<void(Folder&)> setup = {};  // inputs too large to hold
 };
 
 // A 100 MB answer of one letter, through a pipe.
@@ -130,7 +127,8 @@ void runCases(const std::string& program, const std::vector<Case>& cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Folder f;
-        c.setup(f);
+        for (const auto& [name, content] : c.inputs) f.write(name, content);
+        if (c.setup) c.setup(f);
         const ShellRun run = runShell(f, program, c.command.empty() ? "exec \"$P\"" : c.command, c.answers);
         EXPECT_EQ(run.status, c.status) << run.err;
         if (c.report.empty()) {
@@ -145,9 +143,16 @@ void runCases(const std::string& program, const std::vector<Case>& cases) {
             }
         }
         EXPECT_LT(run.peakKb, kPeakKb);
+        if (c.adds) {
+            Contents expected = c.inputs;
+            expected.insert(c.adds->begin(), c.adds->end());
+            EXPECT_EQ(f.contents(), expected);
+        }
         if (c.check) c.check(f);
     }
 }
+
+const Contents kNothing;
 
 // ---------------------------------------------------------------- ovoclip
 
@@ -159,94 +164,73 @@ std::string ovoScript(const std::string& data = "XDS_ASCII.HKL", const std::stri
     return data + "\n" + out + "\n" + kCell + "\n" + kAxes + "\n" + kLimits + "\n";
 }
 const std::string kHeader = "!FORMAT=XDS_ASCII    MERGE=TRUE\n!END_OF_HEADER\n";
+const std::string kCopiedHeader = pad("!FORMAT=XDS_ASCII    MERGE=TRUE", 80) + "\n!END_OF_HEADER\n";
 const std::string kKept = "    19     0     0  1.000E+02  1.000E+01";
-const std::string kRejected = "    21     0     0  1.000E+02  1.000E+01";
-const std::string kData = kHeader + kKept + "\n" + kRejected + "\n!END_OF_DATA\n";
-const std::string kTruncated = pad("!FORMAT=XDS_ASCII    MERGE=TRUE", 80) + "\n!END_OF_HEADER\n" + pad(kKept, 76) +
-                               "\n!END_OF_DATA\n";
+const std::string kData = kHeader + kKept + "\n    21     0     0  1.000E+02  1.000E+01\n!END_OF_DATA\n";
 const std::string kResLimit = "INCLUDE_RESOLUTION_RANGE=500    1.800\n";
-const std::string kPvScript = "        2\n        1\n       10.00\n        1.00\n";
+const std::string kOvoAnswers = "ovo.inp\npv.inp\n";
+const std::string kOneKept = "        1\n        0\n        0.00\n        1.00\n";  // planeview script
 
-std::function<void(Folder&)> ovoInputs(const std::string& script = ovoScript(), const std::string& data = kData) {
-    return [=](Folder& f) {
-        f.write("ovo.inp", script);
-        f.write("XDS_ASCII.HKL", data);
-    };
+Contents ovoInputs(const std::string& data = kData, const std::string& script = ovoScript()) {
+    return {{"ovo.inp", script}, {"XDS_ASCII.HKL", data}};
 }
-std::function<void(const Folder&)> ovoLeaves(const Contents& more) {
-    return [=](const Folder& f) {
-        Contents expected = {{"ovo.inp", f.read("ovo.inp")}, {"XDS_ASCII.HKL", f.read("XDS_ASCII.HKL")}};
-        for (const auto& [name, content] : more) expected[name] = content;
-        EXPECT_EQ(f.contents(), expected);
-    };
-}
-const Contents kOvoComplete = {{"XDS_ASCII._reslimit.dat", kResLimit}, {"trunc.hkl", kTruncated},
-                               {"pv.inp", kPvScript}};
 
 TEST(Hostile, Ovoclip) {
-    const std::string huge = "huge.hkl";
+    std::string forty;
+    for (int i = 0; i < 40; ++i) forty += kKept + "\n";
     runCases("ovoclip", {
         // Standard output and error closed: the script and the reslimit file
         // would get descriptors 1 and 2, and the warning about the damaged
         // record would land in the reslimit file.
-        {"stdout and stderr closed", ovoInputs(ovoScript(), kHeader + kKept + "\ndamaged\n"),
-         "exec \"$P\" >&- 2>&-", "ovo.inp\npv.inp\n", 0, {},
-         ovoLeaves({{"XDS_ASCII._reslimit.dat", kResLimit},
-                    {"trunc.hkl", pad("!FORMAT=XDS_ASCII    MERGE=TRUE", 80) + "\n!END_OF_HEADER\n" +
-                                      pad(kKept, 76) + "\n!END_OF_DATA\n"},
-                    {"pv.inp", "        1\n        0\n        0.00\n        1.00\n"}})},
-        {"stdin closed", ovoInputs(), "exec \"$P\" <&-", "", 2, {"end of standard input"}, ovoLeaves({})},
+        {"stdout and stderr closed", ovoInputs(kHeader + kKept + "\ndamaged\n"), "exec \"$P\" >&- 2>&-", kOvoAnswers,
+         0, {},
+         Contents{{"XDS_ASCII._reslimit.dat", kResLimit},
+                  {"trunc.hkl", kCopiedHeader + pad(kKept, 76) + "\n!END_OF_DATA\n"},
+                  {"pv.inp", kOneKept}}},
+        {"stdin closed", ovoInputs(), "exec \"$P\" <&-", "", 2, {"end of standard input"}, kNothing},
         // 2 KiB allowed: the truncated file stops there, the reslimit file is whole.
-        {"file-size limit", ovoInputs(ovoScript(), kHeader + repeated(kKept + "\n", 40) + "!END_OF_DATA\n"),
-         "ulimit -f 2; exec \"$P\"", "ovo.inp\npv.inp\n", 2, {"\"trunc.hkl\"", "File too large"},
+        {"file-size limit", ovoInputs(kHeader + forty + "!END_OF_DATA\n"), "ulimit -f 2; exec \"$P\"", kOvoAnswers, 2,
+         {"\"trunc.hkl\"", "File too large"}, std::nullopt,
          [](const Folder& f) {
              EXPECT_EQ(f.read("XDS_ASCII._reslimit.dat"), kResLimit);
              EXPECT_EQ(fs::file_size(f / "trunc.hkl"), 2048u);
              EXPECT_FALSE(f.exists("pv.inp"));
          }},
-        {"NUL in the answer", ovoInputs(), "", "ovo.inp\0x\npv.inp\n"s, 2,
-         {"name of the input script", "NUL"}, ovoLeaves({})},
-        {"NUL in the script's record 1", ovoInputs(ovoScript("XDS_ASCII.HKL\0.old"s)), "",
-         "ovo.inp\npv.inp\n", 2, {"line 1 of ovo.inp", "NUL"}, ovoLeaves({})},
-        {"NUL and ESC in a field", ovoInputs(ovoScript(), kHeader + "    21     0     0  1.0\x1b[2J\x00" "5  1.0\n"s),
-         "", "ovo.inp\npv.inp\n", 2, {"line 3 of XDS_ASCII.HKL, columns 19-29", "1.0\\x1b[2J\\x005\"", "is not a number"},
-         nullptr},
+        {"NUL in the answer", ovoInputs(), "", "ovo.inp\0x\npv.inp\n"s, 2, {"name of the input script", "NUL"},
+         kNothing},
+        {"NUL in the script's record 1", ovoInputs(kData, ovoScript("XDS_ASCII.HKL\0.old"s)), "", kOvoAnswers, 2,
+         {"line 1 of ovo.inp", "NUL"}, kNothing},
+        {"NUL and ESC in a field", ovoInputs(kHeader + "    21     0     0  1.0\x1b[2J\x00" "5  1.0\n"s), "",
+         kOvoAnswers, 2, {"line 3 of XDS_ASCII.HKL, columns 19-29", "1.0\\x1b[2J\\x005\"", "is not a number"}},
         // A header line and a kept record of 100 MB each, carried whole.
-        {"100 MB lines", [&](Folder& f) {
-             f.write("ovo.inp", ovoScript(huge));
-             writeHuge(f / huge, {"!TITLE ", "\n!END_OF_HEADER\n" + kKept, "\r\n!END_OF_DATA\n"}, 'r');
-         },
-         "", "ovo.inp\npv.inp\n", 0, {},
+        {"100 MB lines", {{"ovo.inp", ovoScript("huge.hkl")}}, "", kOvoAnswers, 0, {}, std::nullopt,
          [](const Folder& f) {
              const auto [size, end] = sizeAndEnd(f / "trunc.hkl", 30);
              EXPECT_EQ(size, 7 + kHugeLine + 1 + 15 + kKept.size() + kHugeLine + 1 + 13);
              EXPECT_EQ(end, "rrrrrrrrrrrrrrrr\n!END_OF_DATA\n");
-             EXPECT_EQ(f.read("pv.inp"), "        1\n        0\n        0.00\n        1.00\n");
+             EXPECT_EQ(f.read("pv.inp"), kOneKept);
+         },
+         [](Folder& f) {
+             writeHuge(f / "huge.hkl", {"!TITLE ", "\n!END_OF_HEADER\n" + kKept, "\r\n!END_OF_DATA\n"}, 'r');
          }},
         {"100 MB answer", ovoInputs(), kHugeAnswer, "", 2, {"name of the input script", "longer than 4096 bytes"},
-         ovoLeaves({})},
+         kNothing},
         // I of 1.0E+38 in a rejected record: the mean does not fit F12.2,
         // and planeview could not read it.
-        {"overflowing mean", ovoInputs(ovoScript(), kHeader + "    21     0     0  1.000E+38  1.000E+00\n!END_OF_DATA\n"),
-         "", "ovo.inp\npv.inp\n", 2, {"\"pv.inp\"", "mean F/sigma", "1e+38", "12 columns"},
-         ovoLeaves({{"XDS_ASCII._reslimit.dat", kResLimit},
-                    {"trunc.hkl", pad("!FORMAT=XDS_ASCII    MERGE=TRUE", 80) + "\n!END_OF_HEADER\n!END_OF_DATA\n"},
-                    {"pv.inp", "        1\n        1\n"}})},
+        {"overflowing mean", ovoInputs(kHeader + "    21     0     0  1.000E+38  1.000E+00\n!END_OF_DATA\n"), "",
+         kOvoAnswers, 2, {"\"pv.inp\"", "mean F/sigma", "1e+38", "12 columns"},
+         Contents{{"XDS_ASCII._reslimit.dat", kResLimit},
+                  {"trunc.hkl", kCopiedHeader + "!END_OF_DATA\n"},
+                  {"pv.inp", "        1\n        1\n"}}},
         {"names longer than 80 characters",
-         [](Folder& f) {
-             f.write(kLongName + ".inp", ovoScript(kLongName + ".hkl", kLongName + ".out"));
-             f.write(kLongName + ".hkl", kData);
-         },
-         "", kLongName + ".inp\n" + kLongName + ".pv   \n", 0, {},
-         [](const Folder& f) {
-             EXPECT_EQ(f.read("LLLLLLLLLL_reslimit.dat"), kResLimit);
-             EXPECT_EQ(f.read(kLongName + ".out"), kTruncated);
-             EXPECT_EQ(f.read(kLongName + ".pv"), kPvScript);
-             EXPECT_EQ(f.contents().size(), 5u);
-         }},
-        {"5000-byte answer", ovoInputs(), "", kTooLongName + "\npv.inp\n", 2, {"longer than 4096 bytes"}, ovoLeaves({})},
-        {"5000-byte name in record 2", ovoInputs(ovoScript("XDS_ASCII.HKL", kTooLongName)), "", "ovo.inp\npv.inp\n", 2,
-         {"line 2 of ovo.inp", "longer than 4096 bytes"}, ovoLeaves({})},
+         {{kLongName + ".inp", ovoScript(kLongName + ".hkl", kLongName + ".out")}, {kLongName + ".hkl", kData}}, "",
+         kLongName + ".inp\n" + kLongName + ".pv   \n", 0, {},
+         Contents{{"LLLLLLLLLL_reslimit.dat", kResLimit},
+                  {kLongName + ".out", kCopiedHeader + pad(kKept, 76) + "\n!END_OF_DATA\n"},
+                  {kLongName + ".pv", "        2\n        1\n       10.00\n        1.00\n"}}},
+        {"5000-byte answer", ovoInputs(), "", kTooLongName + "\npv.inp\n", 2, {"longer than 4096 bytes"}, kNothing},
+        {"5000-byte name in record 2", ovoInputs(kData, ovoScript("XDS_ASCII.HKL", kTooLongName)), "", kOvoAnswers,
+         2, {"line 2 of ovo.inp", "longer than 4096 bytes"}, kNothing},
     });
 }
 
@@ -258,7 +242,7 @@ TEST(Hostile, OvoclipEndedBySigtermAfterTheKeywordLine) {
     Folder f;
     f.write("ovo.inp", ovoScript("pipe_input.hkl"));
     ASSERT_EQ(::mkfifo((f / "pipe_input.hkl").c_str(), 0600), 0);
-    const ShellRun run = runShell(f, "ovoclip", "exec \"$P\"", "ovo.inp\npv.inp\n", [&](pid_t pid) {
+    const ShellRun run = runShell(f, "ovoclip", "exec \"$P\"", kOvoAnswers, [&](pid_t pid) {
         const fs::path keywords = f / "pipe_input_reslimit.dat";
         for (int i = 0; i < 500 && !(fs::exists(keywords) && fs::file_size(keywords) > 0); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -275,43 +259,32 @@ const std::string kLog = "Phaser log\n     eigenB (A^2)\n         1.854\n       
 const std::string kCad =
     "title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00      -23.456\n"
     "LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO \nLABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n";
-
-std::function<void(Folder&)> honerLog(const std::string& log) {
-    return [=](Folder& f) { f.write("phaser.log", log); };
-}
-std::function<void(const Folder&)> honerLeaves(const Contents& more) {
-    return [=](const Folder& f) {
-        Contents expected = {{"phaser.log", f.read("phaser.log")}};
-        for (const auto& [name, content] : more) expected[name] = content;
-        EXPECT_EQ(f.contents(), expected);
-    };
-}
+const std::string kHonerAnswers = "phaser.log\ncad.com\n";
+Contents logOf(const std::string& log) { return {{"phaser.log", log}}; }
 
 TEST(Hostile, Honer) {
     runCases("honer", {
-        {"stdout and stderr closed", honerLog(kLog), "exec \"$P\" >&- 2>&-", "phaser.log\ncad.com\n", 0, {},
-         honerLeaves({{"cad.com", kCad}})},
-        {"file-size limit", honerLog(kLog), "ulimit -f 0; exec \"$P\"", "phaser.log\ncad.com\n", 2,
-         {"\"cad.com\"", "File too large"}, honerLeaves({{"cad.com", ""}})},
-        {"NUL in the answer", honerLog(kLog), "", "phaser.log\ncad\0.com\n"s, 2,
-         {"name of the cad input file", "NUL"}, honerLeaves({})},
-        {"NUL and ESC in a field", honerLog("     eigenB\n\n\n     -2\x00\x1b" "5\n"s), "", "phaser.log\ncad.com\n", 2,
-         {"line 4 of phaser.log, columns 6-14", "\\x00\\x1b", "is not a number"}, honerLeaves({{"cad.com", ""}})},
-        {"100 MB lines", [](Folder& f) { 
-             // A line before the heading and the value record, each of 100 MB.
-             writeHuge(f / "phaser.log", {"x", "\n" + kLog.substr(11, kLog.size() - 12), "\n"}, 'x');
-         },
-         "", "phaser.log\ncad.com\n", 0, {}, [](const Folder& f) { EXPECT_EQ(f.read("cad.com"), kCad); }},
-        {"100 MB answer", honerLog(kLog), kHugeAnswer, "", 2, {"name of the phaser log", "longer than 4096 bytes"},
-         honerLeaves({})},
+        {"stdout and stderr closed", logOf(kLog), "exec \"$P\" >&- 2>&-", kHonerAnswers, 0, {},
+         Contents{{"cad.com", kCad}}},
+        {"file-size limit", logOf(kLog), "ulimit -f 0; exec \"$P\"", kHonerAnswers, 2,
+         {"\"cad.com\"", "File too large"}, Contents{{"cad.com", ""}}},
+        {"NUL in the answer", logOf(kLog), "", "phaser.log\ncad\0.com\n"s, 2, {"name of the cad input file", "NUL"},
+         kNothing},
+        {"NUL and ESC in a field", logOf("     eigenB\n\n\n     -2\x00\x1b" "5\n"s), "", kHonerAnswers, 2,
+         {"line 4 of phaser.log, columns 6-14", "\\x00\\x1b", "is not a number"}, Contents{{"cad.com", ""}}},
+        // A line before the heading and the value record, each of 100 MB.
+        {"100 MB lines", {}, "", kHonerAnswers, 0, {}, std::nullopt,
+         [](const Folder& f) { EXPECT_EQ(f.read("cad.com"), kCad); },
+         [](Folder& f) { writeHuge(f / "phaser.log", {"x", "\n" + kLog.substr(11, kLog.size() - 12), "\n"}, 'x'); }},
+        {"100 MB answer", logOf(kLog), kHugeAnswer, "", 2, {"name of the phaser log", "longer than 4096 bytes"},
+         kNothing},
         // A B value that F12.3 cannot hold: planeview reads it back.
-        {"overflowing B", honerLog("     eigenB\n\n\n     1.0E+12\n"), "", "phaser.log\ncad.com\n", 2,
-         {"\"cad.com\"", "B value", "1e+12"}, honerLeaves({{"cad.com", "title apply a negative iso B\n"}})},
-        {"names longer than 80 characters", [](Folder& f) { f.write(kLongName, kLog); }, "",
-         kLongName + "\n" + kLongName + ".com\n", 0, {},
-         [](const Folder& f) { EXPECT_EQ(f.read(kLongName + ".com"), kCad); }},
-        {"5000-byte answer", honerLog(kLog), "", "phaser.log\n" + kTooLongName + "\n", 2, {"longer than 4096 bytes"},
-         honerLeaves({})},
+        {"overflowing B", logOf("     eigenB\n\n\n     1.0E+12\n"), "", kHonerAnswers, 2,
+         {"\"cad.com\"", "B value", "1e+12"}, Contents{{"cad.com", "title apply a negative iso B\n"}}},
+        {"names longer than 80 characters", {{kLongName, kLog}}, "", kLongName + "\n" + kLongName + ".com\n", 0, {},
+         Contents{{kLongName + ".com", kCad}}},
+        {"5000-byte answer", logOf(kLog), "", "phaser.log\n" + kTooLongName + "\n", 2, {"longer than 4096 bytes"},
+         kNothing},
     });
 }
 
@@ -329,19 +302,8 @@ std::string xscaleLog() {
     for (int j = 1; j <= 20; ++j) text += shellRow(j) + "\n";
     return text + shellRow(21, " total") + "\n";
 }
-
-std::function<void(Folder&)> mergeLogs(const std::string& start, const std::string& final) {
-    return [=](Folder& f) {
-        f.write("start.lp", start);
-        f.write("final.lp", final);
-    };
-}
-std::function<void(const Folder&)> mergeLeaves(const Contents& more) {
-    return [=](const Folder& f) {
-        Contents expected = {{"start.lp", f.read("start.lp")}, {"final.lp", f.read("final.lp")}};
-        for (const auto& [name, content] : more) expected[name] = content;
-        EXPECT_EQ(f.contents(), expected);
-    };
+Contents logsOf(const std::string& start, const std::string& final) {
+    return {{"start.lp", start}, {"final.lp", final}};
 }
 std::function<void(const Folder&)> tableIn(const std::string& name) {
     return [=](const Folder& f) { EXPECT_EQ(testsupport::lines(f.read(name)).size(), 25u); };
@@ -349,39 +311,32 @@ std::function<void(const Folder&)> tableIn(const std::string& name) {
 
 TEST(Hostile, Mergetab) {
     const std::string answers = "start.lp\nfinal.lp\nstats.html\n";
-    std::string damaged = xscaleLog();
+    const std::string log = xscaleLog();
+    std::string damaged = log;
     damaged.replace(damaged.find(shellRow(3)) + 14, 4, "1\x00\x1b" "2"s);
     runCases("mergetab", {
-        {"stdout and stderr closed", mergeLogs(xscaleLog(), xscaleLog()), "exec \"$P\" >&- 2>&-", answers, 0, {},
+        {"stdout and stderr closed", logsOf(log, log), "exec \"$P\" >&- 2>&-", answers, 0, {}, std::nullopt,
          tableIn("stats.html")},
-        {"file-size limit", mergeLogs(xscaleLog(), xscaleLog()), "ulimit -f 1; exec \"$P\"", answers, 2,
-         {"\"stats.html\"", "File too large"},
+        {"file-size limit", logsOf(log, log), "ulimit -f 1; exec \"$P\"", answers, 2,
+         {"\"stats.html\"", "File too large"}, std::nullopt,
          [](const Folder& f) { EXPECT_EQ(fs::file_size(f / "stats.html"), 1024u); }},
-        {"NUL in the answer", mergeLogs(xscaleLog(), xscaleLog()), "",
-         "start.lp\nfinal.lp\0\nstats.html\n"s, 2, {"name of the final XSCALE.LP file", "NUL"},
-         mergeLeaves({})},
-        {"NUL and ESC in a field", mergeLogs(xscaleLog(), damaged), "", answers, 2,
-         {"line 8 of final.lp", "\\x00\\x1b", "is not a number"}, nullptr},
+        {"NUL in the answer", logsOf(log, log), "", "start.lp\nfinal.lp\0\nstats.html\n"s, 2,
+         {"name of the final XSCALE.LP file", "NUL"}, kNothing},
+        {"NUL and ESC in a field", logsOf(log, damaged), "", answers, 2,
+         {"line 8 of final.lp", "\\x00\\x1b", "is not a number"}},
         // A line before the marker and the first shell row, each of 100 MB.
-        {"100 MB lines",
-         [](Folder& f) {
-             const std::string log = xscaleLog();
+        {"100 MB lines", {{"final.lp", log}}, "", answers, 0, {}, std::nullopt, tableIn("stats.html"),
+         [log](Folder& f) {
              const size_t marker = log.find(kMarker), rowEnd = log.find('\n', log.find(shellRow(1)));
-             writeHuge(f / "start.lp", {log.substr(0, marker), "\n" + log.substr(marker, rowEnd - marker), log.substr(rowEnd)},
-                       ' ');
-             f.write("final.lp", log);
-         },
-         "", answers, 0, {}, tableIn("stats.html")},
-        {"100 MB answer", mergeLogs(xscaleLog(), xscaleLog()), kHugeAnswer, "", 2,
-         {"name of the starting XSCALE.LP file", "longer than 4096 bytes"}, mergeLeaves({})},
-        {"names longer than 90 characters",
-         [](Folder& f) {
-             f.write(kLongName + ".lp", xscaleLog());
-             f.write("final.lp", xscaleLog());
-         },
-         "", kLongName + ".lp\nfinal.lp\n" + kLongName + ".html\n", 0, {}, tableIn(kLongName + ".html")},
-        {"5000-byte answer", mergeLogs(xscaleLog(), xscaleLog()), "", "start.lp\nfinal.lp\n" + kTooLongName + "\n", 2,
-         {"longer than 4096 bytes"}, mergeLeaves({})},
+             writeHuge(f / "start.lp",
+                       {log.substr(0, marker), "\n" + log.substr(marker, rowEnd - marker), log.substr(rowEnd)}, ' ');
+         }},
+        {"100 MB answer", logsOf(log, log), kHugeAnswer, "", 2,
+         {"name of the starting XSCALE.LP file", "longer than 4096 bytes"}, kNothing},
+        {"names longer than 90 characters", {{kLongName + ".lp", log}, {"final.lp", log}}, "",
+         kLongName + ".lp\nfinal.lp\n" + kLongName + ".html\n", 0, {}, std::nullopt, tableIn(kLongName + ".html")},
+        {"5000-byte answer", logsOf(log, log), "", "start.lp\nfinal.lp\n" + kTooLongName + "\n", 2,
+         {"longer than 4096 bytes"}, kNothing},
     });
 }
 
@@ -393,57 +348,46 @@ const std::string kFinRecord =
 const std::string kPv = "    45678\n     5678\n        1.23\n    40000.00\n";
 const std::string kPlaneviewAnswers = "script.inp\nfin.dat\nout.ps\npv.inp\ncad.inp\n";
 
-std::function<void(Folder&)> planeviewInputs(const std::string& fin = kFinRecord + "\n", const std::string& pv = kPv,
-                                             const std::string& cad = kCad) {
-    return [=](Folder& f) {
-        f.write("script.inp", kPlaneviewScript);
-        f.write("fin.dat", fin);
-        f.write("pv.inp", pv);
-        f.write("cad.inp", cad);
-    };
+Contents planeviewInputs(const std::string& fin = kFinRecord + "\n") {
+    return {{"script.inp", kPlaneviewScript}, {"fin.dat", fin}, {"pv.inp", kPv}, {"cad.inp", kCad}};
 }
 std::function<void(const Folder&)> pageEndsWell(const std::string& name = "out.ps") {
     return [=](const Folder& f) { EXPECT_EQ(testsupport::lines(f.read(name)).back(), "showpage"); };
-}
-std::function<void(const Folder&)> noPage() {
-    return [](const Folder& f) { EXPECT_EQ(f.contents().size(), 4u); };
 }
 
 TEST(Hostile, Planeview) {
     runCases("planeview", {
         {"stdout and stderr closed", planeviewInputs(), "exec \"$P\" >&- 2>&-", kPlaneviewAnswers, 0, {},
-         pageEndsWell()},
+         std::nullopt, pageEndsWell()},
         {"file-size limit", planeviewInputs(), "ulimit -f 1; exec \"$P\"", kPlaneviewAnswers, 2,
-         {"\"out.ps\"", "File too large"}, [](const Folder& f) { EXPECT_EQ(fs::file_size(f / "out.ps"), 1024u); }},
-        {"NUL in the answer", planeviewInputs(), "", "script.inp\nfin\0.dat\nout.ps\npv.inp\ncad.inp\n"s,
-         2, {"name of the fin file", "NUL"}, noPage()},
-        {"NUL and ESC in a field", planeviewInputs("   0   6   0      2\x00\x1b" "0.00\n"s), "",
-         kPlaneviewAnswers, 2, {"line 1 of fin.dat", "\\x00\\x1b", "is not a number"}, nullptr},
+         {"\"out.ps\"", "File too large"}, std::nullopt,
+         [](const Folder& f) { EXPECT_EQ(fs::file_size(f / "out.ps"), 1024u); }},
+        {"NUL in the answer", planeviewInputs(), "", "script.inp\nfin\0.dat\nout.ps\npv.inp\ncad.inp\n"s, 2,
+         {"name of the fin file", "NUL"}, kNothing},
+        {"NUL and ESC in a field", planeviewInputs("   0   6   0      2\x00\x1b" "0.00\n"s), "", kPlaneviewAnswers,
+         2, {"line 1 of fin.dat", "\\x00\\x1b", "is not a number"}},
         // A fin record, a planeview script record and a cad record each
         // followed by 100 MB on their line.
-        {"100 MB lines", [](Folder& f) {
-             planeviewInputs()(f);
+        {"100 MB lines", {{"script.inp", kPlaneviewScript}}, "", kPlaneviewAnswers, 0, {}, std::nullopt,
+         pageEndsWell(),
+         [](Folder& f) {
              writeHuge(f / "fin.dat", {kFinRecord, "\n"}, ' ');
              writeHuge(f / "pv.inp", {"    45678", "\n" + kPv.substr(10)}, 'p');
              writeHuge(f / "cad.inp", {kCad.substr(0, kCad.find("\nLABI")), kCad.substr(kCad.find("\nLABI"))}, 'c');
-         },
-         "", kPlaneviewAnswers, 0, {}, pageEndsWell()},
+         }},
         {"/dev/zero as the fin file", planeviewInputs(), "", "script.inp\n/dev/zero\nout.ps\npv.inp\ncad.inp\n", 2,
-         {"line 1 of /dev/zero", "\\x00"}, nullptr},
-        {"100 MB answer", planeviewInputs(), kHugeAnswer, "", 2, {"name of the ovoclip input file", "longer than 4096 bytes"},
-         noPage()},
+         {"line 1 of /dev/zero", "\\x00"}},
+        {"100 MB answer", planeviewInputs(), kHugeAnswer, "", 2,
+         {"name of the ovoclip input file", "longer than 4096 bytes"}, kNothing},
         {"names longer than 80 characters",
-         [](Folder& f) {
-             f.write(kLongName + ".inp", kPlaneviewScript);
-             f.write(kLongName + ".fin", kFinRecord + "\n");
-             f.write(kLongName + ".pv", kPv);
-             f.write(kLongName + ".cad", kCad);
-         },
-         "", kLongName + ".inp\n" + kLongName + ".fin\n" + kLongName + ".ps\n" + kLongName + ".pv\n" + kLongName +
-                 ".cad\n",
-         0, {}, pageEndsWell(kLongName + ".ps")},
+         {{kLongName + ".inp", kPlaneviewScript}, {kLongName + ".fin", kFinRecord + "\n"}, {kLongName + ".pv", kPv},
+          {kLongName + ".cad", kCad}},
+         "",
+         kLongName + ".inp\n" + kLongName + ".fin\n" + kLongName + ".ps\n" + kLongName + ".pv\n" + kLongName +
+             ".cad\n",
+         0, {}, std::nullopt, pageEndsWell(kLongName + ".ps")},
         {"5000-byte answer", planeviewInputs(), "", "script.inp\nfin.dat\n" + kTooLongName + "\npv.inp\ncad.inp\n", 2,
-         {"longer than 4096 bytes"}, noPage()},
+         {"longer than 4096 bytes"}, kNothing},
     });
 }
 
