@@ -61,7 +61,7 @@ constexpr size_t kReflectionLength = 76;
 [[gnu::noinline]] void copyRestOfLine(common::InputFile& input, common::OutputFile& output) {
     std::string_view piece;
     while (input.nextPiece(piece)) output.writeText(piece);
-    output.writeRecord({});
+    output.writeRecord("");
 }
 
 // The free-format value in the eleven columns after `skip`.
