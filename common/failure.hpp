@@ -17,7 +17,12 @@ inline constexpr int kExitNoResult = 1;     // finished, but produced nothing
 
 class RunTimeFailure : public std::runtime_error {
 public:
-    explicit RunTimeFailure(const std::string& what) : std::runtime_error(what) {}
+    explicit RunTimeFailure(const std::string& what) : std::runtime_error(what), message_(what) {}
+    // The whole message: what() would end at a NUL byte quoted from a file.
+    const std::string& message() const { return message_; }
+
+private:
+    std::string message_;
 };
 
 [[noreturn]] void fail(std::string message);
@@ -26,14 +31,19 @@ public:
 void setProgramName(std::string_view name);
 const std::string& programName();
 
-// Writes "program: message" on standard error.
+// Writes "program: message" on standard error, every byte outside
+// printable ASCII shown escaped (\x00, \x1b).
 void report(std::string_view message);
+std::string escapedForTerminal(std::string_view text);
+
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed.
+void openStandardStreams();
 
 // Runs body(); a RunTimeFailure is reported and gives kExitFailure.
 // Standard output is flushed in every case.
 int runProgram(std::string_view name, int (*body)());
 
-// The same for a program given its command line: "--help" prints `help`,
+// The same for a program given its command line: "--help" (or "-h") prints `help`,
 // "--version" the suite's version, both with status 0; any other argument
 // is refused with a one-line usage message and status 2. Drivers give none.
 int runProgram(std::string_view name, int argc, char** argv, std::string_view help, int (*body)());

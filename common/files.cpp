@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,8 +16,9 @@ namespace {
 // Reads and writes of 256 KiB: the buffer stays in the processor's cache
 // between the system's copy and the program's pass over it, which made the
 // programs about a tenth faster than with 1 MiB on large files. An input
-// buffer grows when a single line needs more.
+// buffer never grows: a line longer than it is given cut.
 constexpr size_t kBufferSize = 256 << 10;
+static_assert(kBufferSize == kLongestLine);
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 }  // namespace
@@ -44,6 +46,42 @@ void LineSource::failEndOfFile(std::string_view expected) const {
     fail(std::move(text));
 }
 
+std::string faultOfFileName(std::string_view name) {
+    if (name.find('\0') != std::string_view::npos) return "the name holds a NUL byte";
+    if (name.size() > kLongestName) {
+        return "the name is longer than " + std::to_string(kLongestName) + " bytes";
+    }
+    return {};
+}
+
+namespace {
+// The start of a name for a report: a name refused for its length would
+// fill the terminal.
+std::string quotedStart(const std::string& name) {
+    if (name.size() <= 80) return quoted(name);
+    return "\"" + name.substr(0, 80) + "...\"";
+}
+}  // namespace
+
+namespace {
+template <typename Value>
+void requireFitsOf(const OutputFile& file, std::string_view field, std::string_view what, Value value) {
+    if (field.find('*') == std::string_view::npos) return;
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    fail("cannot write " + quoted(file.name()) + ": " + std::string(what) + " " + std::string(text, written.ptr) +
+         " does not fit its field of " + std::to_string(field.size()) + " columns, which the next program reads");
+}
+}  // namespace
+
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, float value) {
+    requireFitsOf(file, field, what, value);
+}
+
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, int64_t value) {
+    requireFitsOf(file, field, what, value);
+}
+
 std::string fileNameFrom(std::string_view field) {
     size_t n = field.size();
     while (n > 0 && field[n - 1] == ' ') --n;
@@ -55,6 +93,9 @@ std::string fileNameFrom(std::string_view field) {
 InputFile::InputFile(std::string name) {
     name_ = std::move(name);
     if (name_.empty()) fail("cannot open an input file with an empty name");
+    if (const std::string fault = faultOfFileName(name_); !fault.empty()) {
+        fail("cannot open " + quotedStart(name_) + " for reading: " + fault);
+    }
     fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         const int error = errno;
@@ -77,8 +118,9 @@ InputFile::~InputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-// Moves the unread bytes to the front and reads more behind them; grows the
-// buffer when a single line fills it. False when nothing more could be read.
+// Moves the unread bytes to the front and reads more behind them. False when
+// nothing more could be read. The callers never ask with a full buffer: a
+// line that fills it is cut first.
 bool InputFile::refill() {
     if (atEof_) return false;
     if (begin_ > 0) {
@@ -86,13 +128,6 @@ bool InputFile::refill() {
         end_ -= begin_;
         searched_ = searched_ > begin_ ? searched_ - begin_ : 0;
         begin_ = 0;
-    }
-    if (end_ == capacity_) {
-        const size_t grown = capacity_ * 2;
-        auto bigger = std::make_unique<char[]>(grown);
-        std::memcpy(bigger.get(), buffer_.get(), end_);
-        buffer_ = std::move(bigger);
-        capacity_ = grown;
     }
     for (;;) {
         const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
@@ -115,6 +150,7 @@ bool InputFile::refill() {
 // No line feed is known past begin_: the next 64 bytes are searched, or
 // what is left of the buffer, which is refilled when it holds none.
 bool InputFile::nextAfterSearch(std::string_view& line) {
+    if (cut_) passOverCutLine();
     if (searched_ < begin_) searched_ = begin_;
     for (;;) {
         if (searched_ + 64 <= end_) {
@@ -137,6 +173,18 @@ bool InputFile::nextAfterSearch(std::string_view& line) {
             return true;
         }
         searched_ = end_;
+        if (begin_ == 0 && end_ == capacity_) {
+            // A line as long as the buffer: given cut. A carriage return at
+            // the cut stays for the next piece, where a line feed may
+            // follow it.
+            size_t length = end_;
+            if (buffer_[length - 1] == '\r') --length;
+            line = std::string_view(buffer_.get(), length);
+            begin_ = length;
+            cut_ = true;
+            ++lineNumber_;
+            return true;
+        }
         if (!refill()) {
             if (begin_ == end_) return false;
             // The last line has no line feed: it is still a line.
@@ -242,6 +290,7 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
         return false;
     }
     const size_t reach = offset + text.size();  // the bytes of a line that decide
+    if (cut_) passOverCutLine();
     forgetLineFeeds();
     for (;;) {
         const char* base = buffer_.get();
@@ -297,6 +346,46 @@ bool InputFile::skipRestOfLine() {
     }
 }
 
+bool InputFile::nextPiece(std::string_view& piece) {
+    while (cut_) {
+        const char* base = buffer_.get();
+        const void* found = std::memchr(base + begin_, '\n', end_ - begin_);
+        if (found != nullptr) {
+            const size_t at = static_cast<size_t>(static_cast<const char*>(found) - base);
+            size_t length = at - begin_;
+            if (length > 0 && base[at - 1] == '\r') --length;
+            piece = std::string_view(base + begin_, length);
+            begin_ = at + 1;
+            cut_ = false;
+            forgetLineFeeds();
+            return true;
+        }
+        size_t stop = end_;
+        if (stop > begin_ && base[stop - 1] == '\r') --stop;  // a line feed may follow
+        if (stop > begin_) {
+            piece = std::string_view(base + begin_, stop - begin_);
+            begin_ = stop;
+            forgetLineFeeds();
+            return true;
+        }
+        if (!refill()) {
+            // The file ends inside the line: what is left is its last piece.
+            cut_ = false;
+            piece = std::string_view(buffer_.get() + begin_, end_ - begin_);
+            begin_ = end_;
+            forgetLineFeeds();
+            return !piece.empty();
+        }
+    }
+    return false;
+}
+
+void InputFile::passOverCutLine() {
+    std::string_view piece;
+    while (nextPiece(piece)) {
+    }
+}
+
 std::string_view InputFile::nextOrFail(std::string_view expected) {
     std::string_view line;
     if (!next(line)) failEndOfFile(expected);
@@ -307,6 +396,9 @@ std::string_view InputFile::nextOrFail(std::string_view expected) {
 
 OutputFile::OutputFile(std::string name) : name_(std::move(name)) {
     if (name_.empty()) fail("cannot create an output file with an empty name");
+    if (const std::string fault = faultOfFileName(name_); !fault.empty()) {
+        fail("cannot create " + quotedStart(name_) + ": " + fault);
+    }
     fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         const int error = errno;

@@ -53,9 +53,21 @@ protected:
     uint64_t lineNumber_ = 0;
 };
 
+// The longest file name taken, in bytes (a path as long as the system
+// allows); a longer one, or one holding a NUL byte, names no file.
+inline constexpr size_t kLongestName = 4096;
+
+// Why `name` cannot name a file, or empty when it can.
+std::string faultOfFileName(std::string_view name);
+
 // A text file opened "old" and read forwards one line at a time. A line is
 // seen without its line feed, and without a carriage return just before
-// the line feed. Memory is the buffer plus the longest line.
+// the line feed. Memory is the buffer, whatever the lines: a line longer
+// than the buffer is given cut to its first kLongestLine bytes, and the
+// rest of it is passed over by the next read, or taken piece by piece with
+// nextPiece() by a reader that copies lines whole.
+inline constexpr size_t kLongestLine = 256 << 10;
+
 class InputFile : public LineSource {
 public:
     // Opens an existing file; a missing or unreadable file, or a directory,
@@ -84,6 +96,12 @@ public:
     // The next line; the end of the file ends the run with a report that
     // says what was expected.
     std::string_view nextOrFail(std::string_view expected);
+
+    // Whether the line last given was cut: its end is still to come.
+    bool lineCut() const { return cut_; }
+    // The next piece of a cut line, the last one without its line feed (and
+    // carriage return); false once the line is whole.
+    bool nextPiece(std::string_view& piece);
 
     // Reads forward to the first line whose columns from `column` (1-based)
     // on hold `text`, and gives that line as next() would; false at the end
@@ -119,6 +137,7 @@ private:
     }
     bool refill();
     bool skipRestOfLine();
+    void passOverCutLine();
 
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
@@ -126,6 +145,7 @@ private:
     size_t begin_ = 0;  // first unread byte
     size_t end_ = 0;    // one past the last byte in the buffer
     bool atEof_ = false;
+    bool cut_ = false;  // the rest of the line last given starts at begin_
     // The line feeds in [begin_, searched_) are the bits of lineFeeds_, bit
     // i standing for the byte at maskBase_ + i.
     uint64_t lineFeeds_ = 0;
@@ -169,6 +189,17 @@ public:
         used_ += length + 1;
     }
 
+    // Text without a line feed: a piece of a long record.
+    void writeText(std::string_view text) {
+        if (used_ + text.size() > capacity_) makeRoom(text.size());
+        if (text.size() > capacity_) {
+            writeAll(text.data(), text.size());
+            return;
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
     void flush();
     // Flushes and closes; a failed write ends the run.
     void close();
@@ -189,5 +220,12 @@ private:
 // A file name from an answer or a record: trailing blanks are not part of
 // it, leading and embedded blanks are.
 std::string fileNameFrom(std::string_view field);
+
+// A field of a file that another program of the suite reads back: when the
+// value did not fit (the field is asterisks), the run fails, naming the
+// file, the field and the value, rather than end well with a file that the
+// next program cannot read.
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, float value);
+void requireFits(const OutputFile& file, std::string_view field, std::string_view what, int64_t value);
 
 }  // namespace common

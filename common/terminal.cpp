@@ -26,6 +26,15 @@ std::string ask(std::string_view prompt, std::string_view what) {
         any = true;
         if (c == '\n') break;
         answer.push_back(static_cast<char>(c));
+        // Held up to the longest name and a carriage return; trailing
+        // blanks are no part of a name, so they do not count against it.
+        if (answer.size() > kLongestName + 1) {
+            while (!answer.empty() && answer.back() == ' ') answer.pop_back();
+            if (answer.size() > kLongestName + 1) {
+                fail("the " + std::string(what) + " is longer than " + std::to_string(kLongestName) +
+                     " bytes: \"" + answer.substr(0, 80) + "...\"");
+            }
+        }
     }
     if (!any) {
         if (std::ferror(stdin)) fail("cannot read standard input: the " + std::string(what) + " was not given");
@@ -35,9 +44,12 @@ std::string ask(std::string_view prompt, std::string_view what) {
     return answer;
 }
 
-std::string askFileName(std::string_view prompt, std::string_view what, size_t width) {
-    const std::string answer = ask(prompt, what);
-    return fileNameFrom(std::string_view(answer).substr(0, std::min(answer.size(), width)));
+std::string askFileName(std::string_view prompt, std::string_view what) {
+    const std::string name = fileNameFrom(ask(prompt, what));
+    if (const std::string fault = faultOfFileName(name); !fault.empty()) {
+        fail("the " + std::string(what) + " names no file: " + fault);
+    }
+    return name;
 }
 
 }  // namespace common

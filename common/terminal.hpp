@@ -14,12 +14,14 @@ void say(const FreeLine& line);
 // Writes one free-format line of a single text item.
 void say(std::string_view text);
 
-// Writes the prompt, flushes standard output, then reads one line. The end
-// of standard input ends the run, naming `what` was being asked for.
+// Writes the prompt, flushes standard output, then reads one line, of at
+// most the longest name (trailing blanks aside): a longer answer ends the
+// run, as does the end of standard input, naming `what` was asked for.
 std::string ask(std::string_view prompt, std::string_view what);
 
-// Asks for a file name: the answer's first `width` characters, trailing
-// blanks dropped.
-std::string askFileName(std::string_view prompt, std::string_view what, size_t width = 80);
+// Asks for a file name: the whole answer, trailing blanks dropped. A name
+// that can name no file (a NUL byte in it) ends the run before anything
+// is opened.
+std::string askFileName(std::string_view prompt, std::string_view what);
 
 }  // namespace common

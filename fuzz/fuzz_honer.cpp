@@ -25,7 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int status = fuzz::runProgram("honer", honer::runHoner, "phaser.log\ncad.com\n");
     const std::string& report = fuzz::lastReport();
     const std::string cad = fuzz::readFile("cad.com");
-    if (status != 0) fuzz::check(cad.empty(), "cad input file written by a run without a result");
+    // A run without a result leaves the file empty, or with its title alone
+    // when the value did not fit its field.
+    if (status != 0) {
+        fuzz::check(cad.empty() || cad == "title apply a negative iso B\n", "cad input file written by a run without a result");
+    }
 
     const auto lines = fuzz::fileLines(log);
     size_t heading = 0;
@@ -47,9 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     "a value that is no number: " + report);
         return 0;
     }
-    fuzz::check(status == 0, "a log with its value: status " + std::to_string(status) + " " + report);
     std::string scale = "SCAL FILE_NUMBER 1 1.00 ";
     common::appendFixed(scale, negB, 12, 3);
+    if (scale.find('*') != std::string::npos) {
+        fuzz::check(status == 2 && fuzz::contains(report, "the B value"), "a value too wide for F12.3: " + report);
+        return 0;
+    }
+    fuzz::check(status == 0, "a log with its value: status " + std::to_string(status) + " " + report);
     fuzz::check(cad == "title apply a negative iso B\n" + scale +
                            "\nLABI FILE 1 E1=FP_ISO E2=SIGFP_ISO \nLABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n",
                 "cad input file is not the five records with the value of the log");

@@ -5,7 +5,7 @@ inline constexpr char kHonerHelp[] =
     "honer: writes a CAD script that applies the B value of a Phaser log's\n"
     "table of principal components to FP_ISO and SIGFP_ISO.\n"
     "\n"
-    "Dialogue (answers on standard input, one line each, names up to 80 characters):\n"
+    "Dialogue (answers on standard input, one line each, a name up to 4096 bytes):\n"
     "  Please type phaser log file    -> the Phaser log to read\n"
     "  Type name of cad input file    -> the CAD script to create\n"
     "\n"
@@ -19,4 +19,4 @@ inline constexpr char kHonerHelp[] =
     "Exit status: 0 done; 1 the log has no eigenB table (the cad input file is\n"
     "left empty); 2 a file could not be opened, read or written.\n"
     "\n"
-    "Options: --help, --version. Drivers give no arguments.\n";
+    "Options: -h or --help, --version. Drivers give no arguments.\n";

@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr size_t kNameWidth = 80;
-
 constexpr std::string_view kHeading = "eigenB";
 constexpr int kHeadingFirst = 6;
 constexpr int kHeadingLast = 11;
@@ -38,8 +36,8 @@ struct HonerFileNames {
 
 HonerFileNames askFileNames() {
     HonerFileNames names;
-    names.log = common::askFileName("Please type phaser log file", "name of the phaser log", kNameWidth);
-    names.cadInput = common::askFileName("Type name of cad input file", "name of the cad input file", kNameWidth);
+    names.log = common::askFileName("Please type phaser log file", "name of the phaser log");
+    names.cadInput = common::askFileName("Type name of cad input file", "name of the cad input file");
     return names;
 }
 
@@ -65,7 +63,11 @@ float readNegB(common::InputFile& log) {
 
 void writeCadInput(common::OutputFile& cad, float negB) {
     cad.writeRecord("title apply a negative iso B");
-    cad.writeRecord(common::cad_script::scaleRecord(negB));
+    const std::string scale = common::cad_script::scaleRecord(negB);
+    // planeview reads the value back from columns 25-36.
+    common::requireFits(cad, std::string_view(scale).substr(common::cad_script::kScaleKeywords.size()), "the B value",
+                        negB);
+    cad.writeRecord(scale);
     cad.writeRecord("LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO ");
     cad.writeRecord("LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB");
     cad.writeRecord("end");

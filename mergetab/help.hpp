@@ -6,7 +6,7 @@ inline constexpr char kMergetabHelp[] =
     "XSCALE run, side by side in an HTML <pre> table (mergetab-rsym heads the\n"
     "R column \"rsym\" instead of \"rmerge\").\n"
     "\n"
-    "Dialogue (answers on standard input, one line each, names up to 90 characters):\n"
+    "Dialogue (answers on standard input, one line each, a name up to 4096 bytes):\n"
     "  Please name starting XSCALE.LP file   -> the log of the starting run\n"
     "  Please name final XSCALE.LP file      -> the log of the final run\n"
     "  Please name output statistics file    -> the table to create\n"
@@ -23,4 +23,4 @@ inline constexpr char kMergetabHelp[] =
     "Exit status: 0 done; 1 a log has no \"= -3.0\" line (the statistics file is\n"
     "left empty); 2 a file could not be opened, read or written.\n"
     "\n"
-    "Options: --help, --version. Drivers give no arguments.\n";
+    "Options: -h or --help, --version. Drivers give no arguments.\n";

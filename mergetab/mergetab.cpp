@@ -44,7 +44,6 @@ constexpr std::string_view kHeader2 =
     "           before/after  before/after   before/after    before/after   before/after";
 static_assert(kHeader1.size() == 82 && kHeader2.size() == 83);
 
-constexpr size_t kNameWidth = 90;
 // A log line is seen as its first 90 characters.
 constexpr size_t kLineWidth = 90;
 
@@ -89,11 +88,11 @@ struct MergetabFileNames {
 MergetabFileNames askFileNames() {
     MergetabFileNames names;
     names.startingLog = common::askFileName("Please name starting XSCALE.LP file",
-                                            "name of the starting XSCALE.LP file", kNameWidth);
+                                            "name of the starting XSCALE.LP file");
     names.finalLog =
-        common::askFileName("Please name final XSCALE.LP file", "name of the final XSCALE.LP file", kNameWidth);
+        common::askFileName("Please name final XSCALE.LP file", "name of the final XSCALE.LP file");
     names.statistics =
-        common::askFileName("Please name output statistics file", "name of the statistics file", kNameWidth);
+        common::askFileName("Please name output statistics file", "name of the statistics file");
     return names;
 }
 

@@ -8,9 +8,16 @@ namespace ovoclip {
 
 namespace {
 
-std::string nameField(std::string_view line) {
-    std::string field(line.substr(0, std::min<size_t>(line.size(), 80)));
-    field.resize(80, ' ');
+// A file name is the whole record, kept blank-padded to at least 80
+// columns; one that can name no file is refused here, before the reslimit
+// file is made from it.
+std::string nameField(std::string_view line, const common::InputFile& script) {
+    std::string field(line);
+    // A record cut by the reader is longer than any name, whatever blanks
+    // end the part that was seen.
+    const std::string fault = common::faultOfFileName(script.lineCut() ? field : common::fileNameFrom(field));
+    if (!fault.empty()) script.failAt(0, 0, fault);
+    if (field.size() < 80) field.resize(80, ' ');
     return field;
 }
 
@@ -19,8 +26,8 @@ std::string nameField(std::string_view line) {
 InputScript readInputScriptFrom(const std::string& name) {
     common::InputFile script(name);
     InputScript result;
-    result.inputReflectionFile = nameField(script.nextOrFail("record 1, the name of the XDS reflection file"));
-    result.outputReflectionFile = nameField(script.nextOrFail("record 2, the name of the truncated file"));
+    result.inputReflectionFile = nameField(script.nextOrFail("record 1, the name of the XDS reflection file"), script);
+    result.outputReflectionFile = nameField(script.nextOrFail("record 2, the name of the truncated file"), script);
 
     common::RecordCursor cell(script.nextOrFail("record 3, the cell"), script);
     result.cell.a = cell.readFixed(8, 2);

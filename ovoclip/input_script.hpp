@@ -10,8 +10,8 @@
 namespace ovoclip {
 
 struct InputScript {
-    std::string inputReflectionFile;   // 80 columns, blank-padded
-    std::string outputReflectionFile;  // 80 columns, blank-padded
+    std::string inputReflectionFile;   // the whole record, blank-padded to 80 columns at least
+    std::string outputReflectionFile;  // the whole record, blank-padded to 80 columns at least
     common::UnitCell cell;
     float ellipsoidAxes[3][3] = {};    // row i is the axis paired with limit i
     float limits[3] = {};              // Angstrom, in the order read

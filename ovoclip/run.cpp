@@ -15,8 +15,9 @@ namespace ovoclip {
 int runOvoclip() {
     const InputScript script = readInputScript();
 
-    // The reslimit file is written before either reflection file is opened,
-    // so it is there whatever happens later.
+    // The reslimit file is written and closed before either reflection file
+    // is opened, so it is whole whatever happens later (a signal, a full
+    // disk); an empty one would block the next run.
     common::OutputFile resLimitFile(resLimitFileName(script.inputReflectionFile));
     const ResolutionLimits limits = sortLimits(script.limits);
     common::say(common::FreeLine()
@@ -25,6 +26,7 @@ int runOvoclip() {
                     .real(limits.mediumResLimit)
                     .real(limits.highResLimit));
     resLimitFile.writeRecord(resLimitRecord(limits));
+    resLimitFile.close();
 
     TruncationTally tally;
     common::InputFile input(common::fileNameFrom(script.inputReflectionFile));
@@ -57,7 +59,6 @@ int runOvoclip() {
                        "; no reflections were read");
         return common::kExitNoResult;
     }
-    resLimitFile.close();
     output.close();
 
     writePlaneviewScript(tally);

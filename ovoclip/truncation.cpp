@@ -38,16 +38,30 @@ constexpr size_t kReflectionLength = 76;
 }
 
 // A kept record read field by field: the indices written again (I6), the
-// rest of the line as it stands, at least 76 columns.
+// rest of the line as it stands, at least 76 columns; without its line feed
+// when the line goes on in pieces.
 [[gnu::noinline]] void writeGeneralRecord(common::OutputFile& output, std::string_view line, int32_t h, int32_t k,
-                                          int32_t l, std::string& record) {
+                                          int32_t l, std::string& record, bool whole) {
     record.clear();
     common::appendInteger(record, h, 6);
     common::appendInteger(record, k, 6);
     common::appendInteger(record, l, 6);
     if (line.size() > 18) record.append(line.substr(18));
     if (record.size() < kReflectionLength) record.resize(kReflectionLength, ' ');
-    output.writeRecord(record);
+    if (whole) {
+        output.writeRecord(record);
+    } else {
+        output.writeText(record);
+    }
+}
+
+// The rest of a record longer than the reader holds, copied piece by piece,
+// and the record's line feed: header lines and kept records are carried
+// whole, in memory bounded by the reader's buffer.
+[[gnu::noinline]] void copyRestOfLine(common::InputFile& input, common::OutputFile& output) {
+    std::string_view piece;
+    while (input.nextPiece(piece)) output.writeText(piece);
+    output.writeRecord("");
 }
 
 // The free-format value in the eleven columns after `skip`.
@@ -114,6 +128,11 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
     for (;;) {
         if (!input.next(line)) return PassEnd::headerNotEnded;
         if (line.substr(0, kEndOfHeader.size()) == kEndOfHeader) break;
+        if (input.lineCut()) [[unlikely]] {
+            output.writeText(line);
+            copyRestOfLine(input, output);
+            continue;
+        }
         output.writeRecordPadded(line, kHeaderLength);
     }
     output.writeRecord(kEndOfHeader);
@@ -154,11 +173,16 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             continue;
         }
 
+        if (input.lineCut()) [[unlikely]] {
+            writeGeneralRecord(output, line, h, k, l, record, false);
+            copyRestOfLine(input, output);
+            continue;
+        }
         if (plain) {
             output.writeRecordPadded(line, kReflectionLength);
             continue;
         }
-        writeGeneralRecord(output, line, h, k, l, record);
+        writeGeneralRecord(output, line, h, k, l, record, true);
     }
 
     tally.reflectionsIn = reflectionsIn;

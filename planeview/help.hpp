@@ -6,7 +6,7 @@ inline constexpr char kPlaneviewHelp[] =
     "h=0, k=0 and l=0 planes of four stages of a data set (init, trunc, aniso,\n"
     "iso), with a paragraph giving the numbers of the truncation and of the B.\n"
     "\n"
-    "Dialogue (answers on standard input, one line each, names up to 80 characters):\n"
+    "Dialogue (answers on standard input, one line each, a name up to 4096 bytes):\n"
     "  Please type ovoclip input file        -> the ovoclip input script (cell, limits)\n"
     "  Type fin file with 4 data sets        -> h, k, l and F, sigF of the four stages\n"
     "  Type output ps file                   -> the PostScript page to create\n"
@@ -23,4 +23,4 @@ inline constexpr char kPlaneviewHelp[] =
     "\n"
     "Exit status: 0 done; 2 a file could not be opened, read or written.\n"
     "\n"
-    "Options: --help, --version. Drivers give no arguments.\n";
+    "Options: -h or --help, --version. Drivers give no arguments.\n";

@@ -23,11 +23,44 @@ TEST(Files, LinesDropTheLineFeedAndACarriageReturnBeforeIt) {
     ASSERT_TRUE(in.next(line));
     EXPECT_EQ(line, "two\rthree");
     ASSERT_TRUE(in.next(line));
-    EXPECT_EQ(line.size(), longLine.size());
+    EXPECT_EQ(line.size(), common::kLongestLine);  // cut: the rest is passed over
+    EXPECT_TRUE(in.lineCut());
     ASSERT_TRUE(in.next(line));
+    EXPECT_FALSE(in.lineCut());
     EXPECT_EQ(line, "last\r");
     EXPECT_EQ(in.lineNumber(), 5u);
     EXPECT_FALSE(in.next(line));
+}
+
+// Lines longer than the buffer taken piece by piece come out whole, a
+// carriage return at a cut included, in memory bounded by the buffer.
+TEST(Files, LongLinesCopiedInPiecesComeOutWhole) {
+    ScratchDir dir;
+    const size_t n = common::kLongestLine;
+    std::string crAtCut(n - 1, 'a');
+    crAtCut += "\r";
+    const std::string lines[] = {std::string(3 * n + 17, 'b'), crAtCut, crAtCut + "c", "short", std::string(n, 'd')};
+    std::string text;
+    for (const auto& l : lines) text += l + "\r\n";
+    text += std::string(2 * n, 'e') + "\r";  // the last line, without a line feed
+    testsupport::writeFile(dir / "in", text);
+
+    common::InputFile in((dir / "in").string());
+    std::string copied;
+    std::string_view line, piece;
+    while (in.next(line)) {
+        copied += line;
+        while (in.nextPiece(piece)) copied += piece;
+        copied += "\n";
+    }
+    std::string expected;
+    for (const auto& l : lines) expected += l + "\n";
+    expected += std::string(2 * n, 'e') + "\r\n";
+    EXPECT_EQ(copied == expected, true);
+    EXPECT_EQ(in.lineNumber(), 6u);
+    // A name that can name no file.
+    EXPECT_THROW(common::InputFile(std::string("in\0x", 4)), common::RunTimeFailure);
+    EXPECT_THROW(common::OutputFile(std::string(common::kLongestName + 1, 'n')), common::RunTimeFailure);
 }
 
 TEST(Files, OldMustExistAndNewMustNot) {

@@ -91,16 +91,4 @@ TEST(HonerFailures, LeadingAndEmbeddedBlanksArePartOfBothNames) {
     EXPECT_EQ(f.contents(), (Contents{{"  my phaser.log", kLog}, {" cad  in.com", kCad}}));
 }
 
-TEST(HonerFailures, CadInputNamesOfEightyCharactersAndLonger) {
-    const std::string exact(80, 'c');
-    const std::string longer = std::string(79, 'k') + "K";
-    for (const auto& [answer, created] :
-         {std::pair{exact, exact}, std::pair{longer + "beyond column 80", longer}}) {
-        Folder f;
-        f.write("phaser.log", kLog);
-        ASSERT_EQ(f.run("honer", "phaser.log\n" + answer + "\n").status, 0) << f.result.err;
-        EXPECT_EQ(f.contents(), (Contents{{"phaser.log", kLog}, {created, kCad}}));
-    }
-}
-
 }  // namespace

@@ -89,7 +89,6 @@ TEST(MergetabFailures, NamesThatCannotBeOpenedEvenByRoot) {
         {"start.lp/x\nfinal.lp\nstats.html\n", "\"start.lp/x\"", "Not a directory"},
         {"start.lp\n\nstats.html\n", "empty name", ""},
         {"start.lp\nfinal.lp\nno/folder/stats.html\n", "\"no/folder/stats.html\"", "No such file"},
-        {"start.lp\nfinal.lp\n" + std::string(90, ' ') + "stats.html\n", "empty name", ""},  // cut at 90
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answers);
@@ -136,27 +135,6 @@ TEST(MergetabFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
     EXPECT_EQ(after.size(), 3u);
     ASSERT_EQ(after.count(" stats  table.html"), 1u);
     EXPECT_EQ(testsupport::lines(after.at(" stats  table.html")).size(), 25u);
-}
-
-TEST(MergetabFailures, NamesOfNinetyCharactersAndLonger) {
-    const std::string start90 = "s" + std::string(88, '-') + "s";
-    const std::string final90(90, 'f');
-    const std::string stats90 = "t" + std::string(89, '=');
-    Folder f;
-    f.write(start90, log());
-    f.write(final90, log());
-    ASSERT_EQ(f.run("mergetab", start90 + "\n" + final90 + "X\n" + stats90 + "beyond column ninety\n").status, 0)
-        << f.result.err;
-    const Contents after = f.contents();
-    EXPECT_EQ(after.size(), 3u);
-    ASSERT_EQ(after.count(stats90), 1u);
-    EXPECT_EQ(testsupport::lines(after.at(stats90)).size(), 25u);
-
-    // A 91st character is cut: the log of that name is not the one opened.
-    Folder g;
-    g.write(start90 + "s", log());
-    expectFailure(g.run("mergetab", start90 + "s\nfinal.lp\nstats.html\n"), "mergetab", {"\"" + start90 + "\""});
-    EXPECT_EQ(g.contents(), (Contents{{start90 + "s", log()}}));
 }
 
 }  // namespace

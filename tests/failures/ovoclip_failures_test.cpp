@@ -271,28 +271,6 @@ TEST(OvoclipFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
                                       {"  pv  script", kPlaneviewScript}}));
 }
 
-TEST(OvoclipFailures, NamesOfEightyCharactersAndLonger) {
-    const std::string name80(80, 's');
-    const std::string data80 = "d" + std::string(78, '-') + "d";
-    const std::string out80 = "o" + std::string(79, '=');
-    const std::string pv80 = "p" + std::string(79, '+');
-    Folder f;
-    // The script's records are A80 and the answers are cut after column 80.
-    const std::string text = script(data80, out80 + "EXTRA");
-    writeAll(f, {{name80, text}, {data80, kData}});
-    ASSERT_EQ(f.run("ovoclip", name80 + "\n" + pv80 + "cut off\n").status, 0) << f.result.err;
-    EXPECT_EQ(f.contents(), (Contents{{name80, text},
-                                      {data80, kData},
-                                      {"d---------_reslimit.dat", kResLimit},
-                                      {out80, kTruncated},
-                                      {pv80, kPlaneviewScript}}));
-
-    // One more character in the answer and the script is another file.
-    Folder g;
-    writeAll(g, {{name80 + "s", text}, {data80, kData}});
-    expectFailure(g.run("ovoclip", name80 + "s\n"), "ovoclip", {"\"" + name80 + "\"", "No such file"});
-}
-
 TEST(OvoclipFailures, LastAnswerWithoutALineEndStillCounts) {
     Folder f;
     writeAll(f, inputs());

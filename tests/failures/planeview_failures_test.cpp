@@ -261,27 +261,4 @@ TEST(PlaneviewFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
     EXPECT_EQ(testsupport::lines(after.at("  the page.ps")).back(), "showpage");
 }
 
-TEST(PlaneviewFailures, NamesOfEightyCharactersAndLonger) {
-    const std::string script80(80, 's'), fin80(80, 'f'), page80 = "p" + std::string(79, '-'), pv80(80, 'v'),
-        cad80(80, 'c');
-    Folder f;
-    writeAll(f, {{script80, script()}, {fin80, kFin}, {pv80, kPv}, {cad80, kCad}});
-    ASSERT_EQ(f.run("planeview", script80 + "\n" + fin80 + "\n" + page80 + "more\n" + pv80 + "v\n" + cad80 + "\n")
-                  .status,
-              0)
-        << f.result.err;
-    const Contents after = f.contents();
-    EXPECT_EQ(after.size(), 5u);
-    ASSERT_EQ(after.count(page80), 1u);
-    EXPECT_EQ(testsupport::lines(after.at(page80)).back(), "showpage");
-
-    // An 81st character is cut: a file of that longer name is not the one
-    // opened.
-    Folder g;
-    writeAll(g, {{script80 + "s", script()}});
-    expectFailure(g.run("planeview", script80 + "s\n" + kAnswers.substr(kAnswers.find('\n') + 1)), "planeview",
-                  {"\"" + script80 + "\"", "No such file"});
-    EXPECT_EQ(g.contents(), (Contents{{script80 + "s", script()}}));
-}
-
 }  // namespace

@@ -371,8 +371,8 @@ TEST(Mergetab, LongNamesAndCarriageReturns) {
     const std::string name(90, 'N');
     std::string crlf;
     for (const auto& line : lines(table({"  8.22", "5423"}))) crlf += line + "\r\n";
-    writeFile(run.dir / name, crlf);
-    runMergetab(run, "", table({"  8.22", "5400"}), "mergetab", name + "CUT\nfinal.lp\nstats.html  \n");
+    writeFile(run.dir / (name + "WHOLE"), crlf);
+    runMergetab(run, "", table({"  8.22", "5400"}), "mergetab", name + "WHOLE\nfinal.lp\nstats.html  \n");
     EXPECT_EQ(run.result.status, 0) << run.result.err;
     EXPECT_EQ(firstRow(run).substr(0, 23), "    8.22     5423  5400");
 }

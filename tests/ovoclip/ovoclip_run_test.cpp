@@ -222,11 +222,11 @@ TEST(OvoclipRun, EndOfFileInTheDataKeepsTheRecordsCopied) {
                                        "!END_OF_HEADER\n" + pad("     1     0     0        1.0        1.0", 76) + "\n");
 }
 
-TEST(OvoclipRun, NamesKeepLeadingAndEmbeddedBlanksAndAreCutAt80) {
+TEST(OvoclipRun, NamesKeepLeadingAndEmbeddedBlanksAndAreTakenWhole) {
     Ovoclip o;
     const std::string longName(79, 'n');
     writeFile(o.dir / "my in.hkl", kHeader + "!END_OF_DATA\n");
-    writeFile(o.dir / (longName + "x"), std::string(" my in.hkl\nout file.hkl   \n") + kOrthogonalScript.substr(24));
+    writeFile(o.dir / (longName + "xTRAILING"), std::string(" my in.hkl\nout file.hkl   \n") + kOrthogonalScript.substr(24));
     o.run(longName + "xTRAILING\n pv file  \n");
     ASSERT_EQ(o.result.status, 2) << o.result.err;  // " my in.hkl" has a leading blank: not found
     EXPECT_NE(o.result.err.find("\" my in.hkl\""), std::string::npos) << o.result.err;
