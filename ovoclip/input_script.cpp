@@ -29,22 +29,10 @@ InputScript readInputScriptFrom(const std::string& name) {
     result.inputReflectionFile = nameField(script.nextOrFail("record 1, the name of the XDS reflection file"), script);
     result.outputReflectionFile = nameField(script.nextOrFail("record 2, the name of the truncated file"), script);
 
-    common::RecordCursor cell(script.nextOrFail("record 3, the cell"), script);
-    result.cell.a = cell.readFixed(8, 2);
-    result.cell.b = cell.readFixed(8, 2);
-    result.cell.c = cell.readFixed(8, 2);
-    result.cell.alpha = cell.readFixed(8, 2);
-    result.cell.beta = cell.readFixed(8, 2);
-    result.cell.gamma = cell.readFixed(8, 2);
-
-    common::RecordCursor axes(script.nextOrFail("record 4, the ellipsoid axes"), script);
-    for (auto& row : result.ellipsoidAxes) {
-        for (float& element : row) element = axes.readFixed(12, 4);
-    }
-
+    result.cell = common::readScriptCell(script.nextOrFail("record 3, the cell"), script);
+    common::readScriptAxes(script.nextOrFail("record 4, the ellipsoid axes"), script, result.ellipsoidAxes);
     // Same nine-field layout as record 4; only the first three are taken.
-    common::RecordCursor limits(script.nextOrFail("record 5, the three resolution limits"), script);
-    for (float& limit : result.limits) limit = limits.readFixed(12, 4);
+    common::readScriptLimits(script.nextOrFail("record 5, the three resolution limits"), script, result.limits);
     return result;
 }
 

@@ -6,16 +6,11 @@
 #include <string_view>
 
 #include "common/cell.hpp"
+#include "common/input_script_layout.hpp"
 
 namespace ovoclip {
 
-struct InputScript {
-    std::string inputReflectionFile;   // the whole record, blank-padded to 80 columns at least
-    std::string outputReflectionFile;  // the whole record, blank-padded to 80 columns at least
-    common::UnitCell cell;
-    float ellipsoidAxes[3][3] = {};    // row i is the axis paired with limit i
-    float limits[3] = {};              // Angstrom, in the order read
-};
+using common::InputScript;
 
 // lowResLimit >= mediumResLimit >= highResLimit (a larger number is a
 // lower resolution).

@@ -2,6 +2,7 @@
 
 #include "common/cad_script.hpp"
 #include "common/planeview_script.hpp"
+#include "common/input_script_layout.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 
@@ -23,20 +24,11 @@ CellAndLimits readCellAndLimits(common::InputFile& script) {
     script.nextOrFail("record 1 of the ovoclip input file (input reflection file)");
     script.nextOrFail("record 2 of the ovoclip input file (output reflection file)");
 
-    common::RecordCursor cellRecord(script.nextOrFail("record 3 of the ovoclip input file (the cell)"), script);
-    result.cell.a = cellRecord.readFixed(8, 2);
-    result.cell.b = cellRecord.readFixed(8, 2);
-    result.cell.c = cellRecord.readFixed(8, 2);
-    result.cell.alpha = cellRecord.readFixed(8, 2);
-    result.cell.beta = cellRecord.readFixed(8, 2);
-    result.cell.gamma = cellRecord.readFixed(8, 2);
-
+    result.cell = common::readScriptCell(script.nextOrFail("record 3 of the ovoclip input file (the cell)"), script);
     script.nextOrFail("record 4 of the ovoclip input file (the ellipsoid axes)");
-
-    common::RecordCursor limitRecord(script.nextOrFail("record 5 of the ovoclip input file (the limits)"), script);
-    result.limits.onAstar = limitRecord.readFixed(12, 4);
-    result.limits.onBstar = limitRecord.readFixed(12, 4);
-    result.limits.onCstar = limitRecord.readFixed(12, 4);
+    float limits[3];
+    common::readScriptLimits(script.nextOrFail("record 5 of the ovoclip input file (the limits)"), script, limits);
+    result.limits = {limits[0], limits[1], limits[2]};
     return result;
 }
 

@@ -1,0 +1,65 @@
+#include "common/input_script_layout.hpp"
+
+#include "common/records.hpp"
+
+namespace common {
+
+namespace {
+
+constexpr int kCellWidth = 8, kCellDecimals = 2;    // 6F8.2
+constexpr int kRealWidth = 12, kRealDecimals = 4;   // 9F12.4
+
+}  // namespace
+
+UnitCell readScriptCell(std::string_view record, const LineSource& script) {
+    RecordCursor fields(record, script);
+    UnitCell cell;
+    cell.a = fields.readFixed(kCellWidth, kCellDecimals);
+    cell.b = fields.readFixed(kCellWidth, kCellDecimals);
+    cell.c = fields.readFixed(kCellWidth, kCellDecimals);
+    cell.alpha = fields.readFixed(kCellWidth, kCellDecimals);
+    cell.beta = fields.readFixed(kCellWidth, kCellDecimals);
+    cell.gamma = fields.readFixed(kCellWidth, kCellDecimals);
+    return cell;
+}
+
+void readScriptAxes(std::string_view record, const LineSource& script, float axes[3][3]) {
+    RecordCursor fields(record, script);
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) axes[row][column] = fields.readFixed(kRealWidth, kRealDecimals);
+    }
+}
+
+void readScriptLimits(std::string_view record, const LineSource& script, float limits[3]) {
+    RecordCursor fields(record, script);
+    for (int i = 0; i < 3; ++i) limits[i] = fields.readFixed(kRealWidth, kRealDecimals);
+}
+
+bool scriptNameFits(std::string_view name) {
+    return !name.empty() && name.size() <= kScriptNameWidth && name.back() != ' ' &&
+           name.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+}
+
+void writeInputScript(OutputFile& script, const InputScript& contents) {
+    script.writeRecord(fileNameFrom(contents.inputReflectionFile));
+    script.writeRecord(fileNameFrom(contents.outputReflectionFile));
+
+    RecordBuffer record;
+    const UnitCell& cell = contents.cell;
+    for (const float value : {cell.a, cell.b, cell.c, cell.alpha, cell.beta, cell.gamma}) {
+        record.fixed(value, kCellWidth, kCellDecimals);
+    }
+    script.writeRecord(record.view());
+
+    record.clear();
+    for (const auto& row : contents.ellipsoidAxes) {
+        for (const float element : row) record.fixed(element, kRealWidth, kRealDecimals);
+    }
+    script.writeRecord(record.view());
+
+    record.clear();
+    for (const float limit : contents.limits) record.fixed(limit, kRealWidth, kRealDecimals);
+    script.writeRecord(record.view());
+}
+
+}  // namespace common

@@ -1,0 +1,47 @@
+// The ovoclip input script, the one file that three programs share: ovofit
+// (or a driver) writes it, ovoclip reads all of it, planeview records 3 and 5.
+//
+//   1  A80     name of the XDS reflection file to truncate
+//   2  A80     name of the truncated reflection file to create
+//   3  6F8.2   a, b, c (Angstrom), alpha, beta, gamma (degrees)
+//   4  9F12.4  the ellipsoid axes, row by row
+//   5  9F12.4  three resolution limits (Angstrom), only the first three fields
+//
+// ovoclip pairs the largest limit with row 1, the middle one with row 2 and
+// the smallest with row 3, whatever their order in record 5.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/cell.hpp"
+#include "common/files.hpp"
+
+namespace common {
+
+struct InputScript {
+    std::string inputReflectionFile;   // record 1; as read, the whole record, blank-padded to 80 columns at least
+    std::string outputReflectionFile;  // record 2; likewise
+    UnitCell cell;
+    float ellipsoidAxes[3][3] = {};    // row i is the axis paired with limit i
+    float limits[3] = {};              // Angstrom, in record order
+};
+
+// Columns of records 1 and 2 that the readers take.
+inline constexpr size_t kScriptNameWidth = 80;
+
+// Records 3, 4 and 5 from their lines; a field that is not a number ends the
+// run with a report naming the line of `script` and the columns.
+UnitCell readScriptCell(std::string_view record, const LineSource& script);
+void readScriptAxes(std::string_view record, const LineSource& script, float axes[3][3]);
+void readScriptLimits(std::string_view record, const LineSource& script, float limits[3]);
+
+// Whether a name written as record 1 or 2 reads back as the same name:
+// not empty, no trailing blank, no line break or NUL, within the width.
+bool scriptNameFits(std::string_view name);
+
+// The five records. The names are written as they are opened (trailing
+// blanks dropped) and left-justified, so that they read back unchanged.
+void writeInputScript(OutputFile& script, const InputScript& contents);
+
+}  // namespace common

@@ -1,0 +1,231 @@
+#include "ovofit/ellipsoid.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <gemmi/eig3.hpp>
+
+#include "common/failure.hpp"
+
+namespace ovofit {
+
+namespace {
+
+// A position and its opposite are one: the first non-zero index positive.
+gemmi::Op::Miller oneSense(gemmi::Op::Miller hkl) {
+    const int first = hkl[0] != 0 ? hkl[0] : hkl[1] != 0 ? hkl[1] : hkl[2];
+    if (first < 0) hkl = {{-hkl[0], -hkl[1], -hkl[2]}};
+    return hkl;
+}
+
+// Solves the n x n system a x = b in place (partial pivoting); false when
+// it is singular.
+bool solve(std::vector<std::vector<double>>& a, std::vector<double>& b) {
+    const size_t n = b.size();
+    for (size_t col = 0; col < n; ++col) {
+        size_t pivot = col;
+        for (size_t row = col + 1; row < n; ++row) {
+            if (std::fabs(a[row][col]) > std::fabs(a[pivot][col])) pivot = row;
+        }
+        if (!(std::fabs(a[pivot][col]) > 1e-300)) return false;
+        std::swap(a[pivot], a[col]);
+        std::swap(b[pivot], b[col]);
+        for (size_t row = col + 1; row < n; ++row) {
+            const double factor = a[row][col] / a[col][col];
+            for (size_t j = col; j < n; ++j) a[row][j] -= factor * a[col][j];
+            b[row] -= factor * b[col];
+        }
+    }
+    for (size_t col = n; col-- > 0;) {
+        for (size_t j = col + 1; j < n; ++j) b[col] -= a[col][j] * b[j];
+        b[col] /= a[col][col];
+    }
+    return true;
+}
+
+// The falloff tensor fitted to ln I over every mate of the reflections
+// whose intensity is above its sigma; the terms are 1, sx^2, sy^2, sz^2,
+// 2 sx sy, 2 sx sz, 2 sy sz.
+gemmi::SMat33<double> fitFalloff(const gemmi::SpaceGroup& spaceGroup, const Frame& frame,
+                                 const std::vector<MergedReflection>& merged) {
+    constexpr size_t kTerms = 7;
+    std::vector<std::vector<double>> normal(kTerms, std::vector<double>(kTerms, 0.0));
+    std::vector<double> right(kTerms, 0.0);
+    Mates mates(spaceGroup);
+    int64_t used = 0;
+    for (const MergedReflection& r : merged) {
+        if (!(r.intensity > r.sigma)) continue;
+        const double y = std::log(r.intensity);
+        for (const auto& hkl : mates.of(r.h, r.k, r.l)) {
+            double s[3];
+            frame.vector(hkl[0], hkl[1], hkl[2], s);
+            const double x[kTerms] = {1.0,  s[0] * s[0], s[1] * s[1], s[2] * s[2], 2 * s[0] * s[1], 2 * s[0] * s[2],
+                                      2 * s[1] * s[2]};
+            for (size_t i = 0; i < kTerms; ++i) {
+                for (size_t j = 0; j < kTerms; ++j) normal[i][j] += x[i] * x[j];
+                right[i] += x[i] * y;
+            }
+            ++used;
+        }
+    }
+    if (used < 2 * static_cast<int64_t>(kTerms) || !solve(normal, right)) {
+        common::fail("too few reflections with I above sigma(I) (" + std::to_string(used) +
+                     " with their mates) to fit the anisotropic falloff");
+    }
+    // ln I falls with s^T B s: B is minus the fitted quadratic terms.
+    return {-right[1], -right[2], -right[3], -right[4], -right[5], -right[6]};
+}
+
+// Unit vector with its largest component positive.
+void normalise(double v[3]) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    int largest = 0;
+    for (int i = 1; i < 3; ++i) {
+        if (std::fabs(v[i]) > std::fabs(v[largest])) largest = i;
+    }
+    const double scale = (v[largest] < 0 ? -1.0 : 1.0) / length;
+    for (int i = 0; i < 3; ++i) v[i] *= scale;
+}
+
+}  // namespace
+
+Frame makeFrame(const common::UnitCell& cell) {
+    const common::ReciprocalCell reciprocal = common::computeReciprocalCell(cell);
+    const double gamma = common::degreesToRadians(cell.gamma);
+    Frame f;
+    f.m11 = 1.0 / cell.a;
+    f.m21 = -(std::cos(gamma) / (std::sin(gamma) * cell.a));
+    f.m22 = 1.0 / (std::sin(gamma) * cell.b);
+    f.m31 = static_cast<double>(reciprocal.astar) * reciprocal.cosbetastar;
+    f.m32 = static_cast<double>(reciprocal.cosalphastar) * reciprocal.bstar;
+    f.m33 = reciprocal.cstar;
+    return f;
+}
+
+Mates::Mates(const gemmi::SpaceGroup& spaceGroup) {
+    for (const gemmi::Op& op : spaceGroup.operations().sym_ops) rotations_.push_back(op.rot);
+}
+
+const std::vector<gemmi::Op::Miller>& Mates::of(int32_t h, int32_t k, int32_t l) {
+    mates_.clear();
+    for (const gemmi::Op::Rot& rot : rotations_) {
+        // Reciprocal space: the row vector (h, k, l) times the rotation.
+        gemmi::Op::Miller hkl;
+        for (int j = 0; j < 3; ++j) hkl[j] = (h * rot[0][j] + k * rot[1][j] + l * rot[2][j]) / gemmi::Op::DEN;
+        hkl = oneSense(hkl);
+        if (std::find(mates_.begin(), mates_.end(), hkl) == mates_.end()) mates_.push_back(hkl);
+    }
+    return mates_;
+}
+
+EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
+                         const std::vector<MergedReflection>& merged) {
+    EllipsoidAxes axes;
+    const gemmi::CrystalSystem system = spaceGroup.crystal_system();
+    axes.lattice = gemmi::crystal_system_str(system);
+    if (system != gemmi::CrystalSystem::Triclinic && system != gemmi::CrystalSystem::Monoclinic) {
+        axes.description = axes.lattice +
+                           " lattice: the axes of the frame (x along a, y in the a-b plane, z along c*), "
+                           "the identity matrix";
+        return axes;
+    }
+    gemmi::SMat33<double> falloff = fitFalloff(spaceGroup, makeFrame(cell), merged);
+    const bool monoclinic = system == gemmi::CrystalSystem::Monoclinic;
+    if (monoclinic) falloff.u12 = falloff.u23 = 0;  // b, along y, is an axis by symmetry
+    double eigenvalues[3];
+    const gemmi::Mat33 vectors = gemmi::eigen_decomposition(falloff, eigenvalues);
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) axes.rows[i][j] = vectors[j][i];
+    }
+    if (monoclinic) {
+        // The eigenvector along y exactly (0, 1, 0), the others exactly in x-z.
+        int unique = 0;
+        for (int i = 1; i < 3; ++i) {
+            if (std::fabs(axes.rows[i][1]) > std::fabs(axes.rows[unique][1])) unique = i;
+        }
+        for (int i = 0; i < 3; ++i) axes.rows[i][1] = i == unique ? 1.0 : 0.0;
+        axes.rows[unique][0] = axes.rows[unique][2] = 0.0;
+    }
+    for (auto& row : axes.rows) normalise(row);
+    axes.fitted = true;
+    axes.description = axes.lattice + " lattice: the principal axes of the anisotropic falloff fitted to the data" +
+                       (monoclinic ? ", the unique axis b one of them" : "");
+    return axes;
+}
+
+std::vector<Shell> binShells(const std::vector<std::pair<double, double>>& sorted) {
+    const int total = static_cast<int>(sorted.size());
+    if (total == 0) return {};
+    const double low3 = std::pow(sorted.front().first, 3), high3 = std::pow(sorted.back().first, 3);
+    for (int n = std::min(kMostShells, total / kFewestInShell); n >= kFewestShells; --n) {
+        std::vector<Shell> shells(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            shells[i].sLow = std::cbrt(low3 + (high3 - low3) * i / n);
+            shells[i].sHigh = std::cbrt(low3 + (high3 - low3) * (i + 1) / n);
+        }
+        for (const auto& [s, iOverSigma] : sorted) {
+            const double where = high3 > low3 ? (s * s * s - low3) / (high3 - low3) * n : 0.0;
+            Shell& shell = shells[static_cast<size_t>(std::clamp(static_cast<int>(where), 0, n - 1))];
+            ++shell.count;
+            shell.meanIOverSigma += iOverSigma;
+        }
+        bool enough = true;
+        for (Shell& shell : shells) {
+            enough = enough && shell.count >= kFewestInShell;
+            if (shell.count > 0) shell.meanIOverSigma /= shell.count;
+        }
+        if (enough) return shells;
+    }
+    return {};
+}
+
+void readLimit(AxisLimit& axis, double threshold) {
+    const std::vector<Shell>& shells = axis.shells;
+    for (size_t i = 0; i < shells.size(); ++i) {
+        if (shells[i].meanIOverSigma < threshold) {
+            axis.edge = i == 0 ? LimitEdge::firstShellBelow : LimitEdge::belowThreshold;
+            axis.limit = 1.0 / shells[i].sLow;
+            return;
+        }
+    }
+    axis.edge = LimitEdge::neverBelow;
+    axis.limit = 1.0 / shells.back().sHigh;
+}
+
+std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
+                                     const EllipsoidAxes& axes, const std::vector<MergedReflection>& merged,
+                                     double threshold) {
+    const Frame frame = makeFrame(cell);
+    const double cosCone = std::cos(kConeDegrees * 3.14159265358979323846 / 180.0);
+    std::vector<std::vector<std::pair<double, double>>> cones(3);
+    Mates mates(spaceGroup);
+    for (const MergedReflection& r : merged) {
+        const double iOverSigma = r.intensity / r.sigma;
+        for (const auto& hkl : mates.of(r.h, r.k, r.l)) {
+            double s[3];
+            frame.vector(hkl[0], hkl[1], hkl[2], s);
+            const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+            if (!(length > 0)) continue;
+            for (int i = 0; i < 3; ++i) {
+                const double along = axes.rows[i][0] * s[0] + axes.rows[i][1] * s[1] + axes.rows[i][2] * s[2];
+                if (std::fabs(along) >= cosCone * length) cones[i].emplace_back(length, iOverSigma);
+            }
+        }
+    }
+    std::vector<AxisLimit> limits(3);
+    for (int i = 0; i < 3; ++i) {
+        std::sort(cones[i].begin(), cones[i].end());
+        limits[i].shells = binShells(cones[i]);
+        if (limits[i].shells.empty()) {
+            common::fail("too few reflections along axis " + std::to_string(i + 1) + " to measure a limit: " +
+                         std::to_string(cones[i].size()) + " within 20 degrees, " +
+                         std::to_string(kFewestShells * kFewestInShell) + " needed in shells of " +
+                         std::to_string(kFewestInShell));
+        }
+        for (int j = 0; j < 3; ++j) limits[i].direction[j] = axes.rows[i][j];
+        readLimit(limits[i], threshold);
+    }
+    return limits;
+}
+
+}  // namespace ovofit

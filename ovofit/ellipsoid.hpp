@@ -1,0 +1,94 @@
+// The truncation ellipsoid measured from merged data: its three axes (the
+// frame's own axes, or the principal axes of a fitted anisotropic falloff
+// where the lattice leaves them free) and the resolution limit along each.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gemmi/symmetry.hpp>
+
+#include "common/cell.hpp"
+#include "ovofit/merge.hpp"
+
+namespace ovofit {
+
+// Reciprocal-lattice vectors in ovoclip's orthonormal frame: x along a, y
+// in the a-b plane, z along c*. The same matrix as ovoclip's ellipsoid test.
+struct Frame {
+    double m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
+    void vector(int32_t h, int32_t k, int32_t l, double s[3]) const {
+        s[0] = h * m11;
+        s[1] = h * m21 + k * m22;
+        s[2] = h * m31 + k * m32 + l * m33;
+    }
+};
+Frame makeFrame(const common::UnitCell& cell);
+
+// Every distinct position of a reflection's symmetry mates and Friedel
+// mates, a position and its opposite counted once (the cones and the
+// falloff are the same in both senses).
+class Mates {
+public:
+    explicit Mates(const gemmi::SpaceGroup& spaceGroup);
+    // The mates of (h, k, l); the view is valid until the next call.
+    const std::vector<gemmi::Op::Miller>& of(int32_t h, int32_t k, int32_t l);
+
+private:
+    std::vector<gemmi::Op::Rot> rotations_;
+    std::vector<gemmi::Op::Miller> mates_;
+};
+
+struct EllipsoidAxes {
+    double rows[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};  // unit vectors in the frame
+    bool fitted = false;
+    std::string lattice;      // "orthorhombic", "monoclinic", ...
+    std::string description;  // which case applied, for the terminal
+};
+
+// The frame's axes for orthorhombic and higher lattices; for monoclinic and
+// triclinic ones the principal axes of the tensor B fitted by least squares
+// to ln I = c - s^T B s over every mate of the reflections with I above its
+// sigma, the monoclinic unique axis b (y of the frame) kept as one of them.
+EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
+                         const std::vector<MergedReflection>& merged);
+
+struct Shell {
+    double sLow = 0, sHigh = 0;  // 1/d at its edges
+    int count = 0;
+    double meanIOverSigma = 0;
+};
+
+enum class LimitEdge {
+    belowThreshold,   // the edge of the last shell before the first one below
+    neverBelow,       // the signal never falls below: the data's own edge
+    firstShellBelow,  // already the lowest shell is below: its low edge
+};
+
+struct AxisLimit {
+    double direction[3] = {};
+    std::vector<Shell> shells;
+    double limit = 0;  // Angstrom
+    LimitEdge edge = LimitEdge::belowThreshold;
+};
+
+// Within this angle of an axis (either sense) a reflection counts for it.
+inline constexpr double kConeDegrees = 20.0;
+// Shells hold at least this many reflections, and there are at most
+// kMostShells and at least kFewestShells of them.
+inline constexpr int kFewestInShell = 20;
+inline constexpr int kMostShells = 20;
+inline constexpr int kFewestShells = 3;
+
+// The three limits, along the rows of `axes`. Too few reflections along an
+// axis to fill kFewestShells shells ends the run, saying which axis.
+std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
+                                     const EllipsoidAxes& axes, const std::vector<MergedReflection>& merged,
+                                     double threshold);
+
+// Shells of equal reciprocal volume over (s, I/sigma) pairs sorted by s, and
+// the limit read from them. Exposed for the tests.
+std::vector<Shell> binShells(const std::vector<std::pair<double, double>>& sorted);
+void readLimit(AxisLimit& axis, double threshold);
+
+}  // namespace ovofit

@@ -1,0 +1,31 @@
+#pragma once
+
+// What `ovofit --help` prints.
+inline constexpr char kOvofitHelp[] =
+    "ovofit: measures the truncation ellipsoid (its axes and three resolution\n"
+    "limits) from an XDS reflection file and writes ovoclip's input script.\n"
+    "\n"
+    "Dialogue (answers on standard input, one line each):\n"
+    "  Please type in name of XDS reflection file        -> XDS_ASCII file, merged or not\n"
+    "  Please type the I/sigma(I) threshold (blank for 1.5)\n"
+    "  Please type the name of the truncated file for ovoclip  -> record 2 of the script\n"
+    "  Please type the name of the input script to create\n"
+    "  Please type the name of the plot to create (blank for none)  -> SVG\n"
+    "\n"
+    "The header must give UNIT_CELL_CONSTANTS=, SPACE_GROUP_NUMBER=, MERGE=,\n"
+    "FRIEDEL'S_LAW= and NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=. Records with a\n"
+    "negative sigma(I) are left out; equivalent observations are merged.\n"
+    "Axes: the frame's own (x along a, y in the a-b plane, z along c*) for\n"
+    "orthorhombic and higher lattices; the principal axes of a fitted\n"
+    "anisotropic falloff for monoclinic (b kept as one) and triclinic ones.\n"
+    "Limit along an axis: reflections within 20 degrees of it in shells of\n"
+    "equal reciprocal volume; the high-resolution edge of the last shell\n"
+    "before the first whose mean I/sigma(I) is below the threshold.\n"
+    "\n"
+    "Files written (created new, never overwritten): the input script, with\n"
+    "its rows from the largest limit to the smallest; the plot if named.\n"
+    "\n"
+    "Exit status: 0 done; 2 a file could not be opened, read or written, or\n"
+    "the data do not allow a measurement (the report says which).\n"
+    "\n"
+    "Options: --help, --version. Drivers give no arguments.\n";

@@ -1,0 +1,94 @@
+#include "ovofit/plot.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "common/records.hpp"
+
+namespace ovofit {
+
+namespace {
+
+// Drawing area inside a 640 x 420 picture; x is 1/d, labelled in d.
+constexpr double kLeft = 70, kRight = 610, kTop = 40, kBottom = 360;
+constexpr const char* kColours[3] = {"#c0392b", "#2471a3", "#1e8449"};
+
+std::string number(double value, int decimals = 1) { return common::fixedText(static_cast<float>(value), decimals); }
+
+struct Scale {
+    double sMax, yMax;
+    double x(double s) const { return kLeft + (kRight - kLeft) * s / sMax; }
+    double y(double v) const { return kBottom - (kBottom - kTop) * std::clamp(v, 0.0, yMax) / yMax; }
+};
+
+void line(common::OutputFile& plot, double x1, double y1, double x2, double y2, const std::string& style) {
+    plot.writeRecord("<line x1=\"" + number(x1) + "\" y1=\"" + number(y1) + "\" x2=\"" + number(x2) + "\" y2=\"" +
+                     number(y2) + "\" " + style + "/>");
+}
+
+void text(common::OutputFile& plot, double x, double y, const std::string& anchor, const std::string& words,
+          const std::string& colour = "black") {
+    plot.writeRecord("<text x=\"" + number(x) + "\" y=\"" + number(y) + "\" text-anchor=\"" + anchor + "\" fill=\"" +
+                     colour + "\">" + words + "</text>");
+}
+
+}  // namespace
+
+void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold) {
+    Scale scale{0, threshold * 2};
+    for (const AxisLimit& axis : axes) {
+        scale.sMax = std::max(scale.sMax, axis.shells.back().sHigh);
+        for (const Shell& shell : axis.shells) scale.yMax = std::max(scale.yMax, shell.meanIOverSigma);
+    }
+    scale.sMax *= 1.05;
+    scale.yMax = std::ceil(scale.yMax * 1.1);
+
+    plot.writeRecord("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"420\" "
+                     "font-family=\"sans-serif\" font-size=\"13\">");
+    plot.writeRecord("<rect width=\"640\" height=\"420\" fill=\"white\"/>");
+    text(plot, 340, 24, "middle", "mean I/sigma(I) along the three axes of the ellipsoid");
+    line(plot, kLeft, kBottom, kRight, kBottom, "stroke=\"black\"");
+    line(plot, kLeft, kBottom, kLeft, kTop, "stroke=\"black\"");
+
+    // Resolution ticks where they are at least 35 points apart.
+    double lastX = -100;
+    for (const double d : {50.0, 20.0, 10.0, 7.0, 5.0, 4.0, 3.5, 3.0, 2.7, 2.5, 2.3, 2.1, 2.0, 1.9, 1.8, 1.7, 1.6,
+                           1.5, 1.4, 1.3, 1.2, 1.1, 1.0, 0.9, 0.8}) {
+        const double x = scale.x(1.0 / d);
+        if (1.0 / d > scale.sMax || x - lastX < 35) continue;
+        lastX = x;
+        line(plot, x, kBottom, x, kBottom + 5, "stroke=\"black\"");
+        text(plot, x, kBottom + 20, "middle", number(d));
+    }
+    text(plot, (kLeft + kRight) / 2, kBottom + 45, "middle", "resolution (&#197;)");
+    const double yStep = std::max(1.0, std::ceil(scale.yMax / 8));
+    for (double v = 0; v <= scale.yMax; v += yStep) {
+        line(plot, kLeft - 5, scale.y(v), kLeft, scale.y(v), "stroke=\"black\"");
+        text(plot, kLeft - 8, scale.y(v) + 4, "end", number(v, 0));
+    }
+    plot.writeRecord("<text transform=\"translate(22 200) rotate(-90)\" text-anchor=\"middle\">mean I/sigma(I)</text>");
+
+    line(plot, kLeft, scale.y(threshold), kRight, scale.y(threshold), "stroke=\"grey\" stroke-dasharray=\"6 4\"");
+    text(plot, kRight, scale.y(threshold) - 5, "end", "threshold " + number(threshold, 2), "grey");
+
+    for (size_t i = 0; i < axes.size(); ++i) {
+        std::string points;
+        for (const Shell& shell : axes[i].shells) {
+            const double middle = std::cbrt((std::pow(shell.sLow, 3) + std::pow(shell.sHigh, 3)) / 2);
+            points += number(scale.x(middle)) + "," + number(scale.y(shell.meanIOverSigma)) + " ";
+        }
+        plot.writeRecord("<polyline fill=\"none\" stroke=\"" + std::string(kColours[i]) + "\" stroke-width=\"2\" points=\"" +
+                         points + "\"/>");
+        const double x = scale.x(1.0 / axes[i].limit);
+        line(plot, x, kTop, x, kBottom, "stroke=\"" + std::string(kColours[i]) + "\" stroke-dasharray=\"3 3\"");
+        const auto& u = axes[i].direction;
+        text(plot, kRight - 10, kTop + 20 + 18 * static_cast<double>(i), "end",
+             "axis " + std::to_string(i + 1) + " (" + number(u[0], 2) + " " + number(u[1], 2) + " " +
+                 number(u[2], 2) + "): limit " + number(axes[i].limit, 2) + " &#197;",
+             kColours[i]);
+    }
+    plot.writeRecord("</svg>");
+}
+
+}  // namespace ovofit

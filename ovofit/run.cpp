@@ -1,0 +1,194 @@
+// ovofit's run: the answers, one pass over the XDS file with the merge, the
+// axes and the three limits, then the input script and the plot.
+#include "ovofit/run.hpp"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+
+#include "common/failure.hpp"
+#include "common/files.hpp"
+#include "common/input_script_layout.hpp"
+#include "common/records.hpp"
+#include "common/terminal.hpp"
+#include "ovofit/ellipsoid.hpp"
+#include "ovofit/merge.hpp"
+#include "ovofit/plot.hpp"
+#include "ovofit/xds_file.hpp"
+
+namespace ovofit {
+
+namespace {
+
+constexpr double kDefaultThreshold = 1.5;  // I/sigma(I), the classic F/sigma(F) of 3
+constexpr size_t kNameLength = 4096;
+
+struct Answers {
+    std::string xdsFile, truncatedFile, script, plot;
+    double threshold = kDefaultThreshold;
+};
+
+double thresholdFrom(const std::string& answer) {
+    if (answer.find_first_not_of(' ') == std::string::npos) return kDefaultThreshold;
+    float value = 0;
+    if (common::parseFreeNumber(answer, value) != common::ParseStatus::ok || !(value > 0) || !std::isfinite(value)) {
+        common::fail("the threshold \"" + answer + "\" is not a positive number");
+    }
+    return value;
+}
+
+void checkScriptName(const std::string& name, const std::string& what) {
+    if (name.empty()) common::fail("no name was given for the " + what);
+    if (!common::scriptNameFits(name)) {
+        common::fail("the name of the " + what + " does not fit the " + std::to_string(common::kScriptNameWidth) +
+                     " columns of its record in the input script");
+    }
+}
+
+Answers askAnswers() {
+    Answers answers;
+    answers.xdsFile =
+        common::askFileName("Please type in name of XDS reflection file", "name of the XDS reflection file", kNameLength);
+    answers.threshold = thresholdFrom(
+        common::ask("Please type the I/sigma(I) threshold (blank for 1.5)", "I/sigma(I) threshold"));
+    answers.truncatedFile = common::askFileName("Please type the name of the truncated file for ovoclip",
+                                                "name of the truncated file", kNameLength);
+    answers.script = common::askFileName("Please type the name of the input script to create",
+                                         "name of the input script", kNameLength);
+    answers.plot = common::askFileName("Please type the name of the plot to create (blank for none)",
+                                       "name of the plot", kNameLength);
+    checkScriptName(answers.xdsFile, "XDS reflection file");
+    checkScriptName(answers.truncatedFile, "truncated file");
+    if (answers.script.empty()) common::fail("no name was given for the input script");
+    return answers;
+}
+
+std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHeader& header,
+                                           const gemmi::SpaceGroup& spaceGroup) {
+    Merger merger(spaceGroup, header.friedelsLaw);
+    Observation observation;
+    int64_t records = 0;
+    while (readObservation(file, observation)) {
+        ++records;
+        merger.add(observation);
+    }
+    std::vector<MergedReflection> merged = merger.result();
+    common::say(common::FreeLine()
+                    .integer(records)
+                    .text(header.merged ? "records of merged data read;" : "records of unmerged data read;")
+                    .integer(merger.leftOut())
+                    .text("left out (sigma(I) not above 0);")
+                    .integer(merger.used())
+                    .text("merged to")
+                    .integer(static_cast<int64_t>(merged.size()))
+                    .text("unique reflections"));
+    return merged;
+}
+
+std::string directionName(const EllipsoidAxes& axes, int i) {
+    if (axes.fitted) return "a principal axis of the falloff";
+    static const char* kFrameAxes[3] = {"x, along a", "y, in the a-b plane normal to a", "z, along c*"};
+    return kFrameAxes[i];
+}
+
+void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double threshold) {
+    common::RecordBuffer record;
+    record.text("axis ").integer(i + 1, 1).text(" along");
+    for (const double component : axis.direction) record.fixed(static_cast<float>(component), 8, 4);
+    common::say(std::string(record.view()) + " (" + directionName(axes, i) + ")");
+    common::say("  shell   d from     d to  reflections  mean I/sigma");
+    int number = 0;
+    for (const Shell& shell : axis.shells) {
+        record.clear();
+        record.integer(++number, 7)
+            .fixed(static_cast<float>(1.0 / shell.sLow), 9, 2)
+            .fixed(static_cast<float>(1.0 / shell.sHigh), 9, 2)
+            .integer(shell.count, 13)
+            .fixed(static_cast<float>(shell.meanIOverSigma), 14, 2);
+        common::say(record.view());
+    }
+    record.clear();
+    record.text("limit along axis ").integer(i + 1, 1).text(":").fixed(static_cast<float>(axis.limit), 8, 3);
+    const std::string at = " A: ";
+    const std::string below = "mean I/sigma falls below " + common::generalText(static_cast<float>(threshold));
+    switch (axis.edge) {
+    case LimitEdge::belowThreshold:
+        common::say(std::string(record.view()) + at + "the edge of the last shell before " + below);
+        break;
+    case LimitEdge::neverBelow:
+        common::say(std::string(record.view()) + at + "the signal never falls below the threshold; the data's own edge");
+        break;
+    case LimitEdge::firstShellBelow:
+        common::say(std::string(record.view()) + at + "already the lowest shell is below the threshold; its low edge");
+        break;
+    }
+}
+
+// The script's rows from the largest limit to the smallest, as ovoclip
+// pairs them, so that each limit stays with its own axis.
+common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, const std::vector<AxisLimit>& limits) {
+    std::array<int, 3> order;
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&limits](int x, int y) { return limits[x].limit > limits[y].limit; });
+    common::InputScript script;
+    script.inputReflectionFile = answers.xdsFile;
+    script.outputReflectionFile = answers.truncatedFile;
+    script.cell = header.cell;
+    for (int row = 0; row < 3; ++row) {
+        const AxisLimit& axis = limits[order[row]];
+        for (int j = 0; j < 3; ++j) script.ellipsoidAxes[row][j] = static_cast<float>(axis.direction[j]);
+        script.limits[row] = static_cast<float>(axis.limit);
+    }
+    return script;
+}
+
+}  // namespace
+
+int runOvofit() {
+    const Answers answers = askAnswers();
+
+    common::InputFile xds(answers.xdsFile);
+    const XdsHeader header = readXdsHeader(xds);
+    const gemmi::SpaceGroup* spaceGroup = gemmi::find_spacegroup_by_number(header.spaceGroupNumber);
+    if (spaceGroup == nullptr) {
+        common::fail(xds.name() + ": no space group numbered " + std::to_string(header.spaceGroupNumber));
+    }
+    common::say(common::FreeLine()
+                    .text("space group")
+                    .text(spaceGroup->hm)
+                    .text("; cell")
+                    .real(header.cell.a)
+                    .real(header.cell.b)
+                    .real(header.cell.c)
+                    .real(header.cell.alpha)
+                    .real(header.cell.beta)
+                    .real(header.cell.gamma)
+                    .text(header.friedelsLaw ? "; Friedel's law holds" : "; Friedel's law does not hold"));
+
+    const std::vector<MergedReflection> merged = readAndMerge(xds, header, *spaceGroup);
+    const EllipsoidAxes axes = chooseAxes(*spaceGroup, header.cell, merged);
+    common::say("axes: " + axes.description);
+    const std::vector<AxisLimit> limits = measureLimits(*spaceGroup, header.cell, axes, merged, answers.threshold);
+    for (int i = 0; i < 3; ++i) showAxis(limits[i], axes, i, answers.threshold);
+
+    const common::InputScript script = scriptFor(answers, header, limits);
+    common::RecordBuffer summary;
+    summary.text("limits");
+    for (const float limit : script.limits) summary.fixed(limit, 8, 3);
+    summary.text(" A, largest first; worst/best").fixed(script.limits[0] / script.limits[2], 7, 3);
+    common::say(summary.view());
+
+    common::OutputFile scriptFile(answers.script);
+    common::writeInputScript(scriptFile, script);
+    scriptFile.close();
+    common::say("input script for ovoclip written to " + answers.script);
+    if (!answers.plot.empty()) {
+        common::OutputFile plot(answers.plot);
+        writePlot(plot, limits, answers.threshold);
+        plot.close();
+        common::say("plot written to " + answers.plot);
+    }
+    return 0;
+}
+
+}  // namespace ovofit

@@ -1,0 +1,160 @@
+#include "ovofit/xds_file.hpp"
+
+#include <cctype>
+#include <string>
+
+#include "common/failure.hpp"
+#include "common/records.hpp"
+#include "ovoclip/quick_fields.hpp"
+
+namespace ovofit {
+
+namespace {
+
+constexpr std::string_view kEndOfHeader = "!END_OF_HEADER";
+constexpr std::string_view kEndOfData = "!END_OF_DATA";
+
+// The blank-separated items after `keyword` on a keyword line, or none.
+struct Items {
+    std::string_view line;
+    size_t next = std::string_view::npos;  // where the items start; npos when the keyword is absent
+
+    bool found() const { return next != std::string_view::npos; }
+
+    // The next item and its columns (1-based); false when none is left or
+    // the next one is another keyword.
+    bool take(std::string_view& item, int& first, int& last) {
+        while (next < line.size() && line[next] == ' ') ++next;
+        if (next >= line.size()) return false;
+        size_t end = next;
+        while (end < line.size() && line[end] != ' ') ++end;
+        item = line.substr(next, end - next);
+        if (item.find('=') != std::string_view::npos) return false;
+        first = static_cast<int>(next) + 1;
+        last = static_cast<int>(end);
+        next = end;
+        return true;
+    }
+};
+
+Items findKeyword(std::string_view line, std::string_view keyword) {
+    Items items{line};
+    if (line.size() < 2 || line[0] != '!' || line[1] == ' ') return items;
+    for (size_t at = line.find(keyword, 1); at != std::string_view::npos; at = line.find(keyword, at + 1)) {
+        if (at == 1 || line[at - 1] == ' ') {
+            items.next = at + keyword.size();
+            break;
+        }
+    }
+    return items;
+}
+
+float numberItem(Items& items, const common::InputFile& file, std::string_view keyword) {
+    std::string_view item;
+    int first = 0, last = 0;
+    if (!items.take(item, first, last)) {
+        file.failAt(0, 0, std::string(keyword) + " has too few values");
+    }
+    float value = 0;
+    if (common::parseFreeNumber(item, value) != common::ParseStatus::ok) {
+        file.failAt(first, last, "\"" + std::string(item) + "\" is not a number");
+    }
+    return value;
+}
+
+int32_t integerItem(Items& items, const common::InputFile& file, std::string_view keyword) {
+    std::string_view item;
+    int first = 0, last = 0;
+    int32_t value = 0;
+    if (!items.take(item, first, last)) file.failAt(0, 0, std::string(keyword) + " has no value");
+    if (common::parseInteger(item, value) != common::ParseStatus::ok) {
+        file.failAt(first, last, "\"" + std::string(item) + "\" is not an integer");
+    }
+    return value;
+}
+
+bool truthItem(Items& items, const common::InputFile& file, std::string_view keyword) {
+    std::string_view item;
+    int first = 0, last = 0;
+    if (!items.take(item, first, last)) file.failAt(0, 0, std::string(keyword) + " has no value");
+    if (item == "TRUE") return true;
+    if (item == "FALSE") return false;
+    file.failAt(first, last, "\"" + std::string(item) + "\" is neither TRUE nor FALSE");
+}
+
+}  // namespace
+
+XdsHeader readXdsHeader(common::InputFile& file) {
+    XdsHeader header;
+    enum Seen { cell, spaceGroup, merge, friedel, items, count };
+    bool seen[count] = {};
+    static constexpr std::string_view kKeywords[count] = {"UNIT_CELL_CONSTANTS=", "SPACE_GROUP_NUMBER=", "MERGE=",
+                                                         "FRIEDEL'S_LAW=", "NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD="};
+    std::string_view line;
+    for (;;) {
+        if (!file.next(line)) {
+            common::fail(file.name() + " has no end-of-header line (\"!END_OF_HEADER\" in columns 1-14)");
+        }
+        if (line.substr(0, kEndOfHeader.size()) == kEndOfHeader) break;
+        for (int which = 0; which < count; ++which) {
+            Items found = findKeyword(line, kKeywords[which]);
+            if (!found.found() || seen[which]) continue;
+            seen[which] = true;
+            switch (which) {
+            case cell: {
+                float* values[6] = {&header.cell.a,     &header.cell.b,    &header.cell.c,
+                                    &header.cell.alpha, &header.cell.beta, &header.cell.gamma};
+                for (float* value : values) *value = numberItem(found, file, kKeywords[which]);
+                break;
+            }
+            case spaceGroup: header.spaceGroupNumber = integerItem(found, file, kKeywords[which]); break;
+            case merge: header.merged = truthItem(found, file, kKeywords[which]); break;
+            case friedel: header.friedelsLaw = truthItem(found, file, kKeywords[which]); break;
+            case items: header.itemsPerRecord = integerItem(found, file, kKeywords[which]); break;
+            }
+        }
+    }
+    for (int which = 0; which < count; ++which) {
+        if (!seen[which]) {
+            common::fail(file.name() + " has no " + std::string(kKeywords[which]) + " in its header");
+        }
+    }
+    if (header.spaceGroupNumber < 1 || header.spaceGroupNumber > 230) {
+        common::fail(file.name() + ": SPACE_GROUP_NUMBER= " + std::to_string(header.spaceGroupNumber) +
+                     " is not a space group number (1 to 230)");
+    }
+    if (header.itemsPerRecord < 5) {
+        common::fail(file.name() + ": NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD= " +
+                     std::to_string(header.itemsPerRecord) + " leaves no room for h, k, l, I and sigma(I)");
+    }
+    return header;
+}
+
+bool readObservationPlain(std::string_view line, const common::InputFile& file, Observation& observation) {
+    if (line.substr(0, kEndOfData.size()) == kEndOfData) return false;
+    common::RecordCursor fields(line, file);
+    observation.h = fields.readInteger(6);
+    observation.k = fields.readInteger(6);
+    observation.l = fields.readInteger(6);
+    observation.intensity = fields.readFree(11);
+    observation.sigma = fields.readFree(11);
+    return true;
+}
+
+bool readObservation(common::InputFile& file, Observation& observation) {
+    std::string_view line;
+    if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
+    // A record as XDS writes it is read in place.
+    ovoclip::PlainIndices indices;
+    if (line.size() >= 40 && ovoclip::readPlainRecord(line.data(), indices) &&
+        ovoclip::readXdsValueOfLayout(line.data() + 18, observation.intensity) &&
+        ovoclip::readXdsValueOfLayout(line.data() + 29, observation.sigma)) {
+        observation.h = indices.h;
+        observation.k = indices.k;
+        observation.l = indices.l;
+        return true;
+    }
+    return readObservationPlain(line, file, observation);
+}
+
+}  // namespace ovofit

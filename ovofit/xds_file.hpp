@@ -1,0 +1,41 @@
+// The XDS reflection file as ovofit reads it: the header keywords it needs,
+// then h, k, l, I and sigma(I) of every record up to "!END_OF_DATA".
+#pragma once
+
+#include <cstdint>
+
+#include "common/cell.hpp"
+#include "common/files.hpp"
+
+namespace ovofit {
+
+struct XdsHeader {
+    common::UnitCell cell;           // UNIT_CELL_CONSTANTS=
+    int32_t spaceGroupNumber = 0;    // SPACE_GROUP_NUMBER=
+    bool merged = false;             // MERGE=
+    bool friedelsLaw = true;         // FRIEDEL'S_LAW=
+    int32_t itemsPerRecord = 0;      // NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=
+};
+
+struct Observation {
+    int32_t h = 0, k = 0, l = 0;
+    float intensity = 0, sigma = 0;
+};
+
+// Reads up to and including the "!END_OF_HEADER" line. Keywords are taken
+// from lines with a letter right after the "!" (not the "! ISET=" lines of
+// XSCALE, which repeat the keywords of each input file), at the start of the
+// line or after a blank; a keyword the measurement needs that is missing, or
+// a value that cannot be read, ends the run.
+XdsHeader readXdsHeader(common::InputFile& file);
+
+// The next record, or false at the "!END_OF_DATA" line. A record whose
+// indices or values cannot be read, or the end of the file before the
+// end-of-data line, ends the run with a report naming the line and columns.
+bool readObservation(common::InputFile& file, Observation& observation);
+
+// The same record read field by field with the general readers; the quick
+// path of readObservation gives exactly what this gives.
+bool readObservationPlain(std::string_view line, const common::InputFile& file, Observation& observation);
+
+}  // namespace ovofit
