@@ -1,0 +1,193 @@
+// ovofit on data with a known falloff, the merge of equivalent observations,
+// the real unmerged file from CORRECT, and every way a run can fail.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/files.hpp"
+#include "common/input_script_layout.hpp"
+#include "failure_support.hpp"
+#include "falloff_data.hpp"
+#include "ovofit/merge.hpp"
+#include "ovofit/xds_file.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using failures::expectFailure;
+using failures::Folder;
+
+std::string answers(const std::string& xds, const std::string& script = "fit.inp", const std::string& threshold = "",
+                    const std::string& plot = "") {
+    return xds + "\n" + threshold + "\ntrunc.hkl\n" + script + "\n" + plot + "\n";
+}
+
+// Records 3 to 5 of a written script, read back as ovoclip reads them.
+common::InputScript readScript(const fs::path& path) {
+    common::InputFile file(path.string());
+    common::InputScript script;
+    std::string_view line;
+    file.next(line);
+    script.inputReflectionFile = line;
+    file.next(line);
+    script.outputReflectionFile = line;
+    script.cell = common::readScriptCell(file.nextOrFail("cell"), file);
+    common::readScriptAxes(file.nextOrFail("axes"), file, script.ellipsoidAxes);
+    common::readScriptLimits(file.nextOrFail("limits"), file, script.limits);
+    return script;
+}
+
+// ---------------------------------------------------------- known falloff
+
+TEST(Ovofit, LimitsOfAKnownFalloffWithinOneShellAndInTheirRows) {
+    for (const auto& truth : {std::array<double, 3>{2.6, 2.2, 1.9}, std::array<double, 3>{2.0, 2.6, 2.3}}) {
+        falloff::Model model;
+        std::copy(truth.begin(), truth.end(), model.limits);
+        SCOPED_TRACE(testing::Message() << truth[0] << " " << truth[1] << " " << truth[2]);
+        Folder f;
+        f.write("data.hkl", falloff::mergedXds(model));
+        ASSERT_EQ(f.run("ovofit", answers("data.hkl", "fit.inp", "", "fit.svg")).status, 0) << f.result.err;
+        const common::InputScript script = readScript(f / "fit.inp");
+        EXPECT_EQ(script.inputReflectionFile, "data.hkl");
+        EXPECT_EQ(script.outputReflectionFile, "trunc.hkl");
+        EXPECT_FLOAT_EQ(script.cell.b, 50.0f);
+
+        // Rows from the largest limit down, each the frame axis of its limit.
+        int axisOf[3] = {0, 1, 2};
+        std::sort(axisOf, axisOf + 3, [&truth](int x, int y) { return truth[x] > truth[y]; });
+        const double sHigh3 = std::pow(1 / model.dHigh, 3), sLow3 = std::pow(1 / model.dLow, 3);
+        for (int row = 0; row < 3; ++row) {
+            for (int j = 0; j < 3; ++j) EXPECT_EQ(script.ellipsoidAxes[row][j], j == axisOf[row] ? 1.0f : 0.0f);
+            // One of 20 shells of equal reciprocal volume, in d, at the true limit.
+            const double d = truth[axisOf[row]];
+            const double shell = d * d * (sHigh3 - sLow3) / (20 * 3 / (d * d));
+            EXPECT_NEAR(script.limits[row], d, shell) << "row " << row;
+        }
+        EXPECT_NE(f.read("fit.svg").find("</svg>"), std::string::npos);
+    }
+}
+
+TEST(Ovofit, QuickRecordReaderGivesWhatTheFieldReaderGives) {
+    falloff::Model model;
+    model.dHigh = 3;
+    Folder f;
+    f.write("data.hkl", falloff::mergedXds(model) + "     1     2     3       12.5          2\n");
+    common::InputFile lines((f / "data.hkl").string()), records((f / "data.hkl").string());
+    ovofit::readXdsHeader(records);
+    std::string_view line;
+    while (lines.next(line) && line.substr(0, 14) != "!END_OF_HEADER") {}
+    int compared = 0;
+    for (;;) {
+        ASSERT_TRUE(lines.next(line));
+        ovofit::Observation quick, plain;
+        const bool more = ovofit::readObservation(records, quick);
+        ASSERT_EQ(ovofit::readObservationPlain(line, lines, plain), more) << line;
+        if (!more) break;
+        ++compared;
+        EXPECT_TRUE(quick.h == plain.h && quick.k == plain.k && quick.l == plain.l) << line;
+        EXPECT_EQ(quick.intensity, plain.intensity) << line;
+        EXPECT_EQ(quick.sigma, plain.sigma) << line;
+    }
+    EXPECT_GT(compared, 100);
+}
+
+// ------------------------------------------------------------------ merge
+
+TEST(Ovofit, MergesEquivalentsOfP4AsTheirWeightedMean) {
+    // In P4 (75): (1,2,3) and (-2,1,3) are related by the fourfold axis,
+    // (-1,-2,-3) is their Friedel mate, (2,1,3) is another reflection (4/mmm
+    // would make it a mate).
+    const std::vector<ovofit::Observation> observations = {
+        {1, 2, 3, 100, 10}, {-2, 1, 3, 200, 20}, {-1, -2, -3, 50, 5}, {2, 1, 3, 7, 1}, {2, -1, 3, 999, -1}};
+    const gemmi::SpaceGroup& p4 = gemmi::get_spacegroup_by_number(75);
+    for (const bool friedel : {true, false}) {
+        SCOPED_TRACE(friedel);
+        ovofit::Merger merger(p4, friedel);
+        for (const auto& o : observations) merger.add(o);
+        EXPECT_EQ(merger.used(), 4);
+        EXPECT_EQ(merger.leftOut(), 1);  // the misfit with a negative sigma
+        const auto merged = merger.result();
+        ASSERT_EQ(merged.size(), friedel ? 2u : 3u);
+        // Weights 1/100, 1/400 and 1/25.
+        const double weights = friedel ? 0.01 + 0.0025 + 0.04 : 0.01 + 0.0025;
+        const double mean = friedel ? (1.0 + 0.5 + 2.0) / weights : (1.0 + 0.5) / weights;
+        int found = 0;
+        for (const auto& r : merged) {
+            if (r.observations == (friedel ? 3 : 2)) {
+                ++found;
+                EXPECT_NEAR(r.intensity, mean, 1e-9);
+                EXPECT_NEAR(r.sigma, 1 / std::sqrt(weights), 1e-9);
+            }
+        }
+        EXPECT_EQ(found, 1);
+    }
+}
+
+// ------------------------------------------------------------- real data
+
+TEST(Ovofit, RealUnmergedFileFromCorrectGivesAScriptOvoclipAccepts) {
+    const fs::path real = testsupport::realDataDir() / "xds" / "edna_autoproc_XDS_ASCII.HKL";
+    if (testsupport::realDataDir().empty() || !fs::exists(real)) {
+        GTEST_SKIP() << "../shared/realdata is not beside this clone: the real XDS file cannot be read";
+    }
+    // Named from inside the folder: ovoclip makes its reslimit file's name
+    // from the first ten characters of record 1, directories included.
+    Folder f;
+    fs::create_symlink(real, f / "edna.HKL");
+    ASSERT_EQ(f.run("ovofit", answers("edna.HKL")).status, 0) << f.result.err;
+    EXPECT_NE(f.result.out.find("13395 records of unmerged data read"), std::string::npos) << f.result.out;
+    const common::InputScript script = readScript(f / "fit.inp");
+    for (const float limit : script.limits) {
+        EXPECT_GE(limit, 2.70f);  // INCLUDE_RESOLUTION_RANGE= 60.000 2.702
+        EXPECT_LE(limit, 60.0f);
+    }
+    EXPECT_GE(script.limits[0], script.limits[1]);
+    EXPECT_GE(script.limits[1], script.limits[2]);
+    ASSERT_EQ(f.run("ovoclip", "fit.inp\npv.inp\n").status, 0) << f.result.err;
+    EXPECT_TRUE(f.exists("trunc.hkl"));
+}
+
+// --------------------------------------------------------------- failures
+
+TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
+    falloff::Model small;
+    small.dHigh = 3;
+    const std::string good = falloff::mergedXds(small);
+    auto replaced = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::string header = good.substr(0, good.find("!END_OF_HEADER"));
+    const std::string longName(81, 'x');
+    struct Case {
+        std::string what, data, answers;
+        std::vector<std::string> fragments;
+    } cases[] = {
+        {"keyword missing", replaced("!SPACE_GROUP_NUMBER=   16\n", ""), answers("d.hkl"),
+         {"d.hkl has no SPACE_GROUP_NUMBER= in its header"}},
+        {"cell value", replaced("    40.000", "    4x.000"), answers("d.hkl"),
+         {"line 4 of d.hkl, columns 26-31", "\"4x.000\" is not a number"}},
+        {"no space group", replaced("=   16", "=  999"), answers("d.hkl"), {"999", "space group"}},
+        {"record", replaced("!END_OF_HEADER\n", "!END_OF_HEADER\n    1x     0     0  1.0E+00  1.0E+00\n"),
+         answers("d.hkl"), {"line 7 of d.hkl, columns 1-6", "1x\" is not a number"}},
+        {"no end of data", replaced("!END_OF_DATA\n", ""), answers("d.hkl"), {"end of file d.hkl", "!END_OF_DATA"}},
+        {"no end of header", header, answers("d.hkl"), {"d.hkl has no end-of-header line"}},
+        {"too few", header + "!END_OF_HEADER\n     1     0     0  1.000E+02  1.000E+01\n!END_OF_DATA\n",
+         answers("d.hkl"), {"too few reflections along axis 1"}},
+        {"threshold", good, answers("d.hkl", "fit.inp", "1.5x"), {"threshold \"1.5x\""}},
+        {"name too long", good, answers(longName), {"name of the XDS reflection file", "80 columns"}},
+        {"missing file", good, answers("none.hkl"), {"none.hkl"}},
+        {"script exists", good, answers("d.hkl", "d.hkl"), {"d.hkl", "already exists"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        f.write("d.hkl", c.data);
+        expectFailure(f.run("ovofit", c.answers), "ovofit", c.fragments);
+        EXPECT_EQ(f.contents(), failures::Contents({{"d.hkl", c.data}}));
+    }
+}
+
+}  // namespace
