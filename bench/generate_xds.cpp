@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     static char buffer[1 << 20];
     std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
     std::fprintf(out, "!FORMAT=XDS_ASCII    MERGE=%s    FRIEDEL'S_LAW=TRUE\n", merged ? "TRUE " : "FALSE");
+    std::fprintf(out, "!SPACE_GROUP_NUMBER=   16\n");
     std::fprintf(out, "!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000\n");
     std::fprintf(out, "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=%d\n", merged ? 5 : 12);
     std::fprintf(out, "!END_OF_HEADER\n");

@@ -25,6 +25,8 @@
 #   planeview  cat of the fin file twice to /dev/null (it reads it twice)
 #   honer      cat of the log to /dev/null
 #   mergetab   cat of both logs to /dev/null
+#   ovofit     ovoclip on the same merged file (ovofit reads it whole and
+#              merges; it is to stay within 3 x of ovoclip)
 # Every input is read once before the timing, so all runs read from the page
 # cache, and before each run the outputs of the last are removed and what is
 # waiting to be written goes to the disk (sync), untimed. The table gives medians over the repetitions of the wall time and of
@@ -43,7 +45,7 @@ build="$top/build-bench"
 
 echo "== building Release in $build"
 cmake -B "$build" -S "$top" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target ovoclip planeview honer mergetab generate_xds generate_logs generate_fin timeit \
+cmake --build "$build" -j2 --target ovoclip ovofit planeview honer mergetab generate_xds generate_logs generate_fin timeit \
   >/dev/null
 bin="$build/bin"
 tools="$build/bench-bin"
@@ -88,6 +90,7 @@ printf 'LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n' >> cad.inp
 printf 'pv-ovo.inp\nin.fin\npage.ps\npv.inp\ncad.inp\n' > answers-planeview
 printf 'pv-ovo.inp\nplanes.fin\npage.ps\npv.inp\ncad.inp\n' > answers-planeview-planes
 printf 'phaser.log\nhoner-cad.inp\n' > answers-honer
+printf 'merged.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit
 printf 'start.LP\nfinal.LP\nstatistics.html\n' > answers-mergetab
 
 size() { stat -c %s "$1"; }
@@ -111,7 +114,7 @@ time_run() {
 # Removes the outputs of the last run and writes back what is waiting to be
 # written, so that no run pays for the writes of the one before.
 clean() {
-  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html
+  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html fit.inp
   sync
 }
 
@@ -132,6 +135,9 @@ run_case() {  # CASE FLOOR-FIRST
     honer)
       floors=("cat:-o:/dev/null:--:cat:phaser.log")
       program=(-i answers-honer -o /dev/null -- "$bin/honer") ;;
+    ovofit-merged)
+      floors=("ovoclip:-i:answers-ovoclip-merged:-o:/dev/null:--:$bin/ovoclip")
+      program=(-i answers-ovofit -o /dev/null -- "$bin/ovofit") ;;
     mergetab)
       floors=("cat:-o:/dev/null:--:cat:start.LP:final.LP")
       program=(-i answers-mergetab -o /dev/null -- "$bin/mergetab") ;;
@@ -152,6 +158,7 @@ run_case() {  # CASE FLOOR-FIRST
     planeview | planeview-planes) [ -s page.ps ] ;;
     honer) grep -q "^SCAL FILE_NUMBER 1 1.00      -13.163$" honer-cad.inp ;;
     mergetab) [ "$(wc -l < statistics.html)" = 25 ] ;;
+    ovofit-merged) [ "$(wc -l < fit.inp)" = 5 ] ;;
   esac || { echo "run.sh: $name wrote no result" >&2; exit 2; }
   if [ "$name" = ovoclip-merged ]; then keptMerged=$(size out.hkl); fi
   if [ "$name" = ovoclip-unmerged ]; then keptUnmerged=$(size out.hkl); fi
@@ -162,7 +169,7 @@ run_case() {  # CASE FLOOR-FIRST
 start=$(date +%s)
 for ((rep = 1; rep <= reps; rep++)); do
   echo "== repetition $rep of $reps"
-  for name in ovoclip-merged ovoclip-unmerged planeview planeview-planes honer mergetab; do
+  for name in ovoclip-merged ovofit-merged ovoclip-unmerged planeview planeview-planes honer mergetab; do
     run_case "$name" $((rep % 2))
   done
 done
@@ -205,6 +212,7 @@ report planeview "$(size in.fin)" "$fin"
 report planeview-planes "$(size planes.fin)" "$planes"
 report honer "$(size phaser.log)" "$phaserLines"
 report mergetab "$(( $(size start.LP) + $(size final.LP) ))" "$((startLines + finalLines))"
+report ovofit-merged "$(size merged.hkl)" "$merged"
 echo
 echo "   every run, wall/cpu seconds in the order run:"
 awk '{ key = $1 " " $2; if (!(key in seen)) { seen[key] = 1; order[++n] = key }

@@ -84,7 +84,7 @@ void normalise(double v[3]) {
         if (std::fabs(v[i]) > std::fabs(v[largest])) largest = i;
     }
     const double scale = (v[largest] < 0 ? -1.0 : 1.0) / length;
-    for (int i = 0; i < 3; ++i) v[i] *= scale;
+    for (int i = 0; i < 3; ++i) v[i] = v[i] * scale + 0.0;  // no -0 in the script
 }
 
 }  // namespace
