@@ -9,7 +9,7 @@ namespace {
 
 // Indices of an XDS record (I6) lie within 21 bits with an offset; the
 // fourth part of the key tells I- from I+ when Friedel's law does not hold.
-constexpr int32_t kOffset = 1 << 20;
+constexpr int32_t kOffset = kIndexLimit;
 
 uint64_t keyOf(const gemmi::Op::Miller& hkl, bool minus) {
     auto part = [](int32_t index) { return static_cast<uint64_t>(index + kOffset) & 0x1FFFFF; };
@@ -25,13 +25,16 @@ int32_t indexOf(uint64_t key, int shift) {
 Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw)
     : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw) {}
 
-void Merger::add(const Observation& o) {
+bool Merger::add(const Observation& o) {
     if (!(o.sigma > 0.0f) || !std::isfinite(o.sigma) || !std::isfinite(o.intensity)) {
         ++leftOut_;
-        return;
+        return true;
+    }
+    const auto [hkl, isym] = asu_.to_asu({{o.h, o.k, o.l}}, operations_);
+    for (const int32_t index : hkl) {
+        if (index <= -kIndexLimit || index >= kIndexLimit) return false;
     }
     ++used_;
-    const auto [hkl, isym] = asu_.to_asu({{o.h, o.k, o.l}}, operations_);
     // Even isym: the observation was brought to the unit by an inversion.
     Sums& sums = sums_[keyOf(hkl, !friedelsLaw_ && isym % 2 == 0)];
     const double sigma = o.sigma;
@@ -39,6 +42,7 @@ void Merger::add(const Observation& o) {
     sums.weights += weight;
     sums.weightedIntensities += weight * o.intensity;
     ++sums.count;
+    return true;
 }
 
 std::vector<MergedReflection> Merger::result() const {

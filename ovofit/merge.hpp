@@ -14,6 +14,11 @@
 
 namespace ovofit {
 
+// Indices in the asymmetric unit stay below this in magnitude (21 bits of a
+// key each); XDS writes at most six digits, which hexagonal operations can
+// double.
+inline constexpr int32_t kIndexLimit = 1 << 20;
+
 struct MergedReflection {
     int32_t h = 0, k = 0, l = 0;  // in the asymmetric unit
     double intensity = 0;         // weighted mean
@@ -27,7 +32,8 @@ public:
 
     // Observations whose sigma is not a positive number (XDS marks misfits
     // with a negative one) or whose intensity is not finite are left out.
-    void add(const Observation& observation);
+    // False when the indices in the asymmetric unit reach kIndexLimit.
+    bool add(const Observation& observation);
 
     // The merged reflections, in order of their indices.
     std::vector<MergedReflection> result() const;

@@ -70,7 +70,10 @@ std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHea
     int64_t records = 0;
     while (readObservation(file, observation)) {
         ++records;
-        merger.add(observation);
+        if (!merger.add(observation)) {
+            file.failAt(1, 18, "indices beyond " + std::to_string(kIndexLimit - 1) +
+                                   " in the asymmetric unit cannot be merged");
+        }
     }
     std::vector<MergedReflection> merged = merger.result();
     common::say(common::FreeLine()
@@ -154,9 +157,8 @@ int runOvofit() {
         common::fail(xds.name() + ": no space group numbered " + std::to_string(header.spaceGroupNumber));
     }
     common::say(common::FreeLine()
-                    .text("space group")
-                    .text(spaceGroup->hm)
-                    .text("; cell")
+                    .text("space group " + std::string(spaceGroup->hm) + " (" +
+                          std::to_string(header.spaceGroupNumber) + "); cell")
                     .real(header.cell.a)
                     .real(header.cell.b)
                     .real(header.cell.c)

@@ -9,6 +9,7 @@
 #include "common/input_script_layout.hpp"
 #include "failure_support.hpp"
 #include "falloff_data.hpp"
+#include "ovofit/ellipsoid.hpp"
 #include "ovofit/merge.hpp"
 #include "ovofit/xds_file.hpp"
 
@@ -121,6 +122,54 @@ TEST(Ovofit, MergesEquivalentsOfP4AsTheirWeightedMean) {
             }
         }
         EXPECT_EQ(found, 1);
+    }
+}
+
+// ------------------------------------------------------------------- axes
+
+TEST(Ovofit, FittedAxesAreThePrincipalAxesOfTheFalloff) {
+    // A monoclinic cell; the falloff's axes turned 30 degrees about b, with
+    // B 40, 25 and 10 along them.
+    const common::UnitCell cell{45, 55, 65, 90, 105, 90};
+    const double c30 = std::cos(M_PI / 6), s30 = std::sin(M_PI / 6);
+    const double expected[3][3] = {{c30, 0, s30}, {0, 1, 0}, {-s30, 0, c30}};
+    const double b[3] = {40, 25, 10};
+    const ovofit::Frame frame = ovofit::makeFrame(cell);
+    std::vector<ovofit::MergedReflection> merged;
+    for (int h = -15; h <= 15; ++h) {
+        for (int k = 0; k <= 15; ++k) {
+            for (int l = -15; l <= 15; ++l) {
+                double s[3];
+                frame.vector(h, k, l, s);
+                double exponent = 0;
+                for (int i = 0; i < 3; ++i) {
+                    const double along = expected[i][0] * s[0] + expected[i][1] * s[1] + expected[i][2] * s[2];
+                    exponent += b[i] * along * along;
+                }
+                merged.push_back({h, k, l, 1000 * std::exp(-exponent), 1, 1});
+            }
+        }
+    }
+    for (const int number : {3, 1}) {
+        SCOPED_TRACE(number);
+        const ovofit::EllipsoidAxes axes =
+            ovofit::chooseAxes(gemmi::get_spacegroup_by_number(number), cell, merged);
+        ASSERT_TRUE(axes.fitted);
+        for (const auto& want : expected) {
+            double best = 0;
+            for (const auto& row : axes.rows) {
+                best = std::max(best, std::fabs(row[0] * want[0] + row[1] * want[1] + row[2] * want[2]));
+            }
+            EXPECT_NEAR(best, 1.0, 1e-6) << want[0] << " " << want[1] << " " << want[2];
+        }
+        if (number == 3) {  // b exactly one of them, the others exactly normal to it
+            int unique = 0;
+            for (const auto& row : axes.rows) {
+                unique += row[0] == 0 && row[1] == 1 && row[2] == 0;
+                EXPECT_TRUE(row[1] == 0 || row[1] == 1);
+            }
+            EXPECT_EQ(unique, 1);
+        }
     }
 }
 
