@@ -33,25 +33,11 @@ void text(common::OutputFile& plot, double x, double y, const std::string& ancho
                      colour + "\">" + words + "</text>");
 }
 
-}  // namespace
-
-void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold) {
-    Scale scale{0, threshold * 2};
-    for (const AxisLimit& axis : axes) {
-        scale.sMax = std::max(scale.sMax, axis.shells.back().sHigh);
-        for (const Shell& shell : axis.shells) scale.yMax = std::max(scale.yMax, shell.meanIOverSigma);
-    }
-    scale.sMax *= 1.05;
-    scale.yMax = std::ceil(scale.yMax * 1.1);
-
-    plot.writeRecord("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"420\" "
-                     "font-family=\"sans-serif\" font-size=\"13\">");
-    plot.writeRecord("<rect width=\"640\" height=\"420\" fill=\"white\"/>");
-    text(plot, 340, 24, "middle", "mean I/sigma(I) along the three axes of the ellipsoid");
+// The axes with their ticks: resolution where the ticks are at least 35
+// points apart, I/sigma in whole steps.
+void drawAxes(common::OutputFile& plot, const Scale& scale) {
     line(plot, kLeft, kBottom, kRight, kBottom, "stroke=\"black\"");
     line(plot, kLeft, kBottom, kLeft, kTop, "stroke=\"black\"");
-
-    // Resolution ticks where they are at least 35 points apart.
     double lastX = -100;
     for (const double d : {50.0, 20.0, 10.0, 7.0, 5.0, 4.0, 3.5, 3.0, 2.7, 2.5, 2.3, 2.1, 2.0, 1.9, 1.8, 1.7, 1.6,
                            1.5, 1.4, 1.3, 1.2, 1.1, 1.0, 0.9, 0.8}) {
@@ -68,26 +54,46 @@ void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, dou
         text(plot, kLeft - 8, scale.y(v) + 4, "end", number(v, 0));
     }
     plot.writeRecord("<text transform=\"translate(22 200) rotate(-90)\" text-anchor=\"middle\">mean I/sigma(I)</text>");
+}
 
+// One axis: the shell means at the middle of each shell, its limit dotted,
+// and its legend line.
+void drawAxis(common::OutputFile& plot, const Scale& scale, const AxisLimit& axis, int i) {
+    const std::string colour = kColours[i];
+    std::string points;
+    for (const Shell& shell : axis.shells) {
+        const double middle = std::cbrt((std::pow(shell.sLow, 3) + std::pow(shell.sHigh, 3)) / 2);
+        points += number(scale.x(middle)) + "," + number(scale.y(shell.meanIOverSigma)) + " ";
+    }
+    plot.writeRecord("<polyline fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\" points=\"" + points + "\"/>");
+    const double x = scale.x(1.0 / axis.limit);
+    line(plot, x, kTop, x, kBottom, "stroke=\"" + colour + "\" stroke-dasharray=\"3 3\"");
+    const auto& u = axis.direction;
+    text(plot, kRight - 10, kTop + 20 + 18 * i, "end",
+         "axis " + std::to_string(i + 1) + " (" + number(u[0], 2) + " " + number(u[1], 2) + " " + number(u[2], 2) +
+             "): limit " + number(axis.limit, 2) + " &#197;",
+         colour);
+}
+
+}  // namespace
+
+void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold) {
+    Scale scale{0, threshold * 2};
+    for (const AxisLimit& axis : axes) {
+        scale.sMax = std::max(scale.sMax, axis.shells.back().sHigh);
+        for (const Shell& shell : axis.shells) scale.yMax = std::max(scale.yMax, shell.meanIOverSigma);
+    }
+    scale.sMax *= 1.05;
+    scale.yMax = std::ceil(scale.yMax * 1.1);
+
+    plot.writeRecord("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"420\" "
+                     "font-family=\"sans-serif\" font-size=\"13\">");
+    plot.writeRecord("<rect width=\"640\" height=\"420\" fill=\"white\"/>");
+    text(plot, 340, 24, "middle", "mean I/sigma(I) along the three axes of the ellipsoid");
+    drawAxes(plot, scale);
     line(plot, kLeft, scale.y(threshold), kRight, scale.y(threshold), "stroke=\"grey\" stroke-dasharray=\"6 4\"");
     text(plot, kRight, scale.y(threshold) - 5, "end", "threshold " + number(threshold, 2), "grey");
-
-    for (size_t i = 0; i < axes.size(); ++i) {
-        std::string points;
-        for (const Shell& shell : axes[i].shells) {
-            const double middle = std::cbrt((std::pow(shell.sLow, 3) + std::pow(shell.sHigh, 3)) / 2);
-            points += number(scale.x(middle)) + "," + number(scale.y(shell.meanIOverSigma)) + " ";
-        }
-        plot.writeRecord("<polyline fill=\"none\" stroke=\"" + std::string(kColours[i]) + "\" stroke-width=\"2\" points=\"" +
-                         points + "\"/>");
-        const double x = scale.x(1.0 / axes[i].limit);
-        line(plot, x, kTop, x, kBottom, "stroke=\"" + std::string(kColours[i]) + "\" stroke-dasharray=\"3 3\"");
-        const auto& u = axes[i].direction;
-        text(plot, kRight - 10, kTop + 20 + 18 * static_cast<double>(i), "end",
-             "axis " + std::to_string(i + 1) + " (" + number(u[0], 2) + " " + number(u[1], 2) + " " +
-                 number(u[2], 2) + "): limit " + number(axes[i].limit, 2) + " &#197;",
-             kColours[i]);
-    }
+    for (size_t i = 0; i < axes.size(); ++i) drawAxis(plot, scale, axes[i], static_cast<int>(i));
     plot.writeRecord("</svg>");
 }
 

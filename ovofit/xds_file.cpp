@@ -82,42 +82,47 @@ bool truthItem(Items& items, const common::InputFile& file, std::string_view key
     file.failAt(first, last, "\"" + std::string(item) + "\" is neither TRUE nor FALSE");
 }
 
+enum Keyword { kCell, kSpaceGroup, kMerge, kFriedel, kItems, kKeywordCount };
+constexpr std::string_view kKeywords[kKeywordCount] = {"UNIT_CELL_CONSTANTS=", "SPACE_GROUP_NUMBER=", "MERGE=",
+                                                      "FRIEDEL'S_LAW=", "NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD="};
+
+void readKeyword(Keyword which, Items& items, const common::InputFile& file, XdsHeader& header) {
+    const std::string_view keyword = kKeywords[which];
+    switch (which) {
+    case kCell:
+        for (float* value : {&header.cell.a, &header.cell.b, &header.cell.c, &header.cell.alpha, &header.cell.beta,
+                             &header.cell.gamma}) {
+            *value = numberItem(items, file, keyword);
+        }
+        break;
+    case kSpaceGroup: header.spaceGroupNumber = integerItem(items, file, keyword); break;
+    case kMerge: header.merged = truthItem(items, file, keyword); break;
+    case kFriedel: header.friedelsLaw = truthItem(items, file, keyword); break;
+    case kItems: header.itemsPerRecord = integerItem(items, file, keyword); break;
+    case kKeywordCount: break;
+    }
+}
+
 }  // namespace
 
 XdsHeader readXdsHeader(common::InputFile& file) {
     XdsHeader header;
-    enum Seen { cell, spaceGroup, merge, friedel, items, count };
-    bool seen[count] = {};
-    static constexpr std::string_view kKeywords[count] = {"UNIT_CELL_CONSTANTS=", "SPACE_GROUP_NUMBER=", "MERGE=",
-                                                         "FRIEDEL'S_LAW=", "NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD="};
+    bool seen[kKeywordCount] = {};
     std::string_view line;
     for (;;) {
         if (!file.next(line)) {
             common::fail(file.name() + " has no end-of-header line (\"!END_OF_HEADER\" in columns 1-14)");
         }
         if (line.substr(0, kEndOfHeader.size()) == kEndOfHeader) break;
-        for (int which = 0; which < count; ++which) {
+        for (int which = 0; which < kKeywordCount; ++which) {
             Items found = findKeyword(line, kKeywords[which]);
-            if (!found.found() || seen[which]) continue;
+            if (!found.found() || seen[which]) continue;  // the first one counts
             seen[which] = true;
-            switch (which) {
-            case cell: {
-                float* values[6] = {&header.cell.a,     &header.cell.b,    &header.cell.c,
-                                    &header.cell.alpha, &header.cell.beta, &header.cell.gamma};
-                for (float* value : values) *value = numberItem(found, file, kKeywords[which]);
-                break;
-            }
-            case spaceGroup: header.spaceGroupNumber = integerItem(found, file, kKeywords[which]); break;
-            case merge: header.merged = truthItem(found, file, kKeywords[which]); break;
-            case friedel: header.friedelsLaw = truthItem(found, file, kKeywords[which]); break;
-            case items: header.itemsPerRecord = integerItem(found, file, kKeywords[which]); break;
-            }
+            readKeyword(static_cast<Keyword>(which), found, file, header);
         }
     }
-    for (int which = 0; which < count; ++which) {
-        if (!seen[which]) {
-            common::fail(file.name() + " has no " + std::string(kKeywords[which]) + " in its header");
-        }
+    for (int which = 0; which < kKeywordCount; ++which) {
+        if (!seen[which]) common::fail(file.name() + " has no " + std::string(kKeywords[which]) + " in its header");
     }
     if (header.spaceGroupNumber < 1 || header.spaceGroupNumber > 230) {
         common::fail(file.name() + ": SPACE_GROUP_NUMBER= " + std::to_string(header.spaceGroupNumber) +
