@@ -39,9 +39,12 @@ double thresholdFrom(const std::string& answer) {
 
 void checkScriptName(const std::string& name, const std::string& what) {
     if (name.empty()) common::fail("no name was given for the " + what);
-    if (!common::scriptNameFits(name)) {
-        common::fail("the name of the " + what + " does not fit the " + std::to_string(common::kScriptNameWidth) +
+    if (name.size() > common::kScriptNameWidth) {
+        common::fail("the name of the " + what + " is longer than the " + std::to_string(common::kScriptNameWidth) +
                      " columns of its record in the input script");
+    }
+    if (!common::scriptNameFits(name)) {
+        common::fail("the name of the " + what + " holds a character that its record in the input script cannot hold");
     }
 }
 
