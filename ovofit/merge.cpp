@@ -45,7 +45,7 @@ bool Merger::add(const Observation& o) {
     return true;
 }
 
-std::vector<MergedReflection> Merger::result() const {
+std::vector<MergedReflection> Merger::result() {
     std::vector<std::pair<uint64_t, Sums>> sorted(sums_.begin(), sums_.end());
     std::sort(sorted.begin(), sorted.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     std::vector<MergedReflection> merged;
@@ -55,6 +55,10 @@ std::vector<MergedReflection> Merger::result() const {
         r.h = indexOf(key, 43);
         r.k = indexOf(key, 22);
         r.l = indexOf(key, 1);
+        if (operations_.is_systematically_absent({{r.h, r.k, r.l}})) {
+            ++absent_;
+            continue;
+        }
         r.intensity = sums.weightedIntensities / sums.weights;
         r.sigma = 1.0 / std::sqrt(sums.weights);
         r.observations = sums.count;

@@ -35,11 +35,13 @@ public:
     // False when the indices in the asymmetric unit reach kIndexLimit.
     bool add(const Observation& observation);
 
-    // The merged reflections, in order of their indices.
-    std::vector<MergedReflection> result() const;
+    // The merged reflections, in order of their indices. Those the space
+    // group forbids (systematic absences) carry no signal and are left out.
+    std::vector<MergedReflection> result();
 
     int64_t used() const { return used_; }
     int64_t leftOut() const { return leftOut_; }
+    int64_t absent() const { return absent_; }  // unique reflections, known after result()
 
 private:
     struct Sums {
@@ -52,6 +54,7 @@ private:
     std::unordered_map<uint64_t, Sums> sums_;
     int64_t used_ = 0;
     int64_t leftOut_ = 0;
+    int64_t absent_ = 0;
 };
 
 }  // namespace ovofit

@@ -87,7 +87,8 @@ std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHea
                     .integer(merger.used())
                     .text("merged to")
                     .integer(static_cast<int64_t>(merged.size()))
-                    .text("unique reflections"));
+                    .text("unique reflections; systematic absences left out:")
+                    .integer(merger.absent()));
     return merged;
 }
 

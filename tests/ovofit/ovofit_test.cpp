@@ -95,20 +95,22 @@ TEST(Ovofit, QuickRecordReaderGivesWhatTheFieldReaderGives) {
 
 // ------------------------------------------------------------------ merge
 
-TEST(Ovofit, MergesEquivalentsOfP4AsTheirWeightedMean) {
-    // In P4 (75): (1,2,3) and (-2,1,3) are related by the fourfold axis,
+TEST(Ovofit, MergesEquivalentsOfP41AsTheirWeightedMean) {
+    // In P41 (76): (1,2,3) and (-2,1,3) are related by the fourfold axis,
     // (-1,-2,-3) is their Friedel mate, (2,1,3) is another reflection (4/mmm
-    // would make it a mate).
-    const std::vector<ovofit::Observation> observations = {
-        {1, 2, 3, 100, 10}, {-2, 1, 3, 200, 20}, {-1, -2, -3, 50, 5}, {2, 1, 3, 7, 1}, {2, -1, 3, 999, -1}};
-    const gemmi::SpaceGroup& p4 = gemmi::get_spacegroup_by_number(75);
+    // would make it a mate), (0,0,2) is a systematic absence.
+    const std::vector<ovofit::Observation> observations = {{1, 2, 3, 100, 10}, {-2, 1, 3, 200, 20},
+                                                           {-1, -2, -3, 50, 5}, {2, 1, 3, 7, 1},
+                                                           {2, -1, 3, 999, -1}, {0, 0, 2, 500, 5}};
+    const gemmi::SpaceGroup& p4 = gemmi::get_spacegroup_by_number(76);
     for (const bool friedel : {true, false}) {
         SCOPED_TRACE(friedel);
         ovofit::Merger merger(p4, friedel);
         for (const auto& o : observations) merger.add(o);
-        EXPECT_EQ(merger.used(), 4);
+        EXPECT_EQ(merger.used(), 5);
         EXPECT_EQ(merger.leftOut(), 1);  // the misfit with a negative sigma
         const auto merged = merger.result();
+        EXPECT_EQ(merger.absent(), 1);
         ASSERT_EQ(merged.size(), friedel ? 2u : 3u);
         // Weights 1/100, 1/400 and 1/25.
         const double weights = friedel ? 0.01 + 0.0025 + 0.04 : 0.01 + 0.0025;
