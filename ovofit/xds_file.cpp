@@ -1,6 +1,5 @@
 #include "ovofit/xds_file.hpp"
 
-#include <cctype>
 #include <string>
 
 #include "common/failure.hpp"
