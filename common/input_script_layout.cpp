@@ -2,7 +2,7 @@
 
 #include "common/records.hpp"
 
-namespace common {
+namespace common::input_script {
 
 namespace {
 
@@ -11,7 +11,7 @@ constexpr int kRealWidth = 12, kRealDecimals = 4;   // 9F12.4
 
 }  // namespace
 
-UnitCell readScriptCell(std::string_view record, const LineSource& script) {
+UnitCell readCell(std::string_view record, const LineSource& script) {
     RecordCursor fields(record, script);
     UnitCell cell;
     cell.a = fields.readFixed(kCellWidth, kCellDecimals);
@@ -23,24 +23,24 @@ UnitCell readScriptCell(std::string_view record, const LineSource& script) {
     return cell;
 }
 
-void readScriptAxes(std::string_view record, const LineSource& script, float axes[3][3]) {
+void readAxes(std::string_view record, const LineSource& script, float axes[3][3]) {
     RecordCursor fields(record, script);
     for (int row = 0; row < 3; ++row) {
         for (int column = 0; column < 3; ++column) axes[row][column] = fields.readFixed(kRealWidth, kRealDecimals);
     }
 }
 
-void readScriptLimits(std::string_view record, const LineSource& script, float limits[3]) {
+void readLimits(std::string_view record, const LineSource& script, float limits[3]) {
     RecordCursor fields(record, script);
     for (int i = 0; i < 3; ++i) limits[i] = fields.readFixed(kRealWidth, kRealDecimals);
 }
 
-bool scriptNameFits(std::string_view name) {
-    return !name.empty() && name.size() <= kScriptNameWidth && name.back() != ' ' &&
+bool nameFits(std::string_view name) {
+    return !name.empty() && name.size() <= kNameWidth && name.back() != ' ' &&
            name.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
 }
 
-void writeInputScript(OutputFile& script, const InputScript& contents) {
+void write(OutputFile& script, const InputScript& contents) {
     script.writeRecord(fileNameFrom(contents.inputReflectionFile));
     script.writeRecord(fileNameFrom(contents.outputReflectionFile));
 
@@ -62,4 +62,4 @@ void writeInputScript(OutputFile& script, const InputScript& contents) {
     script.writeRecord(record.view());
 }
 
-}  // namespace common
+}  // namespace common::input_script

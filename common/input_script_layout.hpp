@@ -27,21 +27,25 @@ struct InputScript {
     float limits[3] = {};              // Angstrom, in record order
 };
 
+namespace input_script {
+
 // Columns of records 1 and 2 that the readers take.
-inline constexpr size_t kScriptNameWidth = 80;
+inline constexpr size_t kNameWidth = 80;
 
 // Records 3, 4 and 5 from their lines; a field that is not a number ends the
 // run with a report naming the line of `script` and the columns.
-UnitCell readScriptCell(std::string_view record, const LineSource& script);
-void readScriptAxes(std::string_view record, const LineSource& script, float axes[3][3]);
-void readScriptLimits(std::string_view record, const LineSource& script, float limits[3]);
+UnitCell readCell(std::string_view record, const LineSource& script);
+void readAxes(std::string_view record, const LineSource& script, float axes[3][3]);
+void readLimits(std::string_view record, const LineSource& script, float limits[3]);
 
 // Whether a name written as record 1 or 2 reads back as the same name:
 // not empty, no trailing blank, no line break or NUL, within the width.
-bool scriptNameFits(std::string_view name);
+bool nameFits(std::string_view name);
 
 // The five records. The names are written as they are opened (trailing
 // blanks dropped) and left-justified, so that they read back unchanged.
-void writeInputScript(OutputFile& script, const InputScript& contents);
+void write(OutputFile& script, const InputScript& contents);
+
+}  // namespace input_script
 
 }  // namespace common

@@ -29,10 +29,11 @@ InputScript readInputScriptFrom(const std::string& name) {
     result.inputReflectionFile = nameField(script.nextOrFail("record 1, the name of the XDS reflection file"), script);
     result.outputReflectionFile = nameField(script.nextOrFail("record 2, the name of the truncated file"), script);
 
-    result.cell = common::readScriptCell(script.nextOrFail("record 3, the cell"), script);
-    common::readScriptAxes(script.nextOrFail("record 4, the ellipsoid axes"), script, result.ellipsoidAxes);
+    namespace layout = common::input_script;
+    result.cell = layout::readCell(script.nextOrFail("record 3, the cell"), script);
+    layout::readAxes(script.nextOrFail("record 4, the ellipsoid axes"), script, result.ellipsoidAxes);
     // Same nine-field layout as record 4; only the first three are taken.
-    common::readScriptLimits(script.nextOrFail("record 5, the three resolution limits"), script, result.limits);
+    layout::readLimits(script.nextOrFail("record 5, the three resolution limits"), script, result.limits);
     return result;
 }
 

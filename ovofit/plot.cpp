@@ -65,7 +65,8 @@ void drawAxis(common::OutputFile& plot, const Scale& scale, const AxisLimit& axi
         const double middle = std::cbrt((std::pow(shell.sLow, 3) + std::pow(shell.sHigh, 3)) / 2);
         points += number(scale.x(middle)) + "," + number(scale.y(shell.meanIOverSigma)) + " ";
     }
-    plot.writeRecord("<polyline fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\" points=\"" + points + "\"/>");
+    plot.writeRecord("<polyline fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\" points=\"" + points +
+                     "\"/>");
     const double x = scale.x(1.0 / axis.limit);
     line(plot, x, kTop, x, kBottom, "stroke=\"" + colour + "\" stroke-dasharray=\"3 3\"");
     const auto& u = axis.direction;

@@ -39,19 +39,19 @@ double thresholdFrom(const std::string& answer) {
 
 void checkScriptName(const std::string& name, const std::string& what) {
     if (name.empty()) common::fail("no name was given for the " + what);
-    if (name.size() > common::kScriptNameWidth) {
-        common::fail("the name of the " + what + " is longer than the " + std::to_string(common::kScriptNameWidth) +
-                     " columns of its record in the input script");
+    if (name.size() > common::input_script::kNameWidth) {
+        common::fail("the name of the " + what + " is longer than the " +
+                     std::to_string(common::input_script::kNameWidth) + " columns of its record in the input script");
     }
-    if (!common::scriptNameFits(name)) {
+    if (!common::input_script::nameFits(name)) {
         common::fail("the name of the " + what + " holds a character that its record in the input script cannot hold");
     }
 }
 
 Answers askAnswers() {
     Answers answers;
-    answers.xdsFile =
-        common::askFileName("Please type in name of XDS reflection file", "name of the XDS reflection file", kNameLength);
+    answers.xdsFile = common::askFileName("Please type in name of XDS reflection file",
+                                          "name of the XDS reflection file", kNameLength);
     answers.threshold = thresholdFrom(
         common::ask("Please type the I/sigma(I) threshold (blank for 1.5)", "I/sigma(I) threshold"));
     answers.truncatedFile = common::askFileName("Please type the name of the truncated file for ovoclip",
@@ -123,7 +123,8 @@ void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double th
         common::say(std::string(record.view()) + at + "the edge of the last shell before " + below);
         break;
     case LimitEdge::neverBelow:
-        common::say(std::string(record.view()) + at + "the signal never falls below the threshold; the data's own edge");
+        common::say(std::string(record.view()) + at +
+                    "the signal never falls below the threshold; the data's own edge");
         break;
     case LimitEdge::firstShellBelow:
         common::say(std::string(record.view()) + at + "already the lowest shell is below the threshold; its low edge");
@@ -185,7 +186,7 @@ int runOvofit() {
     common::say(summary.view());
 
     common::OutputFile scriptFile(answers.script);
-    common::writeInputScript(scriptFile, script);
+    common::input_script::write(scriptFile, script);
     scriptFile.close();
     common::say("input script for ovoclip written to " + answers.script);
     if (!answers.plot.empty()) {

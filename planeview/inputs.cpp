@@ -24,10 +24,11 @@ CellAndLimits readCellAndLimits(common::InputFile& script) {
     script.nextOrFail("record 1 of the ovoclip input file (input reflection file)");
     script.nextOrFail("record 2 of the ovoclip input file (output reflection file)");
 
-    result.cell = common::readScriptCell(script.nextOrFail("record 3 of the ovoclip input file (the cell)"), script);
+    namespace layout = common::input_script;
+    result.cell = layout::readCell(script.nextOrFail("record 3 of the ovoclip input file (the cell)"), script);
     script.nextOrFail("record 4 of the ovoclip input file (the ellipsoid axes)");
     float limits[3];
-    common::readScriptLimits(script.nextOrFail("record 5 of the ovoclip input file (the limits)"), script, limits);
+    layout::readLimits(script.nextOrFail("record 5 of the ovoclip input file (the limits)"), script, limits);
     result.limits = {limits[0], limits[1], limits[2]};
     return result;
 }

@@ -33,9 +33,9 @@ common::InputScript readScript(const fs::path& path) {
     script.inputReflectionFile = line;
     file.next(line);
     script.outputReflectionFile = line;
-    script.cell = common::readScriptCell(file.nextOrFail("cell"), file);
-    common::readScriptAxes(file.nextOrFail("axes"), file, script.ellipsoidAxes);
-    common::readScriptLimits(file.nextOrFail("limits"), file, script.limits);
+    script.cell = common::input_script::readCell(file.nextOrFail("cell"), file);
+    common::input_script::readAxes(file.nextOrFail("axes"), file, script.ellipsoidAxes);
+    common::input_script::readLimits(file.nextOrFail("limits"), file, script.limits);
     return script;
 }
 
