@@ -40,26 +40,39 @@ bool nameFits(std::string_view name) {
            name.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
 }
 
-void write(OutputFile& script, const InputScript& contents) {
-    script.writeRecord(fileNameFrom(contents.inputReflectionFile));
-    script.writeRecord(fileNameFrom(contents.outputReflectionFile));
+std::array<std::string, 5> records(const InputScript& contents) {
+    std::array<std::string, 5> text;
+    text[0] = fileNameFrom(contents.inputReflectionFile);
+    text[1] = fileNameFrom(contents.outputReflectionFile);
 
     RecordBuffer record;
     const UnitCell& cell = contents.cell;
     for (const float value : {cell.a, cell.b, cell.c, cell.alpha, cell.beta, cell.gamma}) {
         record.fixed(value, kCellWidth, kCellDecimals);
     }
-    script.writeRecord(record.view());
+    text[2] = record.view();
 
     record.clear();
     for (const auto& row : contents.ellipsoidAxes) {
         for (const float element : row) record.fixed(element, kRealWidth, kRealDecimals);
     }
-    script.writeRecord(record.view());
+    text[3] = record.view();
 
     record.clear();
     for (const float limit : contents.limits) record.fixed(limit, kRealWidth, kRealDecimals);
-    script.writeRecord(record.view());
+    text[4] = record.view();
+    return text;
+}
+
+int unwritableRecord(const std::array<std::string, 5>& records) {
+    for (int i = 2; i < 5; ++i) {
+        if (records[static_cast<size_t>(i)].find('*') != std::string::npos) return i + 1;
+    }
+    return 0;
+}
+
+void write(OutputFile& script, const std::array<std::string, 5>& records) {
+    for (const std::string& record : records) script.writeRecord(record);
 }
 
 }  // namespace common::input_script

@@ -11,6 +11,7 @@
 // the smallest with row 3, whatever their order in record 5.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -42,9 +43,16 @@ void readLimits(std::string_view record, const LineSource& script, float limits[
 // not empty, no trailing blank, no line break or NUL, within the width.
 bool nameFits(std::string_view name);
 
-// The five records. The names are written as they are opened (trailing
-// blanks dropped) and left-justified, so that they read back unchanged.
-void write(OutputFile& script, const InputScript& contents);
+// The five records as text. The names are written as they are opened
+// (trailing blanks dropped) and left-justified, so that they read back
+// unchanged. A number too large for its field comes out as asterisks,
+// which no reader takes: check with unwritableRecord before writing.
+std::array<std::string, 5> records(const InputScript& contents);
+
+// The number (1-5) of the first record with a field of asterisks, or 0.
+int unwritableRecord(const std::array<std::string, 5>& records);
+
+void write(OutputFile& script, const std::array<std::string, 5>& records);
 
 }  // namespace input_script
 

@@ -185,8 +185,15 @@ int runOvofit() {
     summary.text(" A, largest first; worst/best").fixed(script.limits[0] / script.limits[2], 7, 3);
     common::say(summary.view());
 
+    // Checked before the script is created, so that no script is left that
+    // ovoclip cannot read.
+    const std::array<std::string, 5> records = common::input_script::records(script);
+    if (const int bad = common::input_script::unwritableRecord(records)) {
+        common::fail("a value does not fit its field in record " + std::to_string(bad) +
+                     " of the input script; no script was written");
+    }
     common::OutputFile scriptFile(answers.script);
-    common::input_script::write(scriptFile, script);
+    common::input_script::write(scriptFile, records);
     scriptFile.close();
     common::say("input script for ovoclip written to " + answers.script);
     if (!answers.plot.empty()) {

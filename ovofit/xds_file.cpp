@@ -123,6 +123,12 @@ XdsHeader readXdsHeader(common::InputFile& file) {
     for (int which = 0; which < kKeywordCount; ++which) {
         if (!seen[which]) common::fail(file.name() + " has no " + std::string(kKeywords[which]) + " in its header");
     }
+    const common::UnitCell& c = header.cell;
+    if (!(c.a > 0 && c.b > 0 && c.c > 0 && c.alpha > 0 && c.alpha < 180 && c.beta > 0 && c.beta < 180 &&
+          c.gamma > 0 && c.gamma < 180)) {
+        common::fail(file.name() + ": UNIT_CELL_CONSTANTS= does not describe a cell (edges above 0, angles between "
+                     "0 and 180 degrees)");
+    }
     if (header.spaceGroupNumber < 1 || header.spaceGroupNumber > 230) {
         common::fail(file.name() + ": SPACE_GROUP_NUMBER= " + std::to_string(header.spaceGroupNumber) +
                      " is not a space group number (1 to 230)");

@@ -39,6 +39,34 @@ common::InputScript readScript(const fs::path& path) {
     return script;
 }
 
+// ------------------------------------------------------------ the layout
+
+TEST(Ovofit, ScriptRecordsReadBackAsWrittenAndOverflowIsCaught) {
+    common::InputScript script;
+    script.inputReflectionFile = " lead blank.hkl";
+    script.outputReflectionFile = "out.hkl";
+    script.cell = {54.87f, 68.32f, 82.96f, 90, 104.5f, 90};
+    const float axes[3][3] = {{0.8660f, 0, 0.5f}, {0, 1, 0}, {-0.5f, 0, 0.8660f}};
+    std::copy(&axes[0][0], &axes[0][0] + 9, &script.ellipsoidAxes[0][0]);
+    const float limits[3] = {3.1234f, 2.5f, 2.0f};
+    std::copy(limits, limits + 3, script.limits);
+    auto records = common::input_script::records(script);
+    EXPECT_EQ(common::input_script::unwritableRecord(records), 0);
+    Folder f;
+    {
+        common::OutputFile file((f / "s.inp").string());
+        common::input_script::write(file, records);
+    }
+    const common::InputScript back = readScript(f / "s.inp");
+    EXPECT_EQ(common::fileNameFrom(back.inputReflectionFile), " lead blank.hkl");
+    EXPECT_EQ(back.cell.beta, 104.5f);
+    EXPECT_EQ(back.ellipsoidAxes[2][0], -0.5f);
+    EXPECT_EQ(back.limits[0], 3.1234f);
+
+    script.cell.a = 1.0e5f;  // past F8.2
+    EXPECT_EQ(common::input_script::unwritableRecord(common::input_script::records(script)), 3);
+}
+
 // ---------------------------------------------------------- known falloff
 
 TEST(Ovofit, LimitsOfAKnownFalloffWithinOneShellAndInTheirRows) {
@@ -221,6 +249,7 @@ TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
         {"cell value", replaced("    40.000", "    4x.000"), answers("d.hkl"),
          {"line 4 of d.hkl, columns 26-31", "\"4x.000\" is not a number"}},
         {"no space group", replaced("=   16", "=  999"), answers("d.hkl"), {"999", "space group"}},
+        {"no cell", replaced("    40.000", "     0.000"), answers("d.hkl"), {"does not describe a cell"}},
         {"record", replaced("!END_OF_HEADER\n", "!END_OF_HEADER\n    1x     0     0  1.0E+00  1.0E+00\n"),
          answers("d.hkl"), {"line 7 of d.hkl, columns 1-6", "1x\" is not a number"}},
         {"no end of data", replaced("!END_OF_DATA\n", ""), answers("d.hkl"), {"end of file d.hkl", "!END_OF_DATA"}},
