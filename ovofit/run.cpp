@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <numeric>
+#include <string>
+#include <vector>
 
 #include "common/failure.hpp"
 #include "common/files.hpp"
