@@ -11,6 +11,16 @@ constexpr int kRealWidth = 12, kRealDecimals = 4;   // 9F12.4
 
 }  // namespace
 
+std::string readName(std::string_view record, const InputFile& script) {
+    std::string field(record);
+    // A record cut by the reader is longer than any name, whatever blanks
+    // end the part that was seen.
+    const std::string fault = faultOfFileName(script.lineCut() ? field : fileNameFrom(field));
+    if (!fault.empty()) script.failAt(0, 0, fault);
+    if (field.size() < kNameColumns) field.resize(kNameColumns, ' ');
+    return field;
+}
+
 UnitCell readCell(std::string_view record, const LineSource& script) {
     RecordCursor fields(record, script);
     UnitCell cell;
@@ -36,8 +46,8 @@ void readLimits(std::string_view record, const LineSource& script, float limits[
 }
 
 bool nameFits(std::string_view name) {
-    return !name.empty() && name.size() <= kNameWidth && name.back() != ' ' &&
-           name.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+    return !name.empty() && faultOfFileName(name).empty() && name.back() != ' ' &&
+           name.find_first_of("\n\r") == std::string_view::npos;
 }
 
 std::array<std::string, 5> records(const InputScript& contents) {

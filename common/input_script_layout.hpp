@@ -30,8 +30,13 @@ struct InputScript {
 
 namespace input_script {
 
-// Columns of records 1 and 2 that the readers take.
-inline constexpr size_t kNameWidth = 80;
+// Records 1 and 2: the whole record is the name. It is kept blank-padded
+// to at least kNameColumns, the A80 of the older scripts, from whose first
+// ten columns ovoclip names its reslimit file. A name that can name no file
+// (a NUL byte, longer than kLongestName, a record cut by the reader) ends
+// the run, before anything is made from it.
+inline constexpr size_t kNameColumns = 80;
+std::string readName(std::string_view record, const InputFile& script);
 
 // Records 3, 4 and 5 from their lines; a field that is not a number ends the
 // run with a report naming the line of `script` and the columns.
@@ -40,7 +45,8 @@ void readAxes(std::string_view record, const LineSource& script, float axes[3][3
 void readLimits(std::string_view record, const LineSource& script, float limits[3]);
 
 // Whether a name written as record 1 or 2 reads back as the same name:
-// not empty, no trailing blank, no line break or NUL, within the width.
+// one that names a file, not empty, without a trailing blank or a line
+// break.
 bool nameFits(std::string_view name);
 
 // The five records as text. The names are written as they are opened

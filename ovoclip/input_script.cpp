@@ -6,30 +6,15 @@
 
 namespace ovoclip {
 
-namespace {
-
-// A file name is the whole record, kept blank-padded to at least 80
-// columns; one that can name no file is refused here, before the reslimit
-// file is made from it.
-std::string nameField(std::string_view line, const common::InputFile& script) {
-    std::string field(line);
-    // A record cut by the reader is longer than any name, whatever blanks
-    // end the part that was seen.
-    const std::string fault = common::faultOfFileName(script.lineCut() ? field : common::fileNameFrom(field));
-    if (!fault.empty()) script.failAt(0, 0, fault);
-    if (field.size() < 80) field.resize(80, ' ');
-    return field;
-}
-
-}  // namespace
-
 InputScript readInputScriptFrom(const std::string& name) {
     common::InputFile script(name);
     InputScript result;
-    result.inputReflectionFile = nameField(script.nextOrFail("record 1, the name of the XDS reflection file"), script);
-    result.outputReflectionFile = nameField(script.nextOrFail("record 2, the name of the truncated file"), script);
-
     namespace layout = common::input_script;
+    result.inputReflectionFile =
+        layout::readName(script.nextOrFail("record 1, the name of the XDS reflection file"), script);
+    result.outputReflectionFile =
+        layout::readName(script.nextOrFail("record 2, the name of the truncated file"), script);
+
     result.cell = layout::readCell(script.nextOrFail("record 3, the cell"), script);
     layout::readAxes(script.nextOrFail("record 4, the ellipsoid axes"), script, result.ellipsoidAxes);
     // Same nine-field layout as record 4; only the first three are taken.

@@ -24,7 +24,6 @@ namespace ovofit {
 namespace {
 
 constexpr double kDefaultThreshold = 1.5;  // I/sigma(I), the classic F/sigma(F) of 3
-constexpr size_t kNameLength = 4096;
 
 struct Answers {
     std::string xdsFile, truncatedFile, script, plot;
@@ -42,10 +41,6 @@ double thresholdFrom(const std::string& answer) {
 
 void checkScriptName(const std::string& name, const std::string& what) {
     if (name.empty()) common::fail("no name was given for the " + what);
-    if (name.size() > common::input_script::kNameWidth) {
-        common::fail("the name of the " + what + " is longer than the " +
-                     std::to_string(common::input_script::kNameWidth) + " columns of its record in the input script");
-    }
     if (!common::input_script::nameFits(name)) {
         common::fail("the name of the " + what + " holds a character that its record in the input script cannot hold");
     }
@@ -54,15 +49,15 @@ void checkScriptName(const std::string& name, const std::string& what) {
 Answers askAnswers() {
     Answers answers;
     answers.xdsFile = common::askFileName("Please type in name of XDS reflection file",
-                                          "name of the XDS reflection file", kNameLength);
+                                          "name of the XDS reflection file");
     answers.threshold = thresholdFrom(
         common::ask("Please type the I/sigma(I) threshold (blank for 1.5)", "I/sigma(I) threshold"));
     answers.truncatedFile = common::askFileName("Please type the name of the truncated file for ovoclip",
-                                                "name of the truncated file", kNameLength);
+                                                "name of the truncated file");
     answers.script = common::askFileName("Please type the name of the input script to create",
-                                         "name of the input script", kNameLength);
+                                         "name of the input script");
     answers.plot = common::askFileName("Please type the name of the plot to create (blank for none)",
-                                       "name of the plot", kNameLength);
+                                       "name of the plot");
     checkScriptName(answers.xdsFile, "XDS reflection file");
     checkScriptName(answers.truncatedFile, "truncated file");
     if (answers.script.empty()) common::fail("no name was given for the input script");

@@ -239,7 +239,6 @@ TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
         return text;
     };
     const std::string header = good.substr(0, good.find("!END_OF_HEADER"));
-    const std::string longName(81, 'x');
     struct Case {
         std::string what, data, answers;
         std::vector<std::string> fragments;
@@ -257,7 +256,6 @@ TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
         {"too few", header + "!END_OF_HEADER\n     1     0     0  1.000E+02  1.000E+01\n!END_OF_DATA\n",
          answers("d.hkl"), {"too few reflections along axis 1"}},
         {"threshold", good, answers("d.hkl", "fit.inp", "1.5x"), {"threshold \"1.5x\""}},
-        {"name too long", good, answers(longName), {"name of the XDS reflection file is longer than the 80 columns"}},
         {"NUL in a name", good, answers("d.hkl").replace(12, 0, std::string("\0x", 2)), {"truncated file"}},
         {"missing file", good, answers("none.hkl"), {"none.hkl"}},
         {"script exists", good, answers("d.hkl", "d.hkl"), {"d.hkl", "already exists"}},
