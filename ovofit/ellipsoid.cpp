@@ -118,6 +118,27 @@ const std::vector<gemmi::Op::Miller>& Mates::of(int32_t h, int32_t k, int32_t l)
     return mates_;
 }
 
+// Puts the axis nearest x first, then the one nearest y, then z, each
+// pointing to the positive side of its frame axis: planeview takes record 5
+// of the script as the limits along a*, b* and c*, so each limit should stand
+// where its axis lies closest.
+void orderAlongFrame(double (&rows)[3][3]) {
+    static constexpr int kOrders[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+    int best = 0;
+    double bestScore = -1;
+    for (int o = 0; o < 6; ++o) {
+        double score = 0;
+        for (int i = 0; i < 3; ++i) score += std::fabs(rows[kOrders[o][i]][i]);
+        if (score > bestScore) bestScore = score, best = o;
+    }
+    double ordered[3][3];
+    for (int i = 0; i < 3; ++i) {
+        const double sign = rows[kOrders[best][i]][i] < 0 ? -1.0 : 1.0;
+        for (int j = 0; j < 3; ++j) ordered[i][j] = sign * rows[kOrders[best][i]][j];
+    }
+    std::copy(&ordered[0][0], &ordered[0][0] + 9, &rows[0][0]);
+}
+
 EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
                          const std::vector<MergedReflection>& merged) {
     EllipsoidAxes axes;
@@ -147,6 +168,7 @@ EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::Unit
         axes.rows[unique][0] = axes.rows[unique][2] = 0.0;
     }
     for (auto& row : axes.rows) normalise(row);
+    orderAlongFrame(axes.rows);
     axes.fitted = true;
     axes.description = axes.lattice + " lattice: the principal axes of the anisotropic falloff fitted to the data" +
                        (monoclinic ? ", the unique axis b one of them" : "");

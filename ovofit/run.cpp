@@ -131,7 +131,9 @@ void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double th
 }
 
 // The script's rows from the largest limit to the smallest, as ovoclip
-// pairs them, so that each limit stays with its own axis.
+// pairs them (it sorts record 5 and gives the largest value to row 1), so
+// that each limit stays with its own axis. Record 5 keeps the limits in the
+// order of the axes, nearest a*, b*, c*, which is how planeview takes them.
 common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, const std::vector<AxisLimit>& limits) {
     std::array<int, 3> order;
     std::iota(order.begin(), order.end(), 0);
@@ -143,8 +145,8 @@ common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, c
     for (int row = 0; row < 3; ++row) {
         const AxisLimit& axis = limits[order[row]];
         for (int j = 0; j < 3; ++j) script.ellipsoidAxes[row][j] = static_cast<float>(axis.direction[j]);
-        script.limits[row] = static_cast<float>(axis.limit);
     }
+    for (int i = 0; i < 3; ++i) script.limits[i] = static_cast<float>(limits[i].limit);
     return script;
 }
 
@@ -180,7 +182,8 @@ int runOvofit() {
     common::RecordBuffer summary;
     summary.text("limits");
     for (const float limit : script.limits) summary.fixed(limit, 8, 3);
-    summary.text(" A, largest first; worst/best").fixed(script.limits[0] / script.limits[2], 7, 3);
+    const auto [best, worst] = std::minmax_element(std::begin(script.limits), std::end(script.limits));
+    summary.text(" A along axes 1, 2, 3; worst/best").fixed(*worst / *best, 7, 3);
     common::say(summary.view());
 
     // Checked before the script is created, so that no script is left that

@@ -91,7 +91,8 @@ TEST(Ovofit, LimitsOfAKnownFalloffWithinOneShellAndInTheirRows) {
             // One of 20 shells of equal reciprocal volume, in d, at the true limit.
             const double d = truth[axisOf[row]];
             const double shell = d * d * (sHigh3 - sLow3) / (20 * 3 / (d * d));
-            EXPECT_NEAR(script.limits[row], d, shell) << "row " << row;
+            // Record 5 keeps the order of the axes, as planeview reads it.
+            EXPECT_NEAR(script.limits[axisOf[row]], d, shell) << "row " << row;
         }
         EXPECT_NE(f.read("fit.svg").find("</svg>"), std::string::npos);
     }
@@ -221,8 +222,6 @@ TEST(Ovofit, RealUnmergedFileFromCorrectGivesAScriptOvoclipAccepts) {
         EXPECT_GE(limit, 2.70f);  // INCLUDE_RESOLUTION_RANGE= 60.000 2.702
         EXPECT_LE(limit, 60.0f);
     }
-    EXPECT_GE(script.limits[0], script.limits[1]);
-    EXPECT_GE(script.limits[1], script.limits[2]);
     ASSERT_EQ(f.run("ovoclip", "fit.inp\npv.inp\n").status, 0) << f.result.err;
     EXPECT_TRUE(f.exists("trunc.hkl"));
 }
