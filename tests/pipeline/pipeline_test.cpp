@@ -27,15 +27,21 @@ struct Step {
 };
 
 const Step kSteps[] = {
+    {"ovofit", "XDS_ASCII.HKL\n\nXDS_ASCII_trunc.HKL\novofit.inp\novofit.svg\n"},
     {"ovoclip", "ovoclip.inp\nplaneview.inp\n"},
     {"honer", "phaser.log\ncad_negB.inp\n"},
+    {"finjoin", "XDS_ASCII.mtz\n\n\nXDS_ASCII_trunc.mtz\n\n\nphaser_aniso.mtz\n\n\ncad_negB.mtz\n\n\nstages.fin\n"},
     {"planeview", "ovoclip.inp\nstages.fin\npage.ps\nplaneview.inp\ncad_negB.inp\n"},
     {"mergetab", "XSCALE_start.LP\nXSCALE_final.LP\nstatistics.html\n"},
     {"mergetab-rsym", "XSCALE_start.LP\nXSCALE_final.LP\nstatistics-rsym.html\n"},
 };
 
-const char* const kWritten[] = {"XDS_ASCII._reslimit.dat", "XDS_ASCII_trunc.HKL", "planeview.inp", "cad_negB.inp",
-                                "page.ps", "statistics.html", "statistics-rsym.html"};
+const char* const kWritten[] = {"ovofit.inp", "ovofit.svg",   "XDS_ASCII._reslimit.dat", "XDS_ASCII_trunc.HKL",
+                                "planeview.inp", "cad_negB.inp", "page.ps", "statistics.html", "statistics-rsym.html"};
+
+// The fin file that finjoin makes from the example's four MTZ files is the
+// example's own fin file, which the MTZ files were made from.
+const char* const kFinFile = "stages.fin";
 
 // The first lines of `diff -u expected actual`.
 std::string diffOf(const fs::path& expected, const fs::path& actual) {
@@ -53,8 +59,8 @@ std::string diffOf(const fs::path& expected, const fs::path& actual) {
 TEST(Pipeline, ExampleDataGivesTheKeptFilesByteForByte) {
     testsupport::ScratchDir dir;
     const fs::path examples = fs::path(SUITE_SOURCE_DIR) / "examples";
-    for (const char* name : {"XDS_ASCII.HKL", "ovoclip.inp", "phaser.log", "stages.fin", "XSCALE_start.LP",
-                             "XSCALE_final.LP"}) {
+    for (const char* name : {"XDS_ASCII.HKL", "ovoclip.inp", "phaser.log", "XDS_ASCII.mtz", "XDS_ASCII_trunc.mtz",
+                             "phaser_aniso.mtz", "cad_negB.mtz", "XSCALE_start.LP", "XSCALE_final.LP"}) {
         fs::copy_file(examples / name, dir / name);
     }
     std::vector<std::string> compared(std::begin(kWritten), std::end(kWritten));
@@ -66,6 +72,10 @@ TEST(Pipeline, ExampleDataGivesTheKeptFilesByteForByte) {
         testsupport::writeFile(dir / terminal, result.out);
         compared.push_back(terminal);
     }
+
+    EXPECT_TRUE(testsupport::readFile(dir / kFinFile) == testsupport::readFile(examples / kFinFile))
+        << "finjoin's fin file differs from examples/stages.fin:\n"
+        << diffOf(examples / kFinFile, dir / kFinFile);
 
     const bool regenerate = std::getenv("SUITE_REGENERATE_EXPECTED") != nullptr;
     const fs::path kept = fs::current_path() / "pipeline-actual";
