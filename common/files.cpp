@@ -199,9 +199,6 @@ bool InputFile::nextAfterSearch(std::string_view& line) {
 
 namespace {
 
-using Bytes32 = unsigned char __attribute__((vector_size(32)));
-using Words4 = uint64_t __attribute__((vector_size(32)));
-
 // Whether the text at `at` is `text` and begins `offset` bytes into its
 // line; `begin` is a line start and no earlier one is known.
 bool holdsAtColumn(const char* begin, const char* at, std::string_view text, size_t offset) {
@@ -212,50 +209,12 @@ bool holdsAtColumn(const char* begin, const char* at, std::string_view text, siz
     return std::memcmp(at, text.data(), text.size()) == 0;
 }
 
-struct TextSearch {
-    const char* lineStart = nullptr;  // the line found, or null
-    uint64_t newlines = 0;            // line feeds in [begin, end) when none was found
-};
-
-// The first line in [begin, end), `begin` being a line start, that holds
-// `text` (no line feed in it) at `offset` bytes from its start, as far as
-// the bytes reach. Thirty-two positions at a time, the first and the last
-// byte of the text compared at once and the line feeds counted; the few
-// positions where both agree are looked at closely. Built for AVX2 as well
-// where the machine has it.
-__attribute__((target_clones("avx2", "default")))
-TextSearch findLineWithText(const char* begin, const char* end, std::string_view text, size_t offset) {
+// From p on, one position at a time: the end of both forms of the search.
+TextSearch findLineWithTextFrom(const char* begin, const char* p, const char* end, std::string_view text,
+                                size_t offset, uint64_t newlines) {
     TextSearch result;
     const size_t n = text.size();
-    const Bytes32 first = Bytes32{} + static_cast<unsigned char>(text.front());
-    const Bytes32 last = Bytes32{} + static_cast<unsigned char>(text.back());
-    const Bytes32 lineFeed = Bytes32{} + static_cast<unsigned char>('\n');
-    const char* p = begin;
-    uint64_t newlines = 0;
-    // A block at p compares the bytes p to p+31 and p+n-1 to p+n+30.
-    while (static_cast<size_t>(end - p) >= n + 31) {
-        // Up to 255 blocks counted in bytes before they are added up.
-        const size_t blocks = std::min<size_t>(255, (static_cast<size_t>(end - p) - n - 31) / 32 + 1);
-        Bytes32 counts = {};
-        for (size_t block = 0; block < blocks; ++block, p += 32) {
-            Bytes32 a, b;
-            std::memcpy(&a, p, 32);
-            std::memcpy(&b, p + n - 1, 32);
-            counts -= reinterpret_cast<Bytes32>(a == lineFeed);
-            const Bytes32 both = reinterpret_cast<Bytes32>((a == first) & (b == last));
-            const Words4 any = reinterpret_cast<Words4>(both);
-            if ((any[0] | any[1] | any[2] | any[3]) != 0) {
-                for (int j = 0; j < 32; ++j) {
-                    if (both[j] != 0 && holdsAtColumn(begin, p + j, text, offset)) {
-                        result.lineStart = p + j - offset;
-                        return result;
-                    }
-                }
-            }
-        }
-        for (int i = 0; i < 32; ++i) newlines += counts[i];
-    }
-    for (; p + n <= end; ++p) {
+    for (; static_cast<size_t>(end - p) >= n; ++p) {
         if (*p == '\n') ++newlines;
         if (*p == text.front() && holdsAtColumn(begin, p, text, offset)) {
             result.lineStart = p - offset;
@@ -266,6 +225,60 @@ TextSearch findLineWithText(const char* begin, const char* end, std::string_view
     result.newlines = newlines;
     return result;
 }
+
+}  // namespace
+
+TextSearch findLineWithTextPlain(const char* begin, const char* end, std::string_view text, size_t offset) {
+    return findLineWithTextFrom(begin, begin, end, text, offset, 0);
+}
+
+#if SUITE_SSE2
+// Thirty-two positions at a time, in two halves of sixteen: the first and
+// the last byte of the text compared at once and the line feeds counted;
+// the few positions where both agree are looked at closely, in order.
+TextSearch findLineWithTextWide(const char* begin, const char* end, std::string_view text, size_t offset) {
+    constexpr size_t kBlock = 32;
+    // A byte counter of line feeds takes one a block at most: it is added
+    // up before it can pass 255.
+    constexpr size_t kBlocksCounted = 255;
+    const size_t n = text.size();
+    const __m128i first = _mm_set1_epi8(text.front());
+    const __m128i last = _mm_set1_epi8(text.back());
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [](const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+    const char* p = begin;
+    uint64_t newlines = 0;
+    // A block at p compares the bytes p to p+31 and p+n-1 to p+n+30.
+    while (static_cast<size_t>(end - p) >= n + kBlock - 1) {
+        const size_t blocks = std::min(kBlocksCounted, (static_cast<size_t>(end - p) - n - (kBlock - 1)) / kBlock + 1);
+        __m128i counts[2] = {zero, zero};
+        for (size_t block = 0; block < blocks; ++block, p += kBlock) {
+            uint32_t both = 0;
+            for (int half = 0; half < 2; ++half) {
+                const __m128i a = load(p + 16 * half);
+                const __m128i b = load(p + n - 1 + 16 * half);
+                // A comparison gives 0xFF, that is -1, where it holds.
+                counts[half] = _mm_sub_epi8(counts[half], _mm_cmpeq_epi8(a, lineFeed));
+                const __m128i agree = _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last));
+                both |= static_cast<uint32_t>(_mm_movemask_epi8(agree)) << (16 * half);
+            }
+            for (; both != 0; both &= both - 1) {
+                const char* at = p + std::countr_zero(both);
+                if (holdsAtColumn(begin, at, text, offset)) return {at - offset, 0};
+            }
+        }
+        // The sums of absolute differences from 0: each half's sixteen byte
+        // counters added into two 64-bit lanes.
+        const __m128i sums = _mm_add_epi64(_mm_sad_epu8(counts[0], zero), _mm_sad_epu8(counts[1], zero));
+        newlines += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
+                    static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+    return findLineWithTextFrom(begin, p, end, text, offset, newlines);
+}
+#endif
+
+namespace {
 
 uint64_t countLineFeeds(const char* begin, const char* end) {
     uint64_t count = 0;

@@ -34,6 +34,28 @@ inline uint64_t lineFeedMaskWide(const char* p) {
 }
 #endif
 
+// The search of a long log for a text in given columns (skipToLine): the
+// first line in [begin, end), `begin` being a line start, that holds `text`
+// (no line feed in it, not empty) at `offset` bytes from its start, as far
+// as the bytes reach; when there is none, the line feeds in [begin, end).
+// One position at a time, and thirty-two at a time where the build has
+// SSE2 (the tests hold the two equal).
+struct TextSearch {
+    const char* lineStart = nullptr;  // the line found, or null
+    uint64_t newlines = 0;            // line feeds in [begin, end) when none was found
+};
+TextSearch findLineWithTextPlain(const char* begin, const char* end, std::string_view text, size_t offset);
+#if SUITE_SSE2
+TextSearch findLineWithTextWide(const char* begin, const char* end, std::string_view text, size_t offset);
+#endif
+inline TextSearch findLineWithText(const char* begin, const char* end, std::string_view text, size_t offset) {
+#if SUITE_SSE2
+    return findLineWithTextWide(begin, end, text, offset);
+#else
+    return findLineWithTextPlain(begin, end, text, offset);
+#endif
+}
+
 // What a read failure report needs to know of where it happened.
 class LineSource {
 public:

@@ -5,6 +5,7 @@
 #include "common/terminal.hpp"
 #include "ovoclip/quick_fields.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -91,25 +92,56 @@ EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::Reci
     f.q1 = 1.0f / (limits.lowResLimit * limits.lowResLimit);
     f.q2 = 1.0f / (limits.mediumResLimit * limits.mediumResLimit);
     f.q3 = 1.0f / (limits.highResLimit * limits.highResLimit);
-    for (int j = 0; j < 3; ++j) f.axisColumn[j] = EllipsoidFrame::Lanes{f.axes[0][j], f.axes[1][j], f.axes[2][j], 0.0f};
-    f.q = EllipsoidFrame::Lanes{f.q1, f.q2, f.q3, 1.0f};
+    for (int j = 0; j < 3; ++j) {
+        for (int i = 0; i < 3; ++i) f.axisColumn[j][i] = f.axes[i][j];
+    }
+    const float q[4] = {f.q1, f.q2, f.q3, 1.0f};
+    std::copy(q, q + 4, f.q);
     return f;
 }
 
-float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
+namespace {
+
+// The three reciprocal-space coordinates of the reflection, in Angstrom^-1.
+struct Coordinates {
+    float s1, s2, s3;
+};
+
+Coordinates reciprocalCoordinates(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
     const float hr = static_cast<float>(h);
     const float kr = static_cast<float>(k);
     const float lr = static_cast<float>(l);
-    const float s1 = hr * f.m11;
-    const float s2 = (hr * f.m21) + (kr * f.m22);
-    const float s3 = ((hr * f.m31) + (kr * f.m32)) + (lr * f.m33);
-    // Lane i: t_i = ((R_i1 * s1) + (R_i2 * s2)) + (R_i3 * s3), then
-    // (t_i * t_i) / q_i; each lane rounds every operation to float as the
-    // single operations would, in the same order.
-    const EllipsoidFrame::Lanes t = ((f.axisColumn[0] * s1) + (f.axisColumn[1] * s2)) + (f.axisColumn[2] * s3);
-    const EllipsoidFrame::Lanes terms = (t * t) / f.q;
+    return {hr * f.m11, (hr * f.m21) + (kr * f.m22), ((hr * f.m31) + (kr * f.m32)) + (lr * f.m33)};
+}
+
+}  // namespace
+
+// Axis i: t_i = ((R_i1 * s1) + (R_i2 * s2)) + (R_i3 * s3), then
+// (t_i * t_i) / q_i; E is the sum of the three terms in order.
+float ellipsoidMeasurePlain(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
+    const Coordinates s = reciprocalCoordinates(h, k, l, f);
+    const float q[3] = {f.q1, f.q2, f.q3};
+    float terms[3];
+    for (int i = 0; i < 3; ++i) {
+        const float t = ((f.axes[i][0] * s.s1) + (f.axes[i][1] * s.s2)) + (f.axes[i][2] * s.s3);
+        terms[i] = (t * t) / q[i];
+    }
     return (terms[0] + terms[1]) + terms[2];
 }
+
+#if SUITE_SSE2
+// Lane i is axis i: each packed operation rounds every lane to float as
+// the single operation of the plain form does, in the same order.
+float ellipsoidMeasureWide(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
+    const Coordinates s = reciprocalCoordinates(h, k, l, f);
+    const __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(f.axisColumn[0]), _mm_set1_ps(s.s1)),
+                                           _mm_mul_ps(_mm_load_ps(f.axisColumn[1]), _mm_set1_ps(s.s2))),
+                                _mm_mul_ps(_mm_load_ps(f.axisColumn[2]), _mm_set1_ps(s.s3)));
+    alignas(16) float terms[4];
+    _mm_store_ps(terms, _mm_div_ps(_mm_mul_ps(t, t), _mm_load_ps(f.q)));
+    return (terms[0] + terms[1]) + terms[2];
+}
+#endif
 
 bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const common::UnitCell& cell,
                        const common::ReciprocalCell& reciprocal, const float ellipsoidAxes[3][3],

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/cell.hpp"
+#include "common/column_classes.hpp"  // SUITE_SSE2
 #include "common/files.hpp"
 #include "ovoclip/input_script.hpp"
 
@@ -27,18 +28,31 @@ struct EllipsoidFrame {
     float m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
     float axes[3][3] = {};
     float q1 = 0, q2 = 0, q3 = 0;
-    // The same numbers for the three axes side by side: column j of the
-    // axes (with 0 in the fourth lane), and q1, q2, q3 (with 1).
-    using Lanes = float __attribute__((vector_size(16)));
-    Lanes axisColumn[3] = {};
-    Lanes q = {};
+    // The same numbers for the three axes side by side, for the wide form:
+    // column j of the axes (with 0 in the fourth lane), and q1, q2, q3
+    // (with 1, so that the fourth lane stays 0).
+    alignas(16) float axisColumn[3][4] = {};
+    alignas(16) float q[4] = {};
 };
 
 EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::ReciprocalCell& reciprocal,
                                 const float ellipsoidAxes[3][3], const ResolutionLimits& limits);
 
-// E: 1 on the surface of the ellipsoid, below 1 inside.
-float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+// E: 1 on the surface of the ellipsoid, below 1 inside. The three axes'
+// terms one after the other, and side by side in one SSE2 register where
+// the build has it; every operation is rounded to float in the same order
+// in both, so that the two give the same bits (the tests hold them equal).
+float ellipsoidMeasurePlain(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+#if SUITE_SSE2
+float ellipsoidMeasureWide(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+#endif
+inline float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame) {
+#if SUITE_SSE2
+    return ellipsoidMeasureWide(h, k, l, frame);
+#else
+    return ellipsoidMeasurePlain(h, k, l, frame);
+#endif
+}
 
 // Kept when E <= 1 or E is not a number.
 inline bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame) {

@@ -171,6 +171,30 @@ TEST(Files, SkipToLineFindsWhatReadingLineByLineFinds) {
     }
 }
 
+// The wide search against the plain one on random stretches of short
+// lines that hold the text's bytes often: the same line found, or the same
+// count of line feeds.
+TEST(Files, WideTextSearchEqualsThePlainOne) {
+#if SUITE_SSE2
+    testsupport::Random random(61);
+    const std::string_view texts[] = {"eigenB", "e", "Be", "= -3.0"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string bytes(random(700), ' ');
+        for (char& c : bytes) c = "eigenB= -3.0\n\n"[random(14)];
+        const std::string_view text = texts[random(4)];
+        const size_t offset = random(6);
+        const char* begin = bytes.data();
+        const char* end = begin + bytes.size();
+        const common::TextSearch plain = common::findLineWithTextPlain(begin, end, text, offset);
+        const common::TextSearch wide = common::findLineWithTextWide(begin, end, text, offset);
+        ASSERT_EQ(plain.lineStart, wide.lineStart) << i;
+        ASSERT_EQ(plain.newlines, wide.newlines) << i;
+    }
+#else
+    GTEST_SKIP() << "built without SSE2 (SUITE_SIMD=OFF or another machine): only the plain search exists";
+#endif
+}
+
 TEST(Files, SkipToLineThatIsNotThereReadsTheWholeFile) {
     ScratchDir dir;
     // One line far longer than the buffer holds the word only past its

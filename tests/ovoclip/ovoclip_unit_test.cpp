@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -63,6 +64,35 @@ TEST(OvoclipEllipsoid, WorkedExampleOfTheOrthogonalCell) {
     EXPECT_TRUE(isInsideEllipsoid(0, 0, 38, f));
     EXPECT_FALSE(isInsideEllipsoid(0, 0, 39, f));
     EXPECT_EQ(ellipsoidMeasure(0, 0, 0, f), 0.0f);
+}
+
+// Random cells, axes, limits and indices: the axes side by side give the
+// same bits as one after the other.
+TEST(OvoclipEllipsoid, WideMeasureEqualsThePlainOne) {
+#if SUITE_SSE2
+    testsupport::Random random(27);
+    auto uniform = [&random](float low, float high) {
+        return low + (high - low) * static_cast<float>(random(1u << 20)) / float(1u << 20);
+    };
+    for (int frame = 0; frame < 300; ++frame) {
+        const common::UnitCell cell{uniform(10, 300), uniform(10, 300), uniform(10, 300),
+                                    uniform(70, 110),  uniform(70, 110),  uniform(70, 110)};
+        float axes[3][3];
+        for (auto& row : axes) {
+            for (float& value : row) value = uniform(-1, 1);
+        }
+        const EllipsoidFrame f = frameFor(cell, uniform(1, 4), uniform(1, 4), uniform(1, 4), axes);
+        for (int i = 0; i < 300; ++i) {
+            const auto index = [&random] { return static_cast<int32_t>(random(401)) - 200; };
+            const int32_t h = index(), k = index(), l = index();
+            const float plain = ellipsoidMeasurePlain(h, k, l, f);
+            const float wide = ellipsoidMeasureWide(h, k, l, f);
+            ASSERT_EQ(std::bit_cast<uint32_t>(plain), std::bit_cast<uint32_t>(wide)) << h << " " << k << " " << l;
+        }
+    }
+#else
+    GTEST_SKIP() << "built without SSE2 (SUITE_SIMD=OFF or another machine): only the plain measure exists";
+#endif
 }
 
 TEST(OvoclipEllipsoid, FriedelMatesAndAxisLengths) {
