@@ -30,17 +30,7 @@ using failures::Contents;
 using failures::Folder;
 using failures::pad;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testsupport::kSanitized;
 // Under AddressSanitizer the shadow memory comes on top, but a line of
 // 100 MB held whole would still show.
 constexpr long kPeakKb = kSanitized ? 80 << 10 : 16 << 10;

@@ -20,17 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testsupport::kSanitized;
 
 constexpr uint64_t kTargetSize = 3ull << 30;   // 3 GiB
 constexpr uint64_t kNeededSpace = 8ull << 30;  // the file, the cut file and room to spare

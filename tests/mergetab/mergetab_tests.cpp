@@ -377,22 +377,6 @@ TEST(Mergetab, LongNamesAndCarriageReturns) {
     EXPECT_EQ(firstRow(run).substr(0, 23), "    8.22     5423  5400");
 }
 
-TEST(Mergetab, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
-    for (const std::string program : {"mergetab", "mergetab-rsym"}) {
-        testsupport::ScratchDir dir;
-        const auto help = testsupport::run(testsupport::program(program), "", dir.path(), {"--help"});
-        EXPECT_EQ(help.status, 0);
-        EXPECT_NE(help.out.find("Please name starting XSCALE.LP file"), std::string::npos);
-        const auto version = testsupport::run(testsupport::program(program), "", dir.path(), {"--version"});
-        EXPECT_EQ(version.status, 0);
-        EXPECT_EQ(version.out.rfind(program + " ", 0), 0u);
-        const auto other = testsupport::run(testsupport::program(program), kAnswers, dir.path(), {"start.lp"});
-        EXPECT_EQ(other.status, 2);
-        EXPECT_EQ(other.out, "");
-        EXPECT_TRUE(fs::is_empty(dir.path()));
-    }
-}
-
 // The observed count of the first table's total row, read as a user would
 // read the log: after the first "= -3.0" line, the row labelled total.
 std::string totalObserved(const fs::path& log) {

@@ -13,6 +13,7 @@ namespace {
 
 using pvtest::Cell;
 using pvtest::FinRow;
+using pvtest::row;
 using testsupport::ScratchDir;
 
 std::string findGhostscript() {
@@ -98,18 +99,6 @@ void expectCleanRendering(const Rendering& r, const std::string& what) {
     EXPECT_EQ(r.gs.out.find("Error"), std::string::npos) << what << "\n" << r.gs.out;
     EXPECT_EQ(r.gs.err.find("Error"), std::string::npos) << what << "\n" << r.gs.err;
     EXPECT_GT(r.image.width, 0) << what << ": no page came out";
-}
-
-FinRow row(int h, int k, int l, std::initializer_list<double> F, std::initializer_list<double> sigF) {
-    FinRow r;
-    r.h = h;
-    r.k = k;
-    r.l = l;
-    int i = 0;
-    for (double f : F) r.F[i++] = f;
-    i = 0;
-    for (double s : sigF) r.sigF[i++] = s;
-    return r;
 }
 
 bool isBlack(Image::Rgb c) { return c.r == 0 && c.g == 0 && c.b == 0; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,19 @@ inline std::string format(const char* pattern, auto... values) {
 }
 
 // (3I4,8F12.2)
+// A fin record: the indices, the amplitudes and sigmas given (the rest 0).
+inline FinRow row(int h, int k, int l, std::initializer_list<double> F, std::initializer_list<double> sigF = {}) {
+    FinRow r;
+    r.h = h;
+    r.k = k;
+    r.l = l;
+    int i = 0;
+    for (double f : F) r.F[i++] = f;
+    i = 0;
+    for (double s : sigF) r.sigF[i++] = s;
+    return r;
+}
+
 inline std::string finLine(const FinRow& r) {
     std::string line = format("%4d%4d%4d", r.h, r.k, r.l);
     for (int set = 0; set < 4; ++set) line += format("%12.2f%12.2f", r.F[set], r.sigF[set]);

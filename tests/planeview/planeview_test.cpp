@@ -10,20 +10,9 @@ namespace {
 
 using pvtest::Cell;
 using pvtest::FinRow;
+using pvtest::row;
 using testsupport::ScratchDir;
 using Records = std::vector<std::string>;
-
-FinRow row(int h, int k, int l, std::initializer_list<double> F, std::initializer_list<double> sigF = {}) {
-    FinRow r;
-    r.h = h;
-    r.k = k;
-    r.l = l;
-    int i = 0;
-    for (double f : F) r.F[i++] = f;
-    i = 0;
-    for (double s : sigF) r.sigF[i++] = s;
-    return r;
-}
 
 const std::string kOrdinaryPv = pvtest::planeviewScript(45678, 5678, 1.23, 40000);
 const std::string kOrdinaryCad = pvtest::cadInput(-23.456);
@@ -36,29 +25,22 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 // -------------------------------------------------------------- the dots
 
-TEST(PlaneviewDots, WorkedExampleOrthogonalCell) {
-    ScratchDir dir;
-    // The second record, outside every zone, brings the init mean to 100.
-    const auto run = runWithFin(dir, pvtest::finFile({row(0, 6, 0, {250}, {10}), row(1, 1, 1, {-50})}));
-    ASSERT_EQ(run.result.status, 0) << run.result.err;
-    EXPECT_EQ(pvtest::dotRecords(run.records), (Records{"  -1.000 setgray",
-                                                        "  164.00  350.00 1 0 360 arc fill",
-                                                        "  136.00  350.00 1 0 360 arc fill",
-                                                        "  -1.000 setgray",
-                                                        "  150.00   64.00 1 0 360 arc fill",
-                                                        "  150.00   36.00 1 0 360 arc fill"}));
-}
-
-TEST(PlaneviewDots, RatioOfExactlyTwoAndAHalfIsRed) {
-    ScratchDir dir;
-    const auto run = runWithFin(dir, pvtest::finFile({row(0, 6, 0, {250}, {100}), row(1, 1, 1, {-50})}));
-    ASSERT_EQ(run.result.status, 0) << run.result.err;
-    EXPECT_EQ(pvtest::dotRecords(run.records), (Records{"1 0 0 setrgbcolor",
-                                                        "  164.00  350.00 1 0 360 arc fill",
-                                                        "  136.00  350.00 1 0 360 arc fill",
-                                                        "1 0 0 setrgbcolor",
-                                                        "  150.00   64.00 1 0 360 arc fill",
-                                                        "  150.00   36.00 1 0 360 arc fill"}));
+TEST(PlaneviewDots, WorkedExampleOrthogonalCellGrayAndRed) {
+    // The second record, outside every zone, brings the init mean to 100;
+    // 250 over a sigma of 10 is gray, over 100 (a ratio of exactly 2.5) red.
+    const struct {
+        double sigma;
+        std::string colour;
+    } cases[] = {{10, "  -1.000 setgray"}, {100, "1 0 0 setrgbcolor"}};
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const auto run = runWithFin(dir, pvtest::finFile({row(0, 6, 0, {250}, {c.sigma}), row(1, 1, 1, {-50})}));
+        ASSERT_EQ(run.result.status, 0) << run.result.err;
+        EXPECT_EQ(pvtest::dotRecords(run.records), (Records{c.colour, "  164.00  350.00 1 0 360 arc fill",
+                                                            "  136.00  350.00 1 0 360 arc fill", c.colour,
+                                                            "  150.00   64.00 1 0 360 arc fill",
+                                                            "  150.00   36.00 1 0 360 arc fill"}));
+    }
 }
 
 TEST(PlaneviewDots, GrayLevelsColumnsAndZeroSigmas) {

@@ -8,6 +8,20 @@
 
 namespace testsupport {
 
+// Whether the tests run under AddressSanitizer, whose shadow memory comes
+// on top of what a program holds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 struct RunResult {
     int status = -1;        // exit status, or -1 when killed by a signal
     std::string out;        // standard output
