@@ -71,6 +71,18 @@ inline bool runningAsRoot() { return ::geteuid() == 0; }
 inline const char* kRootSkip =
     "running as root, which reads a file whatever its permissions: the unreadable-file case cannot be set up";
 
+// A run whose input `file` in the folder cannot be read: the run fails
+// naming it and the folder holds what it held before. Skipped as root.
+inline void expectUnreadableInput(Folder& f, const std::string& program, const std::string& answers,
+                                  const std::string& file) {
+    if (runningAsRoot()) GTEST_SKIP() << kRootSkip;
+    const Contents before = f.contents();
+    fs::permissions(f / file, fs::perms::none);
+    expectFailure(f.run(program, answers), program, {"\"" + file + "\"", "Permission denied"});
+    fs::permissions(f / file, fs::perms::owner_all);
+    EXPECT_EQ(f.contents(), before);
+}
+
 // The text, filled up with blanks to `width`.
 inline std::string pad(const std::string& text, size_t width) {
     std::string out;

@@ -14,12 +14,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "testsupport.hpp"
+#include "failure_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using failures::pad;
 using testsupport::kSanitized;
 
 constexpr uint64_t kTargetSize = 3ull << 30;   // 3 GiB
@@ -29,14 +30,6 @@ std::string format(const char* pattern, auto... values) {
     char text[256];
     std::snprintf(text, sizeof text, pattern, values...);
     return text;
-}
-
-std::string pad(const std::string& text, size_t width) {
-    std::string out;
-    out.reserve(std::max(width, text.size()) + 1);
-    out.append(text);
-    if (out.size() < width) out.append(width - out.size(), ' ');
-    return out;
 }
 
 // One cycle of records in the 50/60/70 cell with limits 2.5, 2.0 and 1.8

@@ -319,22 +319,6 @@ TEST(Mergetab, NonNumericSliceNamesFileLineAndColumns) {
     }
 }
 
-TEST(Mergetab, LogEndingInsideTheTable) {
-    const std::string full = table();
-    const auto all = lines(full);
-    for (const size_t kept : {size_t(1), size_t(3), size_t(14)}) {
-        std::string cut;
-        for (size_t i = 0; i < kept; ++i) cut += all[i] + "\n";
-        MergetabRun run;
-        runMergetab(run, cut, full);
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_NE(run.result.err.find("end of file start.lp after line " + std::to_string(kept)), std::string::npos)
-            << run.result.err;
-        EXPECT_EQ(run.result.out, kPrompts);
-        EXPECT_EQ(run.statistics(), "");
-    }
-}
-
 TEST(Mergetab, FailedOpensAndEndedDialogue) {
     const struct {
         std::string answers, named;
