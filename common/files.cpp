@@ -235,12 +235,14 @@ TextSearch findLineWithTextPlain(const char* begin, const char* end, std::string
 #if SUITE_SSE2
 // Thirty-two positions at a time, in two halves of sixteen: the first and
 // the last byte of the text compared at once and the line feeds counted;
-// the few positions where both agree are looked at closely, in order.
+// the few blocks where both agree somewhere are looked at closely, position
+// by position in order.
 TextSearch findLineWithTextWide(const char* begin, const char* end, std::string_view text, size_t offset) {
     constexpr size_t kBlock = 32;
-    // A byte counter of line feeds takes one a block at most: it is added
-    // up before it can pass 255.
-    constexpr size_t kBlocksCounted = 255;
+    // The line feeds of a block's two halves go into one byte counter each
+    // sixteen positions apart, two a block at most: the counters are added
+    // up before they can pass 255.
+    constexpr size_t kBlocksCounted = 127;
     const size_t n = text.size();
     const __m128i first = _mm_set1_epi8(text.front());
     const __m128i last = _mm_set1_epi8(text.back());
@@ -252,25 +254,25 @@ TextSearch findLineWithTextWide(const char* begin, const char* end, std::string_
     // A block at p compares the bytes p to p+31 and p+n-1 to p+n+30.
     while (static_cast<size_t>(end - p) >= n + kBlock - 1) {
         const size_t blocks = std::min(kBlocksCounted, (static_cast<size_t>(end - p) - n - (kBlock - 1)) / kBlock + 1);
-        __m128i counts[2] = {zero, zero};
+        __m128i counts = zero;
         for (size_t block = 0; block < blocks; ++block, p += kBlock) {
-            uint32_t both = 0;
-            for (int half = 0; half < 2; ++half) {
-                const __m128i a = load(p + 16 * half);
-                const __m128i b = load(p + n - 1 + 16 * half);
-                // A comparison gives 0xFF, that is -1, where it holds.
-                counts[half] = _mm_sub_epi8(counts[half], _mm_cmpeq_epi8(a, lineFeed));
-                const __m128i agree = _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last));
-                both |= static_cast<uint32_t>(_mm_movemask_epi8(agree)) << (16 * half);
-            }
+            const __m128i a0 = load(p), a1 = load(p + 16);
+            const __m128i b0 = load(p + n - 1), b1 = load(p + n + 15);
+            // A comparison gives 0xFF, that is -1, where it holds.
+            counts = _mm_sub_epi8(counts, _mm_add_epi8(_mm_cmpeq_epi8(a0, lineFeed), _mm_cmpeq_epi8(a1, lineFeed)));
+            const __m128i agree0 = _mm_and_si128(_mm_cmpeq_epi8(a0, first), _mm_cmpeq_epi8(b0, last));
+            const __m128i agree1 = _mm_and_si128(_mm_cmpeq_epi8(a1, first), _mm_cmpeq_epi8(b1, last));
+            if (_mm_movemask_epi8(_mm_or_si128(agree0, agree1)) == 0) continue;
+            uint32_t both = static_cast<uint32_t>(_mm_movemask_epi8(agree0)) |
+                            static_cast<uint32_t>(_mm_movemask_epi8(agree1)) << 16;
             for (; both != 0; both &= both - 1) {
                 const char* at = p + std::countr_zero(both);
                 if (holdsAtColumn(begin, at, text, offset)) return {at - offset, 0};
             }
         }
-        // The sums of absolute differences from 0: each half's sixteen byte
-        // counters added into two 64-bit lanes.
-        const __m128i sums = _mm_add_epi64(_mm_sad_epu8(counts[0], zero), _mm_sad_epu8(counts[1], zero));
+        // The sums of absolute differences from 0 add the sixteen byte
+        // counters up in two 64-bit lanes.
+        const __m128i sums = _mm_sad_epu8(counts, zero);
         newlines += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
                     static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     }
