@@ -23,7 +23,12 @@ inline uint64_t load8(const char* p) {
     return x;
 }
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kOnes = 0x0101010101010101ull;  // 1 in every byte: times c puts c in every byte
+
+// The six bytes of an I6 field in a word loaded from its first column.
+constexpr int kIndexBytes = 6;
+constexpr uint64_t kIndexField = (uint64_t{1} << (8 * kIndexBytes)) - 1;
+static_assert(kIndexField == 0x0000FFFFFFFFFFFFull);
 
 // Whether every byte of `x` where `digits` has 0xFF is one of '0'-'9'.
 inline bool allDigits(uint64_t x, uint64_t digits) {
@@ -57,19 +62,19 @@ inline uint32_t digitsValue(uint64_t v) {
 // value. Reads eight bytes from `field`.
 inline bool readPlainIndex(const char* field, int32_t& value) {
     using namespace quick;
-    const uint64_t x = load8(field) & 0x0000FFFFFFFFFFFFull;
+    const uint64_t x = load8(field) & kIndexField;
     // The high bit of each byte of the field that is not a blank (the two
     // bytes past the field are 0 in y, as if blank): blanks become 0 in y;
     // adding 0x7F to the low seven bits of a byte carries into its high bit
     // unless they are all 0, and or-ing y adds bytes with the high bit set.
-    const uint64_t y = x ^ (0x20 * kOnes & 0x0000FFFFFFFFFFFFull);
+    const uint64_t y = x ^ (0x20 * kOnes & kIndexField);
     const uint64_t notBlank = (((y & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | y) & (0x80 * kOnes);
     if (notBlank == 0) return false;  // all blank: 0, written "     0"
     const int lead = __builtin_ctzll(notBlank) >> 3;  // blanks before the number
     uint64_t rest = x >> (8 * lead);
     const bool negative = (rest & 0xFF) == '-';
     rest >>= negative ? 8 : 0;
-    const int count = 6 - lead - (negative ? 1 : 0);  // digits
+    const int count = kIndexBytes - lead - (negative ? 1 : 0);  // digits
     if (count == 0) return false;
     const uint64_t used = ~0ull >> (64 - 8 * count);
     if (!allDigits(rest, used)) return false;
@@ -94,8 +99,10 @@ inline bool xdsValueLayout(const char* field) {
     const uint64_t x = load8(field + 3);  // ".dddE+dd"
     // Bytes 1-3 and 6-7 digits, byte 0 the point, byte 4 'E', byte 5 a sign.
     constexpr uint64_t kDigits = 0xFFFF0000FFFFFF00ull;
-    const uint64_t sign = (x >> 40) & 0xFF;
-    return lead <= 9 && (x & 0x000000FF000000FFull) == ((uint64_t{'E'} << 32) | '.') && (sign == '+' || sign == '-') &&
+    constexpr uint64_t kPointAndE = 0x000000FF000000FFull;  // bytes 0 and 4
+    constexpr int kSignByte = 5;
+    const uint64_t sign = (x >> (8 * kSignByte)) & 0xFF;
+    return lead <= 9 && (x & kPointAndE) == ((uint64_t{'E'} << 32) | '.') && (sign == '+' || sign == '-') &&
            allDigits(x, kDigits);
 }
 
@@ -205,8 +212,12 @@ inline bool indicesInLayout(const common::ColumnClasses& c) {
            leadingZero == 0 && (((c.zero & firstDigit) >> 1) & signs) == 0;
 }
 
+// The columns of one index field, shifted down to bit 0.
+constexpr uint64_t kOneIndexField = common::columnRange(1, kIndexWidth);
+static_assert(kOneIndexField == 0x3F && kIndexWidth == quick::kIndexBytes);
+
 inline int32_t withSign(int32_t magnitude, uint64_t signs, int field) {
-    return ((signs >> (kIndexWidth * field)) & 0x3F) != 0 ? -magnitude : magnitude;
+    return ((signs >> (kIndexWidth * field)) & kOneIndexField) != 0 ? -magnitude : magnitude;
 }
 
 // The indices of fields already in the layout, digit by digit.
