@@ -109,22 +109,13 @@ TEST(Honer, CarriageReturnsAndLongNames) {
     EXPECT_EQ(run.cad(), cadScript("SCAL FILE_NUMBER 1 1.00       -2.500"));
 }
 
-TEST(Honer, FailedOpensCreateOrChangeNothing) {
-    {
-        HonerRun run;
-        run.result = testsupport::run(testsupport::program("honer"), "missing.log\ncad.com\n", run.dir.path());
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_NE(run.result.err.find("missing.log"), std::string::npos) << run.result.err;
-        EXPECT_FALSE(run.cadExists());
-    }
-    {
-        HonerRun run;
-        writeFile(run.dir / "cad.com", "keep me\n");
-        runHoner(run, table("-1.0"));
-        EXPECT_EQ(run.result.status, 2);
-        EXPECT_NE(run.result.err.find("cad.com"), std::string::npos) << run.result.err;
-        EXPECT_EQ(run.cad(), "keep me\n");
-    }
+// An existing cad input file: HonerFailures.CadInputNamedLikeTheLogLeavesTheLogAlone.
+TEST(Honer, MissingLogCreatesNothing) {
+    HonerRun run;
+    run.result = testsupport::run(testsupport::program("honer"), "missing.log\ncad.com\n", run.dir.path());
+    EXPECT_EQ(run.result.status, 2);
+    EXPECT_NE(run.result.err.find("missing.log"), std::string::npos) << run.result.err;
+    EXPECT_FALSE(run.cadExists());
 }
 
 TEST(Honer, StandardInputEndingAtEitherPrompt) {
