@@ -179,8 +179,11 @@ TEST(Files, WideTextSearchEqualsThePlainOne) {
     testsupport::Random random(61);
     const std::string_view texts[] = {"eigenB", "e", "Be", "= -3.0"};
     for (int i = 0; i < 20000; ++i) {
-        std::string bytes(random(700), ' ');
+        // Now and then long enough that the wide form adds its line-feed
+        // counters up more than once.
+        std::string bytes(i % 100 == 0 ? 5000 + random(20000) : random(700), ' ');
         for (char& c : bytes) c = "eigenB= -3.0\n\n"[random(14)];
+        if (i % 100 == 50) bytes.assign(10000 + random(100), '\n');  // every byte counted
         const std::string_view text = texts[random(4)];
         const size_t offset = random(6);
         const char* begin = bytes.data();
