@@ -9,7 +9,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
-#include "ovoclip/quick_fields.hpp"
+#include "common/xds_record.hpp"
 #include "ovoclip/truncation.hpp"
 
 #include <benchmark/benchmark.h>
@@ -230,8 +230,8 @@ void readPlainRecord(benchmark::State& state) {
     const auto records = reflectionRecords();
     size_t i = 0;
     for (auto _ : state) {
-        ovoclip::PlainIndices record;
-        benchmark::DoNotOptimize(ovoclip::readPlainRecord(records[i++ & (kTable - 1)].data(), record));
+        common::PlainIndices record;
+        benchmark::DoNotOptimize(common::readPlainRecord(records[i++ & (kTable - 1)].data(), record));
         benchmark::DoNotOptimize(record);
     }
     state.SetItemsProcessed(state.iterations());
@@ -243,12 +243,12 @@ void readPlainFields(benchmark::State& state) {
     const auto records = reflectionRecords();
     size_t i = 0;
     for (auto _ : state) {
-        ovoclip::PlainIndices r;
+        common::PlainIndices r;
         float f = 0, sigma = 0;
         const char* p = records[i++ & (kTable - 1)].data();
-        benchmark::DoNotOptimize(ovoclip::readPlainIndex(p, r.h) && ovoclip::readPlainIndex(p + 6, r.k) &&
-                                 ovoclip::readPlainIndex(p + 12, r.l) && ovoclip::readXdsValue(p + 18, f) &&
-                                 ovoclip::readXdsValue(p + 29, sigma));
+        benchmark::DoNotOptimize(common::readPlainIndex(p, r.h) && common::readPlainIndex(p + 6, r.k) &&
+                                 common::readPlainIndex(p + 12, r.l) && common::readXdsValue(p + 18, f) &&
+                                 common::readXdsValue(p + 29, sigma));
         benchmark::DoNotOptimize(r);
         benchmark::DoNotOptimize(f + sigma);
     }
@@ -265,8 +265,8 @@ void sumPlainValues(benchmark::State& state) {
     for (auto _ : state) {
         const char* p = records[i++ & (kTable - 1)].data();
         float f = 0, sigma = 0;
-        ovoclip::readXdsValueOfLayout(p + 18, f);
-        ovoclip::readXdsValueOfLayout(p + 29, sigma);
+        common::readXdsValueOfLayout(p + 18, f);
+        common::readXdsValueOfLayout(p + 29, sigma);
         sumF += f;
         sumSigma += sigma;
     }

@@ -3,7 +3,7 @@
 #include "common/failure.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
-#include "ovoclip/quick_fields.hpp"
+#include "common/xds_record.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -183,8 +183,8 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
         }
         // Records as XDS writes them are read in place, and their index
         // columns are the text that the I6 writer would give.
-        PlainIndices indices;
-        const bool plain = line.size() >= 40 && readPlainRecord(line.data(), indices);
+        common::PlainIndices indices;
+        const bool plain = line.size() >= 40 && common::readPlainRecord(line.data(), indices);
         int32_t h = indices.h, k = indices.k, l = indices.l;
         float f = 0, sigma = 0;
         if (!plain) [[unlikely]] {
@@ -196,8 +196,8 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             // F and sigma of a plain record are numbers; their values are
             // only needed here.
             if (plain) {
-                if (!readXdsValueOfLayout(line.data() + 18, f)) f = readValueAt(line, input, 18);
-                if (!readXdsValueOfLayout(line.data() + 29, sigma)) sigma = readValueAt(line, input, 29);
+                if (!common::readXdsValueOfLayout(line.data() + 18, f)) f = readValueAt(line, input, 18);
+                if (!common::readXdsValueOfLayout(line.data() + 29, sigma)) sigma = readValueAt(line, input, 29);
             }
             ++reflectionsRejected;
             sumRejectedF += f;

@@ -4,7 +4,7 @@
 
 #include "common/failure.hpp"
 #include "common/records.hpp"
-#include "ovoclip/quick_fields.hpp"
+#include "common/xds_record.hpp"
 
 namespace ovofit {
 
@@ -155,10 +155,10 @@ bool readObservation(common::InputFile& file, Observation& observation) {
     std::string_view line;
     if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
     // A record as XDS writes it is read in place.
-    ovoclip::PlainIndices indices;
-    if (line.size() >= 40 && ovoclip::readPlainRecord(line.data(), indices) &&
-        ovoclip::readXdsValueOfLayout(line.data() + 18, observation.intensity) &&
-        ovoclip::readXdsValueOfLayout(line.data() + 29, observation.sigma)) {
+    common::PlainIndices indices;
+    if (line.size() >= 40 && common::readPlainRecord(line.data(), indices) &&
+        common::readXdsValueOfLayout(line.data() + 18, observation.intensity) &&
+        common::readXdsValueOfLayout(line.data() + 29, observation.sigma)) {
         observation.h = indices.h;
         observation.k = indices.k;
         observation.l = indices.l;

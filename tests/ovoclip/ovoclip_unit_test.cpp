@@ -11,12 +11,13 @@
 #include "common/cell.hpp"
 #include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
-#include "ovoclip/quick_fields.hpp"
+#include "common/xds_record.hpp"
 #include "ovoclip/summary.hpp"
 #include "ovoclip/truncation.hpp"
 #include "testsupport.hpp"
 
 using namespace ovoclip;
+using namespace common;
 
 namespace {
 

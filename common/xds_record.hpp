@@ -1,6 +1,7 @@
 // Quick readers for the fields of a reflection record in the form in which
-// XDS writes them: each index right-justified in six columns (I6), the
-// intensity and its sigma in eleven (E11.3, " 1.151E+04"). Each reader
+// XDS writes them (ovoclip and ovofit read the same files): each index
+// right-justified in six columns (I6), the intensity and its sigma in
+// eleven (E11.3, " 1.151E+04"). Each reader
 // either gives exactly the value that the general reader would give, or
 // says no and leaves the field to the general reader, which also makes the
 // reports about fields that are not numbers.
@@ -13,7 +14,7 @@
 #include "common/column_classes.hpp"
 #include "common/exact_decimal.hpp"
 
-namespace ovoclip {
+namespace common {
 
 namespace quick {
 
@@ -296,4 +297,4 @@ inline bool readPlainRecord(const char* line, PlainIndices& indices) {
 #endif
 }
 
-}  // namespace ovoclip
+}  // namespace common
