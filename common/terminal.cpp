@@ -20,27 +20,36 @@ std::string ask(std::string_view prompt, std::string_view what) {
     say(prompt);
     std::fflush(stdout);
     std::string answer;
+    // Blanks are held back as a count until something follows them: trailing
+    // blanks are no part of a name, so they do not count against its length,
+    // and blanks inside a name stay where they were.
+    size_t blanks = 0;
     int c = 0;
     bool any = false;
     while ((c = std::getchar()) != EOF) {
         any = true;
         if (c == '\n') break;
-        answer.push_back(static_cast<char>(c));
-        // Held up to the longest name and a carriage return; trailing
-        // blanks are no part of a name, so they do not count against it.
-        if (answer.size() > kLongestName + 1) {
-            while (!answer.empty() && answer.back() == ' ') answer.pop_back();
-            if (answer.size() > kLongestName + 1) {
-                fail("the " + std::string(what) + " is longer than " + std::to_string(kLongestName) +
-                     " bytes: \"" + answer.substr(0, 80) + "...\"");
-            }
+        if (c == ' ') {
+            ++blanks;
+            continue;
         }
+        // Held up to the longest name and a carriage return.
+        if (answer.size() + blanks + 1 > kLongestName + 1) {
+            answer.append(std::min<size_t>(blanks, 80), ' ');
+            fail("the " + std::string(what) + " is longer than " + std::to_string(kLongestName) +
+                 " bytes: \"" + answer.substr(0, 80) + "...\"");
+        }
+        answer.append(blanks, ' ');
+        blanks = 0;
+        answer.push_back(static_cast<char>(c));
     }
     if (!any) {
         if (std::ferror(stdin)) fail("cannot read standard input: the " + std::string(what) + " was not given");
         fail("end of standard input: the " + std::string(what) + " was not given");
     }
-    if (c == '\n' && !answer.empty() && answer.back() == '\r') answer.pop_back();
+    // The carriage return of a CR LF line end; the blanks held back are
+    // dropped (a name ends at its last non-blank).
+    if (c == '\n' && blanks == 0 && !answer.empty() && answer.back() == '\r') answer.pop_back();
     return answer;
 }
 

@@ -14,9 +14,9 @@ void say(const FreeLine& line);
 // Writes one free-format line of a single text item.
 void say(std::string_view text);
 
-// Writes the prompt, flushes standard output, then reads one line, of at
-// most the longest name (trailing blanks aside): a longer answer ends the
-// run, as does the end of standard input, naming `what` was asked for.
+// Writes the prompt, flushes standard output, then reads one line without
+// its trailing blanks, of at most the longest name: a longer answer ends
+// the run, as does the end of standard input, naming `what` was asked for.
 std::string ask(std::string_view prompt, std::string_view what);
 
 // Asks for a file name: the whole answer, trailing blanks dropped. A name
