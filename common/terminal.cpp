@@ -28,13 +28,18 @@ std::string ask(std::string_view prompt, std::string_view what) {
     bool any = false;
     while ((c = std::getchar()) != EOF) {
         any = true;
+        if (c == '\r') {
+            // A carriage return just before the line feed is the line end's.
+            const int next = std::getchar();
+            if (next == '\n') c = next;
+            else if (next != EOF) std::ungetc(next, stdin);
+        }
         if (c == '\n') break;
         if (c == ' ') {
             ++blanks;
             continue;
         }
-        // Held up to the longest name and a carriage return.
-        if (answer.size() + blanks + 1 > kLongestName + 1) {
+        if (answer.size() + blanks + 1 > kLongestName) {
             answer.append(std::min<size_t>(blanks, 80), ' ');
             fail("the " + std::string(what) + " is longer than " + std::to_string(kLongestName) +
                  " bytes: \"" + answer.substr(0, 80) + "...\"");
@@ -47,9 +52,6 @@ std::string ask(std::string_view prompt, std::string_view what) {
         if (std::ferror(stdin)) fail("cannot read standard input: the " + std::string(what) + " was not given");
         fail("end of standard input: the " + std::string(what) + " was not given");
     }
-    // The carriage return of a CR LF line end; the blanks held back are
-    // dropped (a name ends at its last non-blank).
-    if (c == '\n' && blanks == 0 && !answer.empty() && answer.back() == '\r') answer.pop_back();
     return answer;
 }
 

@@ -291,7 +291,7 @@ TEST(Hostile, Honer) {
         // Blanks count where something follows them, and only there.
         {"4100 blanks inside an answer", logOf(kLog), "", "phaser.log\ncad" + std::string(4100, ' ') + "x\n", 2,
          {"name of the cad input file", "longer than 4096 bytes"}, kNothing},
-        {"5000 blanks after a name", logOf(kLog), "", "phaser.log" + std::string(5000, ' ') + "\ncad.com   \r\n", 0, {},
+        {"5000 blanks after a name", logOf(kLog), "", "phaser.log" + std::string(5000, ' ') + "\r\ncad.com   \n", 0, {},
          Contents{{"cad.com", kCad}}},
     });
 }
