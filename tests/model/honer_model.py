@@ -269,9 +269,17 @@ class Answers:
         return line
 
 
-def file_name(answer, length):
-    """The first `length` characters of the answer, trailing blanks dropped."""
-    return answer[:length].rstrip(b' ')
+LONGEST_NAME = 4096
+
+
+def file_name(answer):
+    """The whole answer, trailing blanks dropped; None when it names no
+    file (a NUL byte in it, or more than 4096 bytes): the run ends at that
+    prompt."""
+    name = answer.rstrip(b' ')
+    if b'\0' in name or len(name) > LONGEST_NAME:
+        return None
+    return name
 
 
 # ------------------------------------------------------------------ outcome
@@ -318,17 +326,17 @@ def run(stdin, files):
     {name(bytes): content(bytes)} of the files present in the working folder
     before the run."""
     out = Outcome()
-    out.stdout.append(free_line('Please type phaser log file'))
-    answer = Answers(stdin)
-    log_answer = answer.next()
-    if log_answer is None:
-        return out.fail('terminal input ended (log name)')
-    out.stdout.append(free_line('Type name of cad input file'))
-    cad_answer = answer.next()
-    if cad_answer is None:
-        return out.fail('terminal input ended (cad name)')
-    log_name = file_name(log_answer, 80)
-    cad_name = file_name(cad_answer, 80)
+    answers = Answers(stdin)
+    names = []
+    for prompt in ('Please type phaser log file', 'Type name of cad input file'):
+        out.stdout.append(free_line(prompt))
+        answer = answers.next()
+        if answer is None:
+            return out.fail('terminal input ended')
+        names.append(file_name(answer))
+        if names[-1] is None:
+            return out.fail('answer names no file')
+    log_name, cad_name = names
     if log_name not in files or log_name == b'':
         if cad_name and cad_name not in files:
             out.absent.append(cad_name)
@@ -354,7 +362,12 @@ def run(stdin, files):
         negb = read_fixed(columns(records[heading + 3], 6, 14), 3)
     except NotANumber:
         return out.fail('value field is not a number')
-    out.created[cad_name] = (CAD_RECORDS[0] + CAD_RECORDS[1] + write_fixed(negb, 12, 3) + b'\n'
+    field = write_fixed(negb, 12, 3)
+    if b'*' in field:
+        # planeview reads the B back: the file stops before its record
+        out.created[cad_name] = CAD_RECORDS[0]
+        return out.fail('B value does not fit its field')
+    out.created[cad_name] = (CAD_RECORDS[0] + CAD_RECORDS[1] + field + b'\n'
                              + CAD_RECORDS[2] + CAD_RECORDS[3] + CAD_RECORDS[4])
     out.stdout.append(('negB', negb))
     out.stdout.append(free_line('honer is finished'))

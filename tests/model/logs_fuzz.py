@@ -115,15 +115,18 @@ def big_filler(rng, size, end):
 NAME_CHARS = b'abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-'
 
 
-def new_name(rng, taken, maxlen):
+def new_name(rng, taken):
+    """A new name, mostly short, now and then longer than the 80 or 90
+    characters the programs once cut names to (but within one folder
+    entry's 255)."""
     while True:
         r = rng.random()
         if r < 0.75:
             n = rng.randint(1, 12)
         elif r < 0.9:
-            n = maxlen
+            n = rng.choice([80, 90, 91, 255])
         else:
-            n = rng.randint(13, maxlen)
+            n = rng.randint(13, 255)
         name = rtext(rng, n, NAME_CHARS)
         if rng.random() < 0.08:
             name = b' ' + name[1:] if n > 1 else name      # leading blank
@@ -136,17 +139,17 @@ def new_name(rng, taken, maxlen):
             return name
 
 
-def answer_for(rng, name, maxlen):
-    """An answer line naming `name`: as is, with trailing blanks, or longer
-    than the name length with everything past it cut."""
+def answer_for(rng, name):
+    """An answer line naming `name`: as is or with trailing blanks (even
+    past 4096 bytes); now and then one that names no file (a NUL byte in
+    it, or more than 4096 bytes, blanks inside counted)."""
     r = rng.random()
     if r < 0.7:
         return name
-    if r < 0.85:
-        return name + b' ' * rng.randint(1, 120)
-    if len(name) == maxlen:
-        return name + rtext(rng, rng.randint(1, 30), NAME_CHARS + b' ')
-    return (name + b' ' * (maxlen - len(name))) + rtext(rng, rng.randint(1, 30), NAME_CHARS + b' ')
+    if r < 0.9:
+        return name + b' ' * rng.choice([rng.randint(1, 120), 5000])
+    return rng.choice([name[:1] + b'\0' + name[1:], name + b'x' * rng.randint(4097, 5000),
+                       name + b' ' * rng.randint(4097, 4200) + b'x'])
 
 
 # ------------------------------------------------------------------ honer
@@ -229,8 +232,8 @@ def honer_log(rng):
 
 def honer_case(rng):
     files = {}
-    log = new_name(rng, files, 80)
-    cad = new_name(rng, {log: 1}, 80)
+    log = new_name(rng, files)
+    cad = new_name(rng, {log: 1})
     r = rng.random()
     if r < 0.04:
         pass                                    # the log does not exist
@@ -241,7 +244,7 @@ def honer_case(rng):
         files[cad] = b'left alone\n'            # the cad file exists
     elif r < 0.06:
         cad = log                               # the same name
-    answers = [answer_for(rng, log, 80), answer_for(rng, cad, 80)]
+    answers = [answer_for(rng, log), answer_for(rng, cad)]
     r = rng.random()
     if r < 0.03:
         answers[rng.randint(0, 1)] = rng.choice([b'', b'   '])
@@ -443,9 +446,9 @@ def xscale_log(rng):
 
 def mergetab_case(rng):
     files = {}
-    start = new_name(rng, files, 90)
-    final = new_name(rng, {start: 1}, 90)
-    stats = new_name(rng, {start: 1, final: 1}, 90)
+    start = new_name(rng, files)
+    final = new_name(rng, {start: 1})
+    stats = new_name(rng, {start: 1, final: 1})
     if rng.random() < 0.05:
         final = start                                   # one log named twice
     if rng.random() > 0.03:
@@ -457,7 +460,7 @@ def mergetab_case(rng):
         files[stats] = b'old statistics\n'
     elif r < 0.05:
         stats = rng.choice([start, final])
-    answers = [answer_for(rng, start, 90), answer_for(rng, final, 90), answer_for(rng, stats, 90)]
+    answers = [answer_for(rng, start), answer_for(rng, final), answer_for(rng, stats)]
     if rng.random() < 0.03:
         answers[rng.randint(0, 2)] = rng.choice([b'', b'  '])
     eol = b'\r\n' if rng.random() < 0.05 else b'\n'

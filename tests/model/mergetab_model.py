@@ -42,7 +42,6 @@ from honer_model import (Answers, NotANumber, Outcome, EXIT_NO_RESULT, columns, 
                          f32_div, file_name, free_line, read_free, split_records,
                          write_fixed, write_integer)
 
-NAME_LENGTH = 90
 LINE_LENGTH = 90
 ROWS = 21
 MARKER = b'= -3.0'
@@ -177,7 +176,9 @@ def run(stdin, files, rsym=False):
         answer = answers.next()
         if answer is None:
             return out.fail('terminal input ended')
-        names.append(file_name(answer, NAME_LENGTH))
+        names.append(file_name(answer))
+        if names[-1] is None:
+            return out.fail('answer names no file')
     start, final, stats = names
     for log in (start, final):
         if log == b'' or log not in files:

@@ -306,6 +306,8 @@ def random_record(rng, hmax, special_rate=0.0, ellipsoid=None, hkl=None, precise
     fv = rng.choice([rng.uniform(-50, 5000), rng.expovariate(1 / 300.0), rng.uniform(0, 1),
                      round(rng.uniform(0, 1e5), 1), float(rng.randint(0, 99999)),
                      rng.uniform(-1e7, 1e7)])
+    if rng.random() < 0.004:  # a mean F/sigma too wide for the planeview script
+        fv = rng.uniform(1e9, 1e13)
     sv = rng.choice([rng.uniform(0.5, 60), rng.uniform(0.01, 1), -1.0, 0.0,
                      float(rng.randint(1, 300)), rng.uniform(1, 1e4)])
     rf = rng.random()
@@ -443,8 +445,16 @@ def hmax_for(rng, cell, limits):
 # ------------------------------------------------------------ one case
 
 NAMES_IN = ['XDS_ASCII.HKL', 'XDS_ASCII.HKL', 'in.hkl', 'sub/XDS_ASCII.HKL', 'abcdefghij',
-            ' lead.hkl', 'my data.hkl', 'x', 'INTEGRATE_and_more.HKL']
-NAMES_OUT = ['TRUNC.HKL', 'out.hkl', 'sub/out.hkl', 'ellipsoid truncated.hkl']
+            ' lead.hkl', 'my data.hkl', 'x', 'INTEGRATE_and_more.HKL', 'deep_' * 30 + 'XDS.HKL']
+NAMES_OUT = ['TRUNC.HKL', 'out.hkl', 'sub/out.hkl', 'ellipsoid truncated.hkl', 'deep_' * 30 + 'TRUNC.HKL']
+PV_NAMES = ['planeview.inp', 'pv.dat', ' planeview with blanks', 'deep_' * 30 + 'planeview.inp']
+
+
+def refused_name(rng, name):
+    """A name no file can have: a NUL byte in it, or more than 4096 bytes
+    (blanks inside count, trailing ones do not)."""
+    return rng.choice([name[:2] + '\0' + name[2:], name + 'x' * rng.randint(4097, 5000),
+                       name + ' ' * rng.randint(4097, 4200) + 'x'])
 
 
 def make_case(rng):
@@ -481,7 +491,7 @@ def make_case(rng):
         rec5 += rng.choice(['      0.0000', '  anything', ' 1.0 2.0 3.0', '        abc'])
     rec1, rec2 = name_in, name_out
     if rng.random() < 0.1:
-        rec1 = rec1 + ' ' * rng.randint(1, 90)
+        rec1 = rec1 + ' ' * rng.choice([rng.randint(1, 90), 5000])
     records = [rec1, rec2, rec3, rec4, rec5]
     if rng.random() < 0.1:
         records.append('a sixth record that nobody reads')
@@ -519,6 +529,8 @@ def make_case(rng):
         if name_out.startswith('sub/'):
             name_out = 'TRUNC.HKL'
             records[1] = name_out
+    elif r < 0.115:
+        fault = 'name-refused'
     if fault:
         desc.append(fault)
 
@@ -587,8 +599,16 @@ def make_case(rng):
         files[name_in] = text.encode('latin-1')
 
     # names typed on the terminal
-    pv_name = rng.choice(['planeview.inp', 'pv.dat', ' planeview with blanks'])
+    pv_name = rng.choice(PV_NAMES)
     answers = [rng.choice(['ovoclip.inp', 'ovoclip.inp   ', 'ovoclip.inp\r']), pv_name + rng.choice(['', '  ', '\r'])]
+    if fault == 'name-refused':
+        which = rng.randrange(4)
+        if which < 2:
+            records[which] = refused_name(rng, records[which])
+            script = eol.join(records) + eol
+            files['ovoclip.inp'] = script.encode('latin-1')
+        else:
+            answers[which - 2] = refused_name(rng, answers[which - 2])
     if fault == 'script-missing':
         answers[0] = 'nonexistent.inp'
     if fault == 'stdin-empty':

@@ -315,9 +315,16 @@ def split_lines(data):
     return lines
 
 
-def open_name(line):
-    """A file name: the first 80 characters, trailing blanks dropped."""
-    return line[:80].rstrip(' ')
+LONGEST_NAME = 4096
+
+
+def file_name(line):
+    """A file name: the whole line, trailing blanks dropped; a name holding
+    a NUL byte or longer than 4096 bytes names no file and ends the run."""
+    name = line.rstrip(' ')
+    if '\0' in name or len(name) > LONGEST_NAME:
+        raise Failure(2, 'no file name: %r...' % name[:80])
+    return name
 
 
 class Failure(Exception):
@@ -366,22 +373,23 @@ def run_model(files, dirs, stdin_bytes):
     try:
         if len(answers) < 1:
             raise Failure(2, 'end of input at the first prompt')
-        script = split_lines(open_old(open_name(answers[0])))
+        script = split_lines(open_old(file_name(answers[0])))
         if len(script) < 5:
             raise Failure(2, 'script has fewer than five records')
-        rec1 = script[0][:80].ljust(80)
-        rec2 = script[1][:80].ljust(80)
+        name_in = file_name(script[0])
+        name_out = file_name(script[1])
         cell = fixed_fields(script[2], 6, 8, 2)
         axes_flat = fixed_fields(script[3], 9, 12, 4)
         limits = fixed_fields(script[4], 3, 12, 4)
         axes = [axes_flat[0:3], axes_flat[3:6], axes_flat[6:9]]
 
-        reslimit = create(rec1[:10] + '_reslimit.dat')
+        # the reslimit file is named by the first ten columns of record 1
+        reslimit = create(script[0][:10].ljust(10) + '_reslimit.dat')
         low, med, high = sort_limits(*limits)
         reslimit += ('INCLUDE_RESOLUTION_RANGE=500 ' + write_fixed(high, 8, 3) + '\n').encode('latin-1')
 
-        xds = split_lines(open_old(rec1.rstrip(' ')))
-        out = create(rec2.rstrip(' '))
+        xds = split_lines(open_old(name_in))
+        out = create(name_out)
         ell = Ellipsoid(cell, axes, low, med, high)
 
         it = iter(xds)
@@ -425,13 +433,17 @@ def run_model(files, dirs, stdin_bytes):
 
         if len(answers) < 2:
             raise Failure(2, 'end of input at the planeview prompt')
-        pv = create(open_name(answers[1]))
+        pv = create(file_name(answers[1]))
         remaining = count_in - rejected
         remaining_text = str(remaining) + '.00'
-        pv += (write_integer(count_in, 9) + '\n' + write_integer(rejected, 9) + '\n'
-               + write_fixed(mean, 12, 2) + '\n'
-               + (remaining_text.rjust(12) if len(remaining_text) <= 12 else '*' * 12)
-               + '\n').encode('latin-1')
+        # planeview reads these back: a field that does not fit ends the
+        # run, the records before it written
+        for record in (write_integer(count_in, 9), write_integer(rejected, 9),
+                       write_fixed(mean, 12, 2),
+                       remaining_text.rjust(12) if len(remaining_text) <= 12 else '*' * 12):
+            if '*' in record:
+                raise Failure(2, 'planeview script field does not fit: %r' % record)
+            pv += (record + '\n').encode('latin-1')
         status, why = 0, 'normal end'
     except Failure as f:
         status, why = f.status, str(f)

@@ -385,7 +385,9 @@ def run(stdin, files, dirs=(b'',)):
             a = answers.next()
             if a is None:
                 fail('standard input ended at prompt %d' % (i + 1))
-            names.append(hm.file_name(a, 80))
+            names.append(hm.file_name(a))
+            if names[-1] is None:
+                fail('answer %d names no file' % (i + 1))
         n_script, n_fin, n_page, n_pv, n_cad = names
 
         def must_exist(name, what):
