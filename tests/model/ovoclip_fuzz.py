@@ -7,8 +7,10 @@ orthogonal, skew and zero axis matrices, limits equal, zero, negative,
 infinite or without a decimal point; headers with long lines, carriage
 returns and decoy markers; indices with leading zeros and plus signs; F and
 sigma in integer, fixed, exponent and special notation, with commas and
-trailing words; records short and long; damaged records; missing or
-existing files).  ovoclip runs there with its answers on standard input,
+trailing words, now and then a mean F/sigma too wide for the planeview
+script; records short and long; damaged records; missing or existing
+files; names longer than 80 characters, and names refused for a NUL byte
+or a length past 4096 bytes).  ovoclip runs there with its answers on standard input,
 and every file it creates and its exit status are compared byte for byte
 with the model.  Terminal output is not compared.
 

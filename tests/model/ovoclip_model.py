@@ -19,7 +19,8 @@ prints the predicted exit status and writes the files the run would create
 only read.
 
 Exit statuses: 0 result, 1 no result (XDS header without its end line),
-2 run-time failure (open, read or number).
+2 run-time failure (a name that names no file, open, read or number, or a
+planeview-script value too wide for its field).
 """
 
 import math

@@ -12,12 +12,13 @@ negative, huge, tiny, Infinity and NaN, written plain, with exponents (E, D,
 bare sign), implied decimals, extra decimals, leading plus signs, short and
 long records, blank records, CRLF line ends, an empty file; means that cancel
 to 0 or nearly; planeview scripts with Infinity or NaN means and huge counts;
-cad files with positive, negative and huge B.  Failure cases: missing files,
-an existing page, a page in a missing folder, short files, a bad number in
-each file, standard input that ends early.  planeview runs there with its
-five answers on standard input; its exit status, every byte of the page and
-the set of files in the folder are compared with the model, the prompts and
-echo labels loosely (their numbers not at all).
+cad files with positive, negative and huge B; names longer than 80
+characters.  Failure cases: missing files, names refused (a NUL byte, more
+than 4096 bytes), an existing page, a page in a missing folder, short files,
+a bad number in each file, standard input that ends early.  planeview runs
+there with its five answers on standard input; its exit status, every byte
+of the page and the set of files in the folder are compared with the model,
+the prompts and echo labels loosely (their numbers not at all).
 
 Run by hand (not part of the test suite):
     cmake -B build-model3 -S . && cmake --build build-model3 -j2 --target planeview
@@ -490,8 +491,7 @@ def make_case(rng):
     answers = list(NAMES)
     dirs = {b''}
     pre = {}   # files present before the run besides the four inputs
-    # names: leading blanks are part of the name, trailing ones are not;
-    # an answer is cut after 80 characters
+    # names: the whole answer, leading blanks part of it, trailing ones not
     for i in range(5):
         r = rng.random()
         if r < 0.1:
@@ -500,9 +500,8 @@ def make_case(rng):
             names[i] = ' ' + names[i]
             answers[i] = names[i]
         elif r < 0.2:
-            names[i] = ('long_' * 20)[:75] + names[i][:5].replace('.', '_')
-            names[i] = names[i][:80]
-            answers[i] = names[i] + rng.choice(['', 'IGNORED', '  tail'])
+            names[i] = 'long_' * rng.choice([16, 40]) + names[i]
+            answers[i] = names[i] + rng.choice(['', '  ', ' ' * 5000])
         elif r < 0.23:
             names[i] = 'with blank ' + names[i]
             answers[i] = names[i]
@@ -513,7 +512,7 @@ def make_case(rng):
                               'stdin short', 'script short', 'script bad', 'fin bad',
                               'fin bad late', 'pv short', 'pv bad', 'cad short', 'cad bad',
                               'empty answer', 'rec4 bad ignored', 'page is folder', 'cad is pv',
-                              'fin is script', 'pv rec4 asterisks'])
+                              'fin is script', 'pv rec4 asterisks', 'name refused'])
     case['failure'] = failure
     if failure == 'no script':
         answers[0] = 'missing.inp'
@@ -570,6 +569,10 @@ def make_case(rng):
         cad[1] = cad[1][:24].ljust(24) + bad_field(rng, 12) + cad[1][36:]
     elif failure == 'empty answer':
         answers[rng.randrange(5)] = rng.choice(['', '   '])
+    elif failure == 'name refused':   # a NUL byte, or more than 4096 bytes
+        i = rng.randrange(5)
+        answers[i] = rng.choice([answers[i][:2] + '\0' + answers[i][2:], answers[i] + 'x' * 4097,
+                                 answers[i] + ' ' * 4097 + 'x'])
     elif failure == 'rec4 bad ignored':
         script[3] = 'not numbers here ' * 3
     files = {}
