@@ -3,8 +3,9 @@
 // data truncated to the ellipsoid, the anisotropically scaled data and the
 // data with the isotropic B applied.
 //
-// Run: for each stage a reflection file and the labels of its F and sigma
-// columns (blank for the usual ones), then the fin file to create. The
+// Run: for each stage a reflection file (MTZ or mmCIF) and the labels of
+// its F and sigma columns (blank for the usual ones), then the fin file to
+// create. The
 // reflections of the four files are matched by their indices as they stand
 // (files of one data flow share one asymmetric unit); their union is
 // written once each, sorted by h, k and l, with 0.00 for both values of a
@@ -50,13 +51,13 @@ struct Dialogue {
     std::string fin;
 };
 
-// A label answer without its surrounding blanks; a blank answer gives the
-// usual label.
+// A label answer without its surrounding blanks; a blank answer stays
+// blank, for the usual label of the file's format.
 std::string askLabel(std::string_view what, std::string_view usual) {
     const std::string prompt = "Type " + std::string(what) + " label (blank for " + std::string(usual) + ")";
     const std::string answer = common::ask(prompt, std::string(what) + " label");
     const size_t first = answer.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string(usual);
+    if (first == std::string::npos) return "";
     const size_t last = answer.find_last_not_of(" \t");
     return answer.substr(first, last - first + 1);
 }
@@ -70,6 +71,8 @@ Dialogue askStagesAndFinName() {
                                            "reflection file of " + std::string(names.data));
         request.fLabel = askLabel("F", names.fLabel);
         request.sigmaLabel = askLabel("sigma", names.sigmaLabel);
+        request.usualMtzF = names.fLabel;
+        request.usualMtzSigma = names.sigmaLabel;
     }
     dialogue.fin = common::askFileName("Type fin file to create", "name of the fin file");
     return dialogue;
@@ -80,8 +83,8 @@ void sayStage(int set, const StageRequest& request, const StageData& stage) {
                     .text(std::string(kStages[set].label) + ":")
                     .text(request.file)
                     .text("columns")
-                    .text(request.fLabel)
-                    .text(request.sigmaLabel));
+                    .text(stage.fLabel)
+                    .text(stage.sigmaLabel));
     common::say(common::FreeLine()
                     .text("reflections taken")
                     .integer(static_cast<int64_t>(stage.rows.size()))
@@ -94,20 +97,50 @@ void sayStage(int set, const StageRequest& request, const StageData& stage) {
 }
 
 // The files of one data flow share the space group; their cells may differ
-// a little after scaling, more is worth a word.
-void compareWithFirst(const StageData& first, const std::string& firstFile, const StageData& stage,
-                      const std::string& file) {
-    if (stage.spaceGroup != first.spaceGroup) {
-        common::fail("space group " + stage.spaceGroup + " of \"" + file + "\" differs from " + first.spaceGroup +
-                     " of \"" + firstFile + "\"");
+// a little after scaling, more is worth a word. Each is compared with the
+// first file that gives it; an mmCIF file may give neither.
+struct Reference {
+    std::string spaceGroup, spaceGroupHall, spaceGroupFile;
+    double cellEdges[3] = {};
+    std::string cellFile;
+};
+
+bool sameSpaceGroup(const Reference& reference, const StageData& stage) {
+    if (!reference.spaceGroupHall.empty() && !stage.spaceGroupHall.empty()) {
+        return reference.spaceGroupHall == stage.spaceGroupHall;
+    }
+    return reference.spaceGroup == stage.spaceGroup;  // a name gemmi does not know
+}
+
+void compareWithReference(Reference& reference, const StageData& stage, const std::string& file) {
+    if (stage.spaceGroup.empty()) {
+        common::report("warning: \"" + file + "\" gives no space group; it is not compared with the other files'");
+    } else if (reference.spaceGroupFile.empty()) {
+        reference.spaceGroup = stage.spaceGroup;
+        reference.spaceGroupHall = stage.spaceGroupHall;
+        reference.spaceGroupFile = file;
+    } else if (!sameSpaceGroup(reference, stage)) {
+        common::fail("space group " + stage.spaceGroup + " of \"" + file + "\" differs from " + reference.spaceGroup +
+                     " of \"" + reference.spaceGroupFile + "\"");
+    }
+
+    if (!stage.cellKnown) {
+        common::report("warning: \"" + file + "\" gives no cell; no resolution is shown for it and its cell is not "
+                       "compared with the other files'");
+        return;
+    }
+    if (reference.cellFile.empty()) {
+        for (int edge = 0; edge < 3; ++edge) reference.cellEdges[edge] = stage.cellEdges[edge];
+        reference.cellFile = file;
+        return;
     }
     for (int edge = 0; edge < 3; ++edge) {
-        if (std::fabs(stage.cellEdges[edge] - first.cellEdges[edge]) > 0.01 * first.cellEdges[edge]) {
+        if (std::fabs(stage.cellEdges[edge] - reference.cellEdges[edge]) > 0.01 * reference.cellEdges[edge]) {
             common::report("warning: the cell edges of \"" + file + "\" (" +
                            common::fixedText(static_cast<float>(stage.cellEdges[0]), 2) + " " +
                            common::fixedText(static_cast<float>(stage.cellEdges[1]), 2) + " " +
                            common::fixedText(static_cast<float>(stage.cellEdges[2]), 2) +
-                           ") differ by more than 1% from those of \"" + firstFile + "\"");
+                           ") differ by more than 1% from those of \"" + reference.cellFile + "\"");
             return;
         }
     }
@@ -119,16 +152,11 @@ int runFinjoin() {
     const Dialogue dialogue = askStagesAndFinName();
 
     std::vector<JoinedReflection> table;
-    StageData first;
+    Reference reference;
     for (int set = 0; set < common::kFinDataSets; ++set) {
         const StageRequest& request = dialogue.stages[set];
         StageData stage = readStage(request);
-        if (set == 0) {
-            first.spaceGroup = stage.spaceGroup;
-            for (int edge = 0; edge < 3; ++edge) first.cellEdges[edge] = stage.cellEdges[edge];
-        } else {
-            compareWithFirst(first, dialogue.stages[0].file, stage, request.file);
-        }
+        compareWithReference(reference, stage, request.file);
         sayStage(set, request, stage);
         joinStage(table, stage.rows, set);
     }

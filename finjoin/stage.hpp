@@ -8,11 +8,15 @@
 
 namespace finjoin {
 
-// What the dialogue gives for one stage.
+// What the dialogue gives for one stage. A blank label takes the usual one:
+// for an MTZ file the stage's own, for an mmCIF file F_meas_au and
+// F_meas_sigma_au.
 struct StageRequest {
     std::string file;
-    std::string fLabel;
+    std::string fLabel;  // an MTZ column or an mmCIF _refln. item, or blank
     std::string sigmaLabel;
+    std::string usualMtzF;
+    std::string usualMtzSigma;
 };
 
 // h, k and l, each within the fin file's I4 range, packed so that the keys
@@ -38,16 +42,23 @@ struct StageRow {
 struct StageData {
     std::vector<StageRow> rows;  // sorted by key, each reflection once
     uint64_t fileReflections = 0;
-    std::string spaceGroup;      // as named in the file ("none" without one)
+    std::string fLabel;          // the labels read
+    std::string sigmaLabel;
+    // As named in the file: an MTZ file without one says "none", an mmCIF
+    // file without one leaves it empty (not known). The Hall symbol, where
+    // the name is one gemmi knows, tells groups apart whatever their names.
+    std::string spaceGroup;
+    std::string spaceGroupHall;
+    bool cellKnown = false;      // an mmCIF file may give none
     double cellEdges[3] = {};    // a, b, c
     double lowResolution = 0;    // d of the reflections taken (A); 0 without any
     double highResolution = 0;
 };
 
-// Reads the MTZ file (gzip-compressed when its name ends in .gz). A row is
-// taken when F and sigma both hold a value; every index taken and every
-// value taken must fit the fin file. Any fault ends the run with a report
-// naming the file.
+// Reads the reflection file (gzip-compressed when its name ends in .gz): MTZ
+// when it starts with "MTZ ", mmCIF otherwise. A row is taken when F and
+// sigma both hold a value; every index taken and every value taken must fit
+// the fin file. Any fault ends the run with a report naming the file.
 StageData readStage(const StageRequest& request);
 
 }  // namespace finjoin

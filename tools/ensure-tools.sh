@@ -1,8 +1,9 @@
 # Sourced by run-example and run-tests: makes sure the compiler, CMake,
-# GoogleTest and gemmi are there, installing them from Debian's packages when this is
-# a fresh machine and we may (root, or sudo). Ghostscript renders the report
-# page (to PNG and PDF) and runs the rendering tests: with WANT_GHOSTSCRIPT=1
-# (run-example) it is installed the same way; where it cannot be, the run
+# GoogleTest, gemmi and PEGTL are there, installing them from Debian's
+# packages when this is a fresh machine and we may (root, or sudo).
+# Ghostscript renders the report page (to PNG and PDF) and runs the
+# rendering tests: with WANT_GHOSTSCRIPT=1 (run-example) it is installed the
+# same way; where it cannot be, the run
 # goes on without it and says so.
 missing=()
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
@@ -10,6 +11,7 @@ command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v make >/dev/null 2>&1 || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gemmi/mtz.hpp ] || missing+=(gemmi-dev)
+[ -f /usr/include/tao/pegtl.hpp ] || missing+=(tao-pegtl-dev)
 [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
 optional=()
 if [ "${WANT_GHOSTSCRIPT:-0}" = 1 ] && ! command -v gs >/dev/null 2>&1; then optional+=(ghostscript); fi

@@ -1,17 +1,20 @@
-// finjoin run as a driver runs it, on MTZ files written here with gemmi:
-// the union of the stages and its order, missing values, labels, column
-// types, space groups, values at the edges of the fin file's columns, gzip,
-// and the real MTZ files of ../shared read back by planeview.
+// finjoin run as a driver runs it, on MTZ files written here with gemmi and
+// mmCIF files written as text: the union of the stages and its order,
+// missing values, labels, column types, space groups, values at the edges
+// of the fin file's columns, gzip, and the real MTZ files of ../shared (and
+// mmCIF made from them) read back by planeview.
 #define USE_STD_SNPRINTF  // gemmi's own formatter is not packaged
 #define GEMMI_WRITE_IMPLEMENTATION
 #include <gemmi/gz.hpp>
 #include <gemmi/mtz.hpp>
+#include <gemmi/mtz2cif.hpp>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -54,6 +57,16 @@ void gzip(const Folder& folder, const std::string& name) {
     ASSERT_NE(out, nullptr);
     ASSERT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
     gzclose(out);
+}
+
+// Structure factors as deposited: cell, symmetry (a blank name leaves it
+// out) and a _refln loop of h, k, l, status, F and sigma.
+std::string mmcif(const std::string& rows, const std::string& spaceGroup = "P 2 2 2") {
+    std::string text = "data_r1abcsf\n_cell.length_a 50.0\n_cell.length_b 60.0\n_cell.length_c 70.0\n"
+                       "_cell.angle_alpha 90.0\n_cell.angle_beta 90.0\n_cell.angle_gamma 90.0\n";
+    if (!spaceGroup.empty()) text += "_symmetry.space_group_name_H-M '" + spaceGroup + "'\n";
+    return text + "loop_\n_refln.index_h\n_refln.index_k\n_refln.index_l\n_refln.status\n_refln.F_meas_au\n"
+                  "_refln.F_meas_sigma_au\n" + rows;
 }
 
 // Four stages, each "file\nF label\nsigma label\n", then the fin file.
@@ -108,6 +121,46 @@ TEST(Finjoin, GzipFileEmptyFileAndCellsThatDifferOnlyWarn) {
                           "from those of \"a.mtz.gz\"\n");
 }
 
+// mmCIF beside MTZ: '?' and '.' are no value, blank labels take F_meas_au
+// and F_meas_sigma_au, a whole tag is taken, gzip is read by content, and
+// space groups are compared as groups whatever their names.
+TEST(Finjoin, MmcifStagesJoinedWithMtz) {
+    Folder f;
+    f.write("a.cif", mmcif("1 0 0 o 10.5 1.25\n0 0 1 o ? 1\n2 -1 5 f 30.125 .\n-3 2 1 o 7 0.7\n"));
+    gzip(f, "a.cif");
+    writeMtz(f, "b.mtz", {.columns = {{"FP_ISO", 'F'}, {"SIGFP_ISO", 'Q'}}, .rows = {{0, 0, 1, 4, 0.4f}}});
+    const auto& result = f.run("finjoin", answers({"a.cif\n\n", "a.cif.gz\n\n", "b.mtz\n\n",
+                                                   "a.cif\n_REFLN.F_meas_au\nF_MEAS_SIGMA_AU"}));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(f.read("joined.fin"),
+              "  -3   2   1        7.00        0.70        7.00        0.70        0.00        0.00        7.00        0.70\n"
+              "   0   0   1        0.00        0.00        0.00        0.00        4.00        0.40        0.00        0.00\n"
+              "   1   0   0       10.50        1.25       10.50        1.25        0.00        0.00       10.50        1.25\n");
+    EXPECT_NE(result.out.find(" init: a.cif columns F_meas_au F_meas_sigma_au\n reflections taken 2 of 4 "
+                              "resolution 50.00 to 14.26\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(" isob: a.cif columns F_meas_au F_MEAS_SIGMA_AU\n"), std::string::npos) << result.out;
+
+    const struct {
+        std::string cifGroup, mtzGroup;
+        int status;
+        std::string err;
+    } groups[] = {
+        {"P 1 21 1", "P 21", 0, ""},
+        {"", "P 2 2 2", 0, "finjoin: warning: \"g.cif\" gives no space group; it is not compared with the other files'\n"},
+        {"P 21 21 21", "P 2 2 2", 2, "finjoin: space group P 21 21 21 of \"g.cif\" differs from P 2 2 2 of \"g.mtz\"\n"},
+    };
+    for (const auto& g : groups) {
+        SCOPED_TRACE(g.cifGroup);
+        Folder h;
+        h.write("g.cif", mmcif("1 1 1 o 1 1\n", g.cifGroup));
+        writeMtz(h, "g.mtz", {.rows = {{1, 1, 1, 1, 1}}, .spaceGroup = g.mtzGroup});
+        const auto& run = h.run("finjoin", answers({"g.mtz\n\n", "g.cif\n\n", "g.cif\n\n", "g.cif\n\n"}));
+        EXPECT_EQ(run.status, g.status);
+        EXPECT_EQ(run.err.substr(0, g.err.size()), g.err);
+    }
+}
+
 TEST(Finjoin, FailuresReportOneLineAndCreateNoFinFile) {
     const std::string good = "good.mtz\nFP\nSIGFP";
     const std::string bad = "bad.mtz\nFP\nSIGFP";
@@ -116,9 +169,29 @@ TEST(Finjoin, FailuresReportOneLineAndCreateNoFinFile) {
         MtzFile file;
         std::vector<std::string> stages;
         std::vector<std::string> fragments;
+        std::string cif = "";  // bad.cif
     } cases[] = {
         {"missing file", {}, {"none.mtz\n\n", good, good, good}, {"\"none.mtz\"", "No such file"}},
-        {"not MTZ", {}, {"text.mtz\n\n", good, good, good}, {"cannot read \"text.mtz\" as an MTZ file", "MTZ"}},
+        {"starts as MTZ", {}, {"text.mtz\n\n", good, good, good}, {"cannot read \"text.mtz\" as an MTZ file", "MTZ"}},
+        {"neither MTZ nor CIF", {}, {good, good, "junk.mtz\n\n", good}, {"\"junk.mtz\" is neither MTZ nor mmCIF"}},
+        {"CIF with a NUL byte", {}, {good, "bad.cif\n\n", good, good}, {"\"bad.cif\" is neither MTZ nor mmCIF"},
+         mmcif(std::string("1 1 1 o 1 1\n2 2 2 o 2") + '\0' + " 2\n")},
+        {"CIF loop cut short", {}, {good, "bad.cif\n\n", good, good}, {"\"bad.cif\" is neither MTZ nor mmCIF", "loop"},
+         mmcif("1 1 1 o 1 1\n2 2 2 o 2\n")},
+        {"CIF without reflections", {}, {good, "bad.cif\n\n", good, good},
+         {"\"bad.cif\" is neither MTZ nor mmCIF with reflections", "_refln loop"}, "data_x\n_cell.length_a 5\n"},
+        {"CIF item not there", {}, {good, "bad.cif\nF_calc\n", good, good},
+         {"no item _refln.F_calc in \"bad.cif\"", "amplitude items (F_*): F_meas_au F_meas_sigma_au"},
+         mmcif("1 1 1 o 1 1\n")},
+        {"CIF value not a number", {}, {good, good, "bad.cif\n\n", good},
+         {"row 2 of the _refln loop of \"bad.cif\": _refln.F_meas_sigma_au 0.5x is not a number"},
+         mmcif("1 1 1 o 1 1\n1 1 2 o 1 0.5x\n")},
+        {"CIF index missing", {}, {good, good, good, "bad.cif\n\n"},
+         {"row 1 of the _refln loop of \"bad.cif\"", "_refln.index_k has no value"}, mmcif("1 ? 1 o 1 1\n")},
+        {"CIF value beyond float", {}, {good, good, good, "bad.cif\n\n"},
+         {"reflection 1 1 1 of \"bad.cif\": F_meas_au Infinity", "F12.2"}, mmcif("1 1 1 o 1e300 1\n")},
+        {"CIF unmerged", {}, {good, good, good, "bad.cif\n\n"}, {"reflection 1 1 1 appears twice in \"bad.cif\""},
+         mmcif("1 1 1 o 1 1\n1 1 1 o 2 1\n")},
         {"label not there", {.columns = {{"FP", 'F'}, {"SIGFP", 'Q'}, {"FC", 'F'}}, .rows = {{1, 1, 1, 1, 1, 1}}},
          {good, good, "bad.mtz\nFP_ISO\n", good},
          {"no column FP_ISO in \"bad.mtz\"", "amplitude columns (type F): FP FC"}},
@@ -143,6 +216,8 @@ TEST(Finjoin, FailuresReportOneLineAndCreateNoFinFile) {
         writeMtz(f, "good.mtz", {.rows = {{1, 1, 1, 1, 1}}});
         writeMtz(f, "bad.mtz", c.file);
         f.write("text.mtz", "MTZ is not what this is\n");
+        f.write("junk.mtz", std::string("\x1f\x8b\0\xff binary", 11));
+        if (!c.cif.empty()) f.write("bad.cif", c.cif);
         failures::expectFailure(f.run("finjoin", answers(c.stages)), "finjoin", c.fragments);
         EXPECT_FALSE(f.exists("joined.fin"));
     }
@@ -218,6 +293,29 @@ TEST(Finjoin, RealMtzFilesReadBackByPlaneview) {
         const auto& result = f.run("finjoin", answers({stage, stage, stage, stage}));
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(testsupport::lines(f.read("joined.fin")), expected);
+
+        // The same data as deposited, converted by gemmi: the same fin file,
+        // but for a last digit where the text of the mmCIF file rounded the
+        // MTZ file's float once already (73.925 for 73.92501).
+        gemmi::MtzToCif toCif;
+        toCif.with_comments = false;
+        std::ostringstream cif;
+        toCif.write_cif(mtz, nullptr, nullptr, cif);
+        f.write("sf.cif", cif.str());
+        const auto& fromCif = f.run("finjoin", answers({"sf.cif\n\n", "sf.cif\n\n", "sf.cif\n\n", "sf.cif\n\n"},
+                                                       "cif.fin"));
+        ASSERT_EQ(fromCif.status, 0) << fromCif.err;
+        EXPECT_EQ(fromCif.err, "");
+        const std::vector<std::string> fromMtz = testsupport::lines(f.read("joined.fin"));
+        const std::vector<std::string> fromMmcif = testsupport::lines(f.read("cif.fin"));
+        ASSERT_EQ(fromMmcif.size(), fromMtz.size());
+        for (size_t i = 0; i < fromMtz.size(); ++i) {
+            ASSERT_EQ(fromMmcif[i].substr(0, 12), fromMtz[i].substr(0, 12));
+            for (size_t at = 12; at < fromMtz[i].size(); at += 12) {
+                EXPECT_NEAR(std::stod(fromMmcif[i].substr(at, 12)), std::stod(fromMtz[i].substr(at, 12)), 0.0101)
+                    << fromMtz[i];
+            }
+        }
 
         f.write("ovoclip.inp", "a\nb\n   50.00   50.00   50.00   90.00   90.00   90.00\n\n      2.0000      2.0000      2.0000\n");
         f.write("planeview.inp", "      100\n       10\n        1.50\n       90.00\n");
