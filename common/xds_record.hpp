@@ -297,4 +297,10 @@ inline bool readPlainRecord(const char* line, PlainIndices& indices) {
 #endif
 }
 
+// Where the fields of a plain record lie, for the readers that take them
+// from the line: its length, and the offsets of the intensity and sigma.
+inline constexpr size_t kPlainRecordLength = xds::kPlainColumns;
+inline constexpr size_t kIntensityOffset = xds::kValueFirst[0] - 1;
+inline constexpr size_t kSigmaOffset = xds::kValueFirst[1] - 1;
+
 }  // namespace common

@@ -66,9 +66,9 @@ constexpr size_t kReflectionLength = 76;
 }
 
 // The free-format value in the eleven columns after `skip`.
-[[gnu::noinline]] float readValueAt(std::string_view line, const common::InputFile& input, int skip) {
+[[gnu::noinline]] float readValueAt(std::string_view line, const common::InputFile& input, size_t skip) {
     common::RecordCursor values(line, input);
-    values.skip(skip);
+    values.skip(static_cast<int>(skip));
     return values.readFree(11);
 }
 
@@ -184,7 +184,7 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
         // Records as XDS writes them are read in place, and their index
         // columns are the text that the I6 writer would give.
         common::PlainIndices indices;
-        const bool plain = line.size() >= 40 && common::readPlainRecord(line.data(), indices);
+        const bool plain = line.size() >= common::kPlainRecordLength && common::readPlainRecord(line.data(), indices);
         int32_t h = indices.h, k = indices.k, l = indices.l;
         float f = 0, sigma = 0;
         if (!plain) [[unlikely]] {
@@ -196,8 +196,12 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             // F and sigma of a plain record are numbers; their values are
             // only needed here.
             if (plain) {
-                if (!common::readXdsValueOfLayout(line.data() + 18, f)) f = readValueAt(line, input, 18);
-                if (!common::readXdsValueOfLayout(line.data() + 29, sigma)) sigma = readValueAt(line, input, 29);
+                if (!common::readXdsValueOfLayout(line.data() + common::kIntensityOffset, f)) {
+                    f = readValueAt(line, input, common::kIntensityOffset);
+                }
+                if (!common::readXdsValueOfLayout(line.data() + common::kSigmaOffset, sigma)) {
+                    sigma = readValueAt(line, input, common::kSigmaOffset);
+                }
             }
             ++reflectionsRejected;
             sumRejectedF += f;

@@ -156,9 +156,9 @@ bool readObservation(common::InputFile& file, Observation& observation) {
     if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
     // A record as XDS writes it is read in place.
     common::PlainIndices indices;
-    if (line.size() >= 40 && common::readPlainRecord(line.data(), indices) &&
-        common::readXdsValueOfLayout(line.data() + 18, observation.intensity) &&
-        common::readXdsValueOfLayout(line.data() + 29, observation.sigma)) {
+    if (line.size() >= common::kPlainRecordLength && common::readPlainRecord(line.data(), indices) &&
+        common::readXdsValueOfLayout(line.data() + common::kIntensityOffset, observation.intensity) &&
+        common::readXdsValueOfLayout(line.data() + common::kSigmaOffset, observation.sigma)) {
         observation.h = indices.h;
         observation.k = indices.k;
         observation.l = indices.l;
