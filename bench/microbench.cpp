@@ -9,7 +9,7 @@
 #include "common/files.hpp"
 #include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
-#include "common/xds_record.hpp"
+#include "common/layout/xds_record.hpp"
 #include "ovoclip/truncation.hpp"
 
 #include <benchmark/benchmark.h>
@@ -226,39 +226,39 @@ std::vector<std::string> reflectionRecords() {
 
 // The quick reader of ovoclip: the indices and the layout of the values of
 // the whole record at once.
-void readPlainRecord(benchmark::State& state) {
+void readPrintedRecord(benchmark::State& state) {
     const auto records = reflectionRecords();
     size_t i = 0;
     for (auto _ : state) {
-        common::PlainIndices record;
-        benchmark::DoNotOptimize(common::readPlainRecord(records[i++ & (kTable - 1)].data(), record));
+        common::PrintedIndices record;
+        benchmark::DoNotOptimize(common::readPrintedRecord(records[i++ & (kTable - 1)].data(), record));
         benchmark::DoNotOptimize(record);
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(readPlainRecord);
+BENCHMARK(readPrintedRecord);
 
 // The same fields one by one, the values read as well.
-void readPlainFields(benchmark::State& state) {
+void readPrintedFields(benchmark::State& state) {
     const auto records = reflectionRecords();
     size_t i = 0;
     for (auto _ : state) {
-        common::PlainIndices r;
+        common::PrintedIndices r;
         float f = 0, sigma = 0;
         const char* p = records[i++ & (kTable - 1)].data();
-        benchmark::DoNotOptimize(common::readPlainIndex(p, r.h) && common::readPlainIndex(p + 6, r.k) &&
-                                 common::readPlainIndex(p + 12, r.l) && common::readXdsValue(p + 18, f) &&
+        benchmark::DoNotOptimize(common::readPrintedIndex(p, r.h) && common::readPrintedIndex(p + 6, r.k) &&
+                                 common::readPrintedIndex(p + 12, r.l) && common::readXdsValue(p + 18, f) &&
                                  common::readXdsValue(p + 29, sigma));
         benchmark::DoNotOptimize(r);
         benchmark::DoNotOptimize(f + sigma);
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(readPlainFields);
+BENCHMARK(readPrintedFields);
 
 // F and sigma of records known to be plain, summed as for rejected
 // reflections.
-void sumPlainValues(benchmark::State& state) {
+void sumPrintedValues(benchmark::State& state) {
     const auto records = reflectionRecords();
     size_t i = 0;
     double sumF = 0, sumSigma = 0;
@@ -273,7 +273,7 @@ void sumPlainValues(benchmark::State& state) {
     benchmark::DoNotOptimize(sumF + sumSigma);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(sumPlainValues);
+BENCHMARK(sumPrintedValues);
 
 // The general readers, as for records in other forms.
 void readGeneralFields(benchmark::State& state) {

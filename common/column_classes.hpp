@@ -56,7 +56,7 @@ enum ClassSet : unsigned {
 
 // Classes the sixteen bytes at p into bits `shift` to `shift` + 15 of c.
 template <unsigned kClasses = kAllClasses>
-void classifySixteenPlain(const char* p, int shift, ColumnClasses& c) {
+void classifySixteenScalar(const char* p, int shift, ColumnClasses& c) {
     for (int i = 0; i < 16; ++i) {
         const char byte = p[i];
         const uint64_t bit = uint64_t{1} << (shift + i);
@@ -72,7 +72,7 @@ void classifySixteenPlain(const char* p, int shift, ColumnClasses& c) {
 
 #if SUITE_SSE2
 template <unsigned kClasses = kAllClasses>
-void classifySixteenWide(const char* p, int shift, ColumnClasses& c) {
+void classifySixteenSse2(const char* p, int shift, ColumnClasses& c) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     auto bits = [shift](__m128i m) {
         return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(m))) << shift;
@@ -96,9 +96,9 @@ void classifySixteenWide(const char* p, int shift, ColumnClasses& c) {
 template <unsigned kClasses = kAllClasses>
 void classifySixteen(const char* p, int shift, ColumnClasses& c) {
 #if SUITE_SSE2
-    classifySixteenWide<kClasses>(p, shift, c);
+    classifySixteenSse2<kClasses>(p, shift, c);
 #else
-    classifySixteenPlain<kClasses>(p, shift, c);
+    classifySixteenScalar<kClasses>(p, shift, c);
 #endif
 }
 

@@ -228,7 +228,7 @@ TextSearch findLineWithTextFrom(const char* begin, const char* p, const char* en
 
 }  // namespace
 
-TextSearch findLineWithTextPlain(const char* begin, const char* end, std::string_view text, size_t offset) {
+TextSearch findLineWithTextScalar(const char* begin, const char* end, std::string_view text, size_t offset) {
     return findLineWithTextFrom(begin, begin, end, text, offset, 0);
 }
 
@@ -239,7 +239,7 @@ TextSearch findLineWithTextPlain(const char* begin, const char* end, std::string
 // by position in order. Not inlined: inlined into honer and mergetab with
 // their text known, the build kept the registers' loads apart and ran
 // about a tenth slower.
-[[gnu::noinline]] TextSearch findLineWithTextWide(const char* begin, const char* end, std::string_view text, size_t offset) {
+[[gnu::noinline]] TextSearch findLineWithTextSse2(const char* begin, const char* end, std::string_view text, size_t offset) {
     constexpr size_t kBlock = 32;
     // The line feeds of a block's two halves go into one byte counter each
     // sixteen positions apart, two a block at most: the counters are added

@@ -16,13 +16,13 @@ namespace common {
 // Bit i set where p[i] is a line feed, for i from 0 to 63: one byte at a
 // time, and sixteen at a time where the build has SSE2 (the tests hold the
 // two equal).
-inline uint64_t lineFeedMaskPlain(const char* p) {
+inline uint64_t lineFeedMaskScalar(const char* p) {
     uint64_t mask = 0;
     for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(p[i] == '\n') << i;
     return mask;
 }
 #if SUITE_SSE2
-inline uint64_t lineFeedMaskWide(const char* p) {
+inline uint64_t lineFeedMaskSse2(const char* p) {
     const __m128i lineFeed = _mm_set1_epi8('\n');
     uint64_t mask = 0;
     for (int i = 0; i < 4; ++i) {
@@ -44,15 +44,15 @@ struct TextSearch {
     const char* lineStart = nullptr;  // the line found, or null
     uint64_t newlines = 0;            // line feeds in [begin, end) when none was found
 };
-TextSearch findLineWithTextPlain(const char* begin, const char* end, std::string_view text, size_t offset);
+TextSearch findLineWithTextScalar(const char* begin, const char* end, std::string_view text, size_t offset);
 #if SUITE_SSE2
-TextSearch findLineWithTextWide(const char* begin, const char* end, std::string_view text, size_t offset);
+TextSearch findLineWithTextSse2(const char* begin, const char* end, std::string_view text, size_t offset);
 #endif
 inline TextSearch findLineWithText(const char* begin, const char* end, std::string_view text, size_t offset) {
 #if SUITE_SSE2
-    return findLineWithTextWide(begin, end, text, offset);
+    return findLineWithTextSse2(begin, end, text, offset);
 #else
-    return findLineWithTextPlain(begin, end, text, offset);
+    return findLineWithTextScalar(begin, end, text, offset);
 #endif
 }
 
@@ -137,9 +137,9 @@ private:
     // Bit i set where p[i] is a line feed, for i from 0 to 63.
     static uint64_t lineFeedMask(const char* p) {
 #if SUITE_SSE2
-        return lineFeedMaskWide(p);
+        return lineFeedMaskSse2(p);
 #else
-        return lineFeedMaskPlain(p);
+        return lineFeedMaskScalar(p);
 #endif
     }
     bool nextAfterSearch(std::string_view& line);

@@ -100,7 +100,7 @@ bool parseShortDecimal(std::string_view token, int decimals, float& value) {
 // Other plain decimal numbers ("123456789.5", "1.5e-30") straight through
 // from_chars, when the text needs no implied decimals and is nothing but
 // the number.
-bool parsePlainDecimal(std::string_view token, int decimals, float& value) {
+bool parseUnscaledDecimal(std::string_view token, int decimals, float& value) {
     if (token.empty() || token[0] == '+' || (decimals != 0 && token.find('.') == std::string_view::npos)) return false;
     float quick = 0;
     const auto result = std::from_chars(token.data(), token.data() + token.size(), quick, std::chars_format::general);
@@ -186,7 +186,7 @@ float convertScientific(std::string_view mantissa, long exponent) {
 // The quick forms first; then the general one: sign, a special name or a
 // mantissa and an exponent, implied decimals where there is no point.
 ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {
-    if (parseShortDecimal(token, decimals, value) || parsePlainDecimal(token, decimals, value)) return ParseStatus::ok;
+    if (parseShortDecimal(token, decimals, value) || parseUnscaledDecimal(token, decimals, value)) return ParseStatus::ok;
     const bool negative = !token.empty() && token[0] == '-';
     const std::string_view body = !token.empty() && (token[0] == '+' || token[0] == '-') ? token.substr(1) : token;
     if (parseSpecialName(body, negative, value)) return ParseStatus::ok;

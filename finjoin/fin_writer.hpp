@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 
 namespace finjoin {
 
@@ -43,18 +43,18 @@ inline char* writeDigits(char* end, uint64_t magnitude) {
 
 // I4 of an index from -999 to 9999.
 inline void formatIndex(char* field, int32_t value) {
-    char* p = writeDigits(field + common::kFinIndexWidth, static_cast<uint64_t>(value < 0 ? -int64_t{value} : value));
+    char* p = writeDigits(field + common::fin_file::kIndexWidth, static_cast<uint64_t>(value < 0 ? -int64_t{value} : value));
     if (value < 0) p[-1] = '-';
 }
 
-// F12.2 of a value for which common::finValueFits holds; a minus sign on
+// F12.2 of a value for which common::fin_file::valueFits holds; a minus sign on
 // every negative value, also one that rounds to zero, and a 0 before the
 // point. Adding and taking away 2^52 rounds a double below 2^52 to a whole
 // number, half to even, in the default rounding mode.
 inline void formatValue(char* field, float value) {
     const double scaled = std::fabs(static_cast<double>(value) * 100.0);
     const uint64_t hundredths = static_cast<uint64_t>((scaled + 0x1p52) - 0x1p52);
-    char* end = field + common::kFinValueWidth;
+    char* end = field + common::fin_file::kValueWidth;
     std::memcpy(end - 2, kDigitPairs + 2 * (hundredths % 100), 2);
     end[-3] = '.';
     char* p = writeDigits(end - 3, hundredths / 100);
@@ -62,14 +62,14 @@ inline void formatValue(char* field, float value) {
 }
 
 // The 108 columns of a record.
-inline void formatFinRecord(char* record, const common::FinRecord& r) {
-    std::memset(record, ' ', common::kFinRecordLength);
+inline void formatFinRecord(char* record, const common::fin_file::Record& r) {
+    std::memset(record, ' ', common::fin_file::kRecordLength);
     formatIndex(record, r.h);
-    formatIndex(record + common::kFinIndexWidth, r.k);
-    formatIndex(record + 2 * common::kFinIndexWidth, r.l);
-    for (int set = 0; set < common::kFinDataSets; ++set) {
-        formatValue(record + common::finAmplitudeColumn(set) - 1, r.F[set]);
-        formatValue(record + common::finSigmaColumn(set) - 1, r.sigF[set]);
+    formatIndex(record + common::fin_file::kIndexWidth, r.k);
+    formatIndex(record + 2 * common::fin_file::kIndexWidth, r.l);
+    for (int set = 0; set < common::fin_file::kDataSets; ++set) {
+        formatValue(record + common::fin_file::amplitudeColumn(set) - 1, r.F[set]);
+        formatValue(record + common::fin_file::sigmaColumn(set) - 1, r.sigF[set]);
     }
 }
 

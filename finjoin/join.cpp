@@ -36,10 +36,10 @@ void joinStage(std::vector<JoinedReflection>& table, const std::vector<StageRow>
     }
 }
 
-common::FinRecord finRecordOf(const JoinedReflection& reflection) {
-    common::FinRecord record;
+common::fin_file::Record finRecordOf(const JoinedReflection& reflection) {
+    common::fin_file::Record record;
     unpackIndices(reflection.key, record.h, record.k, record.l);
-    for (int set = 0; set < common::kFinDataSets; ++set) {
+    for (int set = 0; set < common::fin_file::kDataSets; ++set) {
         record.F[set] = reflection.values[2 * set];
         record.sigF[set] = reflection.values[2 * set + 1];
     }
@@ -47,7 +47,7 @@ common::FinRecord finRecordOf(const JoinedReflection& reflection) {
 }
 
 uint64_t writeFinFile(common::OutputFile& fin, const std::vector<JoinedReflection>& table) {
-    char record[common::kFinRecordLength];
+    char record[common::fin_file::kRecordLength];
     for (const JoinedReflection& reflection : table) {
         formatFinRecord(record, finRecordOf(reflection));
         fin.writeRecord(std::string_view(record, sizeof record));

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/files.hpp"
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "finjoin/stage.hpp"
 
 namespace finjoin {
@@ -14,7 +14,7 @@ namespace finjoin {
 // stage, 0 where the stage lacks it. Forty bytes a reflection.
 struct JoinedReflection {
     uint64_t key = 0;
-    float values[2 * common::kFinDataSets] = {};
+    float values[2 * common::fin_file::kDataSets] = {};
 };
 
 // Adds the rows of one stage (0 to 3) to the table, which stays sorted by
@@ -28,6 +28,6 @@ uint64_t writeFinFile(common::OutputFile& fin, const std::vector<JoinedReflectio
 
 // The record of a reflection as the common writer writes it, every value
 // within its field (checked when the stages were read).
-common::FinRecord finRecordOf(const JoinedReflection& reflection);
+common::fin_file::Record finRecordOf(const JoinedReflection& reflection);
 
 }  // namespace finjoin

@@ -22,7 +22,7 @@
 
 #include "common/failure.hpp"
 #include "common/files.hpp"
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "finjoin/join.hpp"
@@ -39,7 +39,7 @@ struct StageNames {
     std::string_view sigmaLabel;
 };
 
-constexpr StageNames kStages[common::kFinDataSets] = {
+constexpr StageNames kStages[common::fin_file::kDataSets] = {
     {"the initial data", "init", "FP", "SIGFP"},
     {"the truncated data", "trunc", "FP", "SIGFP"},
     {"the anisotropically scaled data", "aniso", "FP_ISO", "SIGFP_ISO"},
@@ -47,7 +47,7 @@ constexpr StageNames kStages[common::kFinDataSets] = {
 };
 
 struct Dialogue {
-    StageRequest stages[common::kFinDataSets];
+    StageRequest stages[common::fin_file::kDataSets];
     std::string fin;
 };
 
@@ -64,7 +64,7 @@ std::string askLabel(std::string_view what, std::string_view usual) {
 
 Dialogue askStagesAndFinName() {
     Dialogue dialogue;
-    for (int set = 0; set < common::kFinDataSets; ++set) {
+    for (int set = 0; set < common::fin_file::kDataSets; ++set) {
         const StageNames& names = kStages[set];
         StageRequest& request = dialogue.stages[set];
         request.file = common::askFileName("Type MTZ file of " + std::string(names.data),
@@ -153,7 +153,7 @@ int runFinjoin() {
 
     std::vector<JoinedReflection> table;
     Reference reference;
-    for (int set = 0; set < common::kFinDataSets; ++set) {
+    for (int set = 0; set < common::fin_file::kDataSets; ++set) {
         const StageRequest& request = dialogue.stages[set];
         StageData stage = readStage(request);
         compareWithReference(reference, stage, request.file);

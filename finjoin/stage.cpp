@@ -17,7 +17,7 @@
 
 #include "common/failure.hpp"
 #include "common/files.hpp"
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 
 namespace finjoin {
@@ -99,7 +99,7 @@ std::string rowText(const int32_t (&index)[3]) {
 void takeIndices(const float* row, const std::string& file, int32_t (&index)[3]) {
     for (int i = 0; i < 3; ++i) {
         const float value = row[i];
-        if (!(value >= common::kFinIndexMin && value <= common::kFinIndexMax)) {
+        if (!(value >= common::fin_file::kIndexMin && value <= common::fin_file::kIndexMax)) {
             common::fail("reflection " + common::generalText(row[0]) + " " + common::generalText(row[1]) + " " +
                          common::generalText(row[2]) + " of " + quoted(file) +
                          ": an index outside the fin file's I4 columns (-999 to 9999)");
@@ -113,7 +113,7 @@ void takeIndices(const float* row, const std::string& file, int32_t (&index)[3])
 }
 
 void checkValue(float value, const std::string& label, const int32_t (&index)[3], const std::string& file) {
-    if (!common::finValueFits(value)) {
+    if (!common::fin_file::valueFits(value)) {
         common::fail("reflection " + rowText(index) + " of " + quoted(file) + ": " + label + " " +
                      common::generalText(value) + " does not fit the fin file's F12.2 columns");
     }

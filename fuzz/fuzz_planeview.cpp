@@ -18,7 +18,7 @@
 
 #include "common/cell.hpp"
 #include "common/files.hpp"
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 #include "fuzz_support.hpp"
 #include "planeview/inputs.hpp"
@@ -75,9 +75,9 @@ void checkNumberInString(const std::string& record, const std::string& before, s
 }
 
 // The plain reading of a record: the common fin reader, every field in turn.
-common::FinRecord readPlain(std::string_view line, const common::InputFile& fin) {
-    common::FinRecord r;
-    common::readPlainFinRecord(line, fin, r);
+common::fin_file::Record readGeneral(std::string_view line, const common::InputFile& fin) {
+    common::fin_file::Record r;
+    common::fin_file::readRecordGeneral(line, fin, r);
     return r;
 }
 
@@ -94,7 +94,7 @@ void drawExpectedPage(const std::string& name) {
         common::InputFile fin("fin.dat");
         std::string_view line;
         while (fin.next(line)) {
-            const common::FinRecord r = readPlain(line, fin);
+            const common::fin_file::Record r = readGeneral(line, fin);
             ++count;
             for (int set = 0; set < 4; ++set) sums[set] += r.F[set];
         }
@@ -109,7 +109,7 @@ void drawExpectedPage(const std::string& name) {
         std::string_view line;
         const float columnCentre[4] = {150, 300, 450, 600};
         while (fin.next(line)) {
-            const common::FinRecord r = readPlain(line, fin);
+            const common::fin_file::Record r = readGeneral(line, fin);
             const struct {
                 bool in;
                 planeview::Zone zone;

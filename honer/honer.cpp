@@ -8,7 +8,7 @@
 // after it. Exit 0 with a script written, 1 when the log holds no heading
 // (the cad input file then stays empty), 2 on a failed open or read.
 
-#include "common/cad_script.hpp"
+#include "common/layout/cad_script.hpp"
 #include "common/failure.hpp"
 #include "common/files.hpp"
 #include "common/records.hpp"

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/cell.hpp"
-#include "common/input_script_layout.hpp"
+#include "common/layout/input_script.hpp"
 
 namespace ovoclip {
 

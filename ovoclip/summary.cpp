@@ -1,7 +1,7 @@
 #include "ovoclip/summary.hpp"
 
 #include "common/files.hpp"
-#include "common/planeview_script.hpp"
+#include "common/layout/planeview_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 

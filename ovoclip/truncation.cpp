@@ -3,7 +3,7 @@
 #include "common/failure.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
-#include "common/xds_record.hpp"
+#include "common/layout/xds_record.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -118,7 +118,7 @@ Coordinates reciprocalCoordinates(int32_t h, int32_t k, int32_t l, const Ellipso
 
 // Axis i: t_i = ((R_i1 * s1) + (R_i2 * s2)) + (R_i3 * s3), then
 // (t_i * t_i) / q_i; E is the sum of the three terms in order.
-float ellipsoidMeasurePlain(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
+float ellipsoidMeasureScalar(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
     const Coordinates s = reciprocalCoordinates(h, k, l, f);
     const float q[3] = {f.q1, f.q2, f.q3};
     float terms[3];
@@ -131,8 +131,8 @@ float ellipsoidMeasurePlain(int32_t h, int32_t k, int32_t l, const EllipsoidFram
 
 #if SUITE_SSE2
 // Lane i is axis i: each packed operation rounds every lane to float as
-// the single operation of the plain form does, in the same order.
-float ellipsoidMeasureWide(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
+// the single operation of the scalar form does, in the same order.
+float ellipsoidMeasureSse2(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& f) {
     const Coordinates s = reciprocalCoordinates(h, k, l, f);
     const __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(f.axisColumn[0]), _mm_set1_ps(s.s1)),
                                            _mm_mul_ps(_mm_load_ps(f.axisColumn[1]), _mm_set1_ps(s.s2))),
@@ -183,19 +183,19 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
         }
         // Records as XDS writes them are read in place, and their index
         // columns are the text that the I6 writer would give.
-        common::PlainIndices indices;
-        const bool plain = line.size() >= common::kPlainRecordLength && common::readPlainRecord(line.data(), indices);
+        common::PrintedIndices indices;
+        const bool printed = line.size() >= common::kPrintedRecordLength && common::readPrintedRecord(line.data(), indices);
         int32_t h = indices.h, k = indices.k, l = indices.l;
         float f = 0, sigma = 0;
-        if (!plain) [[unlikely]] {
+        if (!printed) [[unlikely]] {
             if (!readGeneralRecord(line, input, h, k, l, f, sigma)) break;
         }
         ++reflectionsIn;
 
         if (!isInsideEllipsoid(h, k, l, frame)) {
-            // F and sigma of a plain record are numbers; their values are
+            // F and sigma of a printed record are numbers; their values are
             // only needed here.
-            if (plain) {
+            if (printed) {
                 if (!common::readXdsValueOfLayout(line.data() + common::kIntensityOffset, f)) {
                     f = readValueAt(line, input, common::kIntensityOffset);
                 }
@@ -214,7 +214,7 @@ PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& out
             copyRestOfLine(input, output);
             continue;
         }
-        if (plain) {
+        if (printed) {
             output.writeRecordPadded(line, kReflectionLength);
             continue;
         }

@@ -28,7 +28,7 @@ struct EllipsoidFrame {
     float m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
     float axes[3][3] = {};
     float q1 = 0, q2 = 0, q3 = 0;
-    // The same numbers for the three axes side by side, for the wide form:
+    // The same numbers for the three axes side by side, for the SSE2 form:
     // column j of the axes (with 0 in the fourth lane), and q1, q2, q3
     // (with 1, so that the fourth lane stays 0).
     alignas(16) float axisColumn[3][4] = {};
@@ -42,15 +42,15 @@ EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::Reci
 // terms one after the other, and side by side in one SSE2 register where
 // the build has it; every operation is rounded to float in the same order
 // in both, so that the two give the same bits (the tests hold them equal).
-float ellipsoidMeasurePlain(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+float ellipsoidMeasureScalar(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
 #if SUITE_SSE2
-float ellipsoidMeasureWide(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+float ellipsoidMeasureSse2(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
 #endif
 inline float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame) {
 #if SUITE_SSE2
-    return ellipsoidMeasureWide(h, k, l, frame);
+    return ellipsoidMeasureSse2(h, k, l, frame);
 #else
-    return ellipsoidMeasurePlain(h, k, l, frame);
+    return ellipsoidMeasureScalar(h, k, l, frame);
 #endif
 }
 

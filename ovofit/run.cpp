@@ -11,7 +11,7 @@
 
 #include "common/failure.hpp"
 #include "common/files.hpp"
-#include "common/input_script_layout.hpp"
+#include "common/layout/input_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "ovofit/ellipsoid.hpp"

@@ -4,7 +4,7 @@
 
 #include "common/failure.hpp"
 #include "common/records.hpp"
-#include "common/xds_record.hpp"
+#include "common/layout/xds_record.hpp"
 
 namespace ovofit {
 
@@ -140,7 +140,7 @@ XdsHeader readXdsHeader(common::InputFile& file) {
     return header;
 }
 
-bool readObservationPlain(std::string_view line, const common::InputFile& file, Observation& observation) {
+bool readObservationGeneral(std::string_view line, const common::InputFile& file, Observation& observation) {
     if (line.substr(0, kEndOfData.size()) == kEndOfData) return false;
     common::RecordCursor fields(line, file);
     observation.h = fields.readInteger(6);
@@ -155,8 +155,8 @@ bool readObservation(common::InputFile& file, Observation& observation) {
     std::string_view line;
     if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
     // A record as XDS writes it is read in place.
-    common::PlainIndices indices;
-    if (line.size() >= common::kPlainRecordLength && common::readPlainRecord(line.data(), indices) &&
+    common::PrintedIndices indices;
+    if (line.size() >= common::kPrintedRecordLength && common::readPrintedRecord(line.data(), indices) &&
         common::readXdsValueOfLayout(line.data() + common::kIntensityOffset, observation.intensity) &&
         common::readXdsValueOfLayout(line.data() + common::kSigmaOffset, observation.sigma)) {
         observation.h = indices.h;
@@ -164,7 +164,7 @@ bool readObservation(common::InputFile& file, Observation& observation) {
         observation.l = indices.l;
         return true;
     }
-    return readObservationPlain(line, file, observation);
+    return readObservationGeneral(line, file, observation);
 }
 
 }  // namespace ovofit

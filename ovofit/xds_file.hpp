@@ -36,6 +36,6 @@ bool readObservation(common::InputFile& file, Observation& observation);
 
 // The same record read field by field with the general readers; the quick
 // path of readObservation gives exactly what this gives.
-bool readObservationPlain(std::string_view line, const common::InputFile& file, Observation& observation);
+bool readObservationGeneral(std::string_view line, const common::InputFile& file, Observation& observation);
 
 }  // namespace ovofit

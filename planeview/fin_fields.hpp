@@ -4,7 +4,7 @@
 // sets init, trunc, aniso and iso. Ten million of them are read twice in a
 // run. A whole record as "%4d" and "%12.2f" write it, with no negative
 // amplitude or sigma, is checked and its amplitudes converted sixteen
-// columns at a time; a field in another plain form ("1234", "  -12.5  ") is read directly; anything else (exponents, a
+// columns at a time; a field in another simple printed form ("1234", "  -12.5  ") is read directly; anything else (exponents, a
 // plus sign, Infinity, long digit strings, junk) goes to the common reader,
 // which gives the same value or ends the run with its report of the file,
 // line and columns. Every quick reading gives the common reader's value.
@@ -17,13 +17,13 @@
 #include "common/column_classes.hpp"
 #include "common/exact_decimal.hpp"
 #include "common/files.hpp"
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 
 namespace planeview {
 
-inline constexpr int kDataSets = common::kFinDataSets;  // init, trunc, aniso, iso
-using common::FinRecord;
+inline constexpr int kDataSets = common::fin_file::kDataSets;  // init, trunc, aniso, iso
+using common::fin_file::Record;
 
 // The plain integer form: blanks, an optional minus sign, at most nine
 // digits, blanks. An all-blank field is 0. False for anything else.
@@ -113,23 +113,23 @@ inline float readFixedField(std::string_view line, const common::LineSource& sou
 }
 
 // Columns 1-12: the three indices.
-inline void readFinIndices(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    record.h = readIntegerField(line, source, common::finIndexColumn(0), common::kFinIndexWidth);
-    record.k = readIntegerField(line, source, common::finIndexColumn(1), common::kFinIndexWidth);
-    record.l = readIntegerField(line, source, common::finIndexColumn(2), common::kFinIndexWidth);
+inline void readFinIndices(std::string_view line, const common::LineSource& source, common::fin_file::Record& record) {
+    record.h = readIntegerField(line, source, common::fin_file::indexColumn(0), common::fin_file::kIndexWidth);
+    record.k = readIntegerField(line, source, common::fin_file::indexColumn(1), common::fin_file::kIndexWidth);
+    record.l = readIntegerField(line, source, common::fin_file::indexColumn(2), common::fin_file::kIndexWidth);
 }
 
 // Columns 13-108: F and sigF of the four data sets.
-inline void readFinAmplitudes(std::string_view line, const common::LineSource& source, FinRecord& record) {
-    constexpr int width = common::kFinValueWidth, decimals = common::kFinDecimals;
+inline void readFinAmplitudes(std::string_view line, const common::LineSource& source, common::fin_file::Record& record) {
+    constexpr int width = common::fin_file::kValueWidth, decimals = common::fin_file::kDecimals;
     for (int set = 0; set < kDataSets; ++set) {
-        record.F[set] = readFixedField(line, source, common::finAmplitudeColumn(set), width, decimals);
-        record.sigF[set] = readFixedField(line, source, common::finSigmaColumn(set), width, decimals);
+        record.F[set] = readFixedField(line, source, common::fin_file::amplitudeColumn(set), width, decimals);
+        record.sigF[set] = readFixedField(line, source, common::fin_file::sigmaColumn(set), width, decimals);
     }
 }
 
 // The whole record, every field checked.
-inline void readFinRecord(std::string_view line, const common::LineSource& source, FinRecord& record) {
+inline void readFinRecord(std::string_view line, const common::LineSource& source, common::fin_file::Record& record) {
     readFinIndices(line, source, record);
     readFinAmplitudes(line, source, record);
 }
@@ -138,13 +138,13 @@ inline void readFinRecord(std::string_view line, const common::LineSource& sourc
 // readers below.
 namespace printed {
 
-constexpr int kIndexWidth = common::kFinIndexWidth;
+constexpr int kIndexWidth = common::fin_file::kIndexWidth;
 constexpr int kIndexFields = 3;
-constexpr int kAmplitudeFirst = common::finAmplitudeColumn(0);  // column 13
-constexpr int kAmplitudeWidth = common::kFinValueWidth;
+constexpr int kAmplitudeFirst = common::fin_file::amplitudeColumn(0);  // column 13
+constexpr int kAmplitudeWidth = common::fin_file::kValueWidth;
 constexpr int kAmplitudeFields = 2 * kDataSets;  // F and sigF of each set
-constexpr int kRecordColumns = common::kFinRecordLength;
-static_assert(kAmplitudeFirst == kIndexWidth * kIndexFields + 1 && common::finSigmaColumn(0) == kAmplitudeFirst + kAmplitudeWidth);
+constexpr int kRecordColumns = common::fin_file::kRecordLength;
+static_assert(kAmplitudeFirst == kIndexWidth * kIndexFields + 1 && common::fin_file::sigmaColumn(0) == kAmplitudeFirst + kAmplitudeWidth);
 static_assert(kRecordColumns == kAmplitudeFirst - 1 + kAmplitudeWidth * kAmplitudeFields && kRecordColumns == 108);
 // The amplitude fields are classed in two halves of four fields (48 bits),
 // each half sixteen columns at a time.
@@ -153,7 +153,7 @@ constexpr int kHalfColumns = kAmplitudeWidth * kHalfFields;
 static_assert(kHalfColumns == 48 && kHalfColumns % 16 == 0);
 // Within an amplitude field: digits or blanks in columns 1-9, the point in
 // 10, two decimals in 11-12.
-constexpr int kDecimals = common::kFinDecimals;
+constexpr int kDecimals = common::fin_file::kDecimals;
 constexpr int kPointColumn = kAmplitudeWidth - kDecimals;  // 10
 
 // The classes that the checks below look at.
@@ -225,7 +225,7 @@ const char* convertedField(const char* record, int n) {
 
 // The whole parts of the fields, columns 2-9, blanks as 0, digit by digit.
 template <int kStride>
-void wholePartsPlain(const char* record, int32_t (&whole)[kConverted<kStride>]) {
+void wholePartsScalar(const char* record, int32_t (&whole)[kConverted<kStride>]) {
     for (int n = 0; n < kConverted<kStride>; ++n) {
         const char* field = convertedField<kStride>(record, n);
         int32_t value = 0;
@@ -240,7 +240,7 @@ void wholePartsPlain(const char* record, int32_t (&whole)[kConverted<kStride>]) 
 // The same two fields to a register: blanks become 0, then pairs of digits,
 // fours and eights are joined.
 template <int kStride>
-void wholePartsWide(const char* record, int32_t (&whole)[kConverted<kStride>]) {
+void wholePartsSse2(const char* record, int32_t (&whole)[kConverted<kStride>]) {
     for (int n = 0; n < kConverted<kStride>; n += 2) {
         const char* first = convertedField<kStride>(record, n);
         const char* second = convertedField<kStride>(record, n + 1);
@@ -290,48 +290,48 @@ bool readRecord(const char* record, float (&values)[kConverted<kStride>]) {
 // checked four at a time on bit masks of their columns. False when any
 // field is in another form (a negative amplitude included) or a converted
 // value is above 167772.16 (2^24 hundredths, exact in a float). Reads
-// columns 1-108 and nothing beyond them. The plain form classes one column
+// columns 1-108 and nothing beyond them. The scalar form classes one column
 // at a time; the tests hold it equal to the wide one and to the
 // field-by-field reader.
 //
 // quickPrintedFinRecord converts the four amplitudes F only (the first
 // pass); quickPrintedFinValues all eight fields, F and sigF of each set in
 // turn (the dots).
-inline bool quickPrintedFinRecordPlain(const char* record, float (&F)[kDataSets]) {
-    return printed::readRecord<2, common::classifySixteenPlain<printed::kClasses>, printed::wholePartsPlain<2>>(record, F);
+inline bool quickPrintedFinRecordScalar(const char* record, float (&F)[kDataSets]) {
+    return printed::readRecord<2, common::classifySixteenScalar<printed::kClasses>, printed::wholePartsScalar<2>>(record, F);
 }
-inline bool quickPrintedFinValuesPlain(const char* record, float (&values)[2 * kDataSets]) {
-    return printed::readRecord<1, common::classifySixteenPlain<printed::kClasses>, printed::wholePartsPlain<1>>(record, values);
+inline bool quickPrintedFinValuesScalar(const char* record, float (&values)[2 * kDataSets]) {
+    return printed::readRecord<1, common::classifySixteenScalar<printed::kClasses>, printed::wholePartsScalar<1>>(record, values);
 }
 
 #if SUITE_SSE2
-inline bool quickPrintedFinRecordWide(const char* record, float (&F)[kDataSets]) {
-    return printed::readRecord<2, common::classifySixteenWide<printed::kClasses>, printed::wholePartsWide<2>>(record, F);
+inline bool quickPrintedFinRecordSse2(const char* record, float (&F)[kDataSets]) {
+    return printed::readRecord<2, common::classifySixteenSse2<printed::kClasses>, printed::wholePartsSse2<2>>(record, F);
 }
-inline bool quickPrintedFinValuesWide(const char* record, float (&values)[2 * kDataSets]) {
-    return printed::readRecord<1, common::classifySixteenWide<printed::kClasses>, printed::wholePartsWide<1>>(record, values);
+inline bool quickPrintedFinValuesSse2(const char* record, float (&values)[2 * kDataSets]) {
+    return printed::readRecord<1, common::classifySixteenSse2<printed::kClasses>, printed::wholePartsSse2<1>>(record, values);
 }
 #endif
 
 inline bool quickPrintedFinRecord(const char* record, float (&F)[kDataSets]) {
 #if SUITE_SSE2
-    return quickPrintedFinRecordWide(record, F);
+    return quickPrintedFinRecordSse2(record, F);
 #else
-    return quickPrintedFinRecordPlain(record, F);
+    return quickPrintedFinRecordScalar(record, F);
 #endif
 }
 
 inline bool quickPrintedFinValues(const char* record, float (&values)[2 * kDataSets]) {
 #if SUITE_SSE2
-    return quickPrintedFinValuesWide(record, values);
+    return quickPrintedFinValuesSse2(record, values);
 #else
-    return quickPrintedFinValuesPlain(record, values);
+    return quickPrintedFinValuesScalar(record, values);
 #endif
 }
 
 // F and sigF of the four sets for the dots of a record in a zone: a record
 // of printed fields converted at once, any other field by field.
-inline void readFinAmplitudesForDots(std::string_view line, const common::LineSource& source, FinRecord& record) {
+inline void readFinAmplitudesForDots(std::string_view line, const common::LineSource& source, common::fin_file::Record& record) {
     float values[2 * kDataSets];
     if (line.size() >= printed::kRecordColumns && quickPrintedFinValues(line.data(), values)) {
         for (int set = 0; set < kDataSets; ++set) {
@@ -346,7 +346,7 @@ inline void readFinAmplitudesForDots(std::string_view line, const common::LineSo
 // Whether a record read whole before, with its fields known to be numbers,
 // has no index 0: each of the three index fields holds a digit 1-9. Most
 // records of a fin file lie in no zone and are passed over on this alone.
-inline bool hasNoZeroIndexPlain(std::string_view line) {
+inline bool hasNoZeroIndexScalar(std::string_view line) {
     auto nonzeroDigit = [&](size_t first) {
         for (size_t i = first; i < first + printed::kIndexWidth && i < line.size(); ++i) {
             if (line[i] >= '1' && line[i] <= '9') return true;
@@ -357,7 +357,7 @@ inline bool hasNoZeroIndexPlain(std::string_view line) {
 }
 
 inline bool hasNoZeroIndex(std::string_view line) {
-    if (line.size() < 16) return hasNoZeroIndexPlain(line);
+    if (line.size() < 16) return hasNoZeroIndexScalar(line);
     common::ColumnClasses c;
     common::classifySixteen<common::kDigit | common::kZero>(line.data(), 0, c);
     const uint64_t nonzero = c.digit & ~c.zero;
@@ -370,7 +370,7 @@ inline bool hasNoZeroIndex(std::string_view line) {
 inline void readFinAmplitudesForMeans(std::string_view line, const common::LineSource& source,
                                       float (&F)[kDataSets]) {
     if (line.size() >= printed::kRecordColumns && quickPrintedFinRecord(line.data(), F)) return;
-    FinRecord record;
+    common::fin_file::Record record;
     readFinRecord(line, source, record);
     for (int set = 0; set < kDataSets; ++set) F[set] = record.F[set];
 }

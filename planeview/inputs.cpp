@@ -1,8 +1,8 @@
 #include "planeview/inputs.hpp"
 
-#include "common/cad_script.hpp"
-#include "common/planeview_script.hpp"
-#include "common/input_script_layout.hpp"
+#include "common/layout/cad_script.hpp"
+#include "common/layout/planeview_script.hpp"
+#include "common/layout/input_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 

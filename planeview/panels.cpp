@@ -113,7 +113,7 @@ void addDotPair(float xc, float yc, Offset offset, RecordBatch& batch) {
     addDot(xc - offset.u, yc - offset.v, batch);
 }
 
-void drawZone(float yc, Offset offset, const FinRecord& record, const float (&meanF)[kDataSets],
+void drawZone(float yc, Offset offset, const common::fin_file::Record& record, const float (&meanF)[kDataSets],
               common::OutputFile& page) {
     for (int set = 0; set < kDataSets; ++set) {
         if (record.F[set] == 0.0f) continue;  // absent from this data set
@@ -180,7 +180,7 @@ void drawPanels(common::InputFile& fin, const common::ReciprocalCell& cell, floa
     // file. Here a record whose three index fields each hold a digit 1-9
     // lies in no zone and is passed over; the others are read again, the
     // indices first and the amplitudes and sigmas if an index is 0.
-    FinRecord record;
+    common::fin_file::Record record;
     std::string_view line;
     while (fin.next(line)) {
         if (hasNoZeroIndex(line)) continue;

@@ -99,7 +99,7 @@ TEST(ExactDecimal, EightDigitsOfEveryNumber) {
 
 // Random bytes, with many of the classed ones: both classings set the same
 // bits, and both line-feed searches find the same line feeds.
-TEST(ExactDecimal, WideClassingEqualsThePlainOne) {
+TEST(ExactDecimal, Sse2ClassingEqualsTheScalarOne) {
 #if SUITE_SSE2
     testsupport::Random random(99);
     const std::string alphabet = "0123456789 -+.Ee\n\r\t/x";
@@ -110,11 +110,11 @@ TEST(ExactDecimal, WideClassingEqualsThePlainOne) {
         }
         common::ColumnClasses plain, wide;
         for (int shift : {0, 16, 32, 48}) {
-            common::classifySixteenPlain<>(bytes + shift, shift, plain);
-            common::classifySixteenWide<>(bytes + shift, shift, wide);
+            common::classifySixteenScalar<>(bytes + shift, shift, plain);
+            common::classifySixteenSse2<>(bytes + shift, shift, wide);
         }
         ASSERT_EQ(std::memcmp(&plain, &wide, sizeof plain), 0) << i;
-        ASSERT_EQ(common::lineFeedMaskPlain(bytes), common::lineFeedMaskWide(bytes)) << i;
+        ASSERT_EQ(common::lineFeedMaskScalar(bytes), common::lineFeedMaskSse2(bytes)) << i;
     }
 #else
     GTEST_SKIP() << "built without SSE2 (SUITE_SIMD=OFF or another machine): only the plain classing exists";

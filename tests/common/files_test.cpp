@@ -174,12 +174,12 @@ TEST(Files, SkipToLineFindsWhatReadingLineByLineFinds) {
 // The wide search against the plain one on random stretches of short
 // lines that hold the text's bytes often: the same line found, or the same
 // count of line feeds.
-TEST(Files, WideTextSearchEqualsThePlainOne) {
+TEST(Files, Sse2TextSearchEqualsTheScalarOne) {
 #if SUITE_SSE2
     testsupport::Random random(61);
     const std::string_view texts[] = {"eigenB", "e", "Be", "= -3.0"};
     for (int i = 0; i < 20000; ++i) {
-        // Now and then long enough that the wide form adds its line-feed
+        // Now and then long enough that the SSE2 form adds its line-feed
         // counters up more than once.
         std::string bytes(i % 100 == 0 ? 5000 + random(20000) : random(700), ' ');
         for (char& c : bytes) c = "eigenB= -3.0\n\n"[random(14)];
@@ -188,8 +188,8 @@ TEST(Files, WideTextSearchEqualsThePlainOne) {
         const size_t offset = random(6);
         const char* begin = bytes.data();
         const char* end = begin + bytes.size();
-        const common::TextSearch plain = common::findLineWithTextPlain(begin, end, text, offset);
-        const common::TextSearch wide = common::findLineWithTextWide(begin, end, text, offset);
+        const common::TextSearch plain = common::findLineWithTextScalar(begin, end, text, offset);
+        const common::TextSearch wide = common::findLineWithTextSse2(begin, end, text, offset);
         ASSERT_EQ(plain.lineStart, wide.lineStart) << i;
         ASSERT_EQ(plain.newlines, wide.newlines) << i;
     }

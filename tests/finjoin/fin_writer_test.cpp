@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "finjoin/fin_writer.hpp"
 #include "planeview/fin_fields.hpp"
 
@@ -20,14 +20,14 @@ public:
     FinSource() { name_ = "joined.fin"; }
 };
 
-std::string plain(const common::FinRecord& record) {
+std::string plain(const common::fin_file::Record& record) {
     common::RecordBuffer out;
-    common::appendFinRecord(out, record);
+    common::fin_file::appendRecord(out, record);
     return std::string(out.view());
 }
 
-std::string quick(const common::FinRecord& record) {
-    char text[common::kFinRecordLength];
+std::string quick(const common::fin_file::Record& record) {
+    char text[common::fin_file::kRecordLength];
     finjoin::formatFinRecord(text, record);
     return std::string(text, sizeof text);
 }
@@ -50,29 +50,29 @@ std::vector<float> edgeValues() {
 TEST(FinWriter, FieldsThatFitAreThoseTheCommonWriterWritesWithoutAsterisks) {
     for (const float value : edgeValues()) {
         std::string field;
-        common::appendFixed(field, value, common::kFinValueWidth, common::kFinDecimals);
+        common::appendFixed(field, value, common::fin_file::kValueWidth, common::fin_file::kDecimals);
         const bool numeric = field.find('*') == std::string::npos && std::isfinite(value);
-        EXPECT_EQ(common::finValueFits(value), numeric) << value << " \"" << field << "\"";
+        EXPECT_EQ(common::fin_file::valueFits(value), numeric) << value << " \"" << field << "\"";
     }
 }
 
 TEST(FinWriter, QuickRecordsEqualTheCommonWriterAndReadBack) {
     std::vector<float> values;
     for (const float v : edgeValues()) {
-        if (common::finValueFits(v)) values.push_back(v);
+        if (common::fin_file::valueFits(v)) values.push_back(v);
     }
     std::mt19937 random(1313);
-    std::uniform_int_distribution<int32_t> index(common::kFinIndexMin, common::kFinIndexMax);
+    std::uniform_int_distribution<int32_t> index(common::fin_file::kIndexMin, common::fin_file::kIndexMax);
     std::uniform_real_distribution<double> exponent(-3, 9);
     const FinSource source;
     for (int i = 0; i < 200000; ++i) {
-        common::FinRecord record;
+        common::fin_file::Record record;
         record.h = index(random);
-        record.k = i % 7 == 0 ? common::kFinIndexMin : index(random);
-        record.l = i % 11 == 0 ? common::kFinIndexMax : index(random);
-        for (int set = 0; set < common::kFinDataSets; ++set) {
+        record.k = i % 7 == 0 ? common::fin_file::kIndexMin : index(random);
+        record.l = i % 11 == 0 ? common::fin_file::kIndexMax : index(random);
+        for (int set = 0; set < common::fin_file::kDataSets; ++set) {
             float v = static_cast<float>(std::pow(10.0, exponent(random)) * (random() % 4 == 0 ? -1 : 1));
-            if (!common::finValueFits(v)) v = 1;
+            if (!common::fin_file::valueFits(v)) v = 1;
             record.F[set] = i < static_cast<int>(values.size()) ? values[static_cast<size_t>(i)] : v;
             record.sigF[set] = std::fabs(v);
         }
@@ -80,8 +80,8 @@ TEST(FinWriter, QuickRecordsEqualTheCommonWriterAndReadBack) {
         ASSERT_EQ(text, plain(record)) << record.F[0];
 
         // planeview's reader and the common one read the same numbers.
-        common::FinRecord common, fast;
-        common::readPlainFinRecord(text, source, common);
+        common::fin_file::Record common, fast;
+        common::fin_file::readRecordGeneral(text, source, common);
         planeview::readFinRecord(text, source, fast);
         ASSERT_EQ(std::memcmp(&common, &fast, sizeof common), 0) << text;
         // Read and written again, the same bytes.

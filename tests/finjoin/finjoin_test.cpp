@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/fin_layout.hpp"
+#include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 #include "failures/failure_support.hpp"
 
@@ -269,16 +269,16 @@ TEST(Finjoin, RealMtzFilesReadBackByPlaneview) {
         const gemmi::Mtz::Column& sigfp = mtz.get_column_with_label("SIGFP");
         for (size_t i = 0; i < static_cast<size_t>(mtz.nreflections); ++i) {
             if (std::isnan(fp[i]) || std::isnan(sigfp[i])) continue;
-            common::FinRecord record;
+            common::fin_file::Record record;
             record.h = static_cast<int32_t>(mtz.columns[0][i]);
             record.k = static_cast<int32_t>(mtz.columns[1][i]);
             record.l = static_cast<int32_t>(mtz.columns[2][i]);
-            for (int set = 0; set < common::kFinDataSets; ++set) {
+            for (int set = 0; set < common::fin_file::kDataSets; ++set) {
                 record.F[set] = fp[i];
                 record.sigF[set] = sigfp[i];
             }
             common::RecordBuffer text;
-            common::appendFinRecord(text, record);
+            common::fin_file::appendRecord(text, record);
             expected.emplace_back(text.view());
         }
         std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {

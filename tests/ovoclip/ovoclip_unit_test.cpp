@@ -11,7 +11,7 @@
 #include "common/cell.hpp"
 #include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
-#include "common/xds_record.hpp"
+#include "common/layout/xds_record.hpp"
 #include "ovoclip/summary.hpp"
 #include "ovoclip/truncation.hpp"
 #include "testsupport.hpp"
@@ -69,7 +69,7 @@ TEST(OvoclipEllipsoid, WorkedExampleOfTheOrthogonalCell) {
 
 // Random cells, axes, limits and indices: the axes side by side give the
 // same bits as one after the other.
-TEST(OvoclipEllipsoid, WideMeasureEqualsThePlainOne) {
+TEST(OvoclipEllipsoid, Sse2MeasureEqualsTheScalarOne) {
 #if SUITE_SSE2
     testsupport::Random random(27);
     auto uniform = [&random](float low, float high) {
@@ -86,8 +86,8 @@ TEST(OvoclipEllipsoid, WideMeasureEqualsThePlainOne) {
         for (int i = 0; i < 300; ++i) {
             const auto index = [&random] { return static_cast<int32_t>(random(401)) - 200; };
             const int32_t h = index(), k = index(), l = index();
-            const float plain = ellipsoidMeasurePlain(h, k, l, f);
-            const float wide = ellipsoidMeasureWide(h, k, l, f);
+            const float plain = ellipsoidMeasureScalar(h, k, l, f);
+            const float wide = ellipsoidMeasureSse2(h, k, l, f);
             ASSERT_EQ(std::bit_cast<uint32_t>(plain), std::bit_cast<uint32_t>(wide)) << h << " " << k << " " << l;
         }
     }
@@ -171,7 +171,7 @@ TEST(OvoclipQuickFields, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSe
     for (const std::string& field : fields) {
         const std::string padded = field + "??";  // the reader looks at eight bytes
         int32_t quick = 0;
-        if (!readPlainIndex(padded.data(), quick)) {
+        if (!readPrintedIndex(padded.data(), quick)) {
             // Every index that the writer gives back must be taken.
             int32_t value = 0;
             if (common::parseInteger(field, value) == common::ParseStatus::ok) {
@@ -253,18 +253,18 @@ TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
         if (record.size() != 40) continue;
         // One byte in three records changed: every column, every kind of byte.
         if (random(3) == 0) record[random(40)] = " 0123456789-+.Ee,x\t"[random(19)];
-        PlainIndices quick;
-        const bool whole = readPlainRecordPlain(record.data(), quick);
+        PrintedIndices quick;
+        const bool whole = readPrintedRecordScalar(record.data(), quick);
 #if SUITE_SSE2
-        PlainIndices wide;
-        ASSERT_EQ(readPlainRecordWide(record.data(), wide), whole) << record;
+        PrintedIndices wide;
+        ASSERT_EQ(readPrintedRecordSse2(record.data(), wide), whole) << record;
         if (whole) {
             ASSERT_TRUE(wide.h == quick.h && wide.k == quick.k && wide.l == quick.l) << record;
         }
 #endif
-        PlainIndices one;
-        const bool fieldByField = readPlainIndex(record.data(), one.h) && readPlainIndex(record.data() + 6, one.k) &&
-                                  readPlainIndex(record.data() + 12, one.l) && xdsValueLayout(record.data() + 18) &&
+        PrintedIndices one;
+        const bool fieldByField = readPrintedIndex(record.data(), one.h) && readPrintedIndex(record.data() + 6, one.k) &&
+                                  readPrintedIndex(record.data() + 12, one.l) && xdsValueLayout(record.data() + 18) &&
                                   xdsValueLayout(record.data() + 29);
         ASSERT_EQ(whole, fieldByField) << record;
         if (!whole) continue;

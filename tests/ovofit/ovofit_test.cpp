@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "common/files.hpp"
-#include "common/input_script_layout.hpp"
+#include "common/layout/input_script.hpp"
 #include "failure_support.hpp"
 #include "falloff_data.hpp"
 #include "ovofit/ellipsoid.hpp"
@@ -112,7 +112,7 @@ TEST(Ovofit, QuickRecordReaderGivesWhatTheFieldReaderGives) {
         ASSERT_TRUE(lines.next(line));
         ovofit::Observation quick, plain;
         const bool more = ovofit::readObservation(records, quick);
-        ASSERT_EQ(ovofit::readObservationPlain(line, lines, plain), more) << line;
+        ASSERT_EQ(ovofit::readObservationGeneral(line, lines, plain), more) << line;
         if (!more) break;
         ++compared;
         EXPECT_TRUE(quick.h == plain.h && quick.k == plain.k && quick.l == plain.l) << line;

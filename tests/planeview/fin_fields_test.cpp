@@ -69,7 +69,7 @@ TEST(FinFields, QuickFixedAgreesWithTheCommonReader) {
         ASSERT_EQ(std::bit_cast<uint32_t>(fast), std::bit_cast<uint32_t>(common))
             << "\"" << field << "\" decimals " << decimals << ": " << fast << " vs " << common;
     }
-    EXPECT_GT(quick, 100000);  // the plain forms really take the quick way
+    EXPECT_GT(quick, 100000);  // the printed forms really take the quick way
 }
 
 TEST(FinFields, QuickIntegerAgreesWithTheCommonReader) {
@@ -132,7 +132,7 @@ TEST(FinFields, EdgesOfThePrintedRecord) {
 }
 
 // Whole records of printed fields, some with one character changed: the
-// record reader, in its plain and its wide form alike, must accept only
+// record reader, in its scalar and its SSE2 form alike, must accept only
 // records that the field-by-field reader reads, with the same amplitudes.
 TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
     testsupport::Random random(4242);
@@ -150,26 +150,26 @@ TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
         }
         if (pick(random) < 300) record[static_cast<size_t>(pick(random)) % 108] = "0 -.+x9"[pick(random) % 7];
         float quick[planeview::kDataSets] = {};
-        const bool plainTaken = planeview::quickPrintedFinRecordPlain(record.data(), quick);
+        const bool plainTaken = planeview::quickPrintedFinRecordScalar(record.data(), quick);
 #if SUITE_SSE2
         float wide[planeview::kDataSets] = {};
-        ASSERT_EQ(planeview::quickPrintedFinRecordWide(record.data(), wide), plainTaken) << "\"" << record << "\"";
+        ASSERT_EQ(planeview::quickPrintedFinRecordSse2(record.data(), wide), plainTaken) << "\"" << record << "\"";
         if (plainTaken) {
             ASSERT_EQ(std::memcmp(wide, quick, sizeof quick), 0) << "\"" << record << "\"";
         }
 #endif
         float values[2 * planeview::kDataSets] = {};
-        const bool valuesTaken = planeview::quickPrintedFinValuesPlain(record.data(), values);
+        const bool valuesTaken = planeview::quickPrintedFinValuesScalar(record.data(), values);
 #if SUITE_SSE2
         float wideValues[2 * planeview::kDataSets] = {};
-        ASSERT_EQ(planeview::quickPrintedFinValuesWide(record.data(), wideValues), valuesTaken) << "\"" << record << "\"";
+        ASSERT_EQ(planeview::quickPrintedFinValuesSse2(record.data(), wideValues), valuesTaken) << "\"" << record << "\"";
         if (valuesTaken) {
             ASSERT_EQ(std::memcmp(wideValues, values, sizeof values), 0) << "\"" << record << "\"";
         }
 #endif
         if (!plainTaken && !valuesTaken) continue;
         ++taken;
-        planeview::FinRecord full;
+        planeview::Record full;
         try {
             planeview::readFinRecord(record, source, full);
         } catch (const common::RunTimeFailure& failure) {
@@ -192,12 +192,12 @@ TEST(FinFields, PrintedRecordsAgreeWithTheFieldReader) {
 TEST(FinFields, RecordsOutsideTheZonesAreKnownByTheirDigits) {
     for (const std::string_view line : {"   1  -2 100        1.00", "  +1 -10  01", "   1   2   3"}) {
         EXPECT_TRUE(planeview::hasNoZeroIndex(line)) << "\"" << line << "\"";
-        EXPECT_TRUE(planeview::hasNoZeroIndexPlain(line)) << "\"" << line << "\"";
+        EXPECT_TRUE(planeview::hasNoZeroIndexScalar(line)) << "\"" << line << "\"";
     }
     for (const std::string_view zone : {"   0   2   3        1.00", "   1  -0   3        1.00", "   1   2 00          1.00",
                                         "   1   2                ", "   1   2", "", "   5   5   0"}) {
         EXPECT_FALSE(planeview::hasNoZeroIndex(zone)) << "\"" << zone << "\"";
-        EXPECT_FALSE(planeview::hasNoZeroIndexPlain(zone)) << "\"" << zone << "\"";
+        EXPECT_FALSE(planeview::hasNoZeroIndexScalar(zone)) << "\"" << zone << "\"";
     }
 }
 
@@ -220,7 +220,7 @@ TEST(FinFields, EdgesOfTheQuickForm) {
 
 TEST(FinFields, WholeRecordsFallBackAndReportColumns) {
     const NamedSource source;
-    planeview::FinRecord record;
+    planeview::Record record;
     // Exponent, plus sign and Infinity go the long way and still read.
     planeview::readFinRecord("   1  -2 +03      1.5E+2       +2.50    Infinity        -NaN", source, record);
     EXPECT_EQ(record.h, 1);

@@ -122,7 +122,7 @@ TEST(PlaneviewDots, TriclinicZonesLeanByTheReciprocalAngles) {
     }
 }
 
-TEST(PlaneviewDots, PlainFieldsShortAndLongRecordsAndCarriageReturns) {
+TEST(PlaneviewDots, PrintedFieldsShortAndLongRecordsAndCarriageReturns) {
     ScratchDir dir;
     // Fields without a point take two implied decimals; a short record reads
     // the missing fields as 0; columns after 108 are never seen; a CR before

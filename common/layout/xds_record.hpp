@@ -61,7 +61,7 @@ inline uint32_t digitsValue(uint64_t v) {
 // sign and digits without a leading zero up to the last column. Exactly the
 // fields that are written back unchanged by the I6 writer; true with their
 // value. Reads eight bytes from `field`.
-inline bool readPlainIndex(const char* field, int32_t& value) {
+inline bool readPrintedIndex(const char* field, int32_t& value) {
     using namespace quick;
     const uint64_t x = load8(field) & kIndexField;
     // The high bit of each byte of the field that is not a blank (the two
@@ -120,7 +120,7 @@ inline bool readXdsValue(const char* field, float& value) {
     return xdsValueLayout(field) && readXdsValueOfLayout(field, value);
 }
 
-struct PlainIndices {
+struct PrintedIndices {
     int32_t h = 0, k = 0, l = 0;
 };
 
@@ -132,10 +132,10 @@ constexpr int kIndexWidth = 6;
 constexpr int kIndexFields = 3;
 constexpr int kValueWidth = 11;
 constexpr int kValueFirst[2] = {19, 30};
-constexpr int kPlainColumns = 40;  // all five fields
+constexpr int kPrintedColumns = 40;  // all five fields
 static_assert(kValueFirst[0] == kIndexWidth * kIndexFields + 1);
 static_assert(kValueFirst[1] == kValueFirst[0] + kValueWidth);
-static_assert(kValueFirst[1] + kValueWidth - 1 == kPlainColumns);
+static_assert(kValueFirst[1] + kValueWidth - 1 == kPrintedColumns);
 
 // Columns [1, 18]: the three index fields side by side; their first and
 // last columns.
@@ -165,22 +165,22 @@ static_assert(kValueDigit == common::columnBits({21, 23, 24, 25, 28, 29, 32, 34,
 // Columns 1-40 classed: 1-16 (index fields), 17-32 (the end of l and the
 // first value) and 25-40 (the second value); the last two overlap, which
 // sets the same bits twice. Each stretch gets the classes its fields need.
-enum Form { plain, wide };
+enum Form { scalar, sse2 };
 template <Form kForm>
 common::ColumnClasses classifyRecord(const char* line) {
     using namespace common;
     constexpr unsigned kIndexClasses = kDigit | kZero | kBlank | kMinus;
     constexpr unsigned kValueClasses = kDigit | kBlank | kMinus | kPlus | kPoint | kLetterE;
     ColumnClasses c;
-    if constexpr (kForm == plain) {
-        classifySixteenPlain<kIndexClasses>(line, 0, c);
-        classifySixteenPlain<kIndexClasses | kValueClasses>(line + 16, 16, c);
-        classifySixteenPlain<kValueClasses>(line + 24, 24, c);
+    if constexpr (kForm == scalar) {
+        classifySixteenScalar<kIndexClasses>(line, 0, c);
+        classifySixteenScalar<kIndexClasses | kValueClasses>(line + 16, 16, c);
+        classifySixteenScalar<kValueClasses>(line + 24, 24, c);
     } else {
 #if SUITE_SSE2
-        classifySixteenWide<kIndexClasses>(line, 0, c);
-        classifySixteenWide<kIndexClasses | kValueClasses>(line + 16, 16, c);
-        classifySixteenWide<kValueClasses>(line + 24, 24, c);
+        classifySixteenSse2<kIndexClasses>(line, 0, c);
+        classifySixteenSse2<kIndexClasses | kValueClasses>(line + 16, 16, c);
+        classifySixteenSse2<kValueClasses>(line + 24, 24, c);
 #endif
     }
     return c;
@@ -222,7 +222,7 @@ inline int32_t withSign(int32_t magnitude, uint64_t signs, int field) {
 }
 
 // The indices of fields already in the layout, digit by digit.
-inline PlainIndices indicesPlain(const char* line, const common::ColumnClasses& c) {
+inline PrintedIndices indicesScalar(const char* line, const common::ColumnClasses& c) {
     int32_t magnitude[kIndexFields] = {};
     for (int column = 0; column < kIndexWidth * kIndexFields; ++column) {
         if ((c.digit >> column) & 1) {
@@ -242,7 +242,7 @@ inline PlainIndices indicesPlain(const char* line, const common::ColumnClasses& 
 // sums of adjacent pairs with the weights 10000, 100, 1, 10000, 100, 1,
 // 10000, 100 are r0 = h - p2, r1 = p2 + 10000 p3, r2 = k - 10000 p3 and
 // r3 = l - p8.
-inline PlainIndices indicesWide(const char* line, const common::ColumnClasses& c) {
+inline PrintedIndices indicesSse2(const char* line, const common::ColumnClasses& c) {
     // Blanks and minus signs lie below '0' and subtract to 0, saturated.
     const __m128i zero = _mm_set1_epi8('0');
     const __m128i da = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line)), zero);
@@ -267,39 +267,39 @@ inline PlainIndices indicesWide(const char* line, const common::ColumnClasses& c
 }  // namespace xds
 
 // The first forty columns of a reflection record as XDS writes them: three
-// indices as readPlainIndex takes them, then two values in the layout that
+// indices as readPrintedIndex takes them, then two values in the layout that
 // readXdsValue reads. True with the indices when all five fields are in
 // that form (the two values are numbers then, and readXdsValue or the
 // general reader gives them when they are needed). Reads forty bytes from
-// `line`. The plain form classes one column at a time; the tests hold it
+// `line`. The scalar form classes one column at a time; the tests hold it
 // equal to the wide one and to the field-by-field readers.
-inline bool readPlainRecordPlain(const char* line, PlainIndices& indices) {
-    const common::ColumnClasses c = xds::classifyRecord<xds::plain>(line);
+inline bool readPrintedRecordScalar(const char* line, PrintedIndices& indices) {
+    const common::ColumnClasses c = xds::classifyRecord<xds::scalar>(line);
     if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
-    indices = xds::indicesPlain(line, c);
+    indices = xds::indicesScalar(line, c);
     return true;
 }
 
 #if SUITE_SSE2
-inline bool readPlainRecordWide(const char* line, PlainIndices& indices) {
-    const common::ColumnClasses c = xds::classifyRecord<xds::wide>(line);
+inline bool readPrintedRecordSse2(const char* line, PrintedIndices& indices) {
+    const common::ColumnClasses c = xds::classifyRecord<xds::sse2>(line);
     if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
-    indices = xds::indicesWide(line, c);
+    indices = xds::indicesSse2(line, c);
     return true;
 }
 #endif
 
-inline bool readPlainRecord(const char* line, PlainIndices& indices) {
+inline bool readPrintedRecord(const char* line, PrintedIndices& indices) {
 #if SUITE_SSE2
-    return readPlainRecordWide(line, indices);
+    return readPrintedRecordSse2(line, indices);
 #else
-    return readPlainRecordPlain(line, indices);
+    return readPrintedRecordScalar(line, indices);
 #endif
 }
 
-// Where the fields of a plain record lie, for the readers that take them
+// Where the fields of a printed record lie, for the readers that take them
 // from the line: its length, and the offsets of the intensity and sigma.
-inline constexpr size_t kPlainRecordLength = xds::kPlainColumns;
+inline constexpr size_t kPrintedRecordLength = xds::kPrintedColumns;
 inline constexpr size_t kIntensityOffset = xds::kValueFirst[0] - 1;
 inline constexpr size_t kSigmaOffset = xds::kValueFirst[1] - 1;
 

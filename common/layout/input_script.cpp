@@ -1,4 +1,4 @@
-#include "common/input_script_layout.hpp"
+#include "common/layout/input_script.hpp"
 
 #include "common/records.hpp"
 
