@@ -230,31 +230,13 @@ void readPrintedRecord(benchmark::State& state) {
     const auto records = reflectionRecords();
     size_t i = 0;
     for (auto _ : state) {
-        common::PrintedIndices record;
-        benchmark::DoNotOptimize(common::readPrintedRecord(records[i++ & (kTable - 1)].data(), record));
+        common::xds_record::PrintedIndices record;
+        benchmark::DoNotOptimize(common::xds_record::readPrintedRecord(records[i++ & (kTable - 1)].data(), record));
         benchmark::DoNotOptimize(record);
     }
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(readPrintedRecord);
-
-// The same fields one by one, the values read as well.
-void readPrintedFields(benchmark::State& state) {
-    const auto records = reflectionRecords();
-    size_t i = 0;
-    for (auto _ : state) {
-        common::PrintedIndices r;
-        float f = 0, sigma = 0;
-        const char* p = records[i++ & (kTable - 1)].data();
-        benchmark::DoNotOptimize(common::readPrintedIndex(p, r.h) && common::readPrintedIndex(p + 6, r.k) &&
-                                 common::readPrintedIndex(p + 12, r.l) && common::readXdsValue(p + 18, f) &&
-                                 common::readXdsValue(p + 29, sigma));
-        benchmark::DoNotOptimize(r);
-        benchmark::DoNotOptimize(f + sigma);
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(readPrintedFields);
 
 // F and sigma of records known to be plain, summed as for rejected
 // reflections.
@@ -265,8 +247,8 @@ void sumPrintedValues(benchmark::State& state) {
     for (auto _ : state) {
         const char* p = records[i++ & (kTable - 1)].data();
         float f = 0, sigma = 0;
-        common::readXdsValueOfLayout(p + 18, f);
-        common::readXdsValueOfLayout(p + 29, sigma);
+        common::xds_record::readPrintedValue(p + 18, f);
+        common::xds_record::readPrintedValue(p + 29, sigma);
         sumF += f;
         sumSigma += sigma;
     }

@@ -51,4 +51,26 @@ ReciprocalCell computeReciprocalCell(const UnitCell& cell) {
     return r;
 }
 
+// gamma in radians is the float of degreesToRadians in both precisions; its
+// cosine and sine are taken in double and rounded to Real (for float, cosf32
+// and sinf32).
+template <typename Real>
+OrthonormalFrame<Real> orthonormalFrame(const UnitCell& cell, const ReciprocalCell& reciprocal) {
+    const double gamma = degreesToRadians(cell.gamma);
+    const Real cg = static_cast<Real>(std::cos(gamma));
+    const Real sg = static_cast<Real>(std::sin(gamma));
+    const Real a = cell.a, b = cell.b;
+    OrthonormalFrame<Real> f;
+    f.m11 = Real{1} / a;
+    f.m21 = -(cg / (sg * a));
+    f.m22 = Real{1} / (sg * b);
+    f.m31 = static_cast<Real>(reciprocal.astar) * static_cast<Real>(reciprocal.cosbetastar);
+    f.m32 = static_cast<Real>(reciprocal.cosalphastar) * static_cast<Real>(reciprocal.bstar);
+    f.m33 = static_cast<Real>(reciprocal.cstar);
+    return f;
+}
+
+template OrthonormalFrame<float> orthonormalFrame(const UnitCell&, const ReciprocalCell&);
+template OrthonormalFrame<double> orthonormalFrame(const UnitCell&, const ReciprocalCell&);
+
 }  // namespace common

@@ -113,4 +113,46 @@ bool writeFixedDirect(char* out, float value) {
     return true;
 }
 
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Right-justified digits of `magnitude` ending at `end`, two at a time;
+// one 0 for 0. Returns the first digit's place.
+inline char* writeDigits(char* end, uint64_t magnitude) {
+    while (magnitude >= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (magnitude % 100), 2);
+        magnitude /= 100;
+    }
+    if (magnitude >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * magnitude, 2);
+        return end;
+    }
+    *--end = static_cast<char>('0' + magnitude);
+    return end;
+}
+
+// Fw.2 of a value known to fit its field (finite, its text no wider than
+// kWidth; the caller checks), written into out[0, w) already filled with
+// blanks, for fields too wide for writeFixedDirect: value × 100 is exact in
+// double (see above), and adding and taking away 2^52 rounds it to a whole
+// number, half to even, in the default rounding mode; the digits follow
+// with the point before the last two, a 0 before the point, and a minus
+// sign on every negative value, also one that rounds to zero, as the
+// general writer gives.
+template <int kWidth>
+void writeHundredths(char* out, float value) {
+    static_assert(kWidth >= 5);
+    const double scaled = std::fabs(static_cast<double>(value) * 100.0);
+    const uint64_t hundredths = static_cast<uint64_t>((scaled + 0x1p52) - 0x1p52);
+    char* end = out + kWidth;
+    std::memcpy(end - 2, kDigitPairs + 2 * (hundredths % 100), 2);
+    end[-3] = '.';
+    char* p = writeDigits(end - 3, hundredths / 100);
+    if (std::signbit(value)) p[-1] = '-';
+}
+
 }  // namespace common

@@ -19,9 +19,9 @@ namespace {
 // buffer never grows: a line longer than it is given cut.
 constexpr size_t kBufferSize = 256 << 10;
 static_assert(kBufferSize == kLongestLine);
+}  // namespace
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
-}  // namespace
 
 std::string LineSource::where() const {
     return "line " + std::to_string(lineNumber_) + " of " + name_;

@@ -82,6 +82,9 @@ inline constexpr size_t kLongestName = 4096;
 // Why `name` cannot name a file, or empty when it can.
 std::string faultOfFileName(std::string_view name);
 
+// A file's name in double quotes, for a report.
+std::string quoted(const std::string& name);
+
 // A text file opened "old" and read forwards one line at a time. A line is
 // seen without its line feed, and without a carriage return just before
 // the line feed. Memory is the buffer, whatever the lines: a line longer

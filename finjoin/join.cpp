@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/hkl_key.hpp"
 #include "finjoin/fin_writer.hpp"
 
 namespace finjoin {
@@ -38,7 +39,7 @@ void joinStage(std::vector<JoinedReflection>& table, const std::vector<StageRow>
 
 common::fin_file::Record finRecordOf(const JoinedReflection& reflection) {
     common::fin_file::Record record;
-    unpackIndices(reflection.key, record.h, record.k, record.l);
+    common::unpackHkl(reflection.key, record.h, record.k, record.l);
     for (int set = 0; set < common::fin_file::kDataSets; ++set) {
         record.F[set] = reflection.values[2 * set];
         record.sigF[set] = reflection.values[2 * set + 1];

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/hkl_key.hpp"
 #include "common/failure.hpp"
 #include "common/files.hpp"
 #include "common/layout/fin_file.hpp"
@@ -24,7 +25,7 @@ namespace finjoin {
 
 namespace {
 
-std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+using common::quoted;
 
 // gemmi's messages may run over several lines; a report is one.
 std::string oneLine(std::string text) {
@@ -126,7 +127,7 @@ void sortAndCheckUnique(std::vector<StageRow>& rows, const std::string& file) {
                                           [](const StageRow& a, const StageRow& b) { return a.key == b.key; });
     if (twice != rows.end()) {
         int32_t index[3];
-        unpackIndices(twice->key, index[0], index[1], index[2]);
+        common::unpackHkl(twice->key, index[0], index[1], index[2]);
         common::fail("reflection " + rowText(index) + " appears twice in " + quoted(file) +
                      "; merged data are expected, one row a reflection");
     }
@@ -185,7 +186,7 @@ void readMtzStage(const StageRequest& request, const std::string& path, const ge
         takeIndices(row, file, index);
         checkValue(F, stage.fLabel, index, file);
         checkValue(sigF, stage.sigmaLabel, index, file);
-        stage.rows.push_back({packIndices(index[0], index[1], index[2]), F, sigF});
+        stage.rows.push_back({common::packHkl(index[0], index[1], index[2]), F, sigF});
         takeResolution(stage, mtz.cell, index, minInverseD2, maxInverseD2);
     }
     setResolution(stage, minInverseD2, maxInverseD2);
@@ -315,7 +316,7 @@ void readCifStage(const StageRequest& request, const std::string& path, const ge
         takeIndices(indices, file, index);
         checkValue(F, stage.fLabel, index, file);
         checkValue(sigF, stage.sigmaLabel, index, file);
-        stage.rows.push_back({packIndices(index[0], index[1], index[2]), F, sigF});
+        stage.rows.push_back({common::packHkl(index[0], index[1], index[2]), F, sigF});
         takeResolution(stage, cell, index, minInverseD2, maxInverseD2);
     }
     setResolution(stage, minInverseD2, maxInverseD2);

@@ -19,22 +19,8 @@ struct StageRequest {
     std::string usualMtzSigma;
 };
 
-// h, k and l, each within the fin file's I4 range, packed so that the keys
-// sort as the indices do: by h, then k, then l.
-inline constexpr int32_t kIndexOffset = 1 << 20;
-inline uint64_t packIndices(int32_t h, int32_t k, int32_t l) {
-    return static_cast<uint64_t>(h + kIndexOffset) << 42 | static_cast<uint64_t>(k + kIndexOffset) << 21 |
-           static_cast<uint64_t>(l + kIndexOffset);
-}
-inline void unpackIndices(uint64_t key, int32_t& h, int32_t& k, int32_t& l) {
-    constexpr uint64_t kMask = (1u << 21) - 1;
-    h = static_cast<int32_t>(key >> 42) - kIndexOffset;
-    k = static_cast<int32_t>((key >> 21) & kMask) - kIndexOffset;
-    l = static_cast<int32_t>(key & kMask) - kIndexOffset;
-}
-
 struct StageRow {
-    uint64_t key = 0;
+    uint64_t key = 0;  // common::packHkl, within the fin file's I4 range
     float F = 0;
     float sigF = 0;
 };

@@ -38,7 +38,7 @@ void expectedRun(const std::string& data, std::string& truncated, std::string& p
     const ovoclip::InputScript script = ovoclip::readInputScriptFrom("ovo.inp");
     const common::ReciprocalCell reciprocal = common::computeReciprocalCell(script.cell);
     const ovoclip::EllipsoidFrame frame = ovoclip::prepareEllipsoid(script.cell, reciprocal, script.ellipsoidAxes,
-                                                                    ovoclip::sortLimits(script.limits));
+                                                                    ovoclip::limitsByRow(script.limits));
     const auto lines = fuzz::fileLines(data);
     size_t i = 0;
     for (; i < lines.size() && lines[i].substr(0, 14) != "!END_OF_HEADER"; ++i) truncated += padded(lines[i], 80);

@@ -11,21 +11,13 @@
 namespace ovoclip {
 
 using common::InputScript;
-
-// lowResLimit >= mediumResLimit >= highResLimit (a larger number is a
-// lower resolution).
-struct ResolutionLimits {
-    float lowResLimit = 0;
-    float mediumResLimit = 0;
-    float highResLimit = 0;
-};
+using common::input_script::limitsByRow;
+using common::input_script::ResolutionLimits;
 
 // Asks for the script's name, opens it and reads its five records.
 InputScript readInputScript();
 // Reads the five records from an open script (the dialogue left out).
 InputScript readInputScriptFrom(const std::string& name);
-
-ResolutionLimits sortLimits(const float limits[3]);
 
 // The first ten columns of the reflection file's name, as they stand,
 // followed by "_reslimit.dat".

@@ -19,7 +19,7 @@ int runOvoclip() {
     // is opened, so it is whole whatever happens later (a signal, a full
     // disk); an empty one would block the next run.
     common::OutputFile resLimitFile(resLimitFileName(script.inputReflectionFile));
-    const ResolutionLimits limits = sortLimits(script.limits);
+    const ResolutionLimits limits = limitsByRow(script.limits);
     common::say(common::FreeLine()
                     .text("Low, medium and high res limits")
                     .real(limits.lowResLimit)

@@ -25,7 +25,7 @@ struct TruncationTally {
 // Everything of the ellipsoid test that depends only on the cell, the axes
 // and the limits, formed once for the pass.
 struct EllipsoidFrame {
-    float m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
+    common::OrthonormalFrame<float> orthonormal;  // h, k, l to reciprocal-space coordinates
     float axes[3][3] = {};
     float q1 = 0, q2 = 0, q3 = 0;
     // The same numbers for the three axes side by side, for the SSE2 form:

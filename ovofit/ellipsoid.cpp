@@ -58,7 +58,7 @@ gemmi::SMat33<double> fitFalloff(const gemmi::SpaceGroup& spaceGroup, const Fram
         const double y = std::log(r.intensity);
         for (const auto& hkl : mates.of(r.h, r.k, r.l)) {
             double s[3];
-            frame.vector(hkl[0], hkl[1], hkl[2], s);
+            frame.coordinates(hkl[0], hkl[1], hkl[2], s);
             const double x[kTerms] = {1.0,  s[0] * s[0], s[1] * s[1], s[2] * s[2], 2 * s[0] * s[1], 2 * s[0] * s[2],
                                       2 * s[1] * s[2]};
             for (size_t i = 0; i < kTerms; ++i) {
@@ -90,16 +90,7 @@ void normalise(double v[3]) {
 }  // namespace
 
 Frame makeFrame(const common::UnitCell& cell) {
-    const common::ReciprocalCell reciprocal = common::computeReciprocalCell(cell);
-    const double gamma = common::degreesToRadians(cell.gamma);
-    Frame f;
-    f.m11 = 1.0 / cell.a;
-    f.m21 = -(std::cos(gamma) / (std::sin(gamma) * cell.a));
-    f.m22 = 1.0 / (std::sin(gamma) * cell.b);
-    f.m31 = static_cast<double>(reciprocal.astar) * reciprocal.cosbetastar;
-    f.m32 = static_cast<double>(reciprocal.cosalphastar) * reciprocal.bstar;
-    f.m33 = reciprocal.cstar;
-    return f;
+    return common::orthonormalFrame<double>(cell, common::computeReciprocalCell(cell));
 }
 
 Mates::Mates(const gemmi::SpaceGroup& spaceGroup) {
@@ -225,7 +216,7 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
         const double iOverSigma = r.intensity / r.sigma;
         for (const auto& hkl : mates.of(r.h, r.k, r.l)) {
             double s[3];
-            frame.vector(hkl[0], hkl[1], hkl[2], s);
+            frame.coordinates(hkl[0], hkl[1], hkl[2], s);
             const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
             if (!(length > 0)) continue;
             for (int i = 0; i < 3; ++i) {

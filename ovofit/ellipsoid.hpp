@@ -13,16 +13,9 @@
 
 namespace ovofit {
 
-// Reciprocal-lattice vectors in ovoclip's orthonormal frame: x along a, y
-// in the a-b plane, z along c*. The same matrix as ovoclip's ellipsoid test.
-struct Frame {
-    double m11 = 0, m21 = 0, m22 = 0, m31 = 0, m32 = 0, m33 = 0;
-    void vector(int32_t h, int32_t k, int32_t l, double s[3]) const {
-        s[0] = h * m11;
-        s[1] = h * m21 + k * m22;
-        s[2] = h * m31 + k * m32 + l * m33;
-    }
-};
+// Reciprocal-lattice vectors in the frame of ovoclip's ellipsoid test (x
+// along a, y in the a-b plane, z along c*), in double precision.
+using Frame = common::OrthonormalFrame<double>;
 Frame makeFrame(const common::UnitCell& cell);
 
 // Every distinct position of a reflection's symmetry mates and Friedel

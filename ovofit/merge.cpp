@@ -7,17 +7,10 @@ namespace ovofit {
 
 namespace {
 
-// Indices of an XDS record (I6) lie within 21 bits with an offset; the
-// fourth part of the key tells I- from I+ when Friedel's law does not hold.
-constexpr int32_t kOffset = kIndexLimit;
-
+// The indices' key, shifted up by one for the part that tells I- from I+
+// when Friedel's law does not hold; keys sort by h, k, l, then that part.
 uint64_t keyOf(const gemmi::Op::Miller& hkl, bool minus) {
-    auto part = [](int32_t index) { return static_cast<uint64_t>(index + kOffset) & 0x1FFFFF; };
-    return (part(hkl[0]) << 43) | (part(hkl[1]) << 22) | (part(hkl[2]) << 1) | (minus ? 1 : 0);
-}
-
-int32_t indexOf(uint64_t key, int shift) {
-    return static_cast<int32_t>((key >> shift) & 0x1FFFFF) - kOffset;
+    return common::packHkl(hkl[0], hkl[1], hkl[2]) << 1 | (minus ? 1 : 0);
 }
 
 }  // namespace
@@ -52,9 +45,7 @@ std::vector<MergedReflection> Merger::result() {
     merged.reserve(sorted.size());
     for (const auto& [key, sums] : sorted) {
         MergedReflection r;
-        r.h = indexOf(key, 43);
-        r.k = indexOf(key, 22);
-        r.l = indexOf(key, 1);
+        common::unpackHkl(key >> 1, r.h, r.k, r.l);
         if (operations_.is_systematically_absent({{r.h, r.k, r.l}})) {
             ++absent_;
             continue;

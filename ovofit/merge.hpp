@@ -10,14 +10,16 @@
 
 #include <gemmi/symmetry.hpp>
 
+#include "common/hkl_key.hpp"
+
 #include "ovofit/xds_file.hpp"
 
 namespace ovofit {
 
-// Indices in the asymmetric unit stay below this in magnitude (21 bits of a
-// key each); XDS writes at most six digits, which hexagonal operations can
+// Indices in the asymmetric unit stay below this in magnitude (those of a
+// key); XDS writes at most six digits, which hexagonal operations can
 // double.
-inline constexpr int32_t kIndexLimit = 1 << 20;
+inline constexpr int32_t kIndexLimit = common::kHklKeyOffset;
 
 struct MergedReflection {
     int32_t h = 0, k = 0, l = 0;  // in the asymmetric unit

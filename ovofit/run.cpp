@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -130,14 +129,12 @@ void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double th
     }
 }
 
-// The script's rows from the largest limit to the smallest, as ovoclip
-// pairs them (it sorts record 5 and gives the largest value to row 1), so
-// that each limit stays with its own axis. Record 5 keeps the limits in the
-// order of the axes, nearest a*, b*, c*, which is how planeview takes them.
+// Each axis in the row of its limit's rank, as ovoclip pairs them; record 5
+// keeps the limits in the order of the axes, nearest a*, b*, c*, which is
+// how planeview takes them.
 common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, const std::vector<AxisLimit>& limits) {
-    std::array<int, 3> order;
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&limits](int x, int y) { return limits[x].limit > limits[y].limit; });
+    const double measured[3] = {limits[0].limit, limits[1].limit, limits[2].limit};
+    const std::array<int, 3> order = common::input_script::rowsByLimit(measured);
     common::InputScript script;
     script.inputReflectionFile = answers.xdsFile;
     script.outputReflectionFile = answers.truncatedFile;

@@ -4,14 +4,12 @@
 
 #include "common/failure.hpp"
 #include "common/records.hpp"
-#include "common/layout/xds_record.hpp"
 
 namespace ovofit {
 
 namespace {
 
-constexpr std::string_view kEndOfHeader = "!END_OF_HEADER";
-constexpr std::string_view kEndOfData = "!END_OF_DATA";
+namespace xds_record = common::xds_record;
 
 // The blank-separated items after `keyword` on a keyword line, or none.
 struct Items {
@@ -112,7 +110,7 @@ XdsHeader readXdsHeader(common::InputFile& file) {
         if (!file.next(line)) {
             common::fail(file.name() + " has no end-of-header line (\"!END_OF_HEADER\" in columns 1-14)");
         }
-        if (line.substr(0, kEndOfHeader.size()) == kEndOfHeader) break;
+        if (xds_record::isEndOfHeader(line)) break;
         for (int which = 0; which < kKeywordCount; ++which) {
             Items found = findKeyword(line, kKeywords[which]);
             if (!found.found() || seen[which]) continue;  // the first one counts
@@ -140,31 +138,20 @@ XdsHeader readXdsHeader(common::InputFile& file) {
     return header;
 }
 
-bool readObservationGeneral(std::string_view line, const common::InputFile& file, Observation& observation) {
-    if (line.substr(0, kEndOfData.size()) == kEndOfData) return false;
-    common::RecordCursor fields(line, file);
-    observation.h = fields.readInteger(6);
-    observation.k = fields.readInteger(6);
-    observation.l = fields.readInteger(6);
-    observation.intensity = fields.readFree(11);
-    observation.sigma = fields.readFree(11);
-    return true;
-}
-
 bool readObservation(common::InputFile& file, Observation& observation) {
     std::string_view line;
     if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
     // A record as XDS writes it is read in place.
-    common::PrintedIndices indices;
-    if (line.size() >= common::kPrintedRecordLength && common::readPrintedRecord(line.data(), indices) &&
-        common::readXdsValueOfLayout(line.data() + common::kIntensityOffset, observation.intensity) &&
-        common::readXdsValueOfLayout(line.data() + common::kSigmaOffset, observation.sigma)) {
+    xds_record::PrintedIndices indices;
+    if (line.size() >= xds_record::kPrintedRecordLength && xds_record::readPrintedRecord(line.data(), indices) &&
+        xds_record::readPrintedValue(line.data() + xds_record::kIntensityOffset, observation.intensity) &&
+        xds_record::readPrintedValue(line.data() + xds_record::kSigmaOffset, observation.sigma)) {
         observation.h = indices.h;
         observation.k = indices.k;
         observation.l = indices.l;
         return true;
     }
-    return readObservationGeneral(line, file, observation);
+    return xds_record::readGeneralRecord(line, file, kOnDamagedRecord, observation);
 }
 
 }  // namespace ovofit

@@ -6,6 +6,7 @@
 
 #include "common/cell.hpp"
 #include "common/files.hpp"
+#include "common/layout/xds_record.hpp"
 
 namespace ovofit {
 
@@ -17,10 +18,7 @@ struct XdsHeader {
     int32_t itemsPerRecord = 0;      // NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=
 };
 
-struct Observation {
-    int32_t h = 0, k = 0, l = 0;
-    float intensity = 0, sigma = 0;
-};
+using Observation = common::xds_record::Reflection;
 
 // Reads up to and including the "!END_OF_HEADER" line. Keywords are taken
 // from lines with a letter right after the "!" (not the "! ISET=" lines of
@@ -29,13 +27,14 @@ struct Observation {
 // a value that cannot be read, ends the run.
 XdsHeader readXdsHeader(common::InputFile& file);
 
+// A damaged record ends the run: no limits are measured from part of a file.
+inline constexpr auto kOnDamagedRecord = common::xds_record::OnDamagedRecord::stop;
+
 // The next record, or false at the "!END_OF_DATA" line. A record whose
 // indices or values cannot be read, or the end of the file before the
 // end-of-data line, ends the run with a report naming the line and columns.
+// The quick path gives exactly what the general reader
+// (common::xds_record::readGeneralRecord) gives.
 bool readObservation(common::InputFile& file, Observation& observation);
-
-// The same record read field by field with the general readers; the quick
-// path of readObservation gives exactly what this gives.
-bool readObservationGeneral(std::string_view line, const common::InputFile& file, Observation& observation);
 
 }  // namespace ovofit

@@ -1,5 +1,8 @@
 #include "common/layout/input_script.hpp"
 
+#include <algorithm>
+#include <numeric>
+
 #include "common/records.hpp"
 
 namespace common::input_script {
@@ -7,7 +10,7 @@ namespace common::input_script {
 namespace {
 
 constexpr int kCellWidth = 8, kCellDecimals = 2;    // 6F8.2
-constexpr int kRealWidth = 12, kRealDecimals = 4;   // 9F12.4
+constexpr int kRealWidth = 12, kRealDecimals = 4;   // 9F12.4 and 3F12.4
 
 }  // namespace
 
@@ -43,6 +46,38 @@ void readAxes(std::string_view record, const LineSource& script, float axes[3][3
 void readLimits(std::string_view record, const LineSource& script, float limits[3]) {
     RecordCursor fields(record, script);
     for (int i = 0; i < 3; ++i) limits[i] = fields.readFixed(kRealWidth, kRealDecimals);
+}
+
+ResolutionLimits limitsByRow(const float limits[3]) {
+    const float l1 = limits[0], l2 = limits[1], l3 = limits[2];
+    ResolutionLimits sorted;
+    auto placeOthers = [&sorted](float x, float y) {
+        if (x >= y) {
+            sorted.mediumResLimit = x;
+            sorted.highResLimit = y;
+        } else {
+            sorted.mediumResLimit = y;
+            sorted.highResLimit = x;
+        }
+    };
+    if (l1 >= l2 && l1 >= l3) {
+        sorted.lowResLimit = l1;
+        placeOthers(l2, l3);
+    } else if (l2 >= l1 && l2 >= l3) {
+        sorted.lowResLimit = l2;
+        placeOthers(l1, l3);
+    } else {
+        sorted.lowResLimit = l3;
+        placeOthers(l1, l2);
+    }
+    return sorted;
+}
+
+std::array<int, 3> rowsByLimit(const double limits[3]) {
+    std::array<int, 3> axes;
+    std::iota(axes.begin(), axes.end(), 0);
+    std::stable_sort(axes.begin(), axes.end(), [limits](int x, int y) { return limits[x] > limits[y]; });
+    return axes;
 }
 
 bool nameFits(std::string_view name) {

@@ -5,10 +5,12 @@
 //   2  A80     name of the truncated reflection file to create
 //   3  6F8.2   a, b, c (Angstrom), alpha, beta, gamma (degrees)
 //   4  9F12.4  the ellipsoid axes, row by row
-//   5  9F12.4  three resolution limits (Angstrom), only the first three fields
+//   5  3F12.4  three resolution limits (Angstrom)
 //
 // ovoclip pairs the largest limit with row 1, the middle one with row 2 and
-// the smallest with row 3, whatever their order in record 5.
+// the smallest with row 3, whatever their order in record 5
+// (limitsByRow); a writer puts each axis in the row of its limit's rank
+// (rowsByLimit), and record 5 in the order it likes.
 #pragma once
 
 #include <array>
@@ -24,11 +26,28 @@ struct InputScript {
     std::string inputReflectionFile;   // record 1; as read, the whole record, blank-padded to 80 columns at least
     std::string outputReflectionFile;  // record 2; likewise
     UnitCell cell;
-    float ellipsoidAxes[3][3] = {};    // row i is the axis paired with limit i
+    float ellipsoidAxes[3][3] = {};    // row i is paired with the i-th largest limit
     float limits[3] = {};              // Angstrom, in record order
 };
 
 namespace input_script {
+
+// The limits of rows 1, 2 and 3 of record 4: lowResLimit >= mediumResLimit
+// >= highResLimit (a larger number is a lower resolution).
+struct ResolutionLimits {
+    float lowResLimit = 0;
+    float mediumResLimit = 0;
+    float highResLimit = 0;
+};
+
+// The reader's side: record 5 sorted, the largest first.
+ResolutionLimits limitsByRow(const float limits[3]);
+
+// The writer's side, for limits measured along three axes: the axis to put
+// in each row, from the largest limit to the smallest, equal limits in the
+// axes' order. Whatever order record 5 then keeps the limits in,
+// limitsByRow gives each row its own axis's limit.
+std::array<int, 3> rowsByLimit(const double limits[3]);
 
 // Records 1 and 2: the whole record is the name. It is kept blank-padded
 // to at least kNameColumns, the A80 of the older scripts, from whose first

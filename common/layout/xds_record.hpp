@@ -1,123 +1,62 @@
-// Quick readers for the fields of a reflection record in the form in which
-// XDS writes them (ovoclip and ovofit read the same files): each index
-// right-justified in six columns (I6), the intensity and its sigma in
-// eleven (E11.3, " 1.151E+04"). Each reader
-// either gives exactly the value that the general reader would give, or
-// says no and leaves the field to the general reader, which also makes the
-// reports about fields that are not numbers.
+// The reflection records of an XDS file (ovoclip and ovofit read the same
+// files): the lines that end the header and the data, the general reader
+// of a record's first five fields, and the quick reader for the form in
+// which XDS writes them: each index right-justified in six columns (I6),
+// the intensity and its sigma in eleven (E11.3, " 1.151E+04"). The quick
+// reader either gives exactly the values that the general reader would
+// give, or says no and leaves the record to the general reader, which also
+// makes the reports about fields that are not numbers.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
+#include <string_view>
 
 #include "common/column_classes.hpp"
 #include "common/exact_decimal.hpp"
 
 namespace common {
 
-namespace quick {
+class LineSource;
 
-inline uint64_t load8(const char* p) {
-    uint64_t x;
-    std::memcpy(&x, p, 8);  // little-endian: the first column in the lowest byte
-    return x;
-}
+namespace xds_record {
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;  // 1 in every byte: times c puts c in every byte
+inline constexpr std::string_view kEndOfHeader = "!END_OF_HEADER";  // columns 1-14
+inline constexpr std::string_view kEndOfData = "!END_OF_DATA";      // columns 1-12
+inline bool isEndOfHeader(std::string_view line) { return line.substr(0, kEndOfHeader.size()) == kEndOfHeader; }
+inline bool isEndOfData(std::string_view line) { return line.substr(0, kEndOfData.size()) == kEndOfData; }
 
-// The six bytes of an I6 field in a word loaded from its first column.
-constexpr int kIndexBytes = 6;
-constexpr uint64_t kIndexField = (uint64_t{1} << (8 * kIndexBytes)) - 1;
-static_assert(kIndexField == 0x0000FFFFFFFFFFFFull);
+// The first five fields of a record.
+struct Reflection {
+    int32_t h = 0, k = 0, l = 0;
+    float intensity = 0, sigma = 0;
+};
 
-// Whether every byte of `x` where `digits` has 0xFF is one of '0'-'9'.
-inline bool allDigits(uint64_t x, uint64_t digits) {
-    const uint64_t zeros = 0x30 * kOnes & digits;
-    const uint64_t highs = 0xF0 * kOnes & digits;
-    // A byte is a digit when its high nibble is 3 and adding 6 keeps it so.
-    return (x & highs) == zeros && ((x + (0x06 * kOnes & digits)) & highs) == zeros;
-}
+// What a reader does with a record whose index columns are not three
+// integers (a damaged or cut file); each program chooses its own.
+enum class OnDamagedRecord {
+    endData,  // a warning naming the line, and the data end there
+    stop      // the run ends with the report of the field
+};
 
-// The value of up to eight decimal digits already in 0-9, the most
-// significant one in the lowest byte of those used, the unused low bytes 0.
-// Digits d0..d7 from the lowest byte: v * 10 + (v >> 8) puts the pair
-// 10 d0 + d1 in byte 0, 10 d2 + d3 in byte 2 and so on (P0 to P3, each below
-// 100, so no byte overflows). The mask 0x000000FF000000FF takes P0 and P2;
-// times 100 + 10^6 * 2^32 the upper half becomes 10^6 P0 + 100 P2. Shifted
-// by 16 bits the same mask takes P1 and P3; times 1 + 10^4 * 2^32 the upper
-// half becomes 10^4 P1 + P3. The upper half of the sum is the number.
-inline uint32_t digitsValue(uint64_t v) {
-    v = (v * 10) + (v >> 8);
-    v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-         (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
-        32;
-    return static_cast<uint32_t>(v);
-}
+// The record read field by field: h, k, l in 3I6, then the intensity and
+// sigma as free-format numbers in eleven columns each. False at the
+// end-of-data line, and at a damaged record under endData. A value that is
+// no number ends the run with a report naming the line and the columns.
+bool readGeneralRecord(std::string_view line, const LineSource& file, OnDamagedRecord onDamaged, Reflection& record);
 
-}  // namespace quick
-
-// An index field of six columns as XDS writes it: blanks, an optional minus
-// sign and digits without a leading zero up to the last column. Exactly the
-// fields that are written back unchanged by the I6 writer; true with their
-// value. Reads eight bytes from `field`.
-inline bool readPrintedIndex(const char* field, int32_t& value) {
-    using namespace quick;
-    const uint64_t x = load8(field) & kIndexField;
-    // The high bit of each byte of the field that is not a blank (the two
-    // bytes past the field are 0 in y, as if blank): blanks become 0 in y;
-    // adding 0x7F to the low seven bits of a byte carries into its high bit
-    // unless they are all 0, and or-ing y adds bytes with the high bit set.
-    const uint64_t y = x ^ (0x20 * kOnes & kIndexField);
-    const uint64_t notBlank = (((y & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | y) & (0x80 * kOnes);
-    if (notBlank == 0) return false;  // all blank: 0, written "     0"
-    const int lead = __builtin_ctzll(notBlank) >> 3;  // blanks before the number
-    uint64_t rest = x >> (8 * lead);
-    const bool negative = (rest & 0xFF) == '-';
-    rest >>= negative ? 8 : 0;
-    const int count = kIndexBytes - lead - (negative ? 1 : 0);  // digits
-    if (count == 0) return false;
-    const uint64_t used = ~0ull >> (64 - 8 * count);
-    if (!allDigits(rest, used)) return false;
-    // No leading zero, and no "-0": both would be written otherwise.
-    if ((rest & 0xFF) == '0' && (count > 1 || negative)) return false;
-    const uint64_t digits = (rest - (0x30 * kOnes & used)) << (8 * (8 - count));
-    const int32_t magnitude = static_cast<int32_t>(digitsValue(digits));
-    value = negative ? -magnitude : magnitude;
-    return true;
-}
-
-// A value field of eleven columns as XDS writes it: "  d.dddE+dd" or
-// " -d.dddE-dd" (xdsValueLayout). readXdsValue gives the value that the
-// free-format reader gives for it, where the exponent is from -7 to 13: the
-// four digits make an integer that a float holds exactly, and one
-// multiplication or division by an exact power of ten rounds it correctly.
-// Both read the eleven columns.
-inline bool xdsValueLayout(const char* field) {
-    using namespace quick;
-    if (field[0] != ' ' || (field[1] != ' ' && field[1] != '-')) return false;
-    const unsigned lead = static_cast<unsigned char>(field[2]) - '0';
-    const uint64_t x = load8(field + 3);  // ".dddE+dd"
-    // Bytes 1-3 and 6-7 digits, byte 0 the point, byte 4 'E', byte 5 a sign.
-    constexpr uint64_t kDigits = 0xFFFF0000FFFFFF00ull;
-    constexpr uint64_t kPointAndE = 0x000000FF000000FFull;  // bytes 0 and 4
-    constexpr int kSignByte = 5;
-    const uint64_t sign = (x >> (8 * kSignByte)) & 0xFF;
-    return lead <= 9 && (x & kPointAndE) == ((uint64_t{'E'} << 32) | '.') && (sign == '+' || sign == '-') &&
-           allDigits(x, kDigits);
-}
-
-// The value of a field already known to be in the layout.
-inline bool readXdsValueOfLayout(const char* field, float& value) {
+// A value field of eleven columns as XDS writes it, "  d.dddE+dd" or
+// " -d.dddE-dd", already known to be in that layout (readPrintedRecord):
+// true with the value that the free-format reader gives for it where the
+// exponent is from -7 to 13: the four digits make an integer that a float
+// holds exactly, and one multiplication or division by an exact power of
+// ten rounds it correctly. Otherwise false, and the general reader reads it.
+inline bool readPrintedValue(const char* field, float& value) {
     const auto digit = [field](int i) { return static_cast<uint32_t>(field[i] & 0x0F); };
     const uint32_t mantissa = digit(2) * 1000 + digit(4) * 100 + digit(5) * 10 + digit(6);
     const int exponent = static_cast<int>(digit(9) * 10 + digit(10));
     // d.ddd E exponent is the four digits times ten to the exponent - 3.
     return common::scaleExactly(mantissa, (field[8] == '-' ? -exponent : exponent) - 3, field[1] == '-', value);
-}
-
-inline bool readXdsValue(const char* field, float& value) {
-    return xdsValueLayout(field) && readXdsValueOfLayout(field, value);
 }
 
 struct PrintedIndices {
@@ -126,8 +65,6 @@ struct PrintedIndices {
 
 // The first forty columns of a reflection record as XDS writes them
 // (%6d%6d%6d%11.3E%11.3E): three index fields, then two value fields.
-namespace xds {
-
 constexpr int kIndexWidth = 6;
 constexpr int kIndexFields = 3;
 constexpr int kValueWidth = 11;
@@ -215,7 +152,7 @@ inline bool indicesInLayout(const common::ColumnClasses& c) {
 
 // The columns of one index field, shifted down to bit 0.
 constexpr uint64_t kOneIndexField = common::columnRange(1, kIndexWidth);
-static_assert(kOneIndexField == 0x3F && kIndexWidth == quick::kIndexBytes);
+static_assert(kOneIndexField == 0x3F);
 
 inline int32_t withSign(int32_t magnitude, uint64_t signs, int field) {
     return ((signs >> (kIndexWidth * field)) & kOneIndexField) != 0 ? -magnitude : magnitude;
@@ -264,27 +201,27 @@ inline PrintedIndices indicesSse2(const char* line, const common::ColumnClasses&
 }
 #endif
 
-}  // namespace xds
-
 // The first forty columns of a reflection record as XDS writes them: three
-// indices as readPrintedIndex takes them, then two values in the layout that
-// readXdsValue reads. True with the indices when all five fields are in
-// that form (the two values are numbers then, and readXdsValue or the
-// general reader gives them when they are needed). Reads forty bytes from
-// `line`. The scalar form classes one column at a time; the tests hold it
-// equal to the wide one and to the field-by-field readers.
+// index fields that the I6 writer would give back unchanged (blanks, an
+// optional minus sign, digits without a leading zero to the end of the
+// field), then two values in the layout that readPrintedValue reads. True
+// with the indices when all five fields are in that form (the two values
+// are numbers then, and readPrintedValue or the general reader gives them
+// when they are needed). Reads forty bytes from `line`. The scalar form
+// classes one column at a time; the tests hold it equal to the wide one and
+// to the general readers.
 inline bool readPrintedRecordScalar(const char* line, PrintedIndices& indices) {
-    const common::ColumnClasses c = xds::classifyRecord<xds::scalar>(line);
-    if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
-    indices = xds::indicesScalar(line, c);
+    const common::ColumnClasses c = classifyRecord<scalar>(line);
+    if (!valuesInLayout(c) || !indicesInLayout(c)) return false;
+    indices = indicesScalar(line, c);
     return true;
 }
 
 #if SUITE_SSE2
 inline bool readPrintedRecordSse2(const char* line, PrintedIndices& indices) {
-    const common::ColumnClasses c = xds::classifyRecord<xds::sse2>(line);
-    if (!xds::valuesInLayout(c) || !xds::indicesInLayout(c)) return false;
-    indices = xds::indicesSse2(line, c);
+    const common::ColumnClasses c = classifyRecord<sse2>(line);
+    if (!valuesInLayout(c) || !indicesInLayout(c)) return false;
+    indices = indicesSse2(line, c);
     return true;
 }
 #endif
@@ -299,8 +236,10 @@ inline bool readPrintedRecord(const char* line, PrintedIndices& indices) {
 
 // Where the fields of a printed record lie, for the readers that take them
 // from the line: its length, and the offsets of the intensity and sigma.
-inline constexpr size_t kPrintedRecordLength = xds::kPrintedColumns;
-inline constexpr size_t kIntensityOffset = xds::kValueFirst[0] - 1;
-inline constexpr size_t kSigmaOffset = xds::kValueFirst[1] - 1;
+inline constexpr size_t kPrintedRecordLength = kPrintedColumns;
+inline constexpr size_t kIntensityOffset = kValueFirst[0] - 1;
+inline constexpr size_t kSigmaOffset = kValueFirst[1] - 1;
+
+}  // namespace xds_record
 
 }  // namespace common

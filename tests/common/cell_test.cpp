@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -84,4 +85,37 @@ TEST(Cell, ImpossibleCellsGiveNotANumberWithoutTrapping) {
     auto zero = computeReciprocalCell(UnitCell{0, 20, 30, 90, 90, 90});
     EXPECT_EQ(zero.volume, 0.0f);
     EXPECT_TRUE(std::isinf(zero.astar));
+}
+
+// The frame against the direct axes built in it from the cell alone: a
+// along x, b in the x-y plane, c above it; h, k, l are the products of the
+// frame's vector with a, b and c (s . a = h and so on).
+TEST(Cell, OrthonormalFrameTakesIndicesToVectorsDualToTheDirectAxes) {
+    const UnitCell cells[] = {{50, 60, 70, 90, 90, 90}, {45, 55, 65, 90, 105, 90}, {80, 80, 120, 90, 90, 120},
+                              {40, 50, 60, 70, 80, 100}, {10, 10, 10, 60, 60, 60}};
+    for (const UnitCell& cell : cells) {
+        const double rad = M_PI / 180;
+        const double ca = std::cos(cell.alpha * rad), cb = std::cos(cell.beta * rad);
+        const double cg = std::cos(cell.gamma * rad), sg = std::sin(cell.gamma * rad);
+        const double cx = cell.c * cb, cy = cell.c * (ca - cb * cg) / sg;
+        const double axes[3][3] = {{cell.a, 0, 0},
+                                   {cell.b * cg, cell.b * sg, 0},
+                                   {cx, cy, std::sqrt(double{cell.c} * cell.c - cx * cx - cy * cy)}};
+        const auto reciprocal = computeReciprocalCell(cell);
+        const auto wide = common::orthonormalFrame<double>(cell, reciprocal);
+        const auto narrow = common::orthonormalFrame<float>(cell, reciprocal);
+        for (const auto& hkl : {std::array{1, 0, 0}, std::array{0, 1, 0}, std::array{0, 0, 1},
+                                std::array{7, -3, 11}, std::array{-20, 15, 2}}) {
+            double s[3];
+            float t[3];
+            wide.coordinates(hkl[0], hkl[1], hkl[2], s);
+            narrow.coordinates(hkl[0], hkl[1], hkl[2], t);
+            for (int i = 0; i < 3; ++i) {
+                const double dual = s[0] * axes[i][0] + s[1] * axes[i][1] + s[2] * axes[i][2];
+                const double dualNarrow = t[0] * axes[i][0] + t[1] * axes[i][1] + t[2] * axes[i][2];
+                EXPECT_NEAR(dual, hkl[i], 2e-5) << cell.a << " " << cell.gamma << " index " << i;
+                EXPECT_NEAR(dualNarrow, hkl[i], 2e-4) << cell.a << " " << cell.gamma << " index " << i;
+            }
+        }
+    }
 }

@@ -54,13 +54,14 @@ bool writeDirect(char* out, int width, float value, int decimals) {
     return kWriters[decimals - 1][width == 5 ? 0 : width == 7 ? 1 : 2](out, value);
 }
 
-// Where the direct writer takes a value, its field is the general writer's
+// Where the direct writer takes a value, and wherever the hundredths writer
+// is given one that fits, its field is the general writer's
 // byte for byte; ties at the last decimal, values rounding to zero with a
 // sign, and the edges of the field included.
 TEST(ExactDecimal, DirectFieldsAreTheGeneralWritersFields) {
     testsupport::Random random(2718);
     std::vector<float> values = {0.0f, -0.0f, 0.005f, -0.005f, 0.125f, 0.375f, -0.0625f, 99999.99f, 99999.995f,
-                                 -9999.99f, -9999.995f, 1e9f, -1e9f, INFINITY, -INFINITY, NAN, 164.0f, -999.999f};
+                                 -9999.99f, -9999.995f, 99999999.99f, -131072.01f, 1e9f, -1e9f, INFINITY, -INFINITY, NAN, 164.0f, -999.999f};
     for (int i = 0; i < 400000; ++i) {
         const int kind = i % 3;
         if (kind == 0) values.push_back(static_cast<float>(static_cast<int>(random.next() % 4000000) - 2000000) / 64.0f);
@@ -81,6 +82,15 @@ TEST(ExactDecimal, DirectFieldsAreTheGeneralWritersFields) {
                 ++taken;
                 ASSERT_EQ(direct, general) << value << " F" << width << "." << decimals;
             }
+        }
+        // The hundredths writer, for every value whose field fits.
+        for (const int width : {8, 12}) {
+            std::string general;
+            common::appendFixed(general, value, width, 2);
+            if (!std::isfinite(value) || general.find('*') != std::string::npos) continue;
+            std::string direct(static_cast<size_t>(width), ' ');
+            (width == 8 ? common::writeHundredths<8> : common::writeHundredths<12>)(direct.data(), value);
+            ASSERT_EQ(direct, general) << value << " F" << width << ".2";
         }
     }
     EXPECT_GT(taken, 800000);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cmath>
@@ -18,6 +19,7 @@
 
 using namespace ovoclip;
 using namespace common;
+using namespace common::xds_record;
 
 namespace {
 
@@ -26,7 +28,7 @@ const float kIdentity[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 EllipsoidFrame frameFor(const common::UnitCell& cell, float l1, float l2, float l3,
                         const float axes[3][3] = kIdentity) {
     const float limits[3] = {l1, l2, l3};
-    return prepareEllipsoid(cell, common::computeReciprocalCell(cell), axes, sortLimits(limits));
+    return prepareEllipsoid(cell, common::computeReciprocalCell(cell), axes, limitsByRow(limits));
 }
 
 }  // namespace
@@ -35,16 +37,16 @@ TEST(OvoclipSetUp, LimitsAreSortedWhateverTheirOrder) {
     const float orders[6][3] = {{2.5f, 1.9f, 2.2f}, {2.5f, 2.2f, 1.9f}, {1.9f, 2.5f, 2.2f},
                                 {2.2f, 2.5f, 1.9f}, {1.9f, 2.2f, 2.5f}, {2.2f, 1.9f, 2.5f}};
     for (const auto& order : orders) {
-        const ResolutionLimits sorted = sortLimits(order);
+        const ResolutionLimits sorted = limitsByRow(order);
         EXPECT_EQ(sorted.lowResLimit, 2.5f);
         EXPECT_EQ(sorted.mediumResLimit, 2.2f);
         EXPECT_EQ(sorted.highResLimit, 1.9f);
     }
     const float equal[3] = {2, 2, 2};
-    EXPECT_EQ(sortLimits(equal).highResLimit, 2.0f);
-    EXPECT_EQ(resLimitRecord(sortLimits(orders[0])), "INCLUDE_RESOLUTION_RANGE=500    1.900");
+    EXPECT_EQ(limitsByRow(equal).highResLimit, 2.0f);
+    EXPECT_EQ(resLimitRecord(limitsByRow(orders[0])), "INCLUDE_RESOLUTION_RANGE=500    1.900");
     const float blank[3] = {2.5f, 0.0f, 2.0f};
-    EXPECT_EQ(resLimitRecord(sortLimits(blank)), "INCLUDE_RESOLUTION_RANGE=500    0.000");
+    EXPECT_EQ(resLimitRecord(limitsByRow(blank)), "INCLUDE_RESOLUTION_RANGE=500    0.000");
 }
 
 TEST(OvoclipSetUp, ResLimitNameIsTheFirstTenColumnsOfTheInputName) {
@@ -150,10 +152,43 @@ TEST(OvoclipSummary, PlaneviewScriptRecords) {
     EXPECT_EQ(s.records[3], "************");
 }
 
-// The quick readers of reflection records against the general ones: the
-// same value whenever they take a field, the field written back unchanged,
-// and the fields that XDS writes all taken.
-TEST(OvoclipQuickFields, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSeeThem) {
+// The quick reader of reflection records against the general readers and
+// the I6 writer, which say independently which fields are as XDS writes
+// them: an index field that the writer gives back unchanged, a value field
+// "  d.dddE+dd" with either sign in the second and ninth columns.
+namespace {
+
+bool indexAsWritten(std::string_view field, int32_t& value) {
+    if (common::parseInteger(field, value) != common::ParseStatus::ok) return false;
+    std::string written;
+    common::appendInteger(written, value, 6);
+    return written == field;
+}
+
+bool valueAsWritten(std::string_view field) {
+    const auto digit = [&field](size_t i) { return std::isdigit(static_cast<unsigned char>(field[i])) != 0; };
+    return field.size() == 11 && field[0] == ' ' && (field[1] == ' ' || field[1] == '-') && digit(2) &&
+           field[3] == '.' && digit(4) && digit(5) && digit(6) && field[7] == 'E' &&
+           (field[8] == '+' || field[8] == '-') && digit(9) && digit(10);
+}
+
+// Whether readPrintedRecord takes the record, the scalar and SSE2 forms
+// held equal, and the indices it gives.
+bool takenWhole(const std::string& record, PrintedIndices& indices) {
+    const bool whole = readPrintedRecordScalar(record.data(), indices);
+#if SUITE_SSE2
+    PrintedIndices wide;
+    EXPECT_EQ(readPrintedRecordSse2(record.data(), wide), whole) << record;
+    if (whole) {
+        EXPECT_TRUE(wide.h == indices.h && wide.k == indices.k && wide.l == indices.l) << record;
+    }
+#endif
+    return whole;
+}
+
+}  // namespace
+
+TEST(OvoclipPrintedRecords, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSeeThem) {
     testsupport::Random random(88172645463325252ull);
     std::vector<std::string> fields = {"     0", "    -0", "   -00", "   007", "    +5", "     -", "      ",
                                        "5     ", "  12  ", "-12345", "999999", "-99999", " 1 2 3", "\t    1"};
@@ -169,30 +204,24 @@ TEST(OvoclipQuickFields, IndexFieldsAreTakenOnlyAsTheGeneralReaderAndTheWriterSe
     }
     int taken = 0;
     for (const std::string& field : fields) {
-        const std::string padded = field + "??";  // the reader looks at eight bytes
-        int32_t quick = 0;
-        if (!readPrintedIndex(padded.data(), quick)) {
-            // Every index that the writer gives back must be taken.
-            int32_t value = 0;
-            if (common::parseInteger(field, value) == common::ParseStatus::ok) {
-                std::string written;
-                common::appendInteger(written, value, 6);
-                EXPECT_NE(written, field) << "not taken: \"" << field << "\"";
-            }
-            continue;
-        }
-        ++taken;
         int32_t value = 0;
-        ASSERT_EQ(common::parseInteger(field, value), common::ParseStatus::ok) << field;
-        EXPECT_EQ(quick, value) << field;
-        std::string written;
-        common::appendInteger(written, value, 6);
-        EXPECT_EQ(written, field);
+        const bool asWritten = indexAsWritten(field, value);
+        for (int place = 0; place < 3; ++place) {  // as h, k and l
+            std::string record = "     7    -8     9  1.151E+04  2.000E+01";
+            record.replace(static_cast<size_t>(6 * place), 6, field);
+            PrintedIndices indices;
+            ASSERT_EQ(takenWhole(record, indices), asWritten) << "\"" << field << "\" at " << place;
+            if (!asWritten) continue;
+            ++taken;
+            const int32_t got[3] = {indices.h, indices.k, indices.l};
+            const int32_t want[3] = {place == 0 ? value : 7, place == 1 ? value : -8, place == 2 ? value : 9};
+            EXPECT_TRUE(std::equal(got, got + 3, want)) << record;
+        }
     }
-    EXPECT_GT(taken, 10000);
+    EXPECT_GT(taken, 30000);
 }
 
-TEST(OvoclipQuickFields, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
+TEST(OvoclipPrintedRecords, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
     testsupport::Random random(1234567ull);
     std::vector<std::string> fields = {"  0.000E+00", " -0.000E+00", "  9.999E+13", "  9.999E-08", "  1.000E+14",
                                        "  1.000E-08", "  1.151e+04", "  1.151D+04", "  1.151E+4 ", " +1.151E+04",
@@ -215,32 +244,31 @@ TEST(OvoclipQuickFields, ValueFieldsGiveTheSameFloatAsTheFreeFormatReader) {
     int taken = 0;
     for (const std::string& field : fields) {
         if (field.size() != 11) continue;
+        const bool asWritten = valueAsWritten(field);
+        for (const size_t first : {kIntensityOffset, kSigmaOffset}) {
+            std::string record = "     1     2     3  1.000E+00  1.000E+00";
+            record.replace(first, 11, field);
+            PrintedIndices indices;
+            ASSERT_EQ(takenWhole(record, indices), asWritten) << "\"" << field << "\"";
+        }
+        if (!asWritten) continue;
+        float general = 0;
+        ASSERT_EQ(common::parseFreeNumber(field, general), common::ParseStatus::ok) << field;
         float quick = 0;
-        float value = 0;
-        const bool general = common::parseFreeNumber(field, value) == common::ParseStatus::ok;
-        if (!readXdsValue(field.data(), quick)) {
-            // Every field of the form with an exponent from -7 to 13 must be
-            // taken.
-            const bool plain = (field[1] == ' ' || field[1] == '-') && field[0] == ' ' && field[3] == '.' &&
-                               field[7] == 'E' && std::isdigit(static_cast<unsigned char>(field[2])) &&
-                               std::isdigit(static_cast<unsigned char>(field[4])) &&
-                               std::isdigit(static_cast<unsigned char>(field[5])) &&
-                               std::isdigit(static_cast<unsigned char>(field[6])) &&
-                               std::isdigit(static_cast<unsigned char>(field[9])) &&
-                               std::isdigit(static_cast<unsigned char>(field[10])) &&
-                               ((field[8] == '+' && field.compare(9, 2, "13") <= 0) ||
-                                (field[8] == '-' && field.compare(9, 2, "07") <= 0));
-            EXPECT_FALSE(plain) << "not taken: \"" << field << "\"";
+        if (!readPrintedValue(field.data(), quick)) {
+            // Every exponent from -7 to 13 must be taken.
+            EXPECT_FALSE((field[8] == '+' && field.compare(9, 2, "13") <= 0) ||
+                         (field[8] == '-' && field.compare(9, 2, "07") <= 0))
+                << "not taken: \"" << field << "\"";
             continue;
         }
         ++taken;
-        ASSERT_TRUE(general) << field;
-        EXPECT_EQ(std::memcmp(&quick, &value, sizeof value), 0) << field << ": " << quick << " " << value;
+        EXPECT_EQ(std::memcmp(&quick, &general, sizeof general), 0) << field << ": " << quick << " " << general;
     }
     EXPECT_GT(taken, 40000);
 }
 
-TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
+TEST(OvoclipPrintedRecords, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
     testsupport::Random random(99991ull);
     int taken = 0;
     for (int i = 0; i < 200000; ++i) {
@@ -254,34 +282,18 @@ TEST(OvoclipQuickFields, WholeRecordsAreTakenExactlyWhenEveryFieldIs) {
         // One byte in three records changed: every column, every kind of byte.
         if (random(3) == 0) record[random(40)] = " 0123456789-+.Ee,x\t"[random(19)];
         PrintedIndices quick;
-        const bool whole = readPrintedRecordScalar(record.data(), quick);
-#if SUITE_SSE2
-        PrintedIndices wide;
-        ASSERT_EQ(readPrintedRecordSse2(record.data(), wide), whole) << record;
-        if (whole) {
-            ASSERT_TRUE(wide.h == quick.h && wide.k == quick.k && wide.l == quick.l) << record;
-        }
-#endif
-        PrintedIndices one;
-        const bool fieldByField = readPrintedIndex(record.data(), one.h) && readPrintedIndex(record.data() + 6, one.k) &&
-                                  readPrintedIndex(record.data() + 12, one.l) && xdsValueLayout(record.data() + 18) &&
-                                  xdsValueLayout(record.data() + 29);
+        const bool whole = takenWhole(record, quick);
+        const std::string_view line = record;
+        int32_t one[3] = {};
+        const bool fieldByField = indexAsWritten(line.substr(0, 6), one[0]) &&
+                                  indexAsWritten(line.substr(6, 6), one[1]) &&
+                                  indexAsWritten(line.substr(12, 6), one[2]) &&
+                                  valueAsWritten(line.substr(kIntensityOffset, 11)) &&
+                                  valueAsWritten(line.substr(kSigmaOffset, 11));
         ASSERT_EQ(whole, fieldByField) << record;
         if (!whole) continue;
         ++taken;
-        EXPECT_EQ(quick.h, one.h) << record;
-        EXPECT_EQ(quick.k, one.k) << record;
-        EXPECT_EQ(quick.l, one.l) << record;
-        for (const size_t first : {size_t{18}, size_t{29}}) {
-            float general = 0;
-            ASSERT_EQ(common::parseFreeNumber(std::string_view(record).substr(first, 11), general),
-                      common::ParseStatus::ok)
-                << record;
-            float value = 0;
-            if (readXdsValue(record.data() + first, value)) {
-                EXPECT_EQ(std::memcmp(&value, &general, sizeof value), 0) << record;
-            }
-        }
+        EXPECT_TRUE(quick.h == one[0] && quick.k == one[1] && quick.l == one[2]) << record;
     }
     EXPECT_GT(taken, 50000);
 }
@@ -308,7 +320,7 @@ TEST(OvoclipEllipsoid, PreparedFrameGivesTheBitsOfTheOperationsInOrder) {
             for (float& x : row) x = real() - 50.0f;
         }
         const float limits[3] = {real(), real(), real()};
-        const ResolutionLimits sorted = sortLimits(limits);
+        const ResolutionLimits sorted = limitsByRow(limits);
         const common::ReciprocalCell r = common::computeReciprocalCell(cell);
         const EllipsoidFrame frame = prepareEllipsoid(cell, r, axes, sorted);
 

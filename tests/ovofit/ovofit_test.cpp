@@ -67,6 +67,43 @@ TEST(Ovofit, ScriptRecordsReadBackAsWrittenAndOverflowIsCaught) {
     EXPECT_EQ(common::input_script::unwritableRecord(common::input_script::records(script)), 3);
 }
 
+// The writer's rows and the reader's pairing through the written records:
+// each row read back is paired with the limit measured along its own axis,
+// whatever the order of the limits and with ties among them.
+TEST(Ovofit, LimitsPairedWithTheirAxesThroughTheScript) {
+    const double cases[][3] = {{2.6, 2.2, 1.9}, {1.9, 2.2, 2.6}, {2.2, 2.6, 1.9}, {2.0, 2.6, 2.3}, {2.5, 2.5, 1.8},
+                               {1.8, 2.5, 2.5}, {2.5, 1.8, 2.5}, {3.0, 3.0, 3.0}, {12.345, 0.9876, 4.5}};
+    // Axis i is told apart by its first component, i + 1 tenths.
+    const double axes[3][3] = {{0.1, 0.9, 0.2}, {0.2, 0.3, 0.9}, {0.3, -0.4, 0.5}};
+    for (const auto& measured : cases) {
+        SCOPED_TRACE(testing::Message() << measured[0] << " " << measured[1] << " " << measured[2]);
+        const std::array<int, 3> rows = common::input_script::rowsByLimit(measured);
+        common::InputScript script;
+        script.inputReflectionFile = "in.hkl";
+        script.outputReflectionFile = "out.hkl";
+        script.cell = {50, 60, 70, 90, 90, 90};
+        for (int row = 0; row < 3; ++row) {
+            for (int j = 0; j < 3; ++j) script.ellipsoidAxes[row][j] = static_cast<float>(axes[rows[row]][j]);
+        }
+        for (int i = 0; i < 3; ++i) script.limits[i] = static_cast<float>(measured[i]);
+        Folder f;
+        {
+            common::OutputFile file((f / "s.inp").string());
+            common::input_script::write(file, common::input_script::records(script));
+        }
+        const common::InputScript back = readScript(f / "s.inp");
+        const common::input_script::ResolutionLimits paired = common::input_script::limitsByRow(back.limits);
+        const float byRow[3] = {paired.lowResLimit, paired.mediumResLimit, paired.highResLimit};
+        for (int row = 0; row < 3; ++row) {
+            const int axis = static_cast<int>(std::lround(back.ellipsoidAxes[row][0] * 10)) - 1;
+            ASSERT_TRUE(axis >= 0 && axis < 3) << back.ellipsoidAxes[row][0];
+            EXPECT_EQ(byRow[row], static_cast<float>(measured[axis])) << "row " << row + 1;
+        }
+        // Record 5 stays in the axes' order.
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(back.limits[i], static_cast<float>(measured[i]));
+    }
+}
+
 // ---------------------------------------------------------- known falloff
 
 TEST(Ovofit, LimitsOfAKnownFalloffWithinOneShellAndInTheirRows) {
@@ -112,7 +149,7 @@ TEST(Ovofit, QuickRecordReaderGivesWhatTheFieldReaderGives) {
         ASSERT_TRUE(lines.next(line));
         ovofit::Observation quick, plain;
         const bool more = ovofit::readObservation(records, quick);
-        ASSERT_EQ(ovofit::readObservationGeneral(line, lines, plain), more) << line;
+        ASSERT_EQ(common::xds_record::readGeneralRecord(line, lines, ovofit::kOnDamagedRecord, plain), more) << line;
         if (!more) break;
         ++compared;
         EXPECT_TRUE(quick.h == plain.h && quick.k == plain.k && quick.l == plain.l) << line;
@@ -171,7 +208,7 @@ TEST(Ovofit, FittedAxesAreThePrincipalAxesOfTheFalloff) {
         for (int k = 0; k <= 15; ++k) {
             for (int l = -15; l <= 15; ++l) {
                 double s[3];
-                frame.vector(h, k, l, s);
+                frame.coordinates(h, k, l, s);
                 double exponent = 0;
                 for (int i = 0; i < 3; ++i) {
                     const double along = expected[i][0] * s[0] + expected[i][1] * s[1] + expected[i][2] * s[2];
