@@ -151,6 +151,7 @@ bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const common::UnitCell& 
 
 PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& output, const EllipsoidFrame& frame,
                                TruncationTally& tally) {
+    // The program's own line, as it has always said it: kept as it is.
     common::say("reading the fin file now ardo");
 
     // Header: copied whole, padded to 80 columns, up to the end-of-header
