@@ -11,7 +11,7 @@ using programs::Program;
 
 class Arguments : public testing::TestWithParam<Program> {};
 
-TEST_P(Arguments, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
+TEST_P(Arguments, HelpVersionAndOthersRefused) {
     const Program& p = GetParam();
     failures::Folder f;
     for (const auto& [name, content] : p.inputs) f.write(name, content);
