@@ -34,4 +34,4 @@ inline constexpr char kFinjoinHelp[] =
     "the wrong type, holds a value that is not a number, the space groups\n"
     "differ, or an index or value does not fit the fin file's columns.\n"
     "\n"
-    "Options: --help, --version. Drivers give no arguments.\n";
+    "Options: -h or --help, --version. Drivers give no arguments.\n";

@@ -1,17 +1,7 @@
-// finjoin: lists the four stages of a data set side by side in the fin file
-// that planeview draws: h, k, l, then F and sigF of the initial data, the
-// data truncated to the ellipsoid, the anisotropically scaled data and the
-// data with the isotropic B applied.
-//
-// Run: for each stage a reflection file (MTZ or mmCIF) and the labels of
-// its F and sigma columns (blank for the usual ones), then the fin file to
-// create. The
-// reflections of the four files are matched by their indices as they stand
-// (files of one data flow share one asymmetric unit); their union is
-// written once each, sorted by h, k and l, with 0.00 for both values of a
-// stage that lacks the reflection or holds no value for it. Exit 0 with the
-// fin file written; 2 on any failure, reported in one line. Every input is
-// read and checked before the fin file is created.
+// finjoin's run: the dialogue (a reflection file and two labels for each of
+// the four stages, then the fin file), the stages read and checked, and the
+// fin file created only then, so a failed run leaves none. The files and
+// what ends a run: README.md, "finjoin".
 
 #include "finjoin/run.hpp"
 

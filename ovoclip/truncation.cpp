@@ -146,6 +146,7 @@ bool copyHeader(common::InputFile& input, common::OutputFile& output) {
 
 PassEnd truncateReflectionFile(common::InputFile& input, common::OutputFile& output, const EllipsoidFrame& frame,
                                TruncationTally& tally) {
+    // The program's own line, as it has always said it: kept as it is.
     common::say("reading the fin file now ardo");
     if (!copyHeader(input, output)) return PassEnd::headerNotEnded;
     common::say("done writing the header");

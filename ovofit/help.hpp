@@ -13,8 +13,10 @@ inline constexpr char kOvofitHelp[] =
     "  Please type the name of the plot to create (blank for none)  -> SVG\n"
     "\n"
     "The header must give UNIT_CELL_CONSTANTS=, SPACE_GROUP_NUMBER=, MERGE=,\n"
-    "FRIEDEL'S_LAW= and NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=. Records with a\n"
-    "negative sigma(I) are left out; equivalent observations are merged.\n"
+    "FRIEDEL'S_LAW= and NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=. Records with\n"
+    "sigma(I) not above 0 (XDS marks misfits with a negative sigma) or with\n"
+    "an I or sigma(I) that is not a finite number are left out; equivalent\n"
+    "observations are merged.\n"
     "Axes: the frame's own (x along a, y in the a-b plane, z along c*) for\n"
     "orthorhombic and higher lattices; the principal axes of a fitted\n"
     "anisotropic falloff for monoclinic (b kept as one) and triclinic ones.\n"
@@ -28,4 +30,4 @@ inline constexpr char kOvofitHelp[] =
     "Exit status: 0 done; 2 a file could not be opened, read or written, or\n"
     "the data do not allow a measurement (the report says which).\n"
     "\n"
-    "Options: --help, --version. Drivers give no arguments.\n";
+    "Options: -h or --help, --version. Drivers give no arguments.\n";

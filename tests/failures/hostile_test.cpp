@@ -399,17 +399,4 @@ TEST(Hostile, Planeview) {
     });
 }
 
-// ---------------------------------------------------------------- options
-
-TEST(Hostile, DashHIsHelp) {
-    for (const std::string program : {"ovoclip", "honer", "mergetab", "planeview"}) {
-        testsupport::ScratchDir dir;
-        const auto shortForm = testsupport::run(testsupport::program(program), "", dir.path(), {"-h"});
-        const auto longForm = testsupport::run(testsupport::program(program), "", dir.path(), {"--help"});
-        EXPECT_EQ(shortForm.status, 0) << program;
-        EXPECT_EQ(shortForm.out, longForm.out) << program;
-        EXPECT_NE(shortForm.out.find("-h or --help"), std::string::npos) << program;
-    }
-}
-
 }  // namespace

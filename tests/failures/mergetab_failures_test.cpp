@@ -1,5 +1,6 @@
-// mergetab on damaged, missing and misnamed inputs: what it reports, its
-// exit status, and exactly which files the folder holds afterwards.
+// mergetab on damaged logs: what it reports, its exit status, and exactly
+// which files the folder holds afterwards. Missing, misnamed and unreadable
+// files: names_test.cpp, over every program.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,12 +9,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 using failures::Contents;
 using failures::expectFailure;
 using failures::Folder;
-using failures::kFolder;
 
 const std::string kMarker = " SUBSET OF INTENSITY DATA WITH SIGNAL/NOISE >= -3.0 AS FUNCTION OF RESOLUTION";
 
@@ -62,75 +60,11 @@ TEST(MergetabFailures, EitherLogEndingAtEachLineOfItsTable) {
     }
 }
 
-TEST(MergetabFailures, FolderGivenForEachFile) {
-    const struct {
-        std::string answers, named;
-        Contents after;
-    } cases[] = {
-        {"logs\nfinal.lp\nstats.html\n", "\"logs\"", {{"logs", kFolder}, {"final.lp", log()}}},
-        {"start.lp\nlogs\nstats.html\n", "\"logs\"", {{"logs", kFolder}, {"final.lp", log()}, {"start.lp", log()}}},
-        {"start.lp\nfinal.lp\nlogs\n", "\"logs\"", {{"logs", kFolder}, {"final.lp", log()}, {"start.lp", log()}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answers);
-        Folder f;
-        f.mkdir("logs");
-        f.write("final.lp", log());
-        if (c.after.count("start.lp")) f.write("start.lp", log());
-        expectFailure(f.run("mergetab", c.answers), "mergetab", {c.named});
-        EXPECT_EQ(f.contents(), c.after);
-    }
-}
-
-TEST(MergetabFailures, NamesThatCannotBeOpenedEvenByRoot) {
-    const struct {
-        std::string answers, named, why;
-    } cases[] = {
-        {"start.lp/x\nfinal.lp\nstats.html\n", "\"start.lp/x\"", "Not a directory"},
-        {"start.lp\n\nstats.html\n", "empty name", ""},
-        {"start.lp\nfinal.lp\nno/folder/stats.html\n", "\"no/folder/stats.html\"", "No such file"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answers);
-        Folder f;
-        f.write("start.lp", log());
-        f.write("final.lp", log());
-        expectFailure(f.run("mergetab", c.answers), "mergetab", {c.named, c.why});
-        EXPECT_EQ(f.contents(), (Contents{{"start.lp", log()}, {"final.lp", log()}}));
-    }
-}
-
-TEST(MergetabFailures, UnreadableLog) {
-    Folder f;
-    f.write("start.lp", log());
-    f.write("final.lp", log());
-    failures::expectUnreadableInput(f, "mergetab", kAnswers, "final.lp");
-}
-
-TEST(MergetabFailures, StatisticsNamedLikeALogLeavesTheLogAlone) {
-    Folder f;
-    f.write("start.lp", log());
-    f.write("final.lp", "other\n");
-    expectFailure(f.run("mergetab", "start.lp\nfinal.lp\nfinal.lp\n"), "mergetab", {"\"final.lp\"", "already exists"});
-    EXPECT_EQ(f.contents(), (Contents{{"start.lp", log()}, {"final.lp", "other\n"}}));
-}
-
 TEST(MergetabFailures, TheSameLogTwiceIsReadTwice) {
     Folder f;
     f.write("both.lp", log());
     ASSERT_EQ(f.run("mergetab", "both.lp\nboth.lp\nstats.html\n").status, 0) << f.result.err;
     EXPECT_EQ(testsupport::lines(f.read("stats.html")).size(), 25u);
-}
-
-TEST(MergetabFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
-    Folder f;
-    f.write("  start log.lp", log());
-    f.write(" final  log.lp", log());
-    ASSERT_EQ(f.run("mergetab", "  start log.lp   \n final  log.lp\n stats  table.html  \n").status, 0) << f.result.err;
-    const Contents after = f.contents();
-    EXPECT_EQ(after.size(), 3u);
-    ASSERT_EQ(after.count(" stats  table.html"), 1u);
-    EXPECT_EQ(testsupport::lines(after.at(" stats  table.html")).size(), 25u);
 }
 
 }  // namespace

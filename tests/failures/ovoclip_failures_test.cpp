@@ -1,9 +1,7 @@
-// ovoclip on damaged, missing and misnamed inputs: what it reports, its exit
-// status, and exactly which files the folder holds afterwards.
+// ovoclip on damaged inputs: what it reports, its exit status, and exactly
+// which files the folder holds afterwards. Missing, misnamed and unreadable
+// files: names_test.cpp, over every program.
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include "failure_support.hpp"
 
@@ -166,114 +164,27 @@ TEST(OvoclipFailures, ValueFieldsThatAreNoNumberOrBlank) {
 
 // ------------------------------------------------------------ names
 
-TEST(OvoclipFailures, FolderGivenForEachFile) {
-    struct Case {
+// The reslimit file's name is made, not given (every given name:
+// names_test.cpp): from the first ten characters of the XDS file's name,
+// padded with blanks.
+TEST(OvoclipFailures, FolderWhereTheReslimitFileIsNamed) {
+    const struct {
         const char* what;
         Contents before;
-        std::string answers;
         std::string named;
         Contents written;  // beside what was there before
-    };
-    const std::vector<Case> cases = {
-        {"input script", with(inputs(), {{"scripts", kFolder}}), "scripts\npv.inp\n", "\"scripts\"", {}},
-        {"XDS file", {{"ovo.inp", script("data")}, {"data", kFolder}}, kAnswers, "\"data\"",
+    } cases[] = {
+        {"XDS file of a short name", {{"ovo.inp", script("data")}, {"data", kFolder}}, "\"data\"",
          {{"data      _reslimit.dat", kResLimit}}},
-        {"truncated file", with(inputs(script("XDS_ASCII.HKL", "out")), {{"out", kFolder}}), kAnswers, "\"out\"",
-         {{"XDS_ASCII._reslimit.dat", kResLimit}}},
-        {"reslimit file", with(inputs(), {{"XDS_ASCII._reslimit.dat", kFolder}}), kAnswers,
-         "\"XDS_ASCII._reslimit.dat\"", {}},
-        {"planeview script", with(inputs(), {{"pv", kFolder}}), "ovo.inp\npv\n", "\"pv\"",
-         {{"XDS_ASCII._reslimit.dat", kResLimit}, {"trunc.hkl", kTruncated}}},
+        {"reslimit file", with(inputs(), {{"XDS_ASCII._reslimit.dat", kFolder}}), "\"XDS_ASCII._reslimit.dat\"", {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Folder f;
         writeAll(f, c.before);
-        expectFailure(f.run("ovoclip", c.answers), "ovoclip", {c.named});
+        expectFailure(f.run("ovoclip", kAnswers), "ovoclip", {c.named});
         EXPECT_EQ(f.contents(), with(c.before, c.written));
     }
-}
-
-TEST(OvoclipFailures, NamesThatCannotBeOpenedEvenByRoot) {
-    // A path through a file, a folder that does not exist, and a socket.
-    Folder f;
-    {
-        const Contents before = inputs(script("XDS_ASCII.HKL/inner"));
-        writeAll(f, before);
-        expectFailure(f.run("ovoclip", kAnswers), "ovoclip", {"\"XDS_ASCII.HKL/inner\"", "Not a directory"});
-        EXPECT_EQ(f.contents(), with(before, {{"XDS_ASCII._reslimit.dat", kResLimit}}));
-    }
-    {
-        Folder g;
-        const Contents before = inputs(script("XDS_ASCII.HKL", "no/such/folder.hkl"));
-        writeAll(g, before);
-        expectFailure(g.run("ovoclip", kAnswers), "ovoclip", {"\"no/such/folder.hkl\"", "No such file"});
-        EXPECT_EQ(g.contents(), with(before, {{"XDS_ASCII._reslimit.dat", kResLimit}}));
-    }
-    {
-        Folder g;
-        writeAll(g, inputs());
-        expectFailure(g.run("ovoclip", "ovo.inp\nnowhere/pv.inp\n"), "ovoclip", {"\"nowhere/pv.inp\"", "No such file"});
-        EXPECT_EQ(g.contents(), with(inputs(), {{"XDS_ASCII._reslimit.dat", kResLimit}, {"trunc.hkl", kTruncated}}));
-    }
-    {
-        Folder g;
-        writeAll(g, inputs());
-        const int socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_GE(socketFd, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const std::string path = (g / "socket.inp").string();
-        ASSERT_LT(path.size(), sizeof address.sun_path);
-        std::copy(path.begin(), path.end(), address.sun_path);
-        ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        expectFailure(g.run("ovoclip", "socket.inp\npv.inp\n"), "ovoclip", {"\"socket.inp\""});
-        ::close(socketFd);
-        EXPECT_EQ(testsupport::lines(g.result.out).size(), 1u);  // the first prompt only
-    }
-}
-
-TEST(OvoclipFailures, UnreadableScript) {
-    Folder f;
-    writeAll(f, inputs());
-    failures::expectUnreadableInput(f, "ovoclip", kAnswers, "ovo.inp");
-}
-
-TEST(OvoclipFailures, OutputNamedLikeAnInputLeavesTheInputAlone) {
-    {
-        Folder f;
-        const Contents before = inputs(script("XDS_ASCII.HKL", "XDS_ASCII.HKL"));
-        writeAll(f, before);
-        expectFailure(f.run("ovoclip", kAnswers), "ovoclip", {"\"XDS_ASCII.HKL\"", "already exists"});
-        EXPECT_EQ(f.contents(), with(before, {{"XDS_ASCII._reslimit.dat", kResLimit}}));
-    }
-    {
-        Folder f;
-        writeAll(f, inputs());
-        expectFailure(f.run("ovoclip", "ovo.inp\novo.inp\n"), "ovoclip", {"\"ovo.inp\"", "already exists"});
-        EXPECT_EQ(f.contents(), with(inputs(), {{"XDS_ASCII._reslimit.dat", kResLimit}, {"trunc.hkl", kTruncated}}));
-    }
-}
-
-TEST(OvoclipFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
-    Folder f;
-    const std::string text = script("  my data.hkl", " cut  file.hkl   ");
-    writeAll(f, {{" my script.inp", text}, {"  my data.hkl", kData}});
-    ASSERT_EQ(f.run("ovoclip", " my script.inp   \n  pv  script \n").status, 0) << f.result.err;
-    EXPECT_EQ(f.contents(), (Contents{{" my script.inp", text},
-                                      {"  my data.hkl", kData},
-                                      {"  my data._reslimit.dat", kResLimit},
-                                      {" cut  file.hkl", kTruncated},
-                                      {"  pv  script", kPlaneviewScript}}));
-}
-
-TEST(OvoclipFailures, LastAnswerWithoutALineEndStillCounts) {
-    Folder f;
-    writeAll(f, inputs());
-    ASSERT_EQ(f.run("ovoclip", "ovo.inp\npv.inp").status, 0) << f.result.err;
-    EXPECT_EQ(f.contents(), with(inputs(), {{"XDS_ASCII._reslimit.dat", kResLimit},
-                                            {"trunc.hkl", kTruncated},
-                                            {"pv.inp", kPlaneviewScript}}));
 }
 
 }  // namespace

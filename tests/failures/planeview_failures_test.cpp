@@ -1,6 +1,7 @@
-// planeview on damaged, missing and misnamed inputs: what it reports, its
-// exit status, and exactly which files the folder holds afterwards, the
-// page written up to the failure and no further.
+// planeview on damaged inputs: what it reports, its exit status, and
+// exactly which files the folder holds afterwards, the page written up to
+// the failure and no further. Missing, misnamed and unreadable files:
+// names_test.cpp, over every program.
 #include <gtest/gtest.h>
 
 #include "failure_support.hpp"
@@ -104,44 +105,16 @@ TEST(PlaneviewFailures, StandardInputEndingAtEachPrompt) {
     }
 }
 
-TEST(PlaneviewFailures, MissingOrFolderForEachFile) {
-    const struct {
-        std::string name;
-        std::string page;  // "" when no page is created
-    } files[] = {{"script.inp", ""}, {"fin.dat", ""}, {"pv.inp", "empty"}, {"cad.inp", "empty"}};
-    for (const auto& file : files) {
-        for (const bool folder : {false, true}) {
-            SCOPED_TRACE(file.name + (folder ? " is a folder" : " is missing"));
-            Contents before = without(inputs(), file.name);
-            if (folder) before[file.name] = kFolder;
-            Folder f;
-            writeAll(f, before);
-            expectFailure(f.run("planeview", kAnswers), "planeview",
-                          {"\"" + file.name + "\"", folder ? "directory" : "No such file"});
-            EXPECT_EQ(f.contents(), file.page.empty() ? before : with(before, {{"out.ps", ""}}));
-            EXPECT_EQ(f.result.out.find("a= "), std::string::npos);  // nothing is read before the opens
-        }
-    }
-    // The page itself named by a folder, by one of the inputs, or by a file
-    // that exists: left alone, and nothing echoed.
-    for (const std::string page : {"pages", "fin.dat", "out.ps"}) {
-        SCOPED_TRACE(page);
-        const Contents before = page == "pages"    ? with(inputs(), {{"pages", kFolder}})
-                                : page == "out.ps" ? with(inputs(), {{"out.ps", "keep me\n"}})
-                                                   : inputs();
+// Every file is opened before anything is read (what a missing or misnamed
+// file leaves: names_test.cpp): nothing is echoed.
+TEST(PlaneviewFailures, NothingIsReadBeforeEveryFileIsOpened) {
+    for (const std::string missing : {"script.inp", "fin.dat", "pv.inp", "cad.inp", "out.ps exists"}) {
+        SCOPED_TRACE(missing);
         Folder f;
-        writeAll(f, before);
-        expectFailure(f.run("planeview", "script.inp\nfin.dat\n" + page + "\npv.inp\ncad.inp\n"), "planeview",
-                      {"\"" + page + "\"", "already exists"});
-        EXPECT_EQ(f.contents(), before);
+        writeAll(f, missing == "out.ps exists" ? with(inputs(), {{"out.ps", "keep me\n"}}) : without(inputs(), missing));
+        expectFailure(f.run("planeview", kAnswers), "planeview", {});
         EXPECT_EQ(f.result.out.find("a= "), std::string::npos);
     }
-}
-
-TEST(PlaneviewFailures, UnreadableFinFile) {
-    Folder f;
-    writeAll(f, inputs());
-    failures::expectUnreadableInput(f, "planeview", kAnswers, "fin.dat");
 }
 
 TEST(PlaneviewFailures, ScriptEndingBeforeEachRecordLeavesAnEmptyPage) {
@@ -242,19 +215,6 @@ TEST(PlaneviewFailures, ShortOrBadCadInputEndsThePageAtNarrativeRecord18) {
         EXPECT_EQ(f.contents(), with(inputs(script(), kFin, kPv, cad), {{"out.ps", kToNarrative18}}));
         EXPECT_EQ(f.result.out.find("negB applied"), std::string::npos);
     }
-}
-
-TEST(PlaneviewFailures, LeadingAndEmbeddedBlanksArePartOfEveryName) {
-    const Contents named = {{" my script.inp", script()}, {"  fin  file", kFin}, {" pv inp", kPv}, {"c a d", kCad}};
-    Folder f;
-    writeAll(f, named);
-    ASSERT_EQ(f.run("planeview", " my script.inp \n  fin  file\n  the page.ps   \n pv inp\nc a d   \n").status, 0)
-        << f.result.err;
-    const Contents after = f.contents();
-    EXPECT_EQ(after.size(), 5u);
-    ASSERT_EQ(after.count("  the page.ps"), 1u);
-    EXPECT_EQ(after.at("  the page.ps").substr(0, kToNarrative18.size()), kToNarrative18);
-    EXPECT_EQ(testsupport::lines(after.at("  the page.ps")).back(), "showpage");
 }
 
 }  // namespace

@@ -171,7 +171,6 @@ TEST(Finjoin, FailuresReportOneLineAndCreateNoFinFile) {
         std::vector<std::string> fragments;
         std::string cif = "";  // bad.cif
     } cases[] = {
-        {"missing file", {}, {"none.mtz\n\n", good, good, good}, {"\"none.mtz\"", "No such file"}},
         {"starts as MTZ", {}, {"text.mtz\n\n", good, good, good}, {"cannot read \"text.mtz\" as an MTZ file", "MTZ"}},
         {"neither MTZ nor CIF", {}, {good, good, "junk.mtz\n\n", good}, {"\"junk.mtz\" is neither MTZ nor mmCIF"}},
         {"CIF with a NUL byte", {}, {good, "bad.cif\n\n", good, good}, {"\"bad.cif\" is neither MTZ nor mmCIF"},

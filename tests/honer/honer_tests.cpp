@@ -109,15 +109,6 @@ TEST(Honer, CarriageReturnsAndLongNames) {
     EXPECT_EQ(run.cad(), cadScript("SCAL FILE_NUMBER 1 1.00       -2.500"));
 }
 
-// An existing cad input file: HonerFailures.CadInputNamedLikeTheLogLeavesTheLogAlone.
-TEST(Honer, MissingLogCreatesNothing) {
-    HonerRun run;
-    run.result = testsupport::run(testsupport::program("honer"), "missing.log\ncad.com\n", run.dir.path());
-    EXPECT_EQ(run.result.status, 2);
-    EXPECT_NE(run.result.err.find("missing.log"), std::string::npos) << run.result.err;
-    EXPECT_FALSE(run.cadExists());
-}
-
 TEST(Honer, StandardInputEndingAtEitherPrompt) {
     for (const std::string& input : {std::string(), std::string("phaser.log\n")}) {
         HonerRun run;

@@ -319,7 +319,7 @@ TEST(Mergetab, NonNumericSliceNamesFileLineAndColumns) {
     }
 }
 
-// An existing statistics file: MergetabFailures.StatisticsNamedLikeALogLeavesTheLogAlone.
+// An existing statistics file: tests/failures/names_test.cpp, over every program.
 TEST(Mergetab, FailedOpensAndEndedDialogue) {
     const struct {
         std::string answers, named;

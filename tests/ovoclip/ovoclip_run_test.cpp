@@ -154,8 +154,8 @@ TEST(OvoclipRun, DamagedRecordEndsTheDataWithAWarning) {
 }
 
 // The failures not in tests/failures/ovoclip_failures_test.cpp (which
-// also has every field of the script, each end of the data, each bad value
-// and each output named like another file).
+// also has every field of the script, each end of the data and each bad
+// value) nor in tests/failures/names_test.cpp (missing and misnamed files).
 TEST(OvoclipRun, FailuresReportTheFileAndKeepWhatWasWritten) {
     struct Case {
         const char* what;
@@ -168,15 +168,12 @@ TEST(OvoclipRun, FailuresReportTheFileAndKeepWhatWasWritten) {
     };
     const std::string goodData = kHeader + "     1     0     0        1.0        1.0\n!END_OF_DATA\n";
     const std::vector<Case> cases = {
-        {"missing script", "", goodData, {}, "ovo.inp\npv.inp\n", "cannot open \"ovo.inp\"", {"XDS_ASCII.HKL"}},
         {"no answer", kOrthogonalScript, goodData, {}, "", "end of standard input", {"XDS_ASCII.HKL", "ovo.inp"}},
         {"short script", kOrthogonalScript.substr(0, kOrthogonalScript.rfind("      2.5")), goodData, {},
          "ovo.inp\npv.inp\n", "end of file ovo.inp after line 4", {"XDS_ASCII.HKL", "ovo.inp"}},
         {"reslimit exists", kOrthogonalScript, goodData, {"XDS_ASCII._reslimit.dat"}, "ovo.inp\npv.inp\n",
          "cannot create \"XDS_ASCII._reslimit.dat\": the file already exists",
          {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp"}},
-        {"missing data", kOrthogonalScript, "", {}, "ovo.inp\npv.inp\n", "cannot open \"XDS_ASCII.HKL\"",
-         {"XDS_ASCII._reslimit.dat", "ovo.inp"}},
         {"blank value", kOrthogonalScript, kHeader + "     1     0     0\n", {}, "ovo.inp\npv.inp\n",
          "line 4 of XDS_ASCII.HKL, columns 19-29: no number",
          {"XDS_ASCII.HKL", "XDS_ASCII._reslimit.dat", "ovo.inp", "trunc.hkl"}},
