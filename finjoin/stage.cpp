@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 
 namespace ovofit {
 

@@ -3,7 +3,9 @@
 #include <filesystem>
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/file_names.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "testsupport.hpp"
 
 using testsupport::ScratchDir;
