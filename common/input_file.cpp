@@ -128,7 +128,7 @@ bool InputFile::nextAfterSearch(std::string_view& line) {
         searched_ = end_;
         if (begin_ == 0 && end_ == capacity_) {
             // A line as long as the buffer: given cut.
-            const size_t length = endBeforeReturn(0, end_);
+            const size_t length = lengthBeforeReturn(buffer_.get(), end_);
             line = std::string_view(buffer_.get(), length);
             moveTo(length);
             cut_ = true;
@@ -312,12 +312,12 @@ bool InputFile::nextPiece(std::string_view& piece) {
         const void* found = std::memchr(base + begin_, '\n', end_ - begin_);
         if (found != nullptr) {
             const size_t at = static_cast<size_t>(static_cast<const char*>(found) - base);
-            piece = std::string_view(base + begin_, endBeforeReturn(begin_, at) - begin_);
+            piece = std::string_view(base + begin_, lengthBeforeReturn(base + begin_, at - begin_));
             moveTo(at + 1);
             cut_ = false;
             return true;
         }
-        const size_t stop = endBeforeReturn(begin_, end_);
+        const size_t stop = begin_ + lengthBeforeReturn(base + begin_, end_ - begin_);
         if (stop > begin_) {
             piece = std::string_view(base + begin_, stop - begin_);
             moveTo(stop);

@@ -140,18 +140,20 @@ private:
         return lineFeedMaskScalar(p);
 #endif
     }
-    // Where the text of a line in [from, to) ends: before a carriage return
-    // that ends it. Before a line feed at `to`, the return belongs to the
-    // line end; at the end of the buffer, it is kept for the next piece,
-    // where a line feed may follow it.
-    size_t endBeforeReturn(size_t from, size_t to) const {
-        return to > from && buffer_[to - 1] == '\r' ? to - 1 : to;
+    // The length of the `length` bytes at `text` without a carriage return
+    // that ends them. Before a line feed, the return belongs to the line
+    // end; at the end of the buffer, it is kept for the next piece, where a
+    // line feed may follow it.
+    static size_t lengthBeforeReturn(const char* text, size_t length) {
+        if (length > 0 && text[length - 1] == '\r') --length;
+        return length;
     }
     bool nextAfterSearch(std::string_view& line);
     // The line from begin_ to the line feed at `at`; the line feeds already
     // found past it stay known.
     void takeLine(size_t at, std::string_view& line) {
-        line = std::string_view(buffer_.get() + begin_, endBeforeReturn(begin_, at) - begin_);
+        const char* lineBegin = buffer_.get() + begin_;
+        line = std::string_view(lineBegin, lengthBeforeReturn(lineBegin, at - begin_));
         begin_ = at + 1;
         ++lineNumber_;
     }
