@@ -6,7 +6,7 @@
 // Each benchmark runs over a table of different fields so that neither the
 // branch predictor nor the compiler sees one value only.
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/records.hpp"
 #include "ovoclip/input_script.hpp"
 #include "common/layout/xds_record.hpp"

@@ -1,7 +1,7 @@
 #include "common/records.hpp"
 
 #include "common/exact_decimal.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 
 #include <charconv>
 #include <cmath>

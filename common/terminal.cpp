@@ -1,7 +1,7 @@
 #include "common/terminal.hpp"
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/file_names.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/files.hpp"
+#include "common/output_file.hpp"
 #include "common/layout/fin_file.hpp"
 #include "finjoin/stage.hpp"
 

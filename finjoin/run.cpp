@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/output_file.hpp"
 #include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"

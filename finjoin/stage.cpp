@@ -17,7 +17,8 @@
 
 #include "common/hkl_key.hpp"
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/file_names.hpp"
 #include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 

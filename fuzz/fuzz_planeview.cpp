@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 #include "fuzz_support.hpp"
@@ -130,7 +131,8 @@ void drawExpectedPage(const std::string& name) {
     common::InputFile pv("pv.inp");
     const planeview::TruncationSummary summary = planeview::readTruncationSummary(pv);
     common::InputFile cad("cad.inp");
-    planeview::writeNarrative(summary, input.limits, cad, page);
+    planeview::writeNarrativeBeforeB(summary, input.limits, page);
+    planeview::writeNarrativeFromB(planeview::readNegB(cad), page);
     planeview::writeLegendAndLabels(page);
     page.close();
 }

@@ -10,7 +10,9 @@
 
 #include "common/layout/cad_script.hpp"
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/layout/fits.hpp"
+#include "common/output_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "honer/honer.hpp"

@@ -17,7 +17,8 @@
 // column of the table is headed "rsym" instead of "rmerge".
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "mergetab/mergetab.hpp"

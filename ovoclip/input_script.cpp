@@ -1,6 +1,6 @@
 #include "ovoclip/input_script.hpp"
 
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 

@@ -3,7 +3,9 @@
 #include "ovoclip/run.hpp"
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/file_names.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "ovoclip/input_script.hpp"

@@ -1,6 +1,7 @@
 #include "ovoclip/summary.hpp"
 
-#include "common/files.hpp"
+#include "common/layout/fits.hpp"
+#include "common/output_file.hpp"
 #include "common/layout/planeview_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"

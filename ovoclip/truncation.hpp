@@ -7,7 +7,8 @@
 
 #include "common/cell.hpp"
 #include "common/column_classes.hpp"  // SUITE_SSE2
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "ovoclip/input_script.hpp"
 
 namespace ovoclip {

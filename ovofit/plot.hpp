@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "common/files.hpp"
+#include "common/output_file.hpp"
 #include "ovofit/ellipsoid.hpp"
 
 namespace ovofit {

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "common/layout/input_script.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"

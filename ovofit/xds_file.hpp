@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/layout/xds_record.hpp"
 
 namespace ovofit {

@@ -16,7 +16,7 @@
 
 #include "common/column_classes.hpp"
 #include "common/exact_decimal.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "planeview/fin_fields.hpp"
 
 namespace planeview {

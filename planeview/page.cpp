@@ -25,8 +25,7 @@ void writePageHeader(common::OutputFile& page) {
 // Several PostScript strings open on one record and close on a later one;
 // the numbers standing inside them may be asterisks, Inf or NaN, none of
 // which can end a string early.
-float writeNarrative(const TruncationSummary& summary, const Limits& limits, common::InputFile& cadInput,
-                     common::OutputFile& page) {
+void writeNarrativeBeforeB(const TruncationSummary& summary, const Limits& limits, common::OutputFile& page) {
     common::RecordBuffer record;
     writeAll({"/Helvetica findfont",
               "15 scalefont setfont 0 0 0 setrgbcolor",
@@ -70,10 +69,10 @@ float writeNarrative(const TruncationSummary& summary, const Limits& limits, com
     writeAll({"truncation.  Anisotropic scale factors were then) show",
               "40 590 moveto (applied to remove anisotropy from the"},
              page);
+}
 
-    const float negB = readNegB(cadInput);
-
-    record.clear();
+void writeNarrativeFromB(float negB, common::OutputFile& page) {
+    common::RecordBuffer record;
     record.text("data set.  Lastly, an isotropic B of").fixed(negB, 8, 2).text(" A)show");
     page.writeRecord(record.view());
 
@@ -85,7 +84,6 @@ float writeNarrative(const TruncationSummary& summary, const Limits& limits, com
               "/Helvetica findfont 10 scalefont setfont",
               "585 600 moveto (o 2)show "},
              page);
-    return negB;
 }
 
 void writeLegendAndLabels(common::OutputFile& page) {

@@ -3,7 +3,7 @@
 // stage labels, arrows, rules and axis notes.
 #pragma once
 
-#include "common/files.hpp"
+#include "common/output_file.hpp"
 #include "planeview/inputs.hpp"
 
 namespace planeview {
@@ -11,11 +11,11 @@ namespace planeview {
 // The four header records; the dots follow at once.
 void writePageHeader(common::OutputFile& page);
 
-// Narrative records 1 to 26. The B value is read from the cad input file
-// after record 18, so that a short cad input file leaves the page ending
-// there. Returns the B value.
-float writeNarrative(const TruncationSummary& summary, const Limits& limits, common::InputFile& cadInput,
-                     common::OutputFile& page);
+// Narrative records 1 to 18, up to the sentence that gives the B value.
+void writeNarrativeBeforeB(const TruncationSummary& summary, const Limits& limits, common::OutputFile& page);
+
+// Narrative records 19 to 26, from the sentence that gives the B value.
+void writeNarrativeFromB(float negB, common::OutputFile& page);
 
 // Legend and label records 1 to 42, the last being "showpage".
 void writeLegendAndLabels(common::OutputFile& page);

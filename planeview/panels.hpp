@@ -3,7 +3,8 @@
 #pragma once
 
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "planeview/fin_fields.hpp"
 
 namespace planeview {

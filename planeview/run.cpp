@@ -2,15 +2,16 @@
 //
 // The fin file is read twice, once for the mean amplitudes and once to
 // draw; the dots of each record are written as the record is read, so
-// memory does not depend on the length of the file.
+// memory does not depend on the length of the file. The B value of the cad
+// input file is read where the narrative comes to it, so that a cad input
+// file that fails to read leaves the page ending just before it.
 
 #include "planeview/run.hpp"
 
-#include <optional>
-
 #include "common/cell.hpp"
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "planeview/inputs.hpp"
@@ -46,8 +47,7 @@ int runPlaneview() {
     const FileNames names = askFileNames();
 
     common::InputFile script(names.inputScript);
-    std::optional<common::InputFile> fin;
-    fin.emplace(names.finFile);
+    common::InputFile fin(names.finFile);
     common::OutputFile page(names.page);
     common::InputFile planeviewScript(names.planeviewScript);
     common::InputFile cadInput(names.cadInput);
@@ -60,22 +60,22 @@ int runPlaneview() {
 
     writePageHeader(page);
 
-    const AmplitudeStats stats = gatherAmplitudeStats(*fin);
+    const AmplitudeStats stats = gatherAmplitudeStats(fin);
     FreeLine means;  // 0s for a fin file without records
     means.text("ave|F|init,trunc,aniso,isob");
     for (const float mean : stats.meanF) means.real(mean);
     say(means);
-    fin.reset();
 
     const float plotScale = maxResolution * 70.0f;
     say(FreeLine().text("scaling the reciprocal cell by").real(plotScale));
 
-    fin.emplace(names.finFile);
-    drawPanels(*fin, reciprocal, plotScale, stats.meanF, page);
-    fin.reset();
+    fin.rewind();
+    drawPanels(fin, reciprocal, plotScale, stats.meanF, page);
 
     const TruncationSummary summary = readTruncationSummary(planeviewScript);
-    const float negB = writeNarrative(summary, input.limits, cadInput, page);
+    writeNarrativeBeforeB(summary, input.limits, page);
+    const float negB = readNegB(cadInput);
+    writeNarrativeFromB(negB, page);
     say(FreeLine().text("negB applied by cad was").real(negB));
 
     writeLegendAndLabels(page);

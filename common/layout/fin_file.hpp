@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/records.hpp"
 
 namespace common::fin_file {

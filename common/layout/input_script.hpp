@@ -18,7 +18,9 @@
 #include <string_view>
 
 #include "common/cell.hpp"
-#include "common/files.hpp"
+#include "common/file_names.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 
 namespace common {
 

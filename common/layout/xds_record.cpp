@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/records.hpp"
 #include "common/failure.hpp"
 

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
+#include <vector>
+#include <unistd.h>
 
 #include "common/failure.hpp"
-#include "common/files.hpp"
+#include "common/file_names.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "testsupport.hpp"
 
 using testsupport::ScratchDir;
@@ -231,4 +237,82 @@ TEST(Files, LinesAfterTheEndOfASearchAreNone) {
         EXPECT_FALSE(in.next(line));
         EXPECT_FALSE(in.next(line));
     }
+}
+
+namespace {
+
+// Every line of a file as next() gives it, with its number.
+std::vector<std::pair<std::string, uint64_t>> allLines(common::InputFile& in) {
+    std::vector<std::pair<std::string, uint64_t>> lines;
+    std::string_view line;
+    while (in.next(line)) lines.emplace_back(std::string(line), in.lineNumber());
+    return lines;
+}
+
+}  // namespace
+
+// A second pass after a first one stopped anywhere: in a line cut by the
+// buffer, after a search, at the end, or before it started.
+TEST(Files, RewindGivesTheSameLinesAgainFromLineOne) {
+    ScratchDir dir;
+    const std::string cut(3 * common::kLongestLine + 5, 'x');
+    testsupport::writeFile(dir / "in", "one\r\n" + cut + "\r\n     eigenB\n\nlast\r");
+    common::InputFile first((dir / "in").string());
+    const auto expected = allLines(first);
+    ASSERT_EQ(expected.size(), 5u);
+    std::string_view line;
+    const struct {
+        const char* name;
+        std::function<void(common::InputFile&)> firstPass;
+    } stops[] = {
+        {"nothing read", [](common::InputFile&) {}},
+        {"one line", [&](common::InputFile& in) { in.next(line); }},
+        {"inside a cut line", [&](common::InputFile& in) {
+             in.next(line);
+             in.next(line);
+             in.nextPiece(line);
+         }},
+        {"after a search", [&](common::InputFile& in) { in.skipToLine("eigenB", 6, line); }},
+        {"a search to the end", [&](common::InputFile& in) { in.skipToLine("nowhere", 1, line); }},
+        {"to the end", [&](common::InputFile& in) { allLines(in); }},
+    };
+    for (const auto& stop : stops) {
+        SCOPED_TRACE(stop.name);
+        common::InputFile in((dir / "in").string());
+        stop.firstPass(in);
+        in.rewind();
+        EXPECT_EQ(in.lineNumber(), 0u);
+        EXPECT_EQ(allLines(in), expected);
+    }
+}
+
+// The second pass reads the file that the first one read, whatever now
+// stands under its name; a pipe cannot be read twice and ends the run.
+TEST(Files, RewindReadsTheFileOpenedAndRefusesAPipe) {
+    ScratchDir dir;
+    testsupport::writeFile(dir / "in", "first\n");
+    testsupport::writeFile(dir / "other", "second\n");
+    common::InputFile in((dir / "in").string());
+    std::string_view line;
+    ASSERT_TRUE(in.next(line));
+    std::filesystem::rename(dir / "other", dir / "in");
+    in.rewind();
+    ASSERT_TRUE(in.next(line));
+    EXPECT_EQ(line, "first");
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], "a\n", 2), 2);
+    ::close(ends[1]);
+    {
+        common::InputFile piped("/dev/fd/" + std::to_string(ends[0]));
+        ASSERT_TRUE(piped.next(line));
+        try {
+            piped.rewind();
+            FAIL() << "a pipe was rewound";
+        } catch (const common::RunTimeFailure& failure) {
+            EXPECT_NE(failure.message().find("can be read only once"), std::string::npos) << failure.message();
+        }
+    }
+    ::close(ends[0]);
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 #include "common/failure.hpp"
 #include "common/records.hpp"
 #include "testsupport.hpp"

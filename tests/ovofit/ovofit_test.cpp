@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/files.hpp"
+#include "common/file_names.hpp"
+#include "common/input_file.hpp"
+#include "common/output_file.hpp"
 #include "common/layout/input_script.hpp"
 #include "failure_support.hpp"
 #include "falloff_data.hpp"

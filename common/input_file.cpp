@@ -1,10 +1,10 @@
-#include "common/files.hpp"
+#include "common/input_file.hpp"
 
 #include "common/failure.hpp"
+#include "common/file_names.hpp"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,15 +13,12 @@
 namespace common {
 
 namespace {
-// Reads and writes of 256 KiB: the buffer stays in the processor's cache
-// between the system's copy and the program's pass over it, which made the
-// programs about a tenth faster than with 1 MiB on large files. An input
-// buffer never grows: a line longer than it is given cut.
-constexpr size_t kBufferSize = 256 << 10;
-static_assert(kBufferSize == kLongestLine);
+// Reads of 256 KiB: the buffer stays in the processor's cache between the
+// system's copy and the program's pass over it, which made the programs
+// about a tenth faster than with 1 MiB on large files. The buffer never
+// grows: a line longer than it is given cut.
+constexpr size_t kBufferSize = kLongestLine;
 }  // namespace
-
-std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
 std::string LineSource::where() const {
     return "line " + std::to_string(lineNumber_) + " of " + name_;
@@ -45,50 +42,6 @@ void LineSource::failEndOfFile(std::string_view expected) const {
     }
     fail(std::move(text));
 }
-
-std::string faultOfFileName(std::string_view name) {
-    if (name.find('\0') != std::string_view::npos) return "the name holds a NUL byte";
-    if (name.size() > kLongestName) {
-        return "the name is longer than " + std::to_string(kLongestName) + " bytes";
-    }
-    return {};
-}
-
-namespace {
-// The start of a name for a report: a name refused for its length would
-// fill the terminal.
-std::string quotedStart(const std::string& name) {
-    if (name.size() <= 80) return quoted(name);
-    return "\"" + name.substr(0, 80) + "...\"";
-}
-}  // namespace
-
-namespace {
-template <typename Value>
-void requireFitsOf(const OutputFile& file, std::string_view field, std::string_view what, Value value) {
-    if (field.find('*') == std::string_view::npos) return;
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    fail("cannot write " + quoted(file.name()) + ": " + std::string(what) + " " + std::string(text, written.ptr) +
-         " does not fit its field of " + std::to_string(field.size()) + " columns, which the next program reads");
-}
-}  // namespace
-
-void requireFits(const OutputFile& file, std::string_view field, std::string_view what, float value) {
-    requireFitsOf(file, field, what, value);
-}
-
-void requireFits(const OutputFile& file, std::string_view field, std::string_view what, int64_t value) {
-    requireFitsOf(file, field, what, value);
-}
-
-std::string fileNameFrom(std::string_view field) {
-    size_t n = field.size();
-    while (n > 0 && field[n - 1] == ' ') --n;
-    return std::string(field.substr(0, n));
-}
-
-// ---------------------------------------------------------------- input
 
 InputFile::InputFile(std::string name) {
     name_ = std::move(name);
@@ -174,13 +127,10 @@ bool InputFile::nextAfterSearch(std::string_view& line) {
         }
         searched_ = end_;
         if (begin_ == 0 && end_ == capacity_) {
-            // A line as long as the buffer: given cut. A carriage return at
-            // the cut stays for the next piece, where a line feed may
-            // follow it.
-            size_t length = end_;
-            if (buffer_[length - 1] == '\r') --length;
+            // A line as long as the buffer: given cut.
+            const size_t length = lengthBeforeReturn(buffer_.get(), end_);
             line = std::string_view(buffer_.get(), length);
-            begin_ = length;
+            moveTo(length);
             cut_ = true;
             ++lineNumber_;
             return true;
@@ -189,8 +139,7 @@ bool InputFile::nextAfterSearch(std::string_view& line) {
             if (begin_ == end_) return false;
             // The last line has no line feed: it is still a line.
             line = std::string_view(buffer_.get() + begin_, end_ - begin_);
-            begin_ = end_;
-            searched_ = end_;
+            moveTo(end_);
             ++lineNumber_;
             return true;
         }
@@ -308,15 +257,14 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
     }
     const size_t reach = offset + text.size();  // the bytes of a line that decide
     if (cut_) passOverCutLine();
-    forgetLineFeeds();
+    moveTo(begin_);
     for (;;) {
         const char* base = buffer_.get();
         const char* start = base + begin_;
         const TextSearch search = findLineWithText(start, base + end_, text, offset);
         if (search.lineStart != nullptr) {
             lineNumber_ += countLineFeeds(start, search.lineStart);
-            begin_ = static_cast<size_t>(search.lineStart - base);
-            forgetLineFeeds();
+            moveTo(static_cast<size_t>(search.lineStart - base));
             return next(line);
         }
         // Not in the buffer: its whole lines are passed over, the unfinished
@@ -324,7 +272,7 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
         const void* lastLineFeed = memrchr(start, '\n', end_ - begin_);
         if (lastLineFeed != nullptr) {
             lineNumber_ += search.newlines;
-            begin_ = static_cast<size_t>(static_cast<const char*>(lastLineFeed) - base) + 1;
+            moveTo(static_cast<size_t>(static_cast<const char*>(lastLineFeed) - base) + 1);
         }
         if (end_ - begin_ >= reach) {
             // The unfinished line reaches past the columns and was seen.
@@ -332,11 +280,8 @@ bool InputFile::skipToLine(std::string_view text, int column, std::string_view& 
             continue;
         }
         if (!refill()) {
-            if (begin_ < end_) {  // the last line, without a line feed
-                ++lineNumber_;
-                begin_ = end_;
-            }
-            forgetLineFeeds();
+            if (begin_ < end_) ++lineNumber_;  // the last line, without a line feed
+            moveTo(end_);
             return false;
         }
     }
@@ -349,15 +294,13 @@ bool InputFile::skipRestOfLine() {
         const char* base = buffer_.get();
         const void* found = std::memchr(base + begin_, '\n', end_ - begin_);
         if (found != nullptr) {
-            begin_ = static_cast<size_t>(static_cast<const char*>(found) - base) + 1;
-            forgetLineFeeds();
+            moveTo(static_cast<size_t>(static_cast<const char*>(found) - base) + 1);
             ++lineNumber_;
             return true;
         }
-        begin_ = end_;
+        moveTo(end_);
         if (!refill()) {
             ++lineNumber_;
-            forgetLineFeeds();
             return false;
         }
     }
@@ -369,28 +312,22 @@ bool InputFile::nextPiece(std::string_view& piece) {
         const void* found = std::memchr(base + begin_, '\n', end_ - begin_);
         if (found != nullptr) {
             const size_t at = static_cast<size_t>(static_cast<const char*>(found) - base);
-            size_t length = at - begin_;
-            if (length > 0 && base[at - 1] == '\r') --length;
-            piece = std::string_view(base + begin_, length);
-            begin_ = at + 1;
+            piece = std::string_view(base + begin_, lengthBeforeReturn(base + begin_, at - begin_));
+            moveTo(at + 1);
             cut_ = false;
-            forgetLineFeeds();
             return true;
         }
-        size_t stop = end_;
-        if (stop > begin_ && base[stop - 1] == '\r') --stop;  // a line feed may follow
+        const size_t stop = begin_ + lengthBeforeReturn(base + begin_, end_ - begin_);
         if (stop > begin_) {
             piece = std::string_view(base + begin_, stop - begin_);
-            begin_ = stop;
-            forgetLineFeeds();
+            moveTo(stop);
             return true;
         }
         if (!refill()) {
             // The file ends inside the line: what is left is its last piece.
             cut_ = false;
             piece = std::string_view(buffer_.get() + begin_, end_ - begin_);
-            begin_ = end_;
-            forgetLineFeeds();
+            moveTo(end_);
             return !piece.empty();
         }
     }
@@ -403,76 +340,23 @@ void InputFile::passOverCutLine() {
     }
 }
 
+void InputFile::rewind() {
+    if (::lseek(fd_, 0, SEEK_SET) < 0) {
+        const int error = errno;
+        fail("cannot read " + quoted(name_) + " a second time: " +
+             (error == ESPIPE ? std::string("it can be read only once (a pipe or a terminal)") : std::strerror(error)));
+    }
+    lineNumber_ = 0;
+    end_ = 0;
+    atEof_ = false;
+    cut_ = false;
+    moveTo(0);
+}
+
 std::string_view InputFile::nextOrFail(std::string_view expected) {
     std::string_view line;
     if (!next(line)) failEndOfFile(expected);
     return line;
-}
-
-// ---------------------------------------------------------------- output
-
-OutputFile::OutputFile(std::string name) : name_(std::move(name)) {
-    if (name_.empty()) fail("cannot create an output file with an empty name");
-    if (const std::string fault = faultOfFileName(name_); !fault.empty()) {
-        fail("cannot create " + quotedStart(name_) + ": " + fault);
-    }
-    fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        const int error = errno;
-        if (error == EEXIST) fail("cannot create " + quoted(name_) + ": the file already exists");
-        fail("cannot create " + quoted(name_) + ": " + std::strerror(error));
-    }
-    capacity_ = kBufferSize;
-    buffer_ = std::make_unique<char[]>(capacity_);
-}
-
-OutputFile::~OutputFile() {
-    if (fd_ < 0) return;
-    try {
-        flush();
-    } catch (...) {
-        // Already failing: the report of the first failure is the one shown.
-    }
-    ::close(fd_);
-}
-
-void OutputFile::writeAll(const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd_, data, size);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            fail("cannot write " + quoted(name_) + ": " + std::strerror(error));
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-}
-
-void OutputFile::flush() {
-    if (used_ == 0) return;
-    const size_t size = used_;
-    used_ = 0;  // a failed write is not retried by the destructor
-    writeAll(buffer_.get(), size);
-}
-
-void OutputFile::makeRoom(size_t) { flush(); }
-
-void OutputFile::writeLarge(std::string_view text) {
-    flush();
-    writeAll(text.data(), text.size());
-    writeAll("\n", 1);
-}
-
-void OutputFile::close() {
-    if (fd_ < 0) return;
-    flush();
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        const int error = errno;
-        fail("cannot close " + quoted(name_) + ": " + std::strerror(error));
-    }
 }
 
 }  // namespace common

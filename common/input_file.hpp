@@ -1,10 +1,9 @@
-// Files opened "old" (must exist, read as lines) and "new" (must not exist,
-// created exclusively, never overwritten), both through large buffers.
+// Files opened "old": they must exist, and are read forwards as lines
+// through a large buffer, or searched for a line by its columns.
 #pragma once
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -75,16 +74,6 @@ protected:
     uint64_t lineNumber_ = 0;
 };
 
-// The longest file name taken, in bytes (a path as long as the system
-// allows); a longer one, or one holding a NUL byte, names no file.
-inline constexpr size_t kLongestName = 4096;
-
-// Why `name` cannot name a file, or empty when it can.
-std::string faultOfFileName(std::string_view name);
-
-// A file's name in double quotes, for a report.
-std::string quoted(const std::string& name);
-
 // A text file opened "old" and read forwards one line at a time. A line is
 // seen without its line feed, and without a carriage return just before
 // the line feed. Memory is the buffer, whatever the lines: a line longer
@@ -136,6 +125,12 @@ public:
     // longer than the buffer costs no memory.
     bool skipToLine(std::string_view text, int column, std::string_view& line);
 
+    // Back to the start of the file, line 1 next, for a second pass. It is
+    // the file opened, read again: one replaced under its name in between
+    // is not looked at, so that both passes see the same bytes. A file that
+    // can be read only once (a pipe, a FIFO, a terminal) ends the run here.
+    void rewind();
+
 private:
     // Bit i set where p[i] is a line feed, for i from 0 to 63.
     static uint64_t lineFeedMask(const char* p) {
@@ -145,20 +140,29 @@ private:
         return lineFeedMaskScalar(p);
 #endif
     }
+    // The length of the `length` bytes at `text` without a carriage return
+    // that ends them. Before a line feed, the return belongs to the line
+    // end; at the end of the buffer, it is kept for the next piece, where a
+    // line feed may follow it.
+    static size_t lengthBeforeReturn(const char* text, size_t length) {
+        if (length > 0 && text[length - 1] == '\r') --length;
+        return length;
+    }
     bool nextAfterSearch(std::string_view& line);
-    // The line from begin_ to the line feed at `at`.
+    // The line from begin_ to the line feed at `at`; the line feeds already
+    // found past it stay known.
     void takeLine(size_t at, std::string_view& line) {
         const char* lineBegin = buffer_.get() + begin_;
-        size_t length = at - begin_;
-        if (length > 0 && lineBegin[length - 1] == '\r') --length;
-        line = std::string_view(lineBegin, length);
+        line = std::string_view(lineBegin, lengthBeforeReturn(lineBegin, at - begin_));
         begin_ = at + 1;
         ++lineNumber_;
     }
-    // After begin_ was moved by other means than taking lines.
-    void forgetLineFeeds() {
+    // The read position moved by other means than taking a line: the line
+    // feeds are searched for again from there.
+    void moveTo(size_t at) {
+        begin_ = at;
         lineFeeds_ = 0;
-        searched_ = begin_;
+        searched_ = at;
     }
     bool refill();
     bool skipRestOfLine();
@@ -177,80 +181,5 @@ private:
     size_t maskBase_ = 0;
     size_t searched_ = 0;
 };
-
-// A text file opened "new": created exclusively, written through a buffer.
-class OutputFile {
-public:
-    explicit OutputFile(std::string name);
-    ~OutputFile();  // flushes what is buffered; errors are ignored here
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    // One record: the text and a line feed.
-    void writeRecord(std::string_view text) {
-        if (used_ + text.size() + 1 > capacity_) makeRoom(text.size() + 1);
-        if (text.size() + 1 > capacity_) { writeLarge(text); return; }
-        std::memcpy(buffer_.get() + used_, text.data(), text.size());
-        used_ += text.size();
-        buffer_[used_++] = '\n';
-    }
-
-    // One record of `length` characters at least: the text, blanks up to
-    // `length`, and a line feed.
-    void writeRecordPadded(std::string_view text, size_t length) {
-        if (text.size() >= length) {
-            writeRecord(text);
-            return;
-        }
-        if (used_ + length + 1 > capacity_) makeRoom(length + 1);
-        if (length + 1 > capacity_) {
-            writeLarge(std::string(text).append(length - text.size(), ' '));
-            return;
-        }
-        char* out = buffer_.get() + used_;
-        std::memset(out, ' ', length);  // of a length known where records are fixed
-        std::memcpy(out, text.data(), text.size());
-        out[length] = '\n';
-        used_ += length + 1;
-    }
-
-    // Text without a line feed: a piece of a long record.
-    void writeText(std::string_view text) {
-        if (used_ + text.size() > capacity_) makeRoom(text.size());
-        if (text.size() > capacity_) {
-            writeAll(text.data(), text.size());
-            return;
-        }
-        std::memcpy(buffer_.get() + used_, text.data(), text.size());
-        used_ += text.size();
-    }
-
-    void flush();
-    // Flushes and closes; a failed write ends the run.
-    void close();
-    const std::string& name() const { return name_; }
-
-private:
-    void makeRoom(size_t bytes);
-    void writeLarge(std::string_view text);
-    void writeAll(const char* data, size_t size);
-
-    std::string name_;
-    int fd_ = -1;
-    std::unique_ptr<char[]> buffer_;
-    size_t capacity_ = 0;
-    size_t used_ = 0;
-};
-
-// A file name from an answer or a record: trailing blanks are not part of
-// it, leading and embedded blanks are.
-std::string fileNameFrom(std::string_view field);
-
-// A field of a file that another program of the suite reads back: when the
-// value did not fit (the field is asterisks), the run fails, naming the
-// file, the field and the value, rather than end well with a file that the
-// next program cannot read.
-void requireFits(const OutputFile& file, std::string_view field, std::string_view what, float value);
-void requireFits(const OutputFile& file, std::string_view field, std::string_view what, int64_t value);
 
 }  // namespace common
