@@ -21,6 +21,9 @@ std::string fileNameFrom(std::string_view field);
 
 // The name between double quotes, as every report shows it.
 std::string quoted(std::string_view name);
+// For a std::string: an exact match, so that a call with one is never taken
+// by std::quoted through the argument's namespace.
+inline std::string quoted(const std::string& name) { return quoted(std::string_view(name)); }
 // The same for a name that may be refused for its length: past 80 bytes it
 // is cut and ends in "...", so that it does not fill the terminal.
 std::string quotedStart(std::string_view name);

@@ -26,7 +26,6 @@ namespace finjoin {
 
 namespace {
 
-using common::quoted;
 
 // gemmi's messages may run over several lines; a report is one.
 std::string oneLine(std::string text) {
@@ -81,11 +80,11 @@ const gemmi::Mtz::Column& findColumn(const gemmi::Mtz& mtz, const std::string& f
                                      char type, std::string_view meaning) {
     const gemmi::Mtz::Column* column = mtz.column_with_label(label);
     if (!column) {
-        common::fail("no column " + label + " in " + quoted(file) + "; its amplitude columns (type F):" +
+        common::fail("no column " + label + " in " + common::quoted(file) + "; its amplitude columns (type F):" +
                      amplitudeColumns(mtz));
     }
     if (column->type != type) {
-        common::fail("column " + label + " of " + quoted(file) + " is of type " + std::string(1, column->type) +
+        common::fail("column " + label + " of " + common::quoted(file) + " is of type " + std::string(1, column->type) +
                      ", not " + std::string(1, type) + " (" + std::string(meaning) + ")");
     }
     return *column;
@@ -103,20 +102,20 @@ void takeIndices(const float* row, const std::string& file, int32_t (&index)[3])
         const float value = row[i];
         if (!(value >= common::fin_file::kIndexMin && value <= common::fin_file::kIndexMax)) {
             common::fail("reflection " + common::generalText(row[0]) + " " + common::generalText(row[1]) + " " +
-                         common::generalText(row[2]) + " of " + quoted(file) +
+                         common::generalText(row[2]) + " of " + common::quoted(file) +
                          ": an index outside the fin file's I4 columns (-999 to 9999)");
         }
         index[i] = static_cast<int32_t>(value);
         if (static_cast<float>(index[i]) != value) {
             common::fail("reflection " + common::generalText(row[0]) + " " + common::generalText(row[1]) + " " +
-                         common::generalText(row[2]) + " of " + quoted(file) + ": an index is not a whole number");
+                         common::generalText(row[2]) + " of " + common::quoted(file) + ": an index is not a whole number");
         }
     }
 }
 
 void checkValue(float value, const std::string& label, const int32_t (&index)[3], const std::string& file) {
     if (!common::fin_file::valueFits(value)) {
-        common::fail("reflection " + rowText(index) + " of " + quoted(file) + ": " + label + " " +
+        common::fail("reflection " + rowText(index) + " of " + common::quoted(file) + ": " + label + " " +
                      common::generalText(value) + " does not fit the fin file's F12.2 columns");
     }
 }
@@ -129,7 +128,7 @@ void sortAndCheckUnique(std::vector<StageRow>& rows, const std::string& file) {
     if (twice != rows.end()) {
         int32_t index[3];
         common::unpackHkl(twice->key, index[0], index[1], index[2]);
-        common::fail("reflection " + rowText(index) + " appears twice in " + quoted(file) +
+        common::fail("reflection " + rowText(index) + " appears twice in " + common::quoted(file) +
                      "; merged data are expected, one row a reflection");
     }
 }
@@ -158,7 +157,7 @@ void readMtzStage(const StageRequest& request, const std::string& path, const ge
     try {
         readMtz(mtz, path, text);
     } catch (const std::exception& error) {
-        common::fail("cannot read " + quoted(file) + " as an MTZ file: " + oneLine(error.what()));
+        common::fail("cannot read " + common::quoted(file) + " as an MTZ file: " + oneLine(error.what()));
     }
 
     stage.spaceGroup = mtz.spacegroup               ? mtz.spacegroup->xhm()
@@ -219,7 +218,7 @@ std::string amplitudeItems(const gemmi::cif::Loop& loop) {
 size_t itemColumn(const gemmi::cif::Loop& loop, const std::string& file, const std::string& label) {
     const int column = findItem(loop, label);
     if (column < 0) {
-        common::fail("no item _refln." + label + " in " + quoted(file) + "; its amplitude items (F_*):" +
+        common::fail("no item _refln." + label + " in " + common::quoted(file) + "; its amplitude items (F_*):" +
                      amplitudeItems(loop));
     }
     return static_cast<size_t>(column);
@@ -229,7 +228,7 @@ size_t itemColumn(const gemmi::cif::Loop& loop, const std::string& file, const s
 // is allowed, a report for anything that is not a number.
 float cifNumber(const std::string& value, const gemmi::cif::Loop& loop, size_t column, size_t row,
                 const std::string& file, bool mayBeMissing = true) {
-    auto where = [&] { return "row " + std::to_string(row + 1) + " of the _refln loop of " + quoted(file) + ": "; };
+    auto where = [&] { return "row " + std::to_string(row + 1) + " of the _refln loop of " + common::quoted(file) + ": "; };
     if (gemmi::cif::is_null(value)) {
         if (!mayBeMissing) common::fail(where() + loop.tags[column] + " has no value");
         return NAN;
@@ -251,7 +250,7 @@ void readCifStage(const StageRequest& request, const std::string& path, const ge
         document = text ? gemmi::cif::read_memory(text.data(), text.size(), path.c_str())
                         : gemmi::cif::read_file(path);
     } catch (const std::exception& error) {
-        common::fail(quoted(file) + " is neither MTZ nor mmCIF: " + oneLine(error.what()));
+        common::fail(common::quoted(file) + " is neither MTZ nor mmCIF: " + oneLine(error.what()));
     }
     gemmi::cif::Block* block = nullptr;
     gemmi::cif::Loop* loop = nullptr;
@@ -263,7 +262,7 @@ void readCifStage(const StageRequest& request, const std::string& path, const ge
         }
     }
     if (!block) {
-        common::fail(quoted(file) + " is neither MTZ nor mmCIF with reflections: no block has a _refln loop with "
+        common::fail(common::quoted(file) + " is neither MTZ nor mmCIF with reflections: no block has a _refln loop with "
                      "index_h, index_k, index_l");
     }
 
@@ -276,7 +275,7 @@ void readCifStage(const StageRequest& request, const std::string& path, const ge
         if (groupName && gemmi::cif::is_null(*groupName)) groupName = nullptr;
         if (groupName) group = gemmi::find_spacegroup_by_name(gemmi::cif::as_string(*groupName), cell.alpha, cell.gamma);
     } catch (const std::exception& error) {
-        common::fail("cannot read the cell or space group of " + quoted(file) + ": " + oneLine(error.what()));
+        common::fail("cannot read the cell or space group of " + common::quoted(file) + ": " + oneLine(error.what()));
     }
     // A cell of '?' reads as 1 1 1, one of words as NaN: neither is known.
     stage.cellKnown = cell.is_crystal() && cell.a > 0 && cell.b > 0 && cell.c > 0 && cell.alpha > 0 &&
@@ -344,7 +343,7 @@ StageData readStage(const StageRequest& request) {
             mtz = fileStartsAsMtz(path);
         }
     } catch (const std::exception& error) {
-        common::fail("cannot read " + quoted(file) + ": " + oneLine(error.what()));
+        common::fail("cannot read " + common::quoted(file) + ": " + oneLine(error.what()));
     }
 
     StageData stage;
