@@ -44,74 +44,6 @@ float decimalToFloat(const char* begin, const char* end) {
     return value;
 }
 
-// One number, without blanks around it: [sign] digits [. digits] [exponent],
-// or Inf, Infinity, NaN. Without a decimal point the value takes `decimals`
-// implied decimals.
-// The common case of reflection files, a few significant digits and a small
-// exponent ("1.151E+04", "-12.5"): the digits make an integer that a float
-// holds exactly, and one multiplication or division by an exact power of
-// ten then rounds correctly (common/exact_decimal.hpp). False when the token
-// needs the general path.
-bool parseShortDecimal(std::string_view token, int decimals, float& value) {
-    const char* p = token.data();
-    const char* end = p + token.size();
-    bool negative = false;
-    if (p < end && (*p == '-' || *p == '+')) {
-        negative = *p == '-';
-        ++p;
-    }
-    uint32_t mantissa = 0;
-    int digits = 0;
-    int scale = 0;  // decimal digits after the point
-    bool hasPoint = false;
-    for (; p < end; ++p) {
-        const char c = *p;
-        if (isDigit(c)) {
-            if (++digits > 8) return false;
-            mantissa = mantissa * 10 + static_cast<uint32_t>(c - '0');
-            if (hasPoint) ++scale;
-        } else if (c == '.' && !hasPoint) {
-            hasPoint = true;
-        } else {
-            break;
-        }
-    }
-    if (digits == 0) return false;
-    int exponent = 0;
-    if (p < end) {
-        if (*p != 'E' && *p != 'e') return false;
-        ++p;
-        bool exponentNegative = false;
-        if (p < end && (*p == '-' || *p == '+')) {
-            exponentNegative = *p == '-';
-            ++p;
-        }
-        if (p == end || end - p > 3) return false;
-        for (; p < end; ++p) {
-            if (!isDigit(*p)) return false;
-            exponent = exponent * 10 + (*p - '0');
-        }
-        if (exponentNegative) exponent = -exponent;
-    }
-    if (!hasPoint) scale += decimals;
-    return scaleExactly(mantissa, exponent - scale, negative, value);
-}
-
-// Other plain decimal numbers ("123456789.5", "1.5e-30") straight through
-// from_chars, when the text needs no implied decimals and is nothing but
-// the number.
-bool parseUnscaledDecimal(std::string_view token, int decimals, float& value) {
-    if (token.empty() || token[0] == '+' || (decimals != 0 && token.find('.') == std::string_view::npos)) return false;
-    float quick = 0;
-    const auto result = std::from_chars(token.data(), token.data() + token.size(), quick, std::chars_format::general);
-    if (result.ec != std::errc() || result.ptr != token.data() + token.size() ||
-        !(isDigit(token.back()) || token.back() == '.')) {
-        return false;
-    }
-    value = quick;
-    return true;
-}
-
 // "Inf", "Infinity" and "NaN" in any case, after the sign.
 bool parseSpecialName(std::string_view body, bool negative, float& value) {
     if (equalsIgnoringCase(body, "inf") || equalsIgnoringCase(body, "infinity")) {
@@ -125,47 +57,9 @@ bool parseSpecialName(std::string_view body, bool negative, float& value) {
     return false;
 }
 
-// Digits with at most one point from the start of `body`; empty when there
-// is no digit.
-std::string_view scanMantissa(std::string_view body, bool& hasPoint) {
-    size_t i = 0, digits = 0;
-    hasPoint = false;
-    for (; i < body.size(); ++i) {
-        if (isDigit(body[i])) {
-            ++digits;
-        } else if (body[i] == '.' && !hasPoint) {
-            hasPoint = true;
-        } else {
-            break;
-        }
-    }
-    return digits == 0 ? std::string_view() : body.substr(0, i);
-}
-
-// The exponent after the mantissa: E or D in either case followed by an
-// optional sign, or a bare sign, then digits to the end. An empty rest is
-// exponent 0. False when the rest is anything else. Huge exponents are
-// capped: they give an infinity or zero either way.
-bool scanExponent(std::string_view rest, long& exponent) {
-    exponent = 0;
-    if (rest.empty()) return true;
-    size_t i = 0;
-    if (rest[0] == 'e' || rest[0] == 'E' || rest[0] == 'd' || rest[0] == 'D') ++i;
-    if (i >= rest.size() || (rest[i] != '+' && rest[i] != '-' && !isDigit(rest[i]))) return false;
-    const bool negative = rest[i] == '-';
-    if (rest[i] == '+' || rest[i] == '-') ++i;
-    if (i >= rest.size()) return false;
-    for (; i < rest.size(); ++i) {
-        if (!isDigit(rest[i])) return false;
-        if (exponent < 100000) exponent = exponent * 10 + (rest[i] - '0');
-    }
-    if (negative) exponent = -exponent;
-    return true;
-}
-
-// The mantissa's digits with the exponent as "digits.digits e exponent",
-// read by from_chars.
-float convertScientific(std::string_view mantissa, long exponent) {
+// The mantissa's digits (with their point) times 10^power, as the text
+// "digits.digits e power" read by from_chars.
+float convertScientific(std::string_view mantissa, long power) {
     char text[96];
     std::string longText;
     char* out = text;
@@ -176,26 +70,89 @@ float convertScientific(std::string_view mantissa, long exponent) {
     char* p = out;
     std::memcpy(p, mantissa.data(), mantissa.size());
     p += mantissa.size();
-    if (exponent != 0) {
+    if (power != 0) {
         *p++ = 'e';
-        p = std::to_chars(p, p + 12, exponent).ptr;
+        p = std::to_chars(p, p + 12, power).ptr;
     }
     return decimalToFloat(out, p);
 }
 
-// The quick forms first; then the general one: sign, a special name or a
-// mantissa and an exponent, implied decimals where there is no point.
+// One number, without blanks around it: [sign] digits [. digits] [exponent],
+// or Inf, Infinity, NaN. Without a decimal point the value takes `decimals`
+// implied decimals. The exponent is E or D in either case followed by an
+// optional sign, or a bare sign, then digits to the end; huge exponents are
+// capped (they give an infinity or zero either way).
+//
+// One pass over the token gives the digits as a whole number, where at most
+// nineteen of them make it, the digits after the point and the exponent.
+// The common case of reflection files, a few significant digits and a small
+// exponent ("1.151E+04", "-12.5"), is then an integer that a float holds
+// exactly times an exact power of ten: one multiplication or division,
+// correctly rounded (common/exact_decimal.hpp). Anything else is read by
+// from_chars, from the token itself where it is already in that form.
 ParseStatus parseNumberToken(std::string_view token, int decimals, float& value) {
-    if (parseShortDecimal(token, decimals, value) || parseUnscaledDecimal(token, decimals, value)) return ParseStatus::ok;
-    const bool negative = !token.empty() && token[0] == '-';
-    const std::string_view body = !token.empty() && (token[0] == '+' || token[0] == '-') ? token.substr(1) : token;
-    if (parseSpecialName(body, negative, value)) return ParseStatus::ok;
-    bool hasPoint = false;
-    const std::string_view mantissa = scanMantissa(body, hasPoint);
+    const char* p = token.data();
+    const char* const end = p + token.size();
+    const bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+')) ++p;
+    const char* const body = p;
+    uint64_t whole = 0;  // wraps past nineteen digits; not used then
+    for (; p < end && isDigit(*p); ++p) whole = whole * 10 + static_cast<uint64_t>(*p - '0');
+    const bool hasPoint = p < end && *p == '.';
+    long fraction = 0;  // digits after the point
+    if (hasPoint) {
+        const char* const first = ++p;
+        for (; p < end && isDigit(*p); ++p) whole = whole * 10 + static_cast<uint64_t>(*p - '0');
+        fraction = p - first;
+    }
+    const char* const mantissaEnd = p;
+    const long digits = (mantissaEnd - body) - (hasPoint ? 1 : 0);
+    if (digits == 0) {
+        if (parseSpecialName(std::string_view(body, static_cast<size_t>(end - body)), negative, value)) return ParseStatus::ok;
+        return ParseStatus::notANumber;
+    }
     long exponent = 0;
-    if (mantissa.empty() || !scanExponent(body.substr(mantissa.size()), exponent)) return ParseStatus::notANumber;
-    if (!hasPoint) exponent -= decimals;
-    const float magnitude = convertScientific(mantissa, exponent);
+    bool plainExponent = true;  // none, or after E or e: from_chars reads it as written
+    if (p < end) {
+        if (*p == 'e' || *p == 'E') {
+            ++p;
+        } else if (*p == 'd' || *p == 'D') {
+            ++p;
+            plainExponent = false;
+        } else {
+            plainExponent = false;
+        }
+        if (p == end || (*p != '+' && *p != '-' && !isDigit(*p))) return ParseStatus::notANumber;
+        const bool exponentNegative = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        if (p == end) return ParseStatus::notANumber;
+        for (; p < end; ++p) {
+            if (!isDigit(*p)) return ParseStatus::notANumber;
+            if (exponent < 100000) {
+                exponent = exponent * 10 + (*p - '0');
+            } else {
+                plainExponent = false;  // capped: the text no longer says the value
+            }
+        }
+        if (exponentNegative) exponent = -exponent;
+    }
+    const long implied = hasPoint ? 0 : decimals;
+    const long power = exponent - implied - fraction;
+    if (digits <= 19 && whole <= kExactMantissaLimit && power >= -kExactPowerLimit && power <= kExactPowerLimit) {
+        scaleExactly(static_cast<uint32_t>(whole), static_cast<int>(power), negative, value);
+        return ParseStatus::ok;
+    }
+    float magnitude = 0;
+    if (implied == 0 && plainExponent) {
+        const auto result = std::from_chars(body, end, magnitude, std::chars_format::general);
+        if (result.ptr != end || (result.ec != std::errc() && result.ec != std::errc::result_out_of_range)) {
+            magnitude = convertScientific(std::string_view(body, static_cast<size_t>(mantissaEnd - body)), exponent);
+        } else if (result.ec == std::errc::result_out_of_range) {
+            magnitude = decimalToFloat(body, end);
+        }
+    } else {
+        magnitude = convertScientific(std::string_view(body, static_cast<size_t>(mantissaEnd - body)), exponent - implied);
+    }
     value = negative ? -magnitude : magnitude;
     return ParseStatus::ok;
 }

@@ -4,10 +4,10 @@
 // sets init, trunc, aniso and iso. Ten million of them are read twice in a
 // run. A whole record as "%4d" and "%12.2f" write it, with no negative
 // amplitude or sigma, is checked and its amplitudes converted sixteen
-// columns at a time; a field in another simple printed form ("1234", "  -12.5  ") is read directly; anything else (exponents, a
-// plus sign, Infinity, long digit strings, junk) goes to the common reader,
-// which gives the same value or ends the run with its report of the file,
-// line and columns. Every quick reading gives the common reader's value.
+// columns at a time; an index in another plain form ("  -12") is read
+// directly; any other field goes to the common reader, which reads it or
+// ends the run with its report of the file, line and columns. Every quick
+// reading gives the common reader's value.
 #pragma once
 
 #include <cstdint>
@@ -54,47 +54,10 @@ inline bool quickInteger(std::string_view field, int32_t& value) {
     return true;
 }
 
-// The plain fixed-point form: blanks, an optional minus sign, digits with at
-// most one decimal point (at most nine digits in all, at least one), blanks.
-// Without a point the field takes `decimals` implied decimals. The value is
-// the digits as a whole number divided by the power of ten, exact
-// (common/exact_decimal.hpp). False for anything else.
-inline bool quickFixed(std::string_view field, int decimals, float& value) {
-    const size_t n = field.size();
-    size_t i = 0;
-    while (i < n && field[i] == ' ') ++i;
-    if (i == n) {
-        value = 0;
-        return true;
-    }
-    bool negative = false;
-    if (field[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    uint32_t m = 0;
-    int digits = 0;
-    int fraction = -1;  // digits after the point; -1 while no point was seen
-    for (; i < n; ++i) {
-        const char c = field[i];
-        if (c >= '0' && c <= '9') {
-            if (++digits > 9) return false;
-            m = m * 10 + static_cast<uint32_t>(c - '0');
-            if (fraction >= 0) ++fraction;
-        } else if (c == '.' && fraction < 0) {
-            fraction = 0;
-        } else {
-            break;
-        }
-    }
-    if (digits == 0) return false;
-    while (i < n && field[i] == ' ') ++i;
-    if (i != n) return false;
-    return common::scaleExactly(m, -(fraction < 0 ? decimals : fraction), negative, value);
-}
-
-// Fields in columns [first, first + width - 1] of the line, read quickly
-// when plain and by the common reader otherwise.
+// Fields in columns [first, first + width - 1] of the line: an integer read
+// quickly when plain, a fixed-point field by the common reader (whose first
+// path is the quick one for short decimals); a field that is no number goes
+// to a cursor for its report.
 inline int32_t readIntegerField(std::string_view line, const common::LineSource& source, int first, int width) {
     int32_t value = 0;
     if (quickInteger(common::columns(line, first, first + width - 1), value)) return value;
@@ -106,7 +69,9 @@ inline int32_t readIntegerField(std::string_view line, const common::LineSource&
 inline float readFixedField(std::string_view line, const common::LineSource& source, int first, int width,
                             int decimals) {
     float value = 0;
-    if (quickFixed(common::columns(line, first, first + width - 1), decimals, value)) return value;
+    if (common::parseFixed(common::columns(line, first, first + width - 1), decimals, value) == common::ParseStatus::ok) {
+        return value;
+    }
     common::RecordCursor cursor(line, source);
     cursor.skip(first - 1);
     return cursor.readFixed(width, decimals);

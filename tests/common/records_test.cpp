@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cctype>
+
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include "common/input_file.hpp"
 #include "common/failure.hpp"
@@ -191,4 +198,171 @@ TEST(Records, QuickDecimalPathRoundsLikeTheGeneralConversion) {
         const float expected = std::strtof(text, nullptr);
         ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text << " read as " << value;
     }
+}
+
+namespace {
+
+// The reading of a number token, worked out apart from the reader: the
+// token checked piece by piece against the forms a field may take, then
+// rewritten as the decimal text strtof reads ("-0.012e2" for "-12D2" with
+// three implied decimals: the point moved in the text, the exponent letter
+// made an e), and that text rounded to a float by the C library.
+std::optional<float> referenceReading(std::string_view token, int decimals) {
+    if (token.empty()) return 0.0f;
+    std::string sign;
+    if (token[0] == '+' || token[0] == '-') {
+        sign = token.substr(0, 1);
+        token.remove_prefix(1);
+    }
+    std::string lower(token);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "inf" || lower == "infinity") return sign == "-" ? -INFINITY : INFINITY;
+    if (lower == "nan") return NAN;
+    const size_t mantissaLength = std::min(token.find_first_not_of("0123456789."), token.size());
+    std::string mantissa(token.substr(0, mantissaLength));
+    const size_t points = static_cast<size_t>(std::count(mantissa.begin(), mantissa.end(), '.'));
+    if (points > 1 || mantissa.size() == points) return std::nullopt;
+    std::string_view rest = token.substr(mantissaLength);
+    std::string exponent = "0";
+    if (!rest.empty()) {
+        const bool letter = std::string_view("eEdD").find(rest[0]) != std::string_view::npos;
+        if (letter) rest.remove_prefix(1);
+        const bool signed_ = !rest.empty() && (rest[0] == '+' || rest[0] == '-');
+        if (!letter && !signed_) return std::nullopt;
+        if (rest.size() == (signed_ ? 1u : 0u) ||
+            rest.find_first_not_of("0123456789", signed_ ? 1 : 0) != std::string_view::npos) {
+            return std::nullopt;
+        }
+        exponent = rest;
+    }
+    if (points == 0 && decimals > 0) {
+        if (mantissa.size() <= static_cast<size_t>(decimals)) mantissa.insert(0, static_cast<size_t>(decimals) + 1 - mantissa.size(), '0');
+        mantissa.insert(mantissa.size() - static_cast<size_t>(decimals), ".");
+    }
+    return std::strtof((sign + mantissa + "e" + exponent).c_str(), nullptr);
+}
+
+// Tokens of the forms fields hold and of the edges of a float.
+std::string randomToken(testsupport::Random& random) {
+    auto digitsOf = [&random](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) s += static_cast<char>('0' + random(10));
+        return s;
+    };
+    char text[256];
+    std::string token;
+    switch (random(6)) {
+        case 0: case 1: {  // short decimals, as files print them
+            token = digitsOf(1 + random(9));
+            if (random(4) != 0) token.insert(random(token.size() + 1), ".");
+            break;
+        }
+        case 2: {  // long mantissas, with leading zeros now and then
+            token = std::string(random(3) == 0 ? random(12) : 0, '0') + digitsOf(10 + random(30));
+            if (random(3) != 0) token.insert(random(token.size() + 1), ".");
+            break;
+        }
+        case 3: {  // near the largest float, the smallest and among the subnormals
+            static const uint32_t kExponents[] = {0, 1, 2, 24, 25, 126, 127, 253, 254};
+            const uint32_t bits = (kExponents[random(9)] << 23) | static_cast<uint32_t>(random(1u << 23));
+            float f = 0;
+            std::memcpy(&f, &bits, sizeof f);
+            std::snprintf(text, sizeof text, "%.*e", static_cast<int>(random(12)), static_cast<double>(f));
+            return text;
+        }
+        case 4: {  // halfway between two floats, exactly or a last digit off
+            const uint32_t bits = static_cast<uint32_t>(random(0x7F7FFFFFu));
+            float f = 0;
+            std::memcpy(&f, &bits, sizeof f);
+            const double half = (static_cast<double>(f) + static_cast<double>(std::nextafter(f, INFINITY))) / 2;
+            std::snprintf(text, sizeof text, "%.120e", half);
+            std::string s(text);
+            const size_t e = s.find('e');
+            std::string digits = s.substr(0, e);
+            digits.erase(digits.find_last_not_of('0') + 1);
+            if (random(3) == 0) digits += random(2) == 0 ? "1" : "";
+            if (random(3) == 0 && digits.back() > '0' && digits.back() <= '9') --digits.back();
+            return digits + s.substr(e);
+        }
+        default: {  // exponents in every writing, small and large
+            token = digitsOf(1 + random(9));
+            if (random(2) != 0) token.insert(random(token.size() + 1), ".");
+            token += "eEdD+-"[random(6)];
+            if (token.back() != '+' && token.back() != '-' && random(2) != 0) token += random(2) == 0 ? '-' : '+';
+            token += std::to_string(random(4) == 0 ? random(100000) : random(50));
+            break;
+        }
+    }
+    const uint64_t sign = random(4);
+    return (sign == 0 ? "-" : sign == 1 ? "+" : "") + token;
+}
+
+// A token with one or two characters put in, taken out or changed, and
+// blanks around it now and then.
+std::string edited(testsupport::Random& random, std::string token) {
+    static const std::string alphabet = "0123456789.+-eEdD xiInNfFaAtTyY,";
+    const uint64_t edits = 1 + random(2);
+    for (uint64_t i = 0; i < edits; ++i) {
+        const size_t at = random(token.size() + 1);
+        const char c = alphabet[random(alphabet.size())];
+        switch (random(3)) {
+            case 0: token.insert(at, 1, c); break;
+            case 1: if (at < token.size()) token.erase(at, 1); break;
+            default: if (at < token.size()) token[at] = c; break;
+        }
+    }
+    if (random(4) == 0) token = std::string(random(3), ' ') + token + std::string(random(3), ' ');
+    return token;
+}
+
+std::string trimmed(std::string_view s) {
+    const size_t b = s.find_first_not_of(' ');
+    return b == std::string_view::npos ? std::string() : std::string(s.substr(b, s.find_last_not_of(' ') + 1 - b));
+}
+
+}  // namespace
+
+// Every token, as written or edited, reads as the reference reads it: the
+// same float bit for bit, and not a number exactly where the reference
+// finds none. Free-format items are whole numbers without implied decimals.
+TEST(Records, NumbersReadAsTheirCorrectlyRoundedDecimalValue) {
+    testsupport::Random random(86421);
+    int numbers = 0, refused = 0;
+    for (int i = 0; i < 1500000; ++i) {
+        std::string token = randomToken(random);
+        if (i % 3 == 0) token = edited(random, token);
+        const int decimals = static_cast<int>(random(5));
+        const std::optional<float> expected = referenceReading(trimmed(token), decimals);
+        float value = -12345;
+        const ParseStatus status = common::parseFixed(token, decimals, value);
+        ASSERT_EQ(status, expected ? ParseStatus::ok : ParseStatus::notANumber) << "\"" << token << "\" F." << decimals;
+        if (!expected) {
+            ++refused;
+            continue;
+        }
+        ++numbers;
+        ASSERT_EQ(std::bit_cast<uint32_t>(value), std::bit_cast<uint32_t>(*expected))
+            << "\"" << token << "\" F." << decimals << ": " << value << " against " << *expected;
+        if (token.find_first_of(" ,") == std::string::npos && !token.empty()) {
+            const std::optional<float> whole = referenceReading(token, 0);
+            float free = -12345;
+            ASSERT_EQ(common::parseFreeNumber(token, free), whole ? ParseStatus::ok : ParseStatus::notANumber) << token;
+            if (whole) {
+                ASSERT_EQ(std::bit_cast<uint32_t>(free), std::bit_cast<uint32_t>(*whole)) << token;
+            }
+        }
+    }
+    EXPECT_GT(numbers, 1000000);
+    EXPECT_GT(refused, 100000);
+}
+
+// An exponent stops growing once it reaches 100000: the value is an
+// infinity or a zero either way unless the mantissa has as many digits as
+// that, as only a line cut from a damaged file could.
+TEST(Records, HugeExponentsAreCapped) {
+    const std::string token = "0." + std::string(99999, '0') + "1e1000000";
+    EXPECT_EQ(readFixed(token, 2), 1.0f);
+    EXPECT_EQ(readFixed("1e1000000", 2), INFINITY);
+    EXPECT_EQ(readFixed("-1D-1000000", 2), -0.0f);
+    EXPECT_TRUE(std::signbit(readFixed("-1D-1000000", 2)));
 }

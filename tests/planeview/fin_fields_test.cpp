@@ -54,24 +54,6 @@ std::string randomField(testsupport::Random& random, size_t width) {
     return field;
 }
 
-TEST(FinFields, QuickFixedAgreesWithTheCommonReader) {
-    testsupport::Random random(20240611);
-    int quick = 0;
-    for (int i = 0; i < 400000; ++i) {
-        const std::string field = randomField(random, 12);
-        const int decimals = 2 + i % 3;
-        float fast = 0, common = 0;
-        const bool taken = planeview::quickFixed(field, decimals, fast);
-        const common::ParseStatus status = common::parseFixed(field, decimals, common);
-        if (!taken) continue;
-        ++quick;
-        ASSERT_EQ(status, common::ParseStatus::ok) << "\"" << field << "\"";
-        ASSERT_EQ(std::bit_cast<uint32_t>(fast), std::bit_cast<uint32_t>(common))
-            << "\"" << field << "\" decimals " << decimals << ": " << fast << " vs " << common;
-    }
-    EXPECT_GT(quick, 100000);  // the printed forms really take the quick way
-}
-
 TEST(FinFields, QuickIntegerAgreesWithTheCommonReader) {
     testsupport::Random random(7);
     for (int i = 0; i < 200000; ++i) {
@@ -198,23 +180,6 @@ TEST(FinFields, RecordsOutsideTheZonesAreKnownByTheirDigits) {
                                         "   1   2                ", "   1   2", "", "   5   5   0"}) {
         EXPECT_FALSE(planeview::hasNoZeroIndex(zone)) << "\"" << zone << "\"";
         EXPECT_FALSE(planeview::hasNoZeroIndexScalar(zone)) << "\"" << zone << "\"";
-    }
-}
-
-TEST(FinFields, EdgesOfTheQuickForm) {
-    float value = 1;
-    EXPECT_TRUE(planeview::quickFixed("    16777216", 0, value));
-    EXPECT_EQ(value, 16777216.0f);
-    EXPECT_FALSE(planeview::quickFixed("    16777217", 0, value));  // not exact in a float
-    EXPECT_TRUE(planeview::quickFixed("       -0.00", 2, value));
-    EXPECT_TRUE(std::signbit(value));
-    EXPECT_TRUE(planeview::quickFixed("        1234", 2, value));
-    EXPECT_EQ(value, 12.34f);
-    EXPECT_TRUE(planeview::quickFixed("", 2, value));
-    EXPECT_EQ(value, 0.0f);
-    for (const char* other : {"    Infinity", "      1.0E+3", "       +1.00", "          .", "          -",
-                              "   1 2.00", "1.0.0", "0.00000000001"}) {
-        EXPECT_FALSE(planeview::quickFixed(other, 2, value)) << other;
     }
 }
 
