@@ -83,7 +83,7 @@ int fromFin(const std::string& finName, const std::string& folder) {
     std::string line;
     while (std::getline(fin, line)) {
         const int h = std::stoi(line.substr(0, 4)), k = std::stoi(line.substr(4, 4)), l = std::stoi(line.substr(8, 4));
-        for (int s = 0; s < 4; ++s) {
+        for (size_t s = 0; s < 4; ++s) {
             const float F = std::stof(line.substr(12 + 24 * s, 12));
             const float sigma = std::stof(line.substr(24 + 24 * s, 12));
             if (F != 0) add(rows[s], h, k, l, F, sigma);

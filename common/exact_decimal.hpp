@@ -23,6 +23,10 @@
 #include <cstdint>
 #include <cstring>
 
+// The direct writers build a field in a 64-bit word, its first column in
+// the lowest byte, and store the word's bytes in order.
+static_assert(std::endian::native == std::endian::little, "the direct Fw.d writer assumes a little-endian machine");
+
 namespace common {
 
 inline constexpr uint32_t kExactMantissaLimit = uint32_t{1} << 24;

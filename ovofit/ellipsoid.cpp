@@ -102,7 +102,7 @@ const std::vector<gemmi::Op::Miller>& Mates::of(int32_t h, int32_t k, int32_t l)
     for (const gemmi::Op::Rot& rot : rotations_) {
         // Reciprocal space: the row vector (h, k, l) times the rotation.
         gemmi::Op::Miller hkl;
-        for (int j = 0; j < 3; ++j) hkl[j] = (h * rot[0][j] + k * rot[1][j] + l * rot[2][j]) / gemmi::Op::DEN;
+        for (size_t j = 0; j < 3; ++j) hkl[j] = (h * rot[0][j] + k * rot[1][j] + l * rot[2][j]) / gemmi::Op::DEN;
         hkl = oneSense(hkl);
         if (std::find(mates_.begin(), mates_.end(), hkl) == mates_.end()) mates_.push_back(hkl);
     }
@@ -172,9 +172,9 @@ std::vector<Shell> binShells(const std::vector<std::pair<double, double>>& sorte
     const double low3 = std::pow(sorted.front().first, 3), high3 = std::pow(sorted.back().first, 3);
     for (int n = std::min(kMostShells, total / kFewestInShell); n >= kFewestShells; --n) {
         std::vector<Shell> shells(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            shells[i].sLow = std::cbrt(low3 + (high3 - low3) * i / n);
-            shells[i].sHigh = std::cbrt(low3 + (high3 - low3) * (i + 1) / n);
+        for (size_t i = 0; i < shells.size(); ++i) {
+            shells[i].sLow = std::cbrt(low3 + (high3 - low3) * static_cast<double>(i) / n);
+            shells[i].sHigh = std::cbrt(low3 + (high3 - low3) * static_cast<double>(i + 1) / n);
         }
         for (const auto& [s, iOverSigma] : sorted) {
             const double where = high3 > low3 ? (s * s * s - low3) / (high3 - low3) * n : 0.0;
@@ -219,14 +219,14 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
             frame.coordinates(hkl[0], hkl[1], hkl[2], s);
             const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
             if (!(length > 0)) continue;
-            for (int i = 0; i < 3; ++i) {
+            for (size_t i = 0; i < 3; ++i) {
                 const double along = axes.rows[i][0] * s[0] + axes.rows[i][1] * s[1] + axes.rows[i][2] * s[2];
                 if (std::fabs(along) >= cosCone * length) cones[i].emplace_back(length, iOverSigma);
             }
         }
     }
     std::vector<AxisLimit> limits(3);
-    for (int i = 0; i < 3; ++i) {
+    for (size_t i = 0; i < 3; ++i) {
         std::sort(cones[i].begin(), cones[i].end());
         limits[i].shells = binShells(cones[i]);
         if (limits[i].shells.empty()) {

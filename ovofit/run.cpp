@@ -140,11 +140,11 @@ common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, c
     script.inputReflectionFile = answers.xdsFile;
     script.outputReflectionFile = answers.truncatedFile;
     script.cell = header.cell;
-    for (int row = 0; row < 3; ++row) {
-        const AxisLimit& axis = limits[order[row]];
+    for (size_t row = 0; row < 3; ++row) {
+        const AxisLimit& axis = limits[static_cast<size_t>(order[row])];
         for (int j = 0; j < 3; ++j) script.ellipsoidAxes[row][j] = static_cast<float>(axis.direction[j]);
     }
-    for (int i = 0; i < 3; ++i) script.limits[i] = static_cast<float>(limits[i].limit);
+    for (size_t i = 0; i < 3; ++i) script.limits[i] = static_cast<float>(limits[i].limit);
     return script;
 }
 
@@ -174,7 +174,7 @@ int runOvofit() {
     const EllipsoidAxes axes = chooseAxes(*spaceGroup, header.cell, merged);
     common::say("axes: " + axes.description);
     const std::vector<AxisLimit> limits = measureLimits(*spaceGroup, header.cell, axes, merged, answers.threshold);
-    for (int i = 0; i < 3; ++i) showAxis(limits[i], axes, i, answers.threshold);
+    for (size_t i = 0; i < 3; ++i) showAxis(limits[i], axes, static_cast<int>(i), answers.threshold);
 
     const common::InputScript script = scriptFor(answers, header, limits);
     common::RecordBuffer summary;

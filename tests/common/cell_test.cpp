@@ -110,7 +110,7 @@ TEST(Cell, OrthonormalFrameTakesIndicesToVectorsDualToTheDirectAxes) {
             float t[3];
             wide.coordinates(hkl[0], hkl[1], hkl[2], s);
             narrow.coordinates(hkl[0], hkl[1], hkl[2], t);
-            for (int i = 0; i < 3; ++i) {
+            for (size_t i = 0; i < 3; ++i) {
                 const double dual = s[0] * axes[i][0] + s[1] * axes[i][1] + s[2] * axes[i][2];
                 const double dualNarrow = t[0] * axes[i][0] + t[1] * axes[i][1] + t[2] * axes[i][2];
                 EXPECT_NEAR(dual, hkl[i], 2e-5) << cell.a << " " << cell.gamma << " index " << i;

@@ -19,7 +19,7 @@ namespace {
 TEST(ExactDecimal, ScalingGivesTheCorrectlyRoundedReading) {
     testsupport::Random random(31337);
     for (int i = 0; i < 300000; ++i) {
-        const uint32_t mantissa = random.next() % (common::kExactMantissaLimit + 1);
+        const auto mantissa = static_cast<uint32_t>(random.next() % (common::kExactMantissaLimit + 1));
         const int power = static_cast<int>(random.next() % 21) - 10;
         float quick = 0;
         ASSERT_TRUE(common::scaleExactly(mantissa, power, i % 2 == 1, quick));

@@ -116,7 +116,7 @@ void expectSameAsLineByLine(const std::filesystem::path& file, std::string_view 
     for (int match = 0;; ++match) {
         bool readFound = false;
         while (read.next(expected)) {
-            if (expected.size() >= column - 1 + text.size() && expected.substr(column - 1, text.size()) == text) {
+            if (expected.size() >= static_cast<size_t>(column - 1) + text.size() && expected.substr(static_cast<size_t>(column - 1), text.size()) == text) {
                 readFound = true;
                 break;
             }

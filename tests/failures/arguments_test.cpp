@@ -37,6 +37,6 @@ TEST_P(Arguments, HelpVersionAndOthersRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Every, Arguments, testing::ValuesIn(programs::all()),
-                         [](const auto& info) { return programs::testName(info.param.name); });
+                         [](const auto& row) { return programs::testName(row.param.name); });
 
 }  // namespace

@@ -172,7 +172,7 @@ TEST(LargeFile, ThreeGigabyteXdsFileStreamedThroughOvoclip) {
     const double cut = std::chrono::duration<double>(t2 - t1).count();
     std::cout << "large file: " << inputSize << " bytes, " << in << " reflections, " << (in - rejected)
               << " kept; written in " << generate << " s; ovoclip " << cut << " s ("
-              << inputSize / cut / 1e6 << " MB/s), peak memory " << peakKb / 1024 << " MB\n";
+              << static_cast<double>(inputSize) / cut / 1e6 << " MB/s), peak memory " << peakKb / 1024 << " MB\n";
     RecordProperty("input_bytes", std::to_string(inputSize));
     RecordProperty("ovoclip_seconds", std::to_string(cut));
     RecordProperty("ovoclip_peak_rss_kb", std::to_string(peakKb));

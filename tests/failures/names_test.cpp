@@ -234,6 +234,6 @@ TEST_P(Names, LastAnswerWithoutALineEndStillCounts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Every, Names, testing::ValuesIn(programs::all()),
-                         [](const auto& info) { return programs::testName(info.param.name); });
+                         [](const auto& row) { return programs::testName(row.param.name); });
 
 }  // namespace

@@ -246,7 +246,7 @@ TEST(OvoclipRun, RealXdsFilesKeepTheirRecordsWhole) {
         const auto outHeaderEnd = std::find(out.begin(), out.end(), "!END_OF_HEADER");
         ASSERT_NE(outHeaderEnd, out.end());
         ASSERT_EQ(inHeaderEnd - in.begin(), outHeaderEnd - out.begin());
-        for (ptrdiff_t i = 0; i < inHeaderEnd - in.begin(); ++i) EXPECT_EQ(pad(in[i], 80), out[i]);
+        for (size_t i = 0; i < static_cast<size_t>(inHeaderEnd - in.begin()); ++i) EXPECT_EQ(pad(in[i], 80), out[i]);
 
         // Kept records are input records, unchanged and in order.
         auto next = inHeaderEnd + 1;

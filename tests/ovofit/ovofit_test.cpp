@@ -84,8 +84,10 @@ TEST(Ovofit, LimitsPairedWithTheirAxesThroughTheScript) {
         script.inputReflectionFile = "in.hkl";
         script.outputReflectionFile = "out.hkl";
         script.cell = {50, 60, 70, 90, 90, 90};
-        for (int row = 0; row < 3; ++row) {
-            for (int j = 0; j < 3; ++j) script.ellipsoidAxes[row][j] = static_cast<float>(axes[rows[row]][j]);
+        for (size_t row = 0; row < 3; ++row) {
+            for (int j = 0; j < 3; ++j) {
+                script.ellipsoidAxes[row][j] = static_cast<float>(axes[static_cast<size_t>(rows[row])][j]);
+            }
         }
         for (int i = 0; i < 3; ++i) script.limits[i] = static_cast<float>(measured[i]);
         Folder f;
@@ -123,12 +125,12 @@ TEST(Ovofit, LimitsOfAKnownFalloffWithinOneShellAndInTheirRows) {
 
         // Rows from the largest limit down, each the frame axis of its limit.
         int axisOf[3] = {0, 1, 2};
-        std::sort(axisOf, axisOf + 3, [&truth](int x, int y) { return truth[x] > truth[y]; });
+        std::sort(axisOf, axisOf + 3, [&truth](int x, int y) { return truth[static_cast<size_t>(x)] > truth[static_cast<size_t>(y)]; });
         const double sHigh3 = std::pow(1 / model.dHigh, 3), sLow3 = std::pow(1 / model.dLow, 3);
         for (int row = 0; row < 3; ++row) {
             for (int j = 0; j < 3; ++j) EXPECT_EQ(script.ellipsoidAxes[row][j], j == axisOf[row] ? 1.0f : 0.0f);
             // One of 20 shells of equal reciprocal volume, in d, at the true limit.
-            const double d = truth[axisOf[row]];
+            const double d = truth[static_cast<size_t>(axisOf[row])];
             const double shell = d * d * (sHigh3 - sLow3) / (20 * 3 / (d * d));
             // Record 5 keeps the order of the axes, as planeview reads it.
             EXPECT_NEAR(script.limits[axisOf[row]], d, shell) << "row " << row;

@@ -57,7 +57,7 @@ std::string randomField(testsupport::Random& random, size_t width) {
 TEST(FinFields, QuickIntegerAgreesWithTheCommonReader) {
     testsupport::Random random(7);
     for (int i = 0; i < 200000; ++i) {
-        const std::string field = randomField(random, 4 + i % 6);
+        const std::string field = randomField(random, static_cast<size_t>(4 + i % 6));
         int32_t fast = 0, common = 0;
         if (!planeview::quickInteger(field, fast)) continue;
         ASSERT_EQ(common::parseInteger(field, common), common::ParseStatus::ok) << "\"" << field << "\"";

@@ -111,7 +111,7 @@ TEST(Pipeline, OvoclipAndHonerFilesDrawnByPlaneview) {
         row.F[3] = in ? row.F[2] * std::exp(12.345 * s2 / 4) : 0;
         row.sigF[3] = row.sigF[1];
         fin += pvtest::finLine(row) + "\n";
-        const size_t zones = (r.h == 0) + (r.k == 0) + (r.l == 0);
+        const auto zones = static_cast<size_t>((r.h == 0) + (r.k == 0) + (r.l == 0));
         zoneDotsInit += 2 * zones;
         if (in) zoneDotsTrunc += 2 * zones;
     }

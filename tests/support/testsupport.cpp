@@ -50,7 +50,7 @@ RunResult run(const std::string& exe, const std::string& input, const std::files
         if (outOpen) { fds[n] = {out[0], POLLIN, 0}; outIndex = n++; }
         if (errOpen) { fds[n] = {err[0], POLLIN, 0}; errIndex = n++; }
         if (inOpen) { fds[n] = {in[1], POLLOUT, 0}; inIndex = n++; }
-        if (poll(fds, n, -1) < 0) { if (errno == EINTR) continue; break; }
+        if (poll(fds, static_cast<nfds_t>(n), -1) < 0) { if (errno == EINTR) continue; break; }
         auto drain = [&](int index, int fd, std::string& sink, bool& open) {
             if (index < 0 || !(fds[index].revents & (POLLIN | POLLHUP | POLLERR))) return;
             const ssize_t got = read(fd, buffer, sizeof buffer);
