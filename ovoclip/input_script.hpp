@@ -16,11 +16,14 @@ using common::input_script::ResolutionLimits;
 
 // Asks for the script's name, opens it and reads its five records.
 InputScript readInputScript();
-// Reads the five records from an open script (the dialogue left out).
+// Reads the five records from an open script (the dialogue left out),
+// warning on standard error of a cell edge below 2 A or a limit below
+// 0.5 A, which a number typed without its decimal point gives.
 InputScript readInputScriptFrom(const std::string& name);
 
-// The first ten columns of the reflection file's name, as they stand,
-// followed by "_reslimit.dat".
+// The first ten characters of the reflection file's own name (after its
+// last '/'), blank-padded, followed by "_reslimit.dat": a name without a
+// folder, so the file is made in the current folder.
 std::string resLimitFileName(std::string_view inputReflectionFile);
 
 // ('INCLUDE_RESOLUTION_RANGE=500 ',F8.3)

@@ -69,8 +69,8 @@ gemmi::SMat33<double> fitFalloff(const gemmi::SpaceGroup& spaceGroup, const Fram
         }
     }
     if (used < 2 * static_cast<int64_t>(kTerms) || !solve(normal, right)) {
-        common::fail("too few reflections with I above sigma(I) (" + std::to_string(used) +
-                     " with their mates) to fit the anisotropic falloff");
+        throw TooFewReflections("too few reflections with I above sigma(I) (" + std::to_string(used) +
+                                " with their mates) to fit the anisotropic falloff");
     }
     // ln I falls with s^T B s: B is minus the fitted quadratic terms.
     return {-right[1], -right[2], -right[3], -right[4], -right[5], -right[6]};
@@ -230,10 +230,10 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
         std::sort(cones[i].begin(), cones[i].end());
         limits[i].shells = binShells(cones[i]);
         if (limits[i].shells.empty()) {
-            common::fail("too few reflections along axis " + std::to_string(i + 1) + " to measure a limit: " +
-                         std::to_string(cones[i].size()) + " within 20 degrees, " +
-                         std::to_string(kFewestShells * kFewestInShell) + " needed in shells of " +
-                         std::to_string(kFewestInShell));
+            throw TooFewReflections("too few reflections along axis " + std::to_string(i + 1) +
+                                    " to measure a limit: " + std::to_string(cones[i].size()) +
+                                    " within 20 degrees, " + std::to_string(kFewestShells * kFewestInShell) +
+                                    " needed in shells of " + std::to_string(kFewestInShell));
         }
         for (int j = 0; j < 3; ++j) limits[i].direction[j] = axes.rows[i][j];
         readLimit(limits[i], threshold);

@@ -9,6 +9,7 @@
 #include <gemmi/symmetry.hpp>
 
 #include "common/cell.hpp"
+#include "common/failure.hpp"
 #include "ovofit/merge.hpp"
 
 namespace ovofit {
@@ -32,6 +33,13 @@ private:
     std::vector<gemmi::Op::Miller> mates_;
 };
 
+// Data too few to measure the ellipsoid from: the run ends with no result
+// (status 1), not as a failed open or read.
+class TooFewReflections : public common::RunTimeFailure {
+public:
+    using common::RunTimeFailure::RunTimeFailure;
+};
+
 struct EllipsoidAxes {
     double rows[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};  // unit vectors in the frame
     bool fitted = false;
@@ -43,6 +51,7 @@ struct EllipsoidAxes {
 // triclinic ones the principal axes of the tensor B fitted by least squares
 // to ln I = c - s^T B s over every mate of the reflections with I above its
 // sigma, the monoclinic unique axis b (y of the frame) kept as one of them.
+// Too few of those for the fit throws TooFewReflections.
 EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
                          const std::vector<MergedReflection>& merged);
 
@@ -74,7 +83,8 @@ inline constexpr int kMostShells = 20;
 inline constexpr int kFewestShells = 3;
 
 // The three limits, along the rows of `axes`. Too few reflections along an
-// axis to fill kFewestShells shells ends the run, saying which axis.
+// axis to fill kFewestShells shells throws TooFewReflections, saying which
+// axis.
 std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
                                      const EllipsoidAxes& axes, const std::vector<MergedReflection>& merged,
                                      double threshold);

@@ -27,7 +27,8 @@ inline constexpr char kOvofitHelp[] =
     "Files written (created new, never overwritten): the input script, with\n"
     "its rows from the largest limit to the smallest; the plot if named.\n"
     "\n"
-    "Exit status: 0 done; 2 a file could not be opened, read or written, or\n"
-    "the data do not allow a measurement (the report says which).\n"
+    "Exit status: 0 done; 1 too few reflections to measure (no script); 2 a\n"
+    "file could not be opened, read or written, or holds values that cannot\n"
+    "be measured from, such as no cell (the report says which).\n"
     "\n"
     "Options: -h or --help, --version. Drivers give no arguments.\n";

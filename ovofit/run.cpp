@@ -171,9 +171,17 @@ int runOvofit() {
                     .text(header.friedelsLaw ? "; Friedel's law holds" : "; Friedel's law does not hold"));
 
     const std::vector<MergedReflection> merged = readAndMerge(xds, header, *spaceGroup);
-    const EllipsoidAxes axes = chooseAxes(*spaceGroup, header.cell, merged);
-    common::say("axes: " + axes.description);
-    const std::vector<AxisLimit> limits = measureLimits(*spaceGroup, header.cell, axes, merged, answers.threshold);
+    // Data too few to measure give no result, which is not a failed read.
+    EllipsoidAxes axes;
+    std::vector<AxisLimit> limits;
+    try {
+        axes = chooseAxes(*spaceGroup, header.cell, merged);
+        common::say("axes: " + axes.description);
+        limits = measureLimits(*spaceGroup, header.cell, axes, merged, answers.threshold);
+    } catch (const TooFewReflections& tooFew) {
+        common::report(tooFew.message() + " in " + xds.name() + "; no script was written");
+        return common::kExitNoResult;
+    }
     for (size_t i = 0; i < 3; ++i) showAxis(limits[i], axes, static_cast<int>(i), answers.threshold);
 
     const common::InputScript script = scriptFor(answers, header, limits);

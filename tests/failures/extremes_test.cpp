@@ -168,7 +168,11 @@ TEST(Extremes, EveryKindOfCellThroughTheWholeProgram) {
         f.write("ovo.inp", script(c.cell, limit, limit, limit));
         f.write("XDS_ASCII.HKL", data);
         ASSERT_EQ(f.run("ovoclip", "ovo.inp\npv.inp\n").status, 0) << f.result.err;
-        EXPECT_EQ(f.result.err, "");
+        if (c.cell.a < 2) {  // no crystal has it: read as written, with a warning
+            EXPECT_NE(f.result.err.find("warning: record 3 of ovo.inp, columns 1-8"), std::string::npos) << f.result.err;
+        } else {
+            EXPECT_EQ(f.result.err, "");
+        }
         expectNear(echoed(f.result.out, "astar= "), c.astar, "astar");
         expectNear(echoed(f.result.out, " bstar= "), c.bstar, "bstar");
         expectNear(echoed(f.result.out, " cstar="), c.cstar, "cstar");

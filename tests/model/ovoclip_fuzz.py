@@ -446,7 +446,7 @@ def hmax_for(rng, cell, limits):
 
 # ------------------------------------------------------------ one case
 
-NAMES_IN = ['XDS_ASCII.HKL', 'XDS_ASCII.HKL', 'in.hkl', 'sub/XDS_ASCII.HKL', 'abcdefghij',
+NAMES_IN = ['XDS_ASCII.HKL', 'XDS_ASCII.HKL', 'in.hkl', 'sub/XDS_ASCII.HKL', 'sub/in.hkl', 'abcdefghij',
             ' lead.hkl', 'my data.hkl', 'x', 'INTEGRATE_and_more.HKL', 'deep_' * 30 + 'XDS.HKL']
 NAMES_OUT = ['TRUNC.HKL', 'out.hkl', 'sub/out.hkl', 'ellipsoid truncated.hkl', 'deep_' * 30 + 'TRUNC.HKL']
 PV_NAMES = ['planeview.inp', 'pv.dat', ' planeview with blanks', 'deep_' * 30 + 'planeview.inp']
@@ -621,7 +621,7 @@ def make_case(rng):
     if answers and rng.random() < 0.05:
         stdin = stdin[:-1]  # no line feed after the last answer
 
-    res_name = name_in.ljust(80)[:10] + '_reslimit.dat'
+    res_name = name_in.split('/')[-1].ljust(10)[:10] + '_reslimit.dat'
     if fault == 'reslimit-exists':
         files[res_name] = b'old reslimit\n'
     if fault == 'output-exists':

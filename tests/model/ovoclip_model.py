@@ -384,8 +384,11 @@ def run_model(files, dirs, stdin_bytes):
         limits = fixed_fields(script[4], 3, 12, 4)
         axes = [axes_flat[0:3], axes_flat[3:6], axes_flat[6:9]]
 
-        # the reslimit file is named by the first ten columns of record 1
-        reslimit = create(script[0][:10].ljust(10) + '_reslimit.dat')
+        # the reslimit file is named by the first ten characters of the
+        # reflection file's own name, the part after the last slash, and is
+        # made in the folder the run starts in
+        own_name = script[0].split('/')[-1]
+        reslimit = create(own_name[:10].ljust(10) + '_reslimit.dat')
         low, med, high = sort_limits(*limits)
         reslimit += ('INCLUDE_RESOLUTION_RANGE=500 ' + write_fixed(high, 8, 3) + '\n').encode('latin-1')
 

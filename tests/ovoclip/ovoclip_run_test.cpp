@@ -2,6 +2,7 @@
 // folder, every file it writes compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <cstring>
 
@@ -208,6 +209,101 @@ TEST(OvoclipRun, NamesKeepLeadingAndEmbeddedBlanksAndAreTakenWhole) {
     ASSERT_EQ(o.result.status, 2) << o.result.err;  // " my in.hkl" has a leading blank: not found
     EXPECT_NE(o.result.err.find("\" my in.hkl\""), std::string::npos) << o.result.err;
     EXPECT_TRUE(o.exists(" my in.hkl_reslimit.dat"));
+}
+
+// The reslimit file is named by the reflection file's own name (after its
+// last '/') and made in the folder the run starts in, whatever folders
+// record 1 names; a record 1 without one gives the name it always gave.
+TEST(OvoclipRun, ReslimitFileIsNamedByTheFilesOwnNameInTheCurrentFolder) {
+    const struct {
+        const char* what;
+        std::string dataPath;  // where the XDS file is, from the run's folder
+        bool absolute;         // record 1 names it from the root
+        std::string resLimit;
+    } cases[] = {
+        {"no folder", "XDS_ASCII.HKL", false, "XDS_ASCII._reslimit.dat"},
+        {"short name", "x.hkl", false, "x.hkl     _reslimit.dat"},
+        {"one folder", "data/XDS_ASCII.HKL", false, "XDS_ASCII._reslimit.dat"},
+        {"folders with blanks, short name", "my data/run 1/in.hkl", false, "in.hkl    _reslimit.dat"},
+        {"from the root", "data/protein/INTEGRATE_and_more.HKL", true, "INTEGRATE__reslimit.dat"},
+        {"dot folder", "./abcdefghijklm.hkl", false, "abcdefghij_reslimit.dat"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Ovoclip o;
+        const fs::path data = o.dir / c.dataPath;
+        fs::create_directories(data.parent_path());
+        writeFile(data, kHeader + "    19     0     0  1.000E+02  1.000E+01\n!END_OF_DATA\n");
+        const std::string record1 = c.absolute ? data.string() : c.dataPath;
+        writeFile(o.dir / "ovo.inp", record1 + kOrthogonalScript.substr(kOrthogonalScript.find('\n')));
+        o.run();
+        ASSERT_EQ(o.result.status, 0) << o.result.err;
+        EXPECT_EQ(o.file(c.resLimit), "INCLUDE_RESOLUTION_RANGE=500    1.800\n");
+        // Nothing else was made anywhere under the run's folder.
+        std::vector<std::string> made;
+        for (const auto& e : fs::recursive_directory_iterator(o.dir.path())) {
+            if (e.is_regular_file()) made.push_back(fs::relative(e.path(), o.dir.path()).string());
+        }
+        std::sort(made.begin(), made.end());
+        std::vector<std::string> expected{fs::path(c.dataPath).lexically_normal().string(), c.resLimit, "ovo.inp",
+                                          "pv.inp", "trunc.hkl"};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(made, expected);
+    }
+}
+
+// A number typed without its decimal point keeps its implied decimals (a
+// limit of 3 is 0.0003 A) and the run goes on, but a limit below 0.5 A or a
+// cell edge below 2 A is named on standard error, field by field.
+TEST(OvoclipRun, LimitsAndEdgesNoCrystalHasAreReadAsTypedWithAWarning) {
+    const std::string kCell = "   50.00   60.00   70.00   90.00   90.00   90.00";
+    const std::string kLimits = "      2.5000      2.0000      1.8000";
+    const struct {
+        const char* what;
+        std::string cell, limits;
+        std::string resLimit;                       // its record
+        std::vector<std::vector<std::string>> warnings;  // the fragments of each line, in order
+    } cases[] = {
+        {"plausible", kCell, kLimits, "INCLUDE_RESOLUTION_RANGE=500    1.800", {}},
+        {"at the bounds", "    2.00    2.00    2.00   90.00   90.00   90.00", "      0.5000      0.5000      0.5000",
+         "INCLUDE_RESOLUTION_RANGE=500    0.500", {}},
+        {"limit without its point", kCell, "         500           3      2.0000",
+         "INCLUDE_RESOLUTION_RANGE=500    0.000",
+         {{"record 5 of ovo.inp, columns 1-12", "\"500\" reads as 0.0500 A", "4 implied decimals", "\"500.0\""},
+          {"record 5 of ovo.inp, columns 13-24", "\"3\" reads as 0.0003 A", "below 0.5 A", "\"3.0\" for 3 A"}}},
+        {"blank and negative limits", kCell, "      2.5000                 -1.5",
+         "INCLUDE_RESOLUTION_RANGE=500   -1.500",
+         {{"columns 13-24", "\"\" reads as 0.0000 A", "a blank field reads as 0"},
+          {"columns 25-36", "\"-1.5\" reads as -1.5000 A"}}},
+        {"cell edges without their point", "     100   60.00     150   90.00   90.00   90.00", kLimits,
+         "INCLUDE_RESOLUTION_RANGE=500    1.800",
+         {{"record 3 of ovo.inp, columns 1-8", "cell edge \"100\" reads as 1.00 A", "below 2 A",
+           "2 implied decimals in this field (F8.2)"},
+          {"record 3 of ovo.inp, columns 17-24", "\"150\" reads as 1.50 A"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Ovoclip o;
+        writeFile(o.dir / "XDS_ASCII.HKL", kHeader + "!END_OF_DATA\n");
+        writeFile(o.dir / "ovo.inp", "XDS_ASCII.HKL\ntrunc.hkl\n" + c.cell + "\n" +
+                                         kOrthogonalScript.substr(kOrthogonalScript.find("\n      1.0000") + 1,
+                                                                  109) +
+                                         c.limits + "\n");
+        o.run();
+        ASSERT_EQ(o.result.status, 0) << o.result.err;
+        EXPECT_EQ(o.file("XDS_ASCII._reslimit.dat"), c.resLimit + "\n");
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = o.result.err.find('\n', at)) != std::string::npos; at = end + 1) {
+            lines.push_back(o.result.err.substr(at, end - at));
+        }
+        ASSERT_EQ(lines.size(), c.warnings.size()) << o.result.err;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].rfind("ovoclip: warning: ", 0), 0u) << lines[i];
+            for (const std::string& fragment : c.warnings[i]) {
+                EXPECT_NE(lines[i].find(fragment), std::string::npos) << "missing \"" << fragment << "\" in " << lines[i];
+            }
+        }
+    }
 }
 
 // Real unmerged files from CORRECT and XSCALE (records of 89 to 91

@@ -49,10 +49,12 @@ TEST(OvoclipSetUp, LimitsAreSortedWhateverTheirOrder) {
     EXPECT_EQ(resLimitRecord(limitsByRow(blank)), "INCLUDE_RESOLUTION_RANGE=500    0.000");
 }
 
-TEST(OvoclipSetUp, ResLimitNameIsTheFirstTenColumnsOfTheInputName) {
+TEST(OvoclipSetUp, ResLimitNameIsTheFirstTenCharactersOfTheFilesOwnName) {
     EXPECT_EQ(resLimitFileName("XDS_ASCII.HKL"), "XDS_ASCII._reslimit.dat");
     EXPECT_EQ(resLimitFileName("abc.hkl"), "abc.hkl   _reslimit.dat");
-    EXPECT_EQ(resLimitFileName("/data/run1/XDS_ASCII.HKL"), "/data/run1_reslimit.dat");
+    EXPECT_EQ(resLimitFileName("/data/run1/XDS_ASCII.HKL"), "XDS_ASCII._reslimit.dat");
+    EXPECT_EQ(resLimitFileName("/data/myprotein/x.hkl   "), "x.hkl     _reslimit.dat");
+    EXPECT_EQ(resLimitFileName("data/"), "          _reslimit.dat");
 }
 
 TEST(OvoclipEllipsoid, WorkedExampleOfTheOrthogonalCell) {

@@ -252,8 +252,7 @@ TEST(Ovofit, RealUnmergedFileFromCorrectGivesAScriptOvoclipAccepts) {
     if (testsupport::realDataDir().empty() || !fs::exists(real)) {
         GTEST_SKIP() << "../shared/realdata is not beside this clone: the real XDS file cannot be read";
     }
-    // Named from inside the folder: ovoclip makes its reslimit file's name
-    // from the first ten characters of record 1, directories included.
+    // Named from inside the folder, as a driver names it.
     Folder f;
     fs::create_symlink(real, f / "edna.HKL");
     ASSERT_EQ(f.run("ovofit", answers("edna.HKL")).status, 0) << f.result.err;
@@ -293,8 +292,6 @@ TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
          answers("d.hkl"), {"line 7 of d.hkl, columns 1-6", "1x\" is not a number"}},
         {"no end of data", replaced("!END_OF_DATA\n", ""), answers("d.hkl"), {"end of file d.hkl", "!END_OF_DATA"}},
         {"no end of header", header, answers("d.hkl"), {"d.hkl has no end-of-header line"}},
-        {"too few", header + "!END_OF_HEADER\n     1     0     0  1.000E+02  1.000E+01\n!END_OF_DATA\n",
-         answers("d.hkl"), {"too few reflections along axis 1"}},
         {"threshold", good, answers("d.hkl", "fit.inp", "1.5x"), {"threshold \"1.5x\""}},
         {"NUL in a name", good, answers("d.hkl").replace(12, 0, std::string("\0x", 2)), {"truncated file"}},
     };
@@ -304,6 +301,49 @@ TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
         f.write("d.hkl", c.data);
         expectFailure(f.run("ovofit", c.answers), "ovofit", c.fragments);
         EXPECT_EQ(f.contents(), failures::Contents({{"d.hkl", c.data}}));
+    }
+}
+
+// Data too few to measure the ellipsoid from are no result, not a failed
+// read: status 1, the reason on standard error, and no script.
+TEST(Ovofit, DataTooFewToMeasureAreNoResult) {
+    falloff::Model small;
+    small.dHigh = 3;
+    const std::string good = falloff::mergedXds(small);
+    const std::string header = good.substr(0, good.find("!END_OF_HEADER"));
+    std::string triclinic = header;
+    triclinic.replace(triclinic.find("=   16"), 6, "=    1");
+    const std::string oneRecord = "!END_OF_HEADER\n     1     0     0  1.000E+02  1.000E+01\n!END_OF_DATA\n";
+    falloff::Model coarse;
+    coarse.dHigh = 12;
+    const fs::path real = testsupport::realDataDir() / "xds";
+    struct Case {
+        std::string what, data;
+        fs::path realFile;  // instead of data, when ../shared/realdata is beside the clone
+        std::string fragment;
+    } cases[] = {
+        {"one reflection", header + oneRecord, {}, "too few reflections along axis 1 to measure a limit: 1 within"},
+        {"no reflection", header + "!END_OF_HEADER\n!END_OF_DATA\n", {}, "along axis 1 to measure a limit: 0 within"},
+        {"a coarse data set", falloff::mergedXds(coarse), {}, "too few reflections along axis"},
+        {"triclinic, too few to fit the falloff", triclinic + oneRecord, {},
+         "too few reflections with I above sigma(I) ("},
+        {"real excerpt from CORRECT", "", real / "careless_XDS_ASCII.HKL", "too few reflections along axis 1"},
+        {"real excerpt of 266 records", "", real / "edna2_best_XDS_ASCII.HKL", "too few reflections along axis 1"},
+        {"real excerpt from XSCALE", "", real / "careless_xscale_temp.ahkl", "too few reflections along axis 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        if (!c.realFile.empty()) {
+            if (testsupport::realDataDir().empty() || !fs::exists(c.realFile)) continue;
+            fs::create_symlink(c.realFile, f / "d.hkl");
+        } else {
+            f.write("d.hkl", c.data);
+        }
+        const failures::Contents before = f.contents();
+        EXPECT_EQ(f.run("ovofit", answers("d.hkl", "fit.inp", "", "fit.svg")).status, 1) << f.result.err;
+        failures::expectReport(f.result, "ovofit", {c.fragment, "in d.hkl; no script was written"});
+        EXPECT_EQ(f.contents(), before);
     }
 }
 
