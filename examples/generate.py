@@ -477,9 +477,18 @@ def stat_row(label, s):
         s["r_exp"], s["compared"], s["isig"], s["r_meas"], s["cc"], cc_mark, 0, 0.0, s["nano"]))
 
 
-def xscale_table(all_refl, chosen, d_high):
-    """The 20 shells of equal width in 1/d^2 and the total, as XSCALE makes them."""
+def shell_limits(d_high):
+    """The 20 shells of equal width in 1/d^2 down to d_high, as XSCALE makes them."""
     step = (1.0 / d_high ** 2) / SHELLS
+    return ["%.2f" % (1.0 / math.sqrt((n + 1) * step)) for n in range(SHELLS)]
+
+
+def xscale_table(all_refl, chosen, d_high, shells_d_high=None):
+    """The 20 shells and the total, as XSCALE makes them: of equal width in
+    1/d^2 down to d_high, or down to shells_d_high when the run is given the
+    shells (RESOLUTION_SHELLS=) of a run to that limit; a shell beyond the
+    data's d_high is then listed empty."""
+    step = (1.0 / (shells_d_high or d_high) ** 2) / SHELLS
     s2_low = 1.0 / D_LOW ** 2
     shell_of = lambda s2: min(SHELLS - 1, max(0, int(math.ceil(s2 / step - 1e-12)) - 1))
     possible = [0] * SHELLS
@@ -492,15 +501,15 @@ def xscale_table(all_refl, chosen, d_high):
             members[shell_of(r.s2)].append(r)
     rows = []
     for n in range(SHELLS):
-        label = "%.2f" % (1.0 / math.sqrt((n + 1) * step))
+        label = shell_limits(shells_d_high or d_high)[n]
         rows.append(stat_row(label, shell_stats(members[n], possible[n])))
     everything = [r for m in members for r in m]
     rows.append(stat_row("total", shell_stats(everything, sum(possible))))
     return rows, everything
 
 
-def write_xscale(path, run, all_refl, chosen, d_high, input_file, output_file, extra_cards):
-    rows, used = xscale_table(all_refl, chosen, d_high)
+def write_xscale(path, run, all_refl, chosen, d_high, input_file, output_file, extra_cards, shells_d_high=None):
+    rows, used = xscale_table(all_refl, chosen, d_high, shells_d_high)
     cell = "".join("%7.2f" % x for x in CELL)
     n_obs = sum(len(r.obs) for r in used)
     mean_i = sum(sum(r.obs) for r in used) / max(1, n_obs)
@@ -644,7 +653,9 @@ def main():
                               NAMES["xds"], ["INCLUDE_RESOLUTION_RANGE=%6.2f %5.2f" % (D_LOW, D_HIGH)])
     kept = [r for r in refl if r.kept]
     final_used = write_xscale(path("final"), "final", all_refl, kept, min(LIMITS), "sweep_1_trunc.HKL",
-                              "XDS_ASCII_final.HKL", ["INCLUDE_RESOLUTION_RANGE=500 %7.3f" % min(LIMITS)])
+                              "XDS_ASCII_final.HKL", ["INCLUDE_RESOLUTION_RANGE=500 %7.3f" % min(LIMITS),
+                                                      "RESOLUTION_SHELLS=" + " ".join(shell_limits(D_HIGH))],
+                              shells_d_high=D_HIGH)
 
     rejected = [r for r in refl if not r.kept]
     sum_i = sum(written_value(r.i) for r in rejected)

@@ -5,10 +5,15 @@
 // XSCALE.LP, statistics file to create). In each log the table follows the
 // first line with "= -3.0" in columns 46-51: three lines are skipped, then
 // the shell rows are read by columns, up to and including the "total" row,
-// at most 21 rows. XSCALE and CORRECT list as many shells as the run's
-// RESOLUTION_SHELLS asks for (20 by default in XSCALE, 9 in CORRECT), so
-// the two tables may differ in length: shells pair by position and the
-// totals share the last line. Both logs are read completely before the
+// at most 21 rows. A CORRECT log (its first non-blank line holds
+// "***** CORRECT *****") has one table for each growing range of images;
+// the table of the whole data set is the one after the line that begins
+// "STATISTICS OF SAVED DATA SET". XSCALE and CORRECT list as many shells as
+// the run's RESOLUTION_SHELLS asks for (20 by default in XSCALE, 9 in
+// CORRECT), so the two logs may list different shells: rows pair when their
+// limits are equal, a shell of one log only has a line of its own (the two
+// lists merged from low to high resolution), the totals share the last line,
+// and standard error says so once. Both logs are read completely before the
 // statistics file gets its records, so it holds all of them or none.
 // Exit 0 with a table written, 1 when a log has no marker line (the
 // statistics file then stays empty), 2 on a failed open or read.
@@ -27,6 +32,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +57,9 @@ constexpr size_t kLineWidth = 90;
 constexpr std::string_view kMarker = "= -3.0";
 constexpr int kMarkerFirst = 46;
 constexpr int kMarkerLast = 51;
+
+constexpr std::string_view kCorrectBanner = "***** CORRECT *****";
+constexpr std::string_view kWholeDataSet = "STATISTICS OF SAVED DATA SET";
 
 constexpr int kSkippedLines = 3;
 // A table ends with its "total" row, or after 21 rows when none comes.
@@ -107,6 +116,41 @@ bool findMarker(common::InputFile& log) {
     static_assert(kMarkerLast - kMarkerFirst + 1 == kMarker.size() && kMarkerLast <= kLineWidth);
     std::string_view line;
     return log.skipToLine(kMarker, kMarkerFirst, line);
+}
+
+bool isMarkerLine(std::string_view seen) {
+    return seen.size() >= kMarkerLast && seen.substr(kMarkerFirst - 1, kMarker.size()) == kMarker;
+}
+
+std::string_view withoutLeadingBlanks(std::string_view seen) {
+    const size_t first = seen.find_first_not_of(' ');
+    return first == std::string_view::npos ? std::string_view() : seen.substr(first);
+}
+
+// In a CORRECT log: reads up to the line that begins (after its blanks)
+// "STATISTICS OF SAVED DATA SET" and then to the first marker line after
+// it; false when either is missing.
+bool findWholeDataTable(common::InputFile& log) {
+    std::string_view line;
+    while (log.next(line)) {
+        if (withoutLeadingBlanks(lineBuffer(line)).starts_with(kWholeDataSet)) return findMarker(log);
+    }
+    return false;
+}
+
+// Reads up to and including the marker line of the table that is compared:
+// the first one of an XSCALE log, the one of the whole data set in a CORRECT
+// log, whose first table covers only the first images. The log's first
+// non-blank line tells which program wrote it.
+bool findTable(common::InputFile& log) {
+    std::string_view line;
+    while (log.next(line)) {
+        const std::string_view seen = lineBuffer(line);
+        if (withoutLeadingBlanks(seen).empty()) continue;
+        if (seen.find(kCorrectBanner) != std::string_view::npos) return findWholeDataTable(log);
+        return isMarkerLine(seen) || findMarker(log);
+    }
+    return false;
 }
 
 std::optional<int32_t> truncateToCount(float observed) {
@@ -222,15 +266,100 @@ TableLayout layoutFor(const std::vector<TableLine>& lines) {
     return layout;
 }
 
-// Shell rows pair by position, the two total rows on the last line. Where
-// one table has fewer shells (or no total row), its half of the line stays
-// blank. Two tables of 21 rows without totals pair row by row.
+// The shell limit of a label: columns 4-9 without their blanks, when they
+// are one finite number (digits with at most one point, an optional sign
+// and exponent) and nothing else.
+std::optional<double> shellLimit(std::string_view label) {
+    std::string text;
+    for (const char c : label) {
+        if (c != ' ') text += c;
+    }
+    size_t at = 0;
+    const auto digits = [&] {
+        const size_t from = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+        return at - from;
+    };
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return std::nullopt;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+        if (digits() == 0) return std::nullopt;
+    }
+    if (at != text.size()) return std::nullopt;
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+bool sameShell(const ShellRow& a, const ShellRow& b) {
+    const std::optional<double> limitA = shellLimit(a.label);
+    const std::optional<double> limitB = shellLimit(b.label);
+    return limitA && limitB && *limitA == *limitB;
+}
+
+// Shell rows pair when their limits are equal; otherwise the two lists,
+// each from low to high resolution, are merged: the row of the larger limit
+// comes first on a line of its own, the other half blank, and a row whose
+// label is not a number comes out where it stands, before the other log's
+// next row. The two total rows share the last line. Two logs of the same
+// shells thus pair row by row.
 std::vector<TableLine> pairRows(const ShellTable& starting, const ShellTable& finished) {
     std::vector<TableLine> lines;
-    const int shells = std::max(starting.shellCount(), finished.shellCount());
-    for (int j = 0; j < shells; ++j) lines.push_back({starting.shell(j), finished.shell(j)});
+    int i = 0;
+    int j = 0;
+    while (i < starting.shellCount() || j < finished.shellCount()) {
+        const ShellRow* a = starting.shell(i);
+        const ShellRow* b = finished.shell(j);
+        if (a && b && sameShell(*a, *b)) {
+            lines.push_back({a, b});
+            ++i;
+            ++j;
+            continue;
+        }
+        const std::optional<double> limitA = a ? shellLimit(a->label) : std::nullopt;
+        const std::optional<double> limitB = b ? shellLimit(b->label) : std::nullopt;
+        const bool startingFirst = a && (!b || !limitA || (limitB && *limitA > *limitB));
+        if (startingFirst) {
+            lines.push_back({a, nullptr});
+            ++i;
+        } else {
+            lines.push_back({nullptr, b});
+            ++j;
+        }
+    }
     if (starting.hasTotal || finished.hasTotal) lines.push_back({starting.total(), finished.total()});
     return lines;
+}
+
+std::string trimmedLabel(const ShellRow* row) {
+    if (!row) return "(none)";
+    const size_t first = row->label.find_first_not_of(' ');
+    if (first == std::string::npos) return "(blank)";
+    return row->label.substr(first, row->label.find_last_not_of(' ') - first + 1);
+}
+
+// Once, when the two logs do not list the same shells in the same order:
+// the first two labels that differ, and how to get a line-by-line table.
+void reportDifferentShells(const ShellTable& starting, const ShellTable& finished, const std::string& startingName,
+                           const std::string& finalName) {
+    const int shells = std::max(starting.shellCount(), finished.shellCount());
+    for (int j = 0; j < shells; ++j) {
+        const ShellRow* a = starting.shell(j);
+        const ShellRow* b = finished.shell(j);
+        if (a && b && sameShell(*a, *b)) continue;
+        common::report("the two logs list different shells: shell " + std::to_string(j + 1) + " is " +
+                       trimmedLabel(a) + " in " + startingName + " but " + trimmedLabel(b) + " in " + finalName +
+                       "; a shell of one log only has a line of its own. For a line-by-line table, give both "
+                       "XSCALE runs the same RESOLUTION_SHELLS=");
+        return;
+    }
 }
 
 void appendObservedCount(common::RecordBuffer& record, const ShellRow* row, int width) {
@@ -243,16 +372,25 @@ void appendObservedCount(common::RecordBuffer& record, const ShellRow* row, int 
     }
 }
 
-// Fw.d of one field of the row, or w blanks for the blank half of a line.
+// XDS writes -99.9 (older versions -99.0) where a value has no meaning, an
+// R-factor of a shell without repeated measurements for one.
+bool isUndefined(float value) { return value == -99.9f || value == -99.0f; }
+
+// Fw.d of one field of the row, or w blanks for the blank half of a line
+// and for a value that is undefined.
 void appendValue(common::RecordBuffer& record, const ShellRow* row, float ShellRow::*field, int width) {
-    if (row) {
+    if (row && !isUndefined(row->*field)) {
         record.fixed(row->*field, width, 1);
     } else {
         record.blanks(width);
     }
 }
 
-void appendPercent(common::RecordBuffer& record, const ShellRow* row) { record.text(row ? "%" : " "); }
+// Fw.d and its percent sign, blanks together.
+void appendPercentage(common::RecordBuffer& record, const ShellRow* row, float ShellRow::*field, int width) {
+    appendValue(record, row, field, width);
+    record.text(row && !isUndefined(row->*field) ? "%" : " ");
+}
 
 // A8, 3X, Iw, Iw, 3X, F5.1, F5.1, 1X, F7.1, '%', F7.1, '%', 1X, F7.1, '%',
 // F6.1, '%', 1X, F7.1, F6.1 with w = 6 unless a count needs more
@@ -269,15 +407,11 @@ void writeTableRow(common::OutputFile& statistics, const TableLine& line, int co
     appendValue(record, before, &ShellRow::redundancy, 5);
     appendValue(record, after, &ShellRow::redundancy, 5);
     record.blanks(1);
-    appendValue(record, before, &ShellRow::completeness, 7);
-    appendPercent(record, before);
-    appendValue(record, after, &ShellRow::completeness, 7);
-    appendPercent(record, after);
+    appendPercentage(record, before, &ShellRow::completeness, 7);
+    appendPercentage(record, after, &ShellRow::completeness, 7);
     record.blanks(1);
-    appendValue(record, before, &ShellRow::rmerge, 7);
-    appendPercent(record, before);
-    appendValue(record, after, &ShellRow::rmerge, 6);
-    appendPercent(record, after);
+    appendPercentage(record, before, &ShellRow::rmerge, 7);
+    appendPercentage(record, after, &ShellRow::rmerge, 6);
     record.blanks(1);
     appendValue(record, before, &ShellRow::isigma, 7);
     appendValue(record, after, &ShellRow::isigma, 6);
@@ -298,9 +432,10 @@ void writeStatisticsTable(common::OutputFile& statistics, const ShellTable& star
 // Reads the table of one log into `table`; false when the log has no marker
 // line, after reporting it.
 bool scanLog(common::InputFile& log, ShellTable& table) {
-    if (!findMarker(log)) {
-        common::report("no marker line (\"= -3.0\" in columns 46-51) in " + log.name() +
-                       "; the statistics file is left empty");
+    if (!findTable(log)) {
+        common::report("no marker line (\"= -3.0\" in columns 46-51; in a CORRECT log, after the line "
+                       "STATISTICS OF SAVED DATA SET) in " +
+                       log.name() + "; the statistics file is left empty");
         return false;
     }
     readShellRows(log, table);
@@ -321,6 +456,7 @@ int runMergetab() {
     ShellTable finished;
     int status = 0;
     if (scanLog(startingLog, starting) && scanLog(finalLog, finished)) {
+        reportDifferentShells(starting, finished, names.startingLog, names.finalLog);
         writeStatisticsTable(statistics, starting, finished);
     } else {
         status = common::kExitNoResult;

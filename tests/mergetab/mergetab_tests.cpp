@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -109,7 +110,7 @@ TEST(Mergetab, WorkedRowAndTheWholeFile) {
 TEST(Mergetab, RsymVariantDiffersInTheHeaderOnly) {
     MergetabRun plain, rsym;
     const std::string start = table({"  8.22", "5423", "795", "2000", "99.0", "3.2", "47.43"});
-    const std::string final = table({"  4.00", "-0.5", "0", "0", "1e9", "1078.0", "Inf"});
+    const std::string final = table({"  8.22", "-0.5", "0", "0", "1e9", "1078.0", "Inf"});
     runMergetab(plain, start, final);
     runMergetab(rsym, start, final, "mergetab-rsym");
     EXPECT_EQ(rsym.result.status, 0) << rsym.result.err;
@@ -180,7 +181,7 @@ TEST(Mergetab, TablesOfAnyLengthPairShellsAndTotals) {
     } cases[] = {
         {9, true, 9, true},    // CORRECT against CORRECT
         {20, true, 9, true},   // XSCALE's default against RESOLUTION_SHELLS of 9
-        {9, true, 20, true},   // the labels of the longer, final table shown
+        {9, true, 20, true},   // the final table's own labels on its lone lines
         {21, false, 9, true},  // no total row within 21 rows: 21 shells
         {0, true, 3, true},    // a table of its total row alone
         {3, true, 21, false},
@@ -190,12 +191,15 @@ TEST(Mergetab, TablesOfAnyLengthPairShellsAndTotals) {
                      std::to_string(c.finalShells) + (c.finalTotal ? "+total" : ""));
         MergetabRun run;
         runMergetab(run, "log head\n" + endedTable(c.startShells, c.startTotal, 9.0, startShell),
-                    endedTable(c.finalShells, c.finalTotal, 19.0, finalShell));
+                    endedTable(c.finalShells, c.finalTotal, 9.0, finalShell));
         ASSERT_EQ(run.result.status, 0) << run.result.err;
+        // Shells that one log lists and the other does not: said once.
+        const bool differ = c.startShells != c.finalShells;
+        EXPECT_EQ(run.result.err.find("RESOLUTION_SHELLS=") != std::string::npos, differ) << run.result.err;
         std::vector<std::string> expected = {" <pre>", kHeader1, kHeader2};
         for (int j = 0; j < std::max(c.startShells, c.finalShells); ++j) {
             const bool before = j < c.startShells, after = j < c.finalShells;
-            expected.push_back(pairedLine(before ? labelAt(9.0, j) : labelAt(19.0, j), before, after));
+            expected.push_back(pairedLine(labelAt(9.0, j), before, after));
         }
         if (c.startTotal || c.finalTotal) expected.push_back(pairedLine(" total", c.startTotal, c.finalTotal));
         expected.push_back(" </pre>");
@@ -209,7 +213,10 @@ TEST(Mergetab, TablesOfAnyLengthPairShellsAndTotals) {
         MergetabRun run;
         runMergetab(run, table(first), table());
         EXPECT_EQ(run.result.status, 0) << run.result.err;
-        EXPECT_EQ(lines(run.statistics()).size(), ends ? 26u : 25u) << label;
+        // The total row closes the table; any other label is a shell.
+        const auto rows = lines(run.statistics());
+        ASSERT_GE(rows.size(), 5u);
+        EXPECT_EQ(rows[rows.size() - 2].substr(2, 6) == label, ends) << label;
     }
     EXPECT_EQ(pairedLine("  6.75", true, false),
               "    6.75     1000           4.0         99.0%             3.0%           20.0      ");
@@ -255,21 +262,87 @@ TEST(Mergetab, WideCountsWidenBothCountColumns) {
     }
 }
 
-TEST(Mergetab, LabelsCopiedEscapedAndPairedByPosition) {
-    const std::pair<std::string, std::string> labels[] = {
-        {"      ", "        "}, {"  8.22", "    8.22"}, {"a<b&c>", "  a&lt;b&amp;c&gt;"}};
-    for (const auto& [label, shown] : labels) {
+// Rows pair when their labels, blanks removed, are equal as numbers; the
+// starting log's label is shown. A label that is no number pairs with
+// nothing and comes first, alone.
+TEST(Mergetab, LabelsCopiedEscapedAndPairedByTheirLimits) {
+    const struct {
+        std::string label, shown;
+        bool paired;
+    } labels[] = {{"      ", "        ", false},  {"  8.22", "    8.22", true},    {"8.2200", "  8.2200", true},
+                  {" 8. 22", "   8. 22", true},   {"822e-2", "  822e-2", true},    {"  8.23", "    8.23", false},
+                  {"a<b&c>", "  a&lt;b&amp;c&gt;", false}, {"  8.2x", "    8.2x", false}};
+    for (const auto& l : labels) {
         MergetabRun run;
-        runMergetab(run, table({label, "5423"}), table({"XXXXXX", "5400"}));
+        runMergetab(run, table({l.label, "5423"}), table({"  8.22", "5400"}));
         EXPECT_EQ(run.result.status, 0) << run.result.err;
-        EXPECT_EQ(firstRow(run), shown + "     5423  5400    21.7 21.6    99.0%   99.0%     3.0%   3.0%    20.0  20.0");
+        EXPECT_EQ(run.result.err.empty(), l.paired) << l.label;
+        EXPECT_EQ(firstRow(run), l.shown + (l.paired ? "     5423  5400    21.7 21.6    99.0%   99.0%     3.0%   3.0%    20.0  20.0"
+                                                     : "     5423          21.7         99.0%             3.0%           20.0      "))
+            << l.label;
+    }
+}
+
+// XDS writes -99.9 (or -99.0) where a value is undefined: blanks of the
+// field's width, the percent sign too. Other values near it are numbers.
+TEST(Mergetab, UndefinedValuesLeftBlank) {
+    const struct {
+        Shell start;
+        std::string row;
+    } cases[] = {
+        {{"  8.22", "5423", "795", "2000", "-99.9", "-99.9", "-99.9"},
+         "    8.22     5423  5400     6.8  6.8            99.0%            3.0%          20.0"},
+        {{"  8.22", "5423", "795", "2000", "-99.0", "-99.0", "-99.0"},
+         "    8.22     5423  5400     6.8  6.8            99.0%            3.0%          20.0"},
+        {{"  8.22", "5423", "795", "2000", "-99.8", "-99.95", "-99"},  // -99.95 is -99.9499... in single precision
+         "    8.22     5423  5400     6.8  6.8   -99.8%   99.0%   -99.9%   3.0%          20.0"},
+    };
+    for (const auto& c : cases) {
+        MergetabRun run, swapped;
+        Shell final{"  8.22", "5400", "795", "2000", "99.0", "3.0", "20.0"};
+        runMergetab(run, table(c.start), table(final));
+        EXPECT_EQ(run.result.status, 0) << run.result.err;
+        EXPECT_EQ(firstRow(run), c.row);
+    }
+    Shell undefined{"  2.00", "5400", "795", "2000", "-99.9", "-99.9", "-99.9"};
+    MergetabRun run;
+    runMergetab(run, table(), table(undefined));
+    EXPECT_EQ(firstRow(run), "    2.00     1000  5400     4.0  6.8    99.0%             3.0%           20.0      ");
+}
+
+// A CORRECT log has one table for each growing range of images; the one of
+// the whole data set follows STATISTICS OF SAVED DATA SET. An XSCALE log
+// keeps its first table.
+TEST(Mergetab, CorrectLogGivesTheWholeDataTable) {
+    const std::string firstImages = table({"  8.22", "1111"});
+    const std::string wholeData = table({"  8.22", "9999"});
+    const std::string saved = "  STATISTICS OF SAVED DATA SET \"XDS_ASCII.HKL\" (DATA_RANGE=       1    1800)\n";
+    const struct {
+        std::string log;
+        int status;
+        std::string observed;
+    } cases[] = {
+        {"\n ***** CORRECT ***** (VERSION January 10, 2014)\n" + firstImages + saved + wholeData, 0, "9999"},
+        {" ***** CORRECT *****\n" + firstImages + saved + "\n" + wholeData + firstImages, 0, "9999"},
+        {"\n ***** XSCALE ***** (VERSION January 10, 2014)\n" + firstImages + saved + wholeData, 0, "1111"},
+        {"\n head\n ***** CORRECT *****\n" + firstImages + saved + wholeData, 0, "1111"},  // not its banner
+        {" ***** CORRECT *****\n" + firstImages, 1, ""},                  // no whole-data table
+        {" ***** CORRECT *****\n" + firstImages + saved, 1, ""},
+        {" ***** CORRECT *****\n" + saved + firstImages, 0, "1111"},
+    };
+    for (const auto& c : cases) {
+        MergetabRun run;
+        runMergetab(run, c.log, table({"  8.22", "5400"}));
+        EXPECT_EQ(run.result.status, c.status) << c.log.substr(0, 60);
+        if (c.status == 0) EXPECT_EQ(firstRow(run).substr(9, 8), "    " + c.observed) << c.log.substr(0, 60);
+        else EXPECT_EQ(run.statistics(), "");
     }
 }
 
 TEST(Mergetab, MarkerOnlyAtColumns46To51AndOnlyTheFirst) {
     const std::string decoys = std::string(44, ' ') + "= -3.0 one column left\n" + std::string(46, ' ') +
                                "= -3.0 one column right\n" + std::string(45, ' ') + "= -3.\n";
-    const std::string second = table({"  9.99", "7777"});
+    const std::string second = table({"  8.22", "7777"});
     MergetabRun run;
     runMergetab(run, decoys + table({"  8.22", "5423"}) + second, second);
     EXPECT_EQ(run.result.status, 0) << run.result.err;
@@ -357,17 +430,32 @@ TEST(Mergetab, LongNamesAndCarriageReturns) {
 
 // The observed count of the first table's total row, read as a user would
 // read the log: after the first "= -3.0" line, the row labelled total.
-std::string totalObserved(const fs::path& log) {
-    bool inTable = false;
-    for (const auto& line : lines(readFile(log))) {
-        if (!inTable) {
+// The compared table of a real log, read here on its own: the shell limits
+// and the total row's count. In a CORRECT log, the table after STATISTICS
+// OF SAVED DATA SET (the whole data set); in an XSCALE log, the first.
+struct RealTable {
+    std::vector<double> limits;
+    std::string total;
+};
+RealTable realTable(const fs::path& log) {
+    RealTable t;
+    const auto all = lines(readFile(log));
+    const bool correct = all.size() > 1 && all[1].find("***** CORRECT *****") != std::string::npos;
+    bool saved = !correct, inTable = false;
+    for (const auto& line : all) {
+        if (!saved) {
+            saved = line.find("STATISTICS OF SAVED DATA SET") != std::string::npos;
+        } else if (!inTable) {
             inTable = line.size() >= 51 && line.compare(45, 6, "= -3.0") == 0;
         } else if (line.size() >= 21 && line.compare(3, 6, " total") == 0) {
             const auto digits = line.find_first_not_of(' ', 9);
-            return line.substr(digits, 21 - digits);
+            t.total = line.substr(digits, 21 - digits);
+            return t;
+        } else if (line.size() >= 21 && std::isdigit(static_cast<unsigned char>(line[8]))) {
+            t.limits.push_back(std::stod(line.substr(3, 6)));
         }
     }
-    return "";
+    return t;
 }
 
 TEST(Mergetab, EveryPairOfRealLogs) {
@@ -392,30 +480,53 @@ TEST(Mergetab, EveryPairOfRealLogs) {
             ASSERT_EQ(run.result.status, 0) << run.result.err;
             const auto rows = lines(run.statistics());
             ASSERT_GE(rows.size(), 14u);  // nine shells and the total at least
+            const RealTable a = realTable(dir / start), b = realTable(dir / final);
             std::istringstream total(rows[rows.size() - 2]);
             std::string label, before, after;
             total >> label >> before >> after;
             EXPECT_EQ(label, "total");
-            EXPECT_EQ(before, totalObserved(dir / start));
-            EXPECT_EQ(after, totalObserved(dir / final));
+            EXPECT_EQ(before, a.total);
+            EXPECT_EQ(after, b.total);
+            // Each line one shell: both halves of the same limit, or one blank.
+            const size_t width = 6 + (rows[1].size() - 83) / 2;  // of each count column
+            size_t paired = 0;
+            for (size_t r = 3; r + 2 < rows.size(); ++r) {
+                const double limit = std::stod(rows[r].substr(2, 6));
+                const bool hasBefore = rows[r][10 + width] != ' ';
+                const bool hasAfter = rows[r][10 + 2 * width] != ' ';
+                const bool inA = std::count(a.limits.begin(), a.limits.end(), limit) > 0;
+                const bool inB = std::count(b.limits.begin(), b.limits.end(), limit) > 0;
+                EXPECT_TRUE(hasBefore ? inA : inB) << rows[r];
+                if (hasBefore && hasAfter) {
+                    EXPECT_TRUE(inA && inB) << rows[r];
+                    ++paired;
+                }
+            }
+            EXPECT_EQ(rows.size() - 5, a.limits.size() + b.limits.size() - paired);
+            EXPECT_EQ(run.result.err.empty(), a.limits == b.limits) << run.result.err;
         }
     }
 
-    // Two pairs pinned byte for byte: counts of six digits, and 20 shells
-    // against 9.
+    // The whole data set of baz2b x839: images 1 to 1800, not the first 201.
+    EXPECT_EQ(realTable(dir / "ccp4i2_baz2b_x839_CORRECT.LP").total, "336211");
+
+    // Two pairs pinned byte for byte: counts of seven digits, and 20 shells
+    // against 9, no two alike.
     const struct {
         std::string start, final;
         size_t rows;
         std::vector<std::pair<size_t, std::string>> pinned;
     } pinned[] = {
-        {"ccp4i2_baz2b_x828_XSCALE.LP", "xia2_playpen_x1335_XSCALE.LP", 25,
+        {"ccp4i2_baz2b_x828_XSCALE.LP", "xia2_playpen_x1335_XSCALE.LP", 44,
          {{1, " resolution    observed      redundancy    completenes        rmerge         i/sigma "},
-          {3, "    8.50      1512  20306     3.8  5.4    98.8%   96.2%     2.7%  20.4%    42.4   7.4"},
-          {23, "   total    125173 982732     3.5  4.1    99.6%   72.2%     4.8%  51.8%    14.1   2.2"}}},
-        {"ccp4i2_baz2b_x828_XSCALE.LP", "xia2_doc_2006_XSCALE.LP", 25,
-         {{11, "    2.83      6404  11275     3.7  1.7    99.7%   84.8%     5.1%  30.4%    20.7   2.2"},
-          {12, "    2.69      6755            3.7         99.8%             5.9%           18.4      "},
-          {23, "   total    125173 110259     3.5  2.4    99.6%   95.9%     4.8%   5.1%    14.1  11.0"}}},
+          {3, "    9.93            20306          5.4            96.2%           20.4%           7.4"},
+          {4, "    8.50      1512            3.8         98.8%             2.7%           42.4      "},
+          {27, "    2.56      7160  31983     3.7  2.0    99.9%   74.5%     7.8% 144.6%    14.2   0.6"},
+          {42, "   total    125173 982732     3.5  4.1    99.6%   72.2%     4.8%  51.8%    14.1   2.2"}}},
+        {"ccp4i2_baz2b_x828_XSCALE.LP", "xia2_doc_2006_XSCALE.LP", 34,
+         {{3, "    8.50      1512            3.8         98.8%             2.7%           42.4      "},
+          {5, "    4.95             4533          2.5            97.5%            3.1%          23.6"},
+          {32, "   total    125173 110259     3.5  2.4    99.6%   95.9%     4.8%   5.1%    14.1  11.0"}}},
     };
     for (const auto& p : pinned) {
         SCOPED_TRACE(p.start + " against " + p.final);

@@ -306,7 +306,7 @@ def number_text(rng, kind, fault=False):
         if r < 0.85:
             return rng.choice([b'99.95', b'999.95', b'9999.95', b'99999.9', b'-0.04', b'-0.05',
                                b'0.25', b'0.75', b'2.5', b'-99999.9', b'-999.9', b'-9999.9', b'0.05',
-                               b'1078.0', b'12345.67'])
+                               b'1078.0', b'12345.67', b'-99.9', b'-99.0', b'-99.90', b'-99', b'-99.8'])
         return b'%.*f' % (rng.randint(0, 4), rng.uniform(-200, 2000))
     # isigma
     r = rng.random()
@@ -314,7 +314,7 @@ def number_text(rng, kind, fault=False):
         return b'%.2f' % rng.uniform(-5, 100)
     if r < 0.75:
         return rng.choice([b'42.45', b'0.25', b'-0.04', b'999.95', b'9999.9', b'99999.', b'-999.9',
-                           b'-99.95', b'0.05', b'12.25', b'12.35'])
+                           b'-99.95', b'0.05', b'12.25', b'12.35', b'-99.9', b'-99.0', b'-99.00'])
     return b'%.*f' % (rng.randint(0, 3), rng.uniform(-10000, 100000))
 
 
@@ -412,8 +412,39 @@ def marker_line(rng):
     return b' ' * 45 + b'= -3.0' + b' ' * 40 + b'tail'
 
 
+# Shell limits shared by the logs of a case (a run with and without the
+# same RESOLUTION_SHELLS=), so that rows pair, some shells only in one log.
+GRID = [b'%6.2f' % (9.0 - 0.25 * k) for k in range(30)] + [b'  9.0 ', b'9.0000', b' 8.7 5']
+
+
+def grid_labels(rng, n):
+    picked = sorted(rng.sample(range(30), min(n, 30)))
+    labels = [GRID[k] for k in picked]
+    if labels and rng.random() < 0.2:
+        labels[rng.randrange(len(labels))] = rng.choice(GRID[30:] + [b'  abc ', b'   nan', b' 1e999'])
+    return labels
+
+
+def correct_head(rng):
+    """The head of a CORRECT log: its banner, tables of the first images, and
+    the line before the table of the whole data set (sometimes missing)."""
+    lines = [b'', b' ***** CORRECT ***** (VERSION January 10, 2014)  15-May-2014']
+    for _ in range(rng.randint(0, 2)):
+        lines += [MARKER_LINE, b'', b'', b''] + [shell_row(rng) for _ in range(rng.randint(3, 21))]
+    if rng.random() < 0.9:
+        lines.append(rng.choice([b'  STATISTICS OF SAVED DATA SET "XDS_ASCII.HKL" (DATA_RANGE=       1    1800)',
+                                 b'STATISTICS OF SAVED DATA SET', b' STATISTICS OF SAVED DATA  SET']))
+    return lines
+
+
 def xscale_log(rng):
     lines = []
+    if rng.random() < 0.2:
+        lines += correct_head(rng)
+    elif rng.random() < 0.05:
+        lines += [b'  ', b' ***** XSCALE ***** ***** CORRECT *****' if rng.random() < 0.5 else b' x',
+                  b' ***** CORRECT *****']
+    labels = grid_labels(rng, 21) if rng.random() < 0.5 else None
     for _ in range(rng.choice([0, 1, 3, 6])):
         lines.append(near_marker(rng) if rng.random() < 0.5 else rtext(rng, rng.randint(0, 100)))
     if rng.random() < 0.93:
@@ -428,7 +459,8 @@ def xscale_log(rng):
             fault = rng.choice(['observed', 'secondCount', 'thirdCount', 'completeness', 'rmerge',
                                 'isigma', 'short'])
             for k in range(nrows):
-                lines.append(shell_row(rng, fault if k == fault_row else None))
+                label = labels[k] if labels is not None and k < len(labels) else None
+                lines.append(shell_row(rng, fault if k == fault_row else None, given_label=label))
             if nrows < 21 and rng.random() < 0.6:
                 lines.append(shell_row(rng, given_label=rng.choice([b' total', b'total ', b'   tot'])))
             r = rng.random()

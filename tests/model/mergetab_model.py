@@ -17,10 +17,24 @@ What it holds to:
   secondCount 22-29, thirdCount 30-39, completeness 40-50, rmerge 52-61,
   isigma 84-89; the first item of the field (ended by a blank or a comma)
   must be a number, so an empty first item (a leading comma) is not;
+- the table is the one after the first marker line; in a CORRECT log (its
+  first line that is not all blanks holds "***** CORRECT *****") the first
+  marker line after a line that begins, after its blanks, with "STATISTICS
+  OF SAVED DATA SET" (no such pair: as a log without a marker line);
 - a table ends after its first row whose label, blanks removed, is "total",
-  or after 21 rows when none comes; shells pair by position and the two
-  total rows share the last line; where one table has no row for a line,
-  its half is blanks (percent signs too) and the label is the other table's;
+  or after 21 rows when none comes;
+- a label's limit: the label without its blanks when that is wholly one
+  finite number (sign, digits with at most one point, exponent); two shells
+  pair when both have a limit and the limits are equal.  The two shell lists
+  are merged: a pair shares a line; otherwise the starting shell comes first
+  alone when it has no limit, or when the final one has a limit and is
+  smaller, else the final shell comes alone.  The two total rows share the
+  last line.  Where a line has no row of one table, its half is blanks
+  (percent signs too) and the label is the other table's;
+- when the two shell lists differ (some position without a pair), one report
+  on standard error with the first differing labels; status stays 0;
+- a completeness, rmerge or isigma of -99.9 or -99.0 (in single precision)
+  is written as blanks of its field, percent sign included;
 - redundancy is observed / secondCount in single precision, no zero test;
 - '&', '<' and '>' of the label are written as HTML entities (the row grows);
 - the two count columns are I6, widened to one more than the widest count
@@ -34,12 +48,13 @@ What it holds to:
 
 import math
 import os
+import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from honer_model import (Answers, NotANumber, Outcome, EXIT_NO_RESULT, columns,  # noqa: E402
-                         f32_div, file_name, free_line, read_free, split_records,
+                         f32_div, f32_round, file_name, free_line, read_free, split_records,
                          write_fixed, write_integer)
 
 LINE_LENGTH = 90
@@ -86,6 +101,13 @@ def read_table(data):
     row or 21 of them: (shells, total row or None)."""
     lines = [l[:LINE_LENGTH] for l in split_records(data)]
     pos = 0
+    banner = next((n for n, l in enumerate(lines) if l.strip(b' ')), None)
+    if banner is not None and b'***** CORRECT *****' in lines[banner]:
+        saved = next((n for n in range(banner + 1, len(lines))
+                      if lines[n].lstrip(b' ').startswith(b'STATISTICS OF SAVED DATA SET')), None)
+        if saved is None:
+            raise NoMarker()
+        pos = saved + 1
     while True:
         if pos >= len(lines):
             raise NoMarker()
@@ -123,12 +145,19 @@ def count_field(row, width):
     return b'*' * width if n is None else write_integer(n, width)
 
 
+UNDEFINED = (f32_round(-99.9), f32_round(-99.0))
+
+
+def undefined(row, name):
+    return row is None or (name != 'redundancy' and row[name] in UNDEFINED)
+
+
 def fixed_field(row, name, width):
-    return b' ' * width if row is None else write_fixed(row[name], width, 1)
+    return b' ' * width if undefined(row, name) else write_fixed(row[name], width, 1)
 
 
-def percent(row):
-    return b' ' if row is None else b'%'
+def percent(row, name):
+    return b' ' if undefined(row, name) else b'%'
 
 
 def table_row(a, b, width):
@@ -136,19 +165,51 @@ def table_row(a, b, width):
     return (b'  ' + escape(label) + b'   '
             + count_field(a, width) + count_field(b, width) + b'   '
             + fixed_field(a, 'redundancy', 5) + fixed_field(b, 'redundancy', 5) + b' '
-            + fixed_field(a, 'completeness', 7) + percent(a)
-            + fixed_field(b, 'completeness', 7) + percent(b) + b' '
-            + fixed_field(a, 'rmerge', 7) + percent(a)
-            + fixed_field(b, 'rmerge', 6) + percent(b) + b' '
+            + fixed_field(a, 'completeness', 7) + percent(a, 'completeness')
+            + fixed_field(b, 'completeness', 7) + percent(b, 'completeness') + b' '
+            + fixed_field(a, 'rmerge', 7) + percent(a, 'rmerge')
+            + fixed_field(b, 'rmerge', 6) + percent(b, 'rmerge') + b' '
             + fixed_field(a, 'isigma', 7) + fixed_field(b, 'isigma', 6) + b'\n')
+
+
+LIMIT = re.compile(rb'[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\Z')
+
+
+def limit(row):
+    text = row['label'].replace(b' ', b'')
+    if not LIMIT.match(text):
+        return None
+    value = float(text)
+    return value if math.isfinite(value) else None
+
+
+def same_shell(a, b):
+    return limit(a) is not None and limit(a) == limit(b)
+
+
+def shells_differ(start, final):
+    (shells_a, _), (shells_b, _) = start, final
+    return len(shells_a) != len(shells_b) or not all(same_shell(a, b) for a, b in zip(shells_a, shells_b))
 
 
 def pair_rows(start, final):
     (shells_a, total_a), (shells_b, total_b) = start, final
     pairs = []
-    for j in range(max(len(shells_a), len(shells_b))):
-        pairs.append((shells_a[j] if j < len(shells_a) else None,
-                      shells_b[j] if j < len(shells_b) else None))
+    i = j = 0
+    while i < len(shells_a) or j < len(shells_b):
+        a = shells_a[i] if i < len(shells_a) else None
+        b = shells_b[j] if j < len(shells_b) else None
+        if a is not None and b is not None and same_shell(a, b):
+            pairs.append((a, b))
+            i += 1
+            j += 1
+        elif a is not None and (b is None or limit(a) is None
+                                or (limit(b) is not None and limit(a) > limit(b))):
+            pairs.append((a, None))
+            i += 1
+        else:
+            pairs.append((None, b))
+            j += 1
     if total_a is not None or total_b is not None:
         pairs.append((total_a, total_b))
     return pairs
@@ -200,6 +261,8 @@ def run(stdin, files, rsym=False):
             return out
         except ReadFailure as e:
             return out.fail(str(e))
+    if shells_differ(*tables):
+        out.stderr_required = True
     pairs = pair_rows(*tables)
     width = count_width(pairs)
     header_1 = widen(HEADER_1_RSYM if rsym else HEADER_1, 13, 21, width - 6)
