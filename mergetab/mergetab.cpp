@@ -153,6 +153,9 @@ bool findTable(common::InputFile& log) {
     return false;
 }
 
+// What XDS writes where a value has no meaning.
+constexpr float kXdsUndefined = -99.9f;
+
 std::optional<int32_t> truncateToCount(float observed) {
     // Every float strictly between these bounds truncates to a 32-bit value;
     // NaN fails both tests.
@@ -181,7 +184,9 @@ ShellRow readShellRow(std::string_view line, const common::InputFile& log) {
     cursor.skip(22);
     row.isigma = cursor.readFree(6);
 
-    row.redundancy = row.observed / row.secondCount;
+    // A shell without unique reflections (beyond a run's cut) has no
+    // redundancy: marked undefined as XDS marks its own, and written blank.
+    row.redundancy = row.secondCount == 0 ? kXdsUndefined : row.observed / row.secondCount;
     row.observedCount = truncateToCount(row.observed);
     return row;
 }
@@ -374,7 +379,7 @@ void appendObservedCount(common::RecordBuffer& record, const ShellRow* row, int 
 
 // XDS writes -99.9 (older versions -99.0) where a value has no meaning, an
 // R-factor of a shell without repeated measurements for one.
-bool isUndefined(float value) { return value == -99.9f || value == -99.0f; }
+bool isUndefined(float value) { return value == kXdsUndefined || value == -99.0f; }
 
 // Fw.d of one field of the row, or w blanks for the blank half of a line
 // and for a value that is undefined.

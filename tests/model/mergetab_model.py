@@ -35,7 +35,8 @@ What it holds to:
   on standard error with the first differing labels; status stays 0;
 - a completeness, rmerge or isigma of -99.9 or -99.0 (in single precision)
   is written as blanks of its field, percent sign included;
-- redundancy is observed / secondCount in single precision, no zero test;
+- redundancy is observed / secondCount in single precision; a shell with a
+  secondCount of 0 has none, written as blanks like an undefined value;
 - '&', '<' and '>' of the label are written as HTML entities (the row grows);
 - the two count columns are I6, widened to one more than the widest count
   of the table when a count needs more than five characters (the words
@@ -130,7 +131,8 @@ def read_table(data):
                 row[name] = read_free(columns(line, first, last))
             except NotANumber:
                 raise ReadFailure('%s is not a number' % name)
-        row['redundancy'] = f32_div(row['observed'], row['secondCount'])
+        row['redundancy'] = (None if row['secondCount'] == 0
+                             else f32_div(row['observed'], row['secondCount']))
         row['observedCount'] = observed_count(row['observed'])
         rows.append(row)
     if is_total(rows[-1]['label']):
@@ -149,7 +151,11 @@ UNDEFINED = (f32_round(-99.9), f32_round(-99.0))
 
 
 def undefined(row, name):
-    return row is None or (name != 'redundancy' and row[name] in UNDEFINED)
+    if row is None:
+        return True
+    if name == 'redundancy':
+        return row[name] is None
+    return row[name] in UNDEFINED
 
 
 def fixed_field(row, name, width):
