@@ -22,12 +22,23 @@ void writePageHeader(common::OutputFile& page) {
              page);
 }
 
-// Several PostScript strings open on one record and close on a later one;
-// the numbers standing inside them may be asterisks, Inf or NaN, none of
-// which can end a string early.
+// Each line of the paragraph is shown as whole strings that end before the
+// line end of their record: a line feed inside a PostScript string is a
+// character of the string, which some renderers show as nothing, so the
+// blank between two words stands inside the string before the break. The
+// numbers standing inside the strings may be asterisks, Inf or NaN, none of
+// which can end a string early. The unit follows the text it belongs to: the
+// A with its ring is the ISO Latin-1 glyph Aring (octal 305) and the
+// exponent is set raised at the current point, wherever the numbers end.
 void writeNarrativeBeforeB(const TruncationSummary& summary, const Limits& limits, common::OutputFile& page) {
     common::RecordBuffer record;
-    writeAll({"/Helvetica findfont",
+    writeAll({"/Helvetica findfont dup length dict begin",
+              "{1 index /FID ne {def} {pop pop} ifelse} forall",
+              "/Encoding ISOLatin1Encoding def currentdict end",
+              "/Helvetica-ISOLatin1 exch definefont pop",
+              "/exponent {currentfont exch /Helvetica-ISOLatin1 findfont 10 scalefont setfont",
+              "0 6 rmoveto show 0 -6 rmoveto setfont} def",
+              "/Helvetica-ISOLatin1 findfont",
               "15 scalefont setfont 0 0 0 setrgbcolor",
               "30 670 moveto"},
              page);
@@ -40,49 +51,44 @@ void writeNarrativeBeforeB(const TruncationSummary& summary, const Limits& limit
     record.text("(").integer(summary.reflectionsRejected, 10).text(" were discarded because they fell outside)show");
     page.writeRecord(record.view());
 
-    page.writeRecord(" 40 650 moveto (the specified ellipsoid with dimensions");
+    page.writeRecord(" 40 650 moveto (the specified ellipsoid with dimensions )show");
 
     record.clear();
-    record.text("1/").fixed(limits.onAstar, 4, 1);
+    record.text("(1/").fixed(limits.onAstar, 4, 1);
     record.text(",   1/").fixed(limits.onBstar, 4, 1);
     record.text(",   1/").fixed(limits.onCstar, 4, 1);
+    record.text(" \\305)show (-1) exponent");
     page.writeRecord(record.view());
 
-    writeAll({" A  along a*,b*,c*, respectively.",
-              ")show /Helvetica findfont 10 scalefont setfont",
-              "475 660 moveto (o -1)show ",
-              "/Helvetica findfont",
-              "15 scalefont setfont 0 0 0 setrgbcolor",
-              "40 630 moveto (These discarded reflections had an"},
+    writeAll({"(  along a*,b*,c*, respectively.)show",
+              "40 630 moveto (These discarded reflections had an )show"},
              page);
 
     record.clear();
-    record.text("average F/sigma of").fixed(summary.meanRejectedFOverSigma, 6, 2).text(".)show");
+    record.text("(average F/sigma of").fixed(summary.meanRejectedFOverSigma, 6, 2).text(".)show");
     page.writeRecord(record.view());
 
     page.writeRecord("40 610 moveto");
 
     record.clear();
-    record.text("(").integer(summary.reflectionsRemaining, 10).text(" reflections remain after ellipsoidal");
+    record.text("(").integer(summary.reflectionsRemaining, 10).text(" reflections remain after ellipsoidal )show");
     page.writeRecord(record.view());
 
-    writeAll({"truncation.  Anisotropic scale factors were then) show",
-              "40 590 moveto (applied to remove anisotropy from the"},
+    writeAll({"(truncation.  Anisotropic scale factors were then)show",
+              "40 590 moveto (applied to remove anisotropy from the )show"},
              page);
 }
 
 void writeNarrativeFromB(float negB, common::OutputFile& page) {
     common::RecordBuffer record;
-    record.text("data set.  Lastly, an isotropic B of").fixed(negB, 8, 2).text(" A)show");
+    record.text("(data set.  Lastly, an isotropic B of").fixed(negB, 8, 2).text(" \\305)show (2) exponent");
     page.writeRecord(record.view());
 
-    writeAll({"40 570 moveto (was applied to restore the magnitude",
-              "of the high resolution reflections diminished by",
-              ")show 40 550 moveto (anisotropic scaling.",
-              "The following pseudo precession images illustrate",
-              "the individual steps.)show",
-              "/Helvetica findfont 10 scalefont setfont",
-              "585 600 moveto (o 2)show "},
+    writeAll({"40 570 moveto (was applied to restore the magnitude )show",
+              "(of the high resolution reflections diminished by)show",
+              "40 550 moveto (anisotropic scaling. )show",
+              "(The following pseudo precession images illustrate )show",
+              "(the individual steps.)show"},
              page);
 }
 

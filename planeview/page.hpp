@@ -11,10 +11,11 @@ namespace planeview {
 // The four header records; the dots follow at once.
 void writePageHeader(common::OutputFile& page);
 
-// Narrative records 1 to 18, up to the sentence that gives the B value.
+// The narrative up to the sentence that gives the B value, preceded by the
+// Latin-1 Helvetica and the exponent procedure it uses.
 void writeNarrativeBeforeB(const TruncationSummary& summary, const Limits& limits, common::OutputFile& page);
 
-// Narrative records 19 to 26, from the sentence that gives the B value.
+// The narrative from the sentence that gives the B value.
 void writeNarrativeFromB(float negB, common::OutputFile& page);
 
 // Legend and label records 1 to 42, the last being "showpage".

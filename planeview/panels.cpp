@@ -20,6 +20,13 @@ constexpr float kRowCentreL0 = 50.0f;
 constexpr float kRedThreshold = 2.5f;  // F/sigF at or below this is red
 constexpr float kGrayOffset = 1.5f;
 
+// Each panel keeps to the disc of radius 75 points around its centre, half
+// the distance between neighbouring centres: data that reach past the best
+// limit (70 points out) would otherwise run over the stage labels, the
+// arrows and the next panels. A dot of radius 1 is drawn only when its
+// centre lies within 74 points, so that all of it stays in the disc.
+constexpr float kPanelReachSquared = 74.0f * 74.0f;
+
 constexpr std::string_view kDotTail = " 1 0 360 arc fill";
 constexpr std::string_view kGrayTail = " setgray";
 constexpr int kCoordinateWidth = 8;  // F8.2
@@ -115,6 +122,7 @@ void addDotPair(float xc, float yc, Offset offset, RecordBatch& batch) {
 
 void drawZone(float yc, Offset offset, const common::fin_file::Record& record, const float (&meanF)[kDataSets],
               common::OutputFile& page) {
+    if (!insidePanel(offset)) return;  // neither the colour nor the dots
     for (int set = 0; set < kDataSets; ++set) {
         if (record.F[set] == 0.0f) continue;  // absent from this data set
         RecordBatch batch;
@@ -125,6 +133,12 @@ void drawZone(float yc, Offset offset, const common::fin_file::Record& record, c
 }
 
 }  // namespace
+
+bool insidePanel(Offset offset) {
+    const float uu = offset.u * offset.u;
+    const float vv = offset.v * offset.v;
+    return uu + vv <= kPanelReachSquared;  // false for a position that is not a number
+}
 
 Offset zonePosition(Zone zone, int32_t h, int32_t k, int32_t l, const common::ReciprocalCell& cell, float plotScale) {
     const float s = plotScale;

@@ -19,6 +19,11 @@ struct Offset {
 
 Offset zonePosition(Zone zone, int32_t h, int32_t k, int32_t l, const common::ReciprocalCell& cell, float plotScale);
 
+// Whether a reflection at this offset is drawn in its panels: its dot must
+// lie wholly within 75 points of the panel's centre (the centre within 74).
+// A reflection outside writes neither its colour nor its dots.
+bool insidePanel(Offset offset);
+
 // The colour of one dot: a gray level 1.5 - F/meanF when F/sigF is above
 // 2.5, red when it is 2.5 or less, nothing when it is not a number (the dot
 // keeps the colour in force). A gray level that does not fit F8.3 is written

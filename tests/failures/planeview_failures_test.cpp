@@ -42,15 +42,26 @@ const std::string kHeaderAndDots =
 const std::string kHeaderOnly = kHeaderAndDots.substr(0, kHeaderAndDots.find("  -1.000"));
 const std::string kToNarrative18 =
     kHeaderAndDots +
-    "/Helvetica findfont\n15 scalefont setfont 0 0 0 setrgbcolor\n30 670 moveto\n"
+    "/Helvetica findfont dup length dict begin\n"
+    "{1 index /FID ne {def} {pop pop} ifelse} forall\n"
+    "/Encoding ISOLatin1Encoding def currentdict end\n"
+    "/Helvetica-ISOLatin1 exch definefont pop\n"
+    "/exponent {currentfont exch /Helvetica-ISOLatin1 findfont 10 scalefont setfont\n"
+    "0 6 rmoveto show 0 -6 rmoveto setfont} def\n"
+    "/Helvetica-ISOLatin1 findfont\n"
+    "15 scalefont setfont 0 0 0 setrgbcolor\n"
+    "30 670 moveto\n"
     "(     45678 reflections were in the initial data set.)show\n"
     "(      5678 were discarded because they fell outside)show\n"
-    " 40 650 moveto (the specified ellipsoid with dimensions\n1/ 2.0,   1/ 2.0,   1/ 2.0\n"
-    " A  along a*,b*,c*, respectively.\n)show /Helvetica findfont 10 scalefont setfont\n"
-    "475 660 moveto (o -1)show \n/Helvetica findfont\n15 scalefont setfont 0 0 0 setrgbcolor\n"
-    "40 630 moveto (These discarded reflections had an\naverage F/sigma of  1.23.)show\n40 610 moveto\n"
-    "(     40000 reflections remain after ellipsoidal\ntruncation.  Anisotropic scale factors were then) show\n"
-    "40 590 moveto (applied to remove anisotropy from the\n";
+    " 40 650 moveto (the specified ellipsoid with dimensions )show\n"
+    "(1/ 2.0,   1/ 2.0,   1/ 2.0 \\305)show (-1) exponent\n"
+    "(  along a*,b*,c*, respectively.)show\n"
+    "40 630 moveto (These discarded reflections had an )show\n"
+    "(average F/sigma of  1.23.)show\n"
+    "40 610 moveto\n"
+    "(     40000 reflections remain after ellipsoidal )show\n"
+    "(truncation.  Anisotropic scale factors were then)show\n"
+    "40 590 moveto (applied to remove anisotropy from the )show\n";
 
 Contents inputs(const std::string& scriptText = script(), const std::string& fin = kFin,
                 const std::string& pv = kPv, const std::string& cad = kCad) {

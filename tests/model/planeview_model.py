@@ -152,41 +152,43 @@ HEADER = [b'%!PS', b'%%BoundingBox: 0 -50 700 700', b'%%PageBoundingBox: 0 -50 7
 
 
 def narrative_head(r_in, r_rej, limits, mean_fs, r_rem):
-    """Narrative records 1 to 18."""
+    """The narrative up to the B sentence: every string closes on its own
+    line (the blank between words inside it); the unit is the Latin-1 Aring
+    with its exponent raised where the text ends."""
     l1, l2, l3 = limits
     return [
-        b'/Helvetica findfont',
+        b'/Helvetica findfont dup length dict begin',
+        b'{1 index /FID ne {def} {pop pop} ifelse} forall',
+        b'/Encoding ISOLatin1Encoding def currentdict end',
+        b'/Helvetica-ISOLatin1 exch definefont pop',
+        b'/exponent {currentfont exch /Helvetica-ISOLatin1 findfont 10 scalefont setfont',
+        b'0 6 rmoveto show 0 -6 rmoveto setfont} def',
+        b'/Helvetica-ISOLatin1 findfont',
         b'15 scalefont setfont 0 0 0 setrgbcolor',
         b'30 670 moveto',
         b'(' + I(r_in, 10) + b' reflections were in the initial data set.)show',
         b'(' + I(r_rej, 10) + b' were discarded because they fell outside)show',
-        b' 40 650 moveto (the specified ellipsoid with dimensions',
-        b'1/' + F(l1, 4, 1) + b',   1/' + F(l2, 4, 1) + b',   1/' + F(l3, 4, 1),
-        b' A  along a*,b*,c*, respectively.',
-        b')show /Helvetica findfont 10 scalefont setfont',
-        b'475 660 moveto (o -1)show ',
-        b'/Helvetica findfont',
-        b'15 scalefont setfont 0 0 0 setrgbcolor',
-        b'40 630 moveto (These discarded reflections had an',
-        b'average F/sigma of' + F(mean_fs, 6, 2) + b'.)show',
+        b' 40 650 moveto (the specified ellipsoid with dimensions )show',
+        b'(1/' + F(l1, 4, 1) + b',   1/' + F(l2, 4, 1) + b',   1/' + F(l3, 4, 1) + b' \\305)show (-1) exponent',
+        b'(  along a*,b*,c*, respectively.)show',
+        b'40 630 moveto (These discarded reflections had an )show',
+        b'(average F/sigma of' + F(mean_fs, 6, 2) + b'.)show',
         b'40 610 moveto',
-        b'(' + I(r_rem, 10) + b' reflections remain after ellipsoidal',
-        b'truncation.  Anisotropic scale factors were then) show',
-        b'40 590 moveto (applied to remove anisotropy from the',
+        b'(' + I(r_rem, 10) + b' reflections remain after ellipsoidal )show',
+        b'(truncation.  Anisotropic scale factors were then)show',
+        b'40 590 moveto (applied to remove anisotropy from the )show',
     ]
 
 
 def narrative_tail(negb):
-    """Narrative records 19 to 26."""
+    """The narrative from the B sentence."""
     return [
-        b'data set.  Lastly, an isotropic B of' + F(negb, 8, 2) + b' A)show',
-        b'40 570 moveto (was applied to restore the magnitude',
-        b'of the high resolution reflections diminished by',
-        b')show 40 550 moveto (anisotropic scaling.',
-        b'The following pseudo precession images illustrate',
-        b'the individual steps.)show',
-        b'/Helvetica findfont 10 scalefont setfont',
-        b'585 600 moveto (o 2)show ',
+        b'(data set.  Lastly, an isotropic B of' + F(negb, 8, 2) + b' \\305)show (2) exponent',
+        b'40 570 moveto (was applied to restore the magnitude )show',
+        b'(of the high resolution reflections diminished by)show',
+        b'40 550 moveto (anisotropic scaling. )show',
+        b'(The following pseudo precession images illustrate )show',
+        b'(the individual steps.)show',
     ]
 
 
@@ -316,6 +318,11 @@ def panel_records(h, k, l, vals, rc, s, means):
         if zero != 0:
             continue
         u, v = zone_position(zone, h, k, l, rc, s)
+        # A panel is the disc of 75 points round its centre: a reflection
+        # whose dot (radius 1) would reach past it is not drawn at all.
+        if not add(mul(u, u), mul(v, v)) <= 5476.0:
+            _seen('outside its panel')
+            continue
         for i in range(4):
             f, sig = vals[2 * i], vals[2 * i + 1]
             if f == 0:

@@ -130,13 +130,13 @@ TEST(Pipeline, OvoclipAndHonerFilesDrawnByPlaneview) {
     const std::vector<std::string> dots = pvtest::dotRecords(records);
     const size_t narrative = 4 + dots.size();
     ASSERT_EQ(records.size(), narrative + 26 + 42);
-    EXPECT_EQ(records[narrative + 3], pvtest::format("(%10zu reflections were in the initial data set.)show", data.size()));
-    EXPECT_EQ(records[narrative + 4],
+    EXPECT_EQ(records[narrative + 9], pvtest::format("(%10zu reflections were in the initial data set.)show", data.size()));
+    EXPECT_EQ(records[narrative + 10],
               pvtest::format("(%10zu were discarded because they fell outside)show", data.size() - kept.size()));
-    EXPECT_EQ(records[narrative + 6], "1/ 3.0,   1/ 2.5,   1/ 2.2");
-    EXPECT_EQ(records[narrative + 13], "average F/sigma of" + pv[2].substr(6) + ".)show");
-    EXPECT_EQ(records[narrative + 15], pvtest::format("(%10zu reflections remain after ellipsoidal", kept.size()));
-    EXPECT_EQ(records[narrative + 18], "data set.  Lastly, an isotropic B of  -12.35 A)show");
+    EXPECT_EQ(records[narrative + 12], "(1/ 3.0,   1/ 2.5,   1/ 2.2 \\305)show (-1) exponent");
+    EXPECT_EQ(records[narrative + 15], "(average F/sigma of" + pv[2].substr(6) + ".)show");
+    EXPECT_EQ(records[narrative + 17], pvtest::format("(%10zu reflections remain after ellipsoidal )show", kept.size()));
+    EXPECT_EQ(records[narrative + 20], "(data set.  Lastly, an isotropic B of  -12.35 \\305)show (2) exponent");
     EXPECT_TRUE(planeview.out.find(" negB applied by cad was -12.345\n") != std::string::npos) << planeview.out;
 
     // Every reflection of a zone is a pair of dots in the init column, every

@@ -105,7 +105,7 @@ inline std::string finFile(const std::vector<FinRow>& rows) {
 // The records between the four header records and the narrative.
 inline std::vector<std::string> dotRecords(const std::vector<std::string>& records) {
     std::vector<std::string> dots;
-    for (size_t i = 4; i < records.size() && records[i] != "/Helvetica findfont"; ++i) dots.push_back(records[i]);
+    for (size_t i = 4; i < records.size() && records[i].rfind("/Helvetica findfont", 0) != 0; ++i) dots.push_back(records[i]);
     return dots;
 }
 
