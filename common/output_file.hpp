@@ -1,5 +1,22 @@
 // Files opened "new": created exclusively, never overwritten, and written
 // as records through a large buffer.
+//
+// Two forms. OutputFile keeps what it wrote: a run that fails leaves the
+// file as far as it was written (the older programs, whose reports name
+// such a file). AllOrNothingFile is written under a hidden name beside its
+// own and appears under its own name only by close(): a run that fails, is
+// ended by SIGINT, SIGTERM or SIGHUP, or meets a full disk or a file-size
+// limit leaves neither the file nor the hidden one, so a rerun is not
+// blocked. Usage:
+//
+//     common::AllOrNothingFile out(name);  // refuses a name that exists
+//     out.writeRecord(...);                // as with OutputFile
+//     out.close();                         // complete: now under `name`
+//
+// Without close() (a failure thrown past it) the destructor removes the
+// hidden file. close() also refuses, and removes the hidden file, when a
+// file of that name appeared during the run (another run at the same
+// time): the rename cannot overwrite.
 #pragma once
 
 #include <cstring>
@@ -58,21 +75,40 @@ public:
     }
 
     void flush();
-    // Flushes and closes; a failed write ends the run.
+    // Flushes and closes; a failed write ends the run. An AllOrNothingFile
+    // appears under its name here.
     void close();
     const std::string& name() const { return name_; }
 
+protected:
+    struct Hidden {};
+    // Created under a hidden name beside `name`, for AllOrNothingFile.
+    OutputFile(std::string name, Hidden);
+
 private:
+    void checkName() const;
+    void openHidden();
+    void moveToName();
+    void removeHidden() noexcept;
+
     // What does not fit behind the bytes buffered: they are written first.
     void makeRoom() { flush(); }
     void writeLarge(std::string_view text);
     void writeAll(const char* data, size_t size);
 
     std::string name_;
+    std::string hidden_;  // the name written under, empty when it is name_
+    int hiddenSlot_ = -1; // where the signal handler finds it
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     size_t capacity_ = 0;
     size_t used_ = 0;
+};
+
+// An output that appears whole or not at all (see above).
+class AllOrNothingFile : public OutputFile {
+public:
+    explicit AllOrNothingFile(std::string name) : OutputFile(std::move(name), Hidden{}) {}
 };
 
 }  // namespace common

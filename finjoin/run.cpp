@@ -1,6 +1,7 @@
 // finjoin's run: the dialogue (a reflection file and two labels for each of
 // the four stages, then the fin file), the stages read and checked, and the
-// fin file created only then, so a failed run leaves none. The files and
+// fin file created only then, and whole or not at all, so a failed run
+// leaves none. The files and
 // what ends a run: README.md, "finjoin".
 
 #include "finjoin/run.hpp"
@@ -92,6 +93,7 @@ void sayStage(int set, const StageRequest& request, const StageData& stage) {
 struct Reference {
     std::string spaceGroup, spaceGroupHall, spaceGroupFile;
     double cellEdges[3] = {};
+    double cellAngles[3] = {};
     std::string cellFile;
 };
 
@@ -120,18 +122,31 @@ void compareWithReference(Reference& reference, const StageData& stage, const st
         return;
     }
     if (reference.cellFile.empty()) {
-        for (int edge = 0; edge < 3; ++edge) reference.cellEdges[edge] = stage.cellEdges[edge];
+        for (int i = 0; i < 3; ++i) {
+            reference.cellEdges[i] = stage.cellEdges[i];
+            reference.cellAngles[i] = stage.cellAngles[i];
+        }
         reference.cellFile = file;
         return;
     }
+    auto three = [](const double (&values)[3]) {
+        return common::fixedText(static_cast<float>(values[0]), 2) + " " +
+               common::fixedText(static_cast<float>(values[1]), 2) + " " +
+               common::fixedText(static_cast<float>(values[2]), 2);
+    };
     for (int edge = 0; edge < 3; ++edge) {
         if (std::fabs(stage.cellEdges[edge] - reference.cellEdges[edge]) > 0.01 * reference.cellEdges[edge]) {
-            common::report("warning: the cell edges of \"" + file + "\" (" +
-                           common::fixedText(static_cast<float>(stage.cellEdges[0]), 2) + " " +
-                           common::fixedText(static_cast<float>(stage.cellEdges[1]), 2) + " " +
-                           common::fixedText(static_cast<float>(stage.cellEdges[2]), 2) +
+            common::report("warning: the cell edges of \"" + file + "\" (" + three(stage.cellEdges) +
                            ") differ by more than 1% from those of \"" + reference.cellFile + "\"");
-            return;
+            break;
+        }
+    }
+    // An angle of another setting or another lattice, not scaling.
+    for (int angle = 0; angle < 3; ++angle) {
+        if (std::fabs(stage.cellAngles[angle] - reference.cellAngles[angle]) > 1) {
+            common::report("warning: the cell angles of \"" + file + "\" (" + three(stage.cellAngles) +
+                           ") differ by more than 1 degree from those of \"" + reference.cellFile + "\"");
+            break;
         }
     }
 }
@@ -151,7 +166,15 @@ int runFinjoin() {
         joinStage(table, stage.rows, set);
     }
 
-    common::OutputFile fin(dialogue.fin);
+    // Nothing to draw: no file, rather than an empty one.
+    if (table.empty()) {
+        common::report("no reflection has F and sigma in any of the four stages; no fin file written");
+        return common::kExitNoResult;
+    }
+
+    // Complete or not there: a run that fails or is ended while writing
+    // leaves no fin file to block the next one.
+    common::AllOrNothingFile fin(dialogue.fin);
     const uint64_t written = writeFinFile(fin, table);
     fin.close();
     const auto records = static_cast<int64_t>(written);

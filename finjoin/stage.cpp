@@ -4,7 +4,7 @@
 #include "finjoin/stage.hpp"
 
 #include <gemmi/cif.hpp>
-#include <gemmi/gz.hpp>
+#include <gemmi/input.hpp>
 #include <gemmi/mmcif_impl.hpp>  // the cell and space group of a block
 #include <gemmi/mtz.hpp>
 
@@ -14,10 +14,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include "common/hkl_key.hpp"
 #include "common/failure.hpp"
-#include "common/input_file.hpp"
 #include "common/file_names.hpp"
 #include "common/layout/fin_file.hpp"
 #include "common/records.hpp"
@@ -33,42 +39,260 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// The data of a damaged file must lie between the first 80 bytes and the
-// headers, or gemmi would allocate what the header claims.
+// An input opened once and read from its descriptor only: a FIFO or a
+// pipe (<(zcat x.mtz)) can be read but once, and a file renamed or replaced
+// meanwhile is not looked at.
+class Descriptor {
+public:
+    explicit Descriptor(const std::string& file) {
+        if (file.empty()) common::fail("cannot open an input file with an empty name");
+        if (const std::string fault = common::faultOfFileName(file); !fault.empty()) {
+            common::fail("cannot open " + common::quotedStart(file) + " for reading: " + fault);
+        }
+        fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) {
+            const int error = errno;
+            common::fail("cannot open " + common::quoted(file) + " for reading: " + std::strerror(error));
+        }
+        struct stat info;
+        if (::fstat(fd_, &info) == 0) {
+            if (S_ISDIR(info.st_mode)) common::fail("cannot open " + common::quoted(file) + " for reading: it is a directory");
+            regular_ = S_ISREG(info.st_mode);
+            size_ = regular_ && info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+        }
+    }
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int fd() const { return fd_; }
+    // Handed on to a FILE that closes it.
+    int release() { return std::exchange(fd_, -1); }
+    // A regular file can be read at any offset, and has a known size.
+    bool regular() const { return regular_; }
+    uint64_t size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    bool regular_ = false;
+    uint64_t size_ = 0;
+};
+
+// Bytes read whole: a compressed file's, or a file that cannot be read at
+// an offset. Grown by realloc, which moves large blocks without copying.
+class Bytes {
+public:
+    Bytes() = default;
+    ~Bytes() { std::free(data_); }
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+
+    const char* data() const { return data_; }
+    size_t size() const { return size_; }
+    bool held() const { return held_; }
+    // Room for `more` bytes behind those held.
+    char* roomFor(size_t more) {
+        held_ = true;
+        if (size_ + more > capacity_) {
+            const size_t capacity = std::max(size_ + more, 2 * capacity_);
+            char* grown = static_cast<char*>(std::realloc(data_, capacity));
+            if (!grown) throw std::bad_alloc();
+            data_ = grown;
+            capacity_ = capacity;
+        }
+        return data_ + size_;
+    }
+    void added(size_t count) { size_ += count; }
+    void release() {
+        std::free(std::exchange(data_, nullptr));
+        size_ = capacity_ = 0;
+        held_ = false;
+    }
+
+private:
+    char* data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0;
+    bool held_ = false;
+};
+
+constexpr size_t kChunk = 1 << 20;
+
+// Up to `count` bytes, fewer only at the end of the file.
+size_t readSome(int fd, char* into, size_t count, const std::string& file) {
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::read(fd, into + got, count - got);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            common::fail("cannot read " + common::quoted(file) + ": " + std::strerror(error));
+        }
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
+void readRest(int fd, Bytes& bytes, const std::string& file, size_t expected) {
+    if (expected > bytes.size()) bytes.roomFor(expected - bytes.size());
+    for (;;) {
+        const size_t got = readSome(fd, bytes.roomFor(kChunk), kChunk, file);
+        bytes.added(got);
+        if (got < kChunk) return;
+    }
+}
+
+// A gzip file inflated whole. It must end with a complete member whose
+// length and CRC agree with the data (zlib checks both before it reports
+// the end of a member); members may follow one another. A file named .gz
+// that is not gzip data is taken as it is, as it always was.
+void inflateFile(const Descriptor& input, Bytes& out, const std::string& file) {
+    std::unique_ptr<char[]> in(new char[kChunk]);
+    size_t have = readSome(input.fd(), in.get(), kChunk, file);
+    if (have == 0) common::fail("cannot read " + common::quoted(file) + ": the file is empty, not gzip data");
+    if (have < 2 || static_cast<unsigned char>(in[0]) != 0x1f || static_cast<unsigned char>(in[1]) != 0x8b) {
+        std::memcpy(out.roomFor(have), in.get(), have);
+        out.added(have);
+        if (have == kChunk) readRest(input.fd(), out, file, input.size());
+        return;
+    }
+    z_stream z = {};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    struct End {
+        z_stream& z;
+        ~End() { inflateEnd(&z); }
+    } end{z};
+    // Room for about the size the last member gives (mod 4 GiB), at most
+    // what deflate can reach (1032 to 1).
+    if (input.size() > 0 && input.size() < (uint64_t{1} << 40)) {
+        unsigned char tail[4];
+        if (::pread(input.fd(), tail, 4, static_cast<off_t>(input.size() - 4)) == 4) {
+            const uint64_t told = uint64_t{tail[0]} | uint64_t{tail[1]} << 8 | uint64_t{tail[2]} << 16 | uint64_t{tail[3]} << 24;
+            if (told <= 1032 * input.size()) out.roomFor(static_cast<size_t>(told) + 1);
+        }
+    }
+    bool memberEnded = false;
+    z.next_in = reinterpret_cast<Bytef*>(in.get());
+    z.avail_in = static_cast<uInt>(have);
+    for (;;) {
+        if (z.avail_in == 0) {
+            have = readSome(input.fd(), in.get(), kChunk, file);
+            if (have == 0) break;
+            z.next_in = reinterpret_cast<Bytef*>(in.get());
+            z.avail_in = static_cast<uInt>(have);
+        }
+        if (memberEnded) {  // more bytes: another member must begin
+            if (inflateReset(&z) != Z_OK) throw std::bad_alloc();
+            memberEnded = false;
+        }
+        z.next_out = reinterpret_cast<Bytef*>(out.roomFor(kChunk));
+        z.avail_out = static_cast<uInt>(kChunk);
+        const int status = inflate(&z, Z_NO_FLUSH);
+        out.added(kChunk - z.avail_out);
+        if (status == Z_STREAM_END) {
+            memberEnded = true;
+        } else if (status == Z_MEM_ERROR) {
+            throw std::bad_alloc();
+        } else if (status != Z_OK && status != Z_BUF_ERROR) {
+            common::fail("cannot read " + common::quoted(file) + " as gzip data: " +
+                         (z.msg ? std::string(z.msg) : "damaged") + " (a damaged or cut file?)");
+        }
+    }
+    if (!memberEnded) {
+        common::fail("cannot read " + common::quoted(file) +
+                     ": its gzip data end before their end (a cut file?); nothing of it is taken");
+    }
+}
+
+// What an MTZ file's headers claim must fit its size before gemmi
+// allocates for it: every column, batch, symmetry operator, data set and
+// history line needs a record of 80 bytes among the headers (a batch three,
+// BH, TITLE and BHCH), and the rows of the data fill exactly the bytes
+// between the first 80 and the headers. A claim of a million batches would
+// otherwise take 860 bytes each, whatever the file holds.
 template <typename Stream>
-void readHeadersAndData(gemmi::Mtz& mtz, Stream& stream) {
+void checkClaims(Stream& stream, uint64_t fileSize) {
+    gemmi::Mtz probe;
+    probe.read_first_bytes(stream);
+    const int64_t offset = probe.header_offset;
+    if (offset < 21 || static_cast<uint64_t>(4 * (offset - 1)) > fileSize) {
+        gemmi::fail("the headers' position " + std::to_string(offset) + " lies outside the file (a cut file?)");
+    }
+    const auto dataBytes = static_cast<uint64_t>(4 * (offset - 1) - 80);
+    const uint64_t headerBytes = fileSize - static_cast<uint64_t>(4 * (offset - 1));
+    if (!stream.seek(static_cast<std::ptrdiff_t>(4 * (offset - 1)))) gemmi::fail("cannot go to the headers");
+    int64_t columns = 0, rows = 0;
+    auto claim = [&](std::string_view what, int64_t count, uint64_t records) {
+        if (count < 0 || static_cast<uint64_t>(count) * records * 80 > headerBytes) {
+            gemmi::fail("the headers claim " + std::to_string(count) + " " + std::string(what) + ", more than their " +
+                        std::to_string(headerBytes) + " bytes can hold (a damaged file?)");
+        }
+    };
+    char record[81] = {};
+    bool main = true;
+    while (stream.read(record, 80)) {
+        const int key = gemmi::ialpha4_id(record);
+        const char* args = gemmi::Mtz::skip_word(record);
+        if (main) {
+            if (gemmi::ialpha3_id(record) == gemmi::ialpha3_id("END")) {
+                main = false;
+            } else if (key == gemmi::ialpha4_id("NCOL")) {
+                columns = gemmi::simple_atoi(args, &args);
+                rows = gemmi::simple_atoi(args, &args);
+                claim("columns", columns, 1);
+                claim("batches", gemmi::simple_atoi(args), 3);
+            } else if (key == gemmi::ialpha4_id("SYMI")) {
+                claim("symmetry operators", gemmi::simple_atoi(args), 1);
+            } else if (key == gemmi::ialpha4_id("NDIF")) {
+                claim("data sets", gemmi::simple_atoi(args), 1);
+            }
+        } else if (key == gemmi::ialpha4_id("MTZH")) {
+            claim("history lines", gemmi::simple_atoi(args), 1);
+        } else if (key == gemmi::ialpha4_id("MTZE")) {
+            break;
+        }
+    }
+    if (rows < 0) gemmi::fail("the headers claim " + std::to_string(rows) + " reflections");
+    const uint64_t claimed = 4 * static_cast<uint64_t>(columns) * static_cast<uint64_t>(rows);
+    if (claimed != dataBytes) {
+        gemmi::fail("the headers announce " + std::string(claimed > dataBytes ? "more" : "less") +
+                    " data than the file holds: " + std::to_string(rows) + " reflections of " +
+                    std::to_string(columns) + " columns, " + std::to_string(claimed) + " bytes, where it has " +
+                    std::to_string(dataBytes) + " (a damaged file?)");
+    }
+    if (!stream.seek(0)) gemmi::fail("cannot go back to the start");
+}
+
+template <typename Stream>
+void readHeadersAndData(gemmi::Mtz& mtz, Stream& stream, uint64_t fileSize) {
+    checkClaims(stream, fileSize);
     mtz.read_all_headers(stream);
-    const int64_t columns = static_cast<int64_t>(mtz.columns.size());
-    const int64_t rows = mtz.nreflections;
+    const size_t columns = mtz.columns.size();
     if (columns < 3 || mtz.columns[0].type != 'H' || mtz.columns[1].type != 'H' || mtz.columns[2].type != 'H') {
         gemmi::fail("its first three columns are not the indices H, K, L (a cut file?)");
     }
-    if (rows < 0 || 80 + 4 * columns * rows > 4 * (mtz.header_offset - 1)) {
-        gemmi::fail("the headers announce more data than the file holds");
-    }
-    if (rows > 0) mtz.read_raw_data(stream);  // nothing to read into for none
+    if (mtz.nreflections > 0) mtz.read_raw_data(stream);  // nothing to read into for none
 }
 
-// The bytes of a compressed file are read whole, for either format; an
-// MTZ file that is not compressed is read from the file.
-void readMtz(gemmi::Mtz& mtz, const std::string& path, const gemmi::CharArray& text) {
-    if (text) {
-        gemmi::MemoryStream stream = text.stream();
-        readHeadersAndData(mtz, stream);
+// Bytes read whole (a compressed file, a FIFO) are read from memory; a
+// regular MTZ file from its descriptor, at the offsets gemmi seeks.
+void readMtz(gemmi::Mtz& mtz, Descriptor& input, const Bytes& bytes) {
+    if (bytes.held()) {
+        gemmi::MemoryStream stream(bytes.data(), bytes.size());
+        readHeadersAndData(mtz, stream, bytes.size());
     } else {
-        gemmi::fileptr_t file = gemmi::file_open(path.c_str(), "rb");
+        const uint64_t size = input.size();
+        gemmi::fileptr_t file(::fdopen(input.fd(), "rb"), &std::fclose);
+        if (!file) gemmi::sys_fail("fdopen");
+        input.release();
         gemmi::FileStream stream{file.get()};
-        readHeadersAndData(mtz, stream);
+        readHeadersAndData(mtz, stream, size);
     }
 }
 
 bool startsAsMtz(const char* bytes, size_t size) { return size >= 4 && std::memcmp(bytes, "MTZ ", 4) == 0; }
-
-bool fileStartsAsMtz(const std::string& path) {
-    gemmi::fileptr_t file = gemmi::file_open(path.c_str(), "rb");
-    char head[4];
-    return startsAsMtz(head, std::fread(head, 1, sizeof head, file.get()));
-}
 
 std::string amplitudeColumns(const gemmi::Mtz& mtz) {
     std::string labels;
@@ -150,12 +374,12 @@ void setResolution(StageData& stage, double minInverseD2, double maxInverseD2) {
     }
 }
 
-void readMtzStage(const StageRequest& request, const std::string& path, const gemmi::CharArray& text,
-                  StageData& stage) {
+void readMtzStage(const StageRequest& request, Descriptor& input, Bytes& bytes, StageData& stage) {
     const std::string& file = request.file;
     gemmi::Mtz mtz;
     try {
-        readMtz(mtz, path, text);
+        readMtz(mtz, input, bytes);
+        bytes.release();  // the data are in mtz now
     } catch (const std::exception& error) {
         common::fail("cannot read " + common::quoted(file) + " as an MTZ file: " + oneLine(error.what()));
     }
@@ -168,6 +392,9 @@ void readMtzStage(const StageRequest& request, const std::string& path, const ge
     stage.cellEdges[0] = mtz.cell.a;
     stage.cellEdges[1] = mtz.cell.b;
     stage.cellEdges[2] = mtz.cell.c;
+    stage.cellAngles[0] = mtz.cell.alpha;
+    stage.cellAngles[1] = mtz.cell.beta;
+    stage.cellAngles[2] = mtz.cell.gamma;
     stage.fileReflections = static_cast<uint64_t>(mtz.nreflections);
     stage.fLabel = request.fLabel.empty() ? request.usualMtzF : request.fLabel;
     stage.sigmaLabel = request.sigmaLabel.empty() ? request.usualMtzSigma : request.sigmaLabel;
@@ -242,13 +469,12 @@ float cifNumber(const std::string& value, const gemmi::cif::Loop& loop, size_t c
     return static_cast<float>(number);
 }
 
-void readCifStage(const StageRequest& request, const std::string& path, const gemmi::CharArray& text,
-                  StageData& stage) {
+void readCifStage(const StageRequest& request, const std::string& path, Bytes& bytes, StageData& stage) {
     const std::string& file = request.file;
     gemmi::cif::Document document;
     try {
-        document = text ? gemmi::cif::read_memory(text.data(), text.size(), path.c_str())
-                        : gemmi::cif::read_file(path);
+        document = gemmi::cif::read_memory(bytes.data(), bytes.size(), path.c_str());
+        bytes.release();
     } catch (const std::exception& error) {
         common::fail(common::quoted(file) + " is neither MTZ nor mmCIF: " + oneLine(error.what()));
     }
@@ -284,6 +510,9 @@ void readCifStage(const StageRequest& request, const std::string& path, const ge
         stage.cellEdges[0] = cell.a;
         stage.cellEdges[1] = cell.b;
         stage.cellEdges[2] = cell.c;
+        stage.cellAngles[0] = cell.alpha;
+        stage.cellAngles[1] = cell.beta;
+        stage.cellAngles[2] = cell.gamma;
     }
     if (group) {
         stage.spaceGroup = group->xhm();
@@ -326,34 +555,36 @@ void readCifStage(const StageRequest& request, const std::string& path, const ge
 
 StageData readStage(const StageRequest& request) {
     const std::string& file = request.file;
-    // Opened first as every input is, for the same report on a missing or
-    // unreadable file or a folder.
-    { common::InputFile opened(file); }
-
-    // gemmi takes "-" for standard input; a file of that name is meant.
+    Descriptor input(file);
+    // Named as gemmi names the file in its reports ("-" is a file here).
     const std::string path = file == "-" ? "./-" : file;
-    gemmi::CharArray text;  // a compressed file's bytes
+    Bytes bytes;  // the file's bytes, where they are read whole
+    if (gemmi::iends_with(file, ".gz")) {
+        inflateFile(input, bytes, file);
+    } else if (!input.regular()) {
+        readRest(input.fd(), bytes, file, 0);
+    }
     bool mtz = false;
-    try {
-        gemmi::MaybeGzipped input(path);
-        if (input.is_compressed()) {
-            text = input.uncompress_into_buffer();
-            mtz = startsAsMtz(text.data(), text.size());
-        } else {
-            mtz = fileStartsAsMtz(path);
+    if (bytes.held()) {
+        mtz = startsAsMtz(bytes.data(), bytes.size());
+    } else {
+        char head[4];
+        const ssize_t got = ::pread(input.fd(), head, sizeof head, 0);
+        if (got < 0) {
+            const int error = errno;
+            common::fail("cannot read " + common::quoted(file) + ": " + std::strerror(error));
         }
-    } catch (const std::exception& error) {
-        common::fail("cannot read " + common::quoted(file) + ": " + oneLine(error.what()));
+        mtz = startsAsMtz(head, static_cast<size_t>(got));
     }
 
     StageData stage;
     // Whichever the format, the file's data go before the rows are sorted.
     if (mtz) {
-        readMtzStage(request, path, text, stage);
+        readMtzStage(request, input, bytes, stage);
     } else {
-        readCifStage(request, path, text, stage);
+        if (!bytes.held()) readRest(input.fd(), bytes, file, input.size());
+        readCifStage(request, path, bytes, stage);
     }
-    text = gemmi::CharArray();
     sortAndCheckUnique(stage.rows, file);
     return stage;
 }

@@ -37,6 +37,7 @@ struct StageData {
     std::string spaceGroupHall;
     bool cellKnown = false;      // an mmCIF file may give none
     double cellEdges[3] = {};    // a, b, c
+    double cellAngles[3] = {};   // alpha, beta, gamma (degrees)
     double lowResolution = 0;    // d of the reflections taken (A); 0 without any
     double highResolution = 0;
 };
