@@ -128,9 +128,15 @@ namespace {
 // the file ends before it.
 bool copyHeader(common::InputFile& input, common::OutputFile& output) {
     std::string_view line;
+    int32_t places[2] = {4, 5};  // IOBS and SIGMA(IOBS) as the header puts them
     for (;;) {
         if (!input.next(line)) return false;
         if (xds_record::isEndOfHeader(line)) break;
+        for (int i = 0; i < 2; ++i) {
+            if (const int32_t place = xds_record::itemPlace(line, xds_record::kItemKeywords[3 + i])) {
+                places[i] = place;
+            }
+        }
         if (input.lineCut()) [[unlikely]] {
             output.writeText(line);
             copyRestOfLine(input, output);
@@ -139,6 +145,13 @@ bool copyHeader(common::InputFile& input, common::OutputFile& output) {
         output.writeRecordPadded(line, kHeaderLength);
     }
     output.writeRecord(xds_record::kEndOfHeader);
+    // The sums of the rejected reflections take columns 19-40 all the same.
+    if (places[0] != 4 || places[1] != 5) {
+        common::report("warning: the header of " + input.name() + " puts IOBS at item " + std::to_string(places[0]) +
+                       " and SIGMA(IOBS) at item " + std::to_string(places[1]) +
+                       "; the sums of the rejected reflections take the fourth and fifth fields (columns 19-40) "
+                       "all the same");
+    }
     return true;
 }
 

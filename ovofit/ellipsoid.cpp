@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include <gemmi/eig3.hpp>
 
@@ -56,7 +57,7 @@ gemmi::SMat33<double> fitFalloff(const gemmi::SpaceGroup& spaceGroup, const Fram
     for (const MergedReflection& r : merged) {
         if (!(r.intensity > r.sigma)) continue;
         const double y = std::log(r.intensity);
-        for (const auto& hkl : mates.of(r.h, r.k, r.l)) {
+        for (const auto& hkl : mates.of(r.h(), r.k(), r.l())) {
             double s[3];
             frame.coordinates(hkl[0], hkl[1], hkl[2], s);
             const double x[kTerms] = {1.0,  s[0] * s[0], s[1] * s[1], s[2] * s[2], 2 * s[0] * s[1], 2 * s[0] * s[2],
@@ -166,30 +167,65 @@ EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::Unit
     return axes;
 }
 
-std::vector<Shell> binShells(const std::vector<std::pair<double, double>>& sorted) {
-    const int total = static_cast<int>(sorted.size());
-    if (total == 0) return {};
-    const double low3 = std::pow(sorted.front().first, 3), high3 = std::pow(sorted.back().first, 3);
-    for (int n = std::min(kMostShells, total / kFewestInShell); n >= kFewestShells; --n) {
+ShellTally::ShellTally(double sLow, double sHigh) : low3_(std::pow(sLow, 3)), high3_(std::pow(sHigh, 3)) {
+    size_t slots = 0;
+    for (int n = kFewestShells; n <= kMostShells; ++n) slots += static_cast<size_t>(n);
+    counts_.assign(slots, 0);
+    sums_.assign(slots, 0.0);
+}
+
+void ShellTally::add(double s, double iOverSigma) {
+    ++total_;
+    const double share = high3_ > low3_ ? (s * s * s - low3_) / (high3_ - low3_) : 0.0;
+    size_t first = 0;
+    for (int n = kFewestShells; n <= kMostShells; ++n) {
+        const size_t at = first + static_cast<size_t>(std::clamp(static_cast<int>(share * n), 0, n - 1));
+        ++counts_[at];
+        sums_[at] += iOverSigma;
+        first += static_cast<size_t>(n);
+    }
+}
+
+std::vector<Shell> ShellTally::shells() const {
+    const int64_t most = std::min<int64_t>(kMostShells, total_ / kFewestInShell);
+    for (int n = static_cast<int>(most); n >= kFewestShells; --n) {
+        size_t first = 0;
+        for (int m = kFewestShells; m < n; ++m) first += static_cast<size_t>(m);
         std::vector<Shell> shells(static_cast<size_t>(n));
-        for (size_t i = 0; i < shells.size(); ++i) {
-            shells[i].sLow = std::cbrt(low3 + (high3 - low3) * static_cast<double>(i) / n);
-            shells[i].sHigh = std::cbrt(low3 + (high3 - low3) * static_cast<double>(i + 1) / n);
-        }
-        for (const auto& [s, iOverSigma] : sorted) {
-            const double where = high3 > low3 ? (s * s * s - low3) / (high3 - low3) * n : 0.0;
-            Shell& shell = shells[static_cast<size_t>(std::clamp(static_cast<int>(where), 0, n - 1))];
-            ++shell.count;
-            shell.meanIOverSigma += iOverSigma;
-        }
         bool enough = true;
-        for (Shell& shell : shells) {
+        for (size_t i = 0; i < shells.size(); ++i) {
+            Shell& shell = shells[i];
+            shell.sLow = std::cbrt(low3_ + (high3_ - low3_) * static_cast<double>(i) / n);
+            shell.sHigh = std::cbrt(low3_ + (high3_ - low3_) * static_cast<double>(i + 1) / n);
+            shell.count = static_cast<int>(counts_[first + i]);
             enough = enough && shell.count >= kFewestInShell;
-            if (shell.count > 0) shell.meanIOverSigma /= shell.count;
+            if (shell.count > 0) shell.meanIOverSigma = sums_[first + i] / shell.count;
         }
         if (enough) return shells;
     }
     return {};
+}
+
+double dataEdge(const Frame& frame, const std::vector<MergedReflection>& merged) {
+    // The (beyond + 1) largest values of s^2 in a heap whose top is the least.
+    const size_t beyond = merged.size() / kStrayShare;
+    std::vector<double> largest;
+    largest.reserve(beyond + 1);
+    const auto greater = std::greater<double>();
+    for (const MergedReflection& r : merged) {
+        double s[3];
+        frame.coordinates(r.h(), r.k(), r.l(), s);
+        const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
+        if (largest.size() <= beyond) {
+            largest.push_back(s2);
+            std::push_heap(largest.begin(), largest.end(), greater);
+        } else if (s2 > largest.front()) {
+            std::pop_heap(largest.begin(), largest.end(), greater);
+            largest.back() = s2;
+            std::push_heap(largest.begin(), largest.end(), greater);
+        }
+    }
+    return largest.empty() ? 0.0 : std::sqrt(largest.front());
 }
 
 void readLimit(AxisLimit& axis, double threshold) {
@@ -210,28 +246,39 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
                                      double threshold) {
     const Frame frame = makeFrame(cell);
     const double cosCone = std::cos(kConeDegrees * 3.14159265358979323846 / 180.0);
-    std::vector<std::vector<std::pair<double, double>>> cones(3);
+    const double edge = dataEdge(frame, merged);
     Mates mates(spaceGroup);
-    for (const MergedReflection& r : merged) {
-        const double iOverSigma = r.intensity / r.sigma;
-        for (const auto& hkl : mates.of(r.h, r.k, r.l)) {
-            double s[3];
-            frame.coordinates(hkl[0], hkl[1], hkl[2], s);
-            const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
-            if (!(length > 0)) continue;
-            for (size_t i = 0; i < 3; ++i) {
-                const double along = axes.rows[i][0] * s[0] + axes.rows[i][1] * s[1] + axes.rows[i][2] * s[2];
-                if (std::fabs(along) >= cosCone * length) cones[i].emplace_back(length, iOverSigma);
+    // Calls f(axis, s, I/sigma) for each mate within the cone of an axis and
+    // within the data's edge.
+    auto eachInCones = [&](auto&& f) {
+        for (const MergedReflection& r : merged) {
+            const double iOverSigma = r.intensity / r.sigma;
+            for (const auto& hkl : mates.of(r.h(), r.k(), r.l())) {
+                double s[3];
+                frame.coordinates(hkl[0], hkl[1], hkl[2], s);
+                const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+                if (!(length > 0) || length > edge) continue;
+                for (size_t i = 0; i < 3; ++i) {
+                    const double along = axes.rows[i][0] * s[0] + axes.rows[i][1] * s[1] + axes.rows[i][2] * s[2];
+                    if (std::fabs(along) >= cosCone * length) f(i, length, iOverSigma);
+                }
             }
         }
-    }
+    };
+    // Two passes, nothing held per reflection: the low edge of each cone,
+    // then its shells.
+    double lowest[3] = {edge, edge, edge};
+    eachInCones([&lowest](size_t i, double s, double) { lowest[i] = std::min(lowest[i], s); });
+    std::vector<ShellTally> tallies;
+    for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], edge);
+    eachInCones([&tallies](size_t i, double s, double iOverSigma) { tallies[i].add(s, iOverSigma); });
+
     std::vector<AxisLimit> limits(3);
     for (size_t i = 0; i < 3; ++i) {
-        std::sort(cones[i].begin(), cones[i].end());
-        limits[i].shells = binShells(cones[i]);
+        limits[i].shells = tallies[i].shells();
         if (limits[i].shells.empty()) {
             throw TooFewReflections("too few reflections along axis " + std::to_string(i + 1) +
-                                    " to measure a limit: " + std::to_string(cones[i].size()) +
+                                    " to measure a limit: " + std::to_string(tallies[i].total()) +
                                     " within 20 degrees, " + std::to_string(kFewestShells * kFewestInShell) +
                                     " needed in shells of " + std::to_string(kFewestInShell));
         }

@@ -3,6 +3,7 @@
 // where the lattice leaves them free) and the resolution limit along each.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -89,9 +90,31 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
                                      const EllipsoidAxes& axes, const std::vector<MergedReflection>& merged,
                                      double threshold);
 
-// Shells of equal reciprocal volume over (s, I/sigma) pairs sorted by s, and
-// the limit read from them. Exposed for the tests.
-std::vector<Shell> binShells(const std::vector<std::pair<double, double>>& sorted);
+// Shells of equal reciprocal volume between two resolutions (1/d), tallied
+// one reflection at a time for every number of shells from kFewestShells to
+// kMostShells at once, so that nothing is held per reflection; shells() the
+// most of them that each hold kFewestInShell, none when even kFewestShells
+// do not. Exposed for the tests.
+class ShellTally {
+public:
+    ShellTally(double sLow, double sHigh);
+    void add(double s, double iOverSigma);
+    std::vector<Shell> shells() const;
+    int64_t total() const { return total_; }
+
+private:
+    double low3_, high3_;
+    int64_t total_ = 0;
+    std::vector<int64_t> counts_;  // the shells of 3, then of 4, ... then of kMostShells
+    std::vector<double> sums_;
+};
+
+// The shells end where the data do: at the resolution (1/d) that holds all
+// but one in kStrayShare of the reflections, so that a few strays far
+// beyond the data neither stretch the shells nor empty the outer ones.
+inline constexpr size_t kStrayShare = 200;
+double dataEdge(const Frame& frame, const std::vector<MergedReflection>& merged);
+
 void readLimit(AxisLimit& axis, double threshold);
 
 }  // namespace ovofit

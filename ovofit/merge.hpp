@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include <gemmi/symmetry.hpp>
@@ -21,11 +20,26 @@ namespace ovofit {
 // double.
 inline constexpr int32_t kIndexLimit = common::kHklKeyOffset;
 
+// 24 bytes: the merge's table holds these and becomes the list of merged
+// reflections in place.
 struct MergedReflection {
-    int32_t h = 0, k = 0, l = 0;  // in the asymmetric unit
-    double intensity = 0;         // weighted mean
-    double sigma = 0;             // 1 / sqrt(sum of weights)
-    int32_t observations = 0;
+    uint64_t key = 0;       // the indices in the asymmetric unit (common::packHkl), shifted up by one for I-/I+
+    double intensity = 0;   // weighted mean
+    double sigma = 0;       // 1 / sqrt(sum of weights)
+
+    static MergedReflection of(int32_t h, int32_t k, int32_t l, double intensity, double sigma) {
+        return {common::packHkl(h, k, l) << 1, intensity, sigma};
+    }
+    int32_t h() const { return index(0); }
+    int32_t k() const { return index(1); }
+    int32_t l() const { return index(2); }
+
+private:
+    int32_t index(int which) const {
+        int32_t hkl[3];
+        common::unpackHkl(key >> 1, hkl[0], hkl[1], hkl[2]);
+        return hkl[which];
+    }
 };
 
 class Merger {
@@ -46,14 +60,16 @@ public:
     int64_t absent() const { return absent_; }  // unique reflections, known after result()
 
 private:
-    struct Sums {
-        double weights = 0, weightedIntensities = 0;
-        int32_t count = 0;
-    };
+    // Open addressing, linear probing: while merging, `intensity` holds the
+    // sum of the weights and `sigma` the weighted sum of the intensities.
+    static constexpr uint64_t kEmpty = ~uint64_t{0};  // no key: its indices would reach kIndexLimit
+    void grow();
     gemmi::GroupOps operations_;
     gemmi::ReciprocalAsu asu_;
     bool friedelsLaw_;
-    std::unordered_map<uint64_t, Sums> sums_;
+    std::vector<MergedReflection> table_;
+    int shift_ = 0;  // 64 - log2 of the table's size
+    size_t filled_ = 0;
     int64_t used_ = 0;
     int64_t leftOut_ = 0;
     int64_t absent_ = 0;

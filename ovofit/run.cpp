@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include <gemmi/unitcell.hpp>
 
 #include "common/failure.hpp"
 #include "common/input_file.hpp"
@@ -30,13 +33,28 @@ struct Answers {
     double threshold = kDefaultThreshold;
 };
 
+// Exactly one number, positive and finite: "1,5" or "1.5 2.5" is refused,
+// not read as far as it goes.
 double thresholdFrom(const std::string& answer) {
-    if (answer.find_first_not_of(' ') == std::string::npos) return kDefaultThreshold;
+    const size_t first = answer.find_first_not_of(' ');
+    if (first == std::string::npos) return kDefaultThreshold;
+    const std::string number = answer.substr(first, answer.find_last_not_of(' ') + 1 - first);
     float value = 0;
-    if (common::parseFreeNumber(answer, value) != common::ParseStatus::ok || !(value > 0) || !std::isfinite(value)) {
-        common::fail("the threshold \"" + answer + "\" is not a positive number");
+    if (number.find_first_of(" ,;\t") != std::string::npos ||
+        common::parseFreeNumber(number, value) != common::ParseStatus::ok || !(value > 0) || !std::isfinite(value)) {
+        common::fail("the threshold \"" + answer + "\" is not one positive number");
     }
     return value;
+}
+
+// True when both names lead to one file, or would once the second exists.
+bool sameFile(const std::string& x, const std::string& y) {
+    std::error_code error;
+    if (std::filesystem::equivalent(x, y, error)) return true;
+    const auto cx = std::filesystem::weakly_canonical(x, error);
+    if (error) return x == y;
+    const auto cy = std::filesystem::weakly_canonical(y, error);
+    return error ? x == y : cx == cy;
 }
 
 void checkScriptName(const std::string& name, const std::string& what) {
@@ -54,8 +72,16 @@ Answers askAnswers() {
         common::ask("Please type the I/sigma(I) threshold (blank for 1.5)", "I/sigma(I) threshold"));
     answers.truncatedFile = common::askFileName("Please type the name of the truncated file for ovoclip",
                                                 "name of the truncated file");
+    // ovoclip would write its truncated file over what it reads, or over
+    // its own script.
+    if (!answers.truncatedFile.empty() && sameFile(answers.truncatedFile, answers.xdsFile)) {
+        common::fail("the truncated file \"" + answers.truncatedFile + "\" is the XDS reflection file itself");
+    }
     answers.script = common::askFileName("Please type the name of the input script to create",
                                          "name of the input script");
+    if (!answers.script.empty() && !answers.truncatedFile.empty() && sameFile(answers.truncatedFile, answers.script)) {
+        common::fail("the truncated file \"" + answers.truncatedFile + "\" is the input script being written");
+    }
     answers.plot = common::askFileName("Please type the name of the plot to create (blank for none)",
                                        "name of the plot");
     checkScriptName(answers.xdsFile, "XDS reflection file");
@@ -133,6 +159,49 @@ void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double th
 // Each axis in the row of its limit's rank, as ovoclip pairs them; record 5
 // keeps the limits in the order of the axes, nearest a*, b*, c*, which is
 // how planeview takes them.
+// Every operation of the group keeps the cell's metric: each product of two
+// edge vectors within a thousandth of the product of their lengths (about
+// 0.06 degree in an angle, a thousandth in the ratio of two edges).
+bool cellFits(const common::UnitCell& c, const gemmi::SpaceGroup& spaceGroup) {
+    const gemmi::UnitCell cell(c.a, c.b, c.c, c.alpha, c.beta, c.gamma);
+    const gemmi::Mat33& orth = cell.orth.mat;
+    for (const gemmi::Op& op : spaceGroup.operations().sym_ops) {
+        const gemmi::Mat33 m = orth.multiply(gemmi::rot_as_mat33(op));
+        for (int i = 0; i < 3; ++i) {
+            for (int j = i; j < 3; ++j) {
+                const double scale = std::sqrt(orth.column_dot(i, i) * orth.column_dot(j, j));
+                if (!(std::fabs(m.column_dot(i, j) - orth.column_dot(i, j)) <= 1e-3 * scale)) return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string cellText(const common::UnitCell& c) {
+    std::string text;
+    for (const float value : {c.a, c.b, c.c, c.alpha, c.beta, c.gamma}) text += " " + common::generalText(value);
+    return text;
+}
+
+// A cell the group does not allow is refused rather than measured, naming
+// both; so is a rhombohedral group whose cell is given in rhombohedral axes
+// (a = b = c, alpha = beta = gamma), which the merge and the frame would
+// read as hexagonal ones.
+void checkCellAgainstGroup(const std::string& file, const XdsHeader& header, const gemmi::SpaceGroup& spaceGroup) {
+    if (cellFits(header.cell, spaceGroup)) return;
+    const std::string group = "space group " + std::string(spaceGroup.hm) + " (" +
+                              std::to_string(header.spaceGroupNumber) + ")";
+    if (spaceGroup.ext == 'H') {
+        const gemmi::SpaceGroup* rhombohedral = gemmi::find_spacegroup_by_name(std::string(spaceGroup.hm) + ":R");
+        if (rhombohedral != nullptr && cellFits(header.cell, *rhombohedral)) {
+            common::fail(file + ": the cell" + cellText(header.cell) + " is in rhombohedral axes; ovofit reads " +
+                         group + " in hexagonal axes only (a = b, gamma 120): give the data indexed in those");
+        }
+    }
+    common::fail(file + ": the cell" + cellText(header.cell) + " contradicts " + group + ", whose symmetry it " +
+                 "does not have (" + gemmi::crystal_system_str(spaceGroup.crystal_system()) + " lattice)");
+}
+
 common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, const std::vector<AxisLimit>& limits) {
     const double measured[3] = {limits[0].limit, limits[1].limit, limits[2].limit};
     const std::array<int, 3> order = common::input_script::rowsByLimit(measured);
@@ -159,6 +228,7 @@ int runOvofit() {
     if (spaceGroup == nullptr) {
         common::fail(xds.name() + ": no space group numbered " + std::to_string(header.spaceGroupNumber));
     }
+    checkCellAgainstGroup(xds.name(), header, *spaceGroup);
     common::say(common::FreeLine()
                     .text("space group " + std::string(spaceGroup->hm) + " (" +
                           std::to_string(header.spaceGroupNumber) + "); cell")

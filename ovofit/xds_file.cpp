@@ -1,5 +1,6 @@
 #include "ovofit/xds_file.hpp"
 
+#include <cmath>
 #include <string>
 
 #include "common/failure.hpp"
@@ -10,6 +11,8 @@ namespace ovofit {
 namespace {
 
 namespace xds_record = common::xds_record;
+
+constexpr double kRadian = 3.14159265358979323846 / 180.0;
 
 // The blank-separated items after `keyword` on a keyword line, or none.
 struct Items {
@@ -111,6 +114,11 @@ XdsHeader readXdsHeader(common::InputFile& file) {
             common::fail(file.name() + " has no end-of-header line (\"!END_OF_HEADER\" in columns 1-14)");
         }
         if (xds_record::isEndOfHeader(line)) break;
+        for (size_t i = 0; i < 5; ++i) {
+            if (!findKeyword(line, xds_record::kItemKeywords[i]).found()) continue;
+            header.items.item[i] = xds_record::itemPlace(line, xds_record::kItemKeywords[i]);
+            if (header.items.item[i] < 1) file.failAt(0, 0, std::string(xds_record::kItemKeywords[i]) + " is not an item number");
+        }
         for (int which = 0; which < kKeywordCount; ++which) {
             Items found = findKeyword(line, kKeywords[which]);
             if (!found.found() || seen[which]) continue;  // the first one counts
@@ -127,6 +135,15 @@ XdsHeader readXdsHeader(common::InputFile& file) {
         common::fail(file.name() + ": UNIT_CELL_CONSTANTS= does not describe a cell (edges above 0, angles between "
                      "0 and 180 degrees)");
     }
+    // Three angles meet at a corner only when the squared volume of the unit
+    // cell, this times (abc)^2, is above 0 (each below the sum of the other
+    // two, all three below 360 degrees).
+    const double ca = std::cos(c.alpha * kRadian), cb = std::cos(c.beta * kRadian), cg = std::cos(c.gamma * kRadian);
+    if (!(1 - ca * ca - cb * cb - cg * cg + 2 * ca * cb * cg > 1e-9)) {
+        common::fail(file.name() + ": UNIT_CELL_CONSTANTS= is an impossible cell: angles of " +
+                     common::generalText(c.alpha) + ", " + common::generalText(c.beta) + " and " +
+                     common::generalText(c.gamma) + " degrees cannot meet at a corner of a cell");
+    }
     if (header.spaceGroupNumber < 1 || header.spaceGroupNumber > 230) {
         common::fail(file.name() + ": SPACE_GROUP_NUMBER= " + std::to_string(header.spaceGroupNumber) +
                      " is not a space group number (1 to 230)");
@@ -134,6 +151,15 @@ XdsHeader readXdsHeader(common::InputFile& file) {
     if (header.itemsPerRecord < 5) {
         common::fail(file.name() + ": NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD= " +
                      std::to_string(header.itemsPerRecord) + " leaves no room for h, k, l, I and sigma(I)");
+    }
+    if (!header.items.standard()) {
+        std::string places;
+        for (size_t i = 0; i < 5; ++i) {
+            places += std::string(i == 0 ? "" : ", ") + std::string(xds_record::kItemKeywords[i]) +
+                      std::to_string(header.items.item[i]);
+        }
+        common::fail(file.name() + ": the header puts the fields elsewhere (" + places +
+                     "); ovofit reads h, k, l, IOBS and SIGMA(IOBS) only as items 1 to 5");
     }
     return header;
 }

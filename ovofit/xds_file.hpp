@@ -16,6 +16,7 @@ struct XdsHeader {
     bool merged = false;             // MERGE=
     bool friedelsLaw = true;         // FRIEDEL'S_LAW=
     int32_t itemsPerRecord = 0;      // NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=
+    common::xds_record::ItemPlaces items;  // ITEM_H= ... ITEM_SIGMA(IOBS)=, 1 to 5 when absent
 };
 
 using Observation = common::xds_record::Reflection;
@@ -24,7 +25,9 @@ using Observation = common::xds_record::Reflection;
 // from lines with a letter right after the "!" (not the "! ISET=" lines of
 // XSCALE, which repeat the keywords of each input file), at the start of the
 // line or after a blank; a keyword the measurement needs that is missing, or
-// a value that cannot be read, ends the run.
+// a value that cannot be read, ends the run, and so do a cell whose angles
+// cannot meet and ITEM_ keywords that put h, k, l, I and sigma(I) anywhere
+// but items 1 to 5, the only places the record readers take them from.
 XdsHeader readXdsHeader(common::InputFile& file);
 
 // A damaged record ends the run: no limits are measured from part of a file.

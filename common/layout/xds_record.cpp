@@ -20,6 +20,22 @@ bool indicesAreIntegers(std::string_view line) {
 
 }  // namespace
 
+int32_t itemPlace(std::string_view line, std::string_view keyword) {
+    if (line.empty() || line[0] != '!') return 0;
+    size_t at = line.find(keyword, 1);
+    while (at != std::string_view::npos && !(line[at - 1] == '!' || line[at - 1] == ' ')) {
+        at = line.find(keyword, at + 1);
+    }
+    if (at == std::string_view::npos) return 0;
+    std::string_view rest = line.substr(at + keyword.size());
+    const size_t first = rest.find_first_not_of(' ');
+    if (first == std::string_view::npos) return 0;
+    rest.remove_prefix(first);
+    rest = rest.substr(0, rest.find(' '));
+    int32_t place = 0;
+    return parseInteger(rest, place) == ParseStatus::ok ? place : 0;
+}
+
 bool readGeneralRecord(std::string_view line, const LineSource& file, OnDamagedRecord onDamaged, Reflection& record) {
     if (isEndOfData(line)) return false;
     if (onDamaged == OnDamagedRecord::endData && !indicesAreIntegers(line)) {

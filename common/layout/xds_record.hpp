@@ -26,6 +26,21 @@ inline constexpr std::string_view kEndOfData = "!END_OF_DATA";      // columns 1
 inline bool isEndOfHeader(std::string_view line) { return line.substr(0, kEndOfHeader.size()) == kEndOfHeader; }
 inline bool isEndOfData(std::string_view line) { return line.substr(0, kEndOfData.size()) == kEndOfData; }
 
+// Where a header's ITEM_ keywords put the five fields of a record (items
+// counted from 1); XDS puts them at 1 to 5, which is where the readers here
+// take them.
+inline constexpr std::string_view kItemKeywords[5] = {"ITEM_H=", "ITEM_K=", "ITEM_L=", "ITEM_IOBS=",
+                                                      "ITEM_SIGMA(IOBS)="};
+struct ItemPlaces {
+    int32_t item[5] = {1, 2, 3, 4, 5};
+    bool standard() const { return item[0] == 1 && item[1] == 2 && item[2] == 3 && item[3] == 4 && item[4] == 5; }
+};
+
+// The item number a header line gives after `keyword` ("!ITEM_IOBS=4"), or
+// 0 when the line does not start with "!" and the keyword or its value is
+// not an integer.
+int32_t itemPlace(std::string_view line, std::string_view keyword);
+
 // The first five fields of a record.
 struct Reflection {
     int32_t h = 0, k = 0, l = 0;

@@ -133,7 +133,12 @@ TEST(Ovofit, LimitsOfAKnownFalloffWithinOneShellAndInTheirRows) {
             const double d = truth[static_cast<size_t>(axisOf[row])];
             const double shell = d * d * (sHigh3 - sLow3) / (20 * 3 / (d * d));
             // Record 5 keeps the order of the axes, as planeview reads it.
-            EXPECT_NEAR(script.limits[axisOf[row]], d, shell) << "row " << row;
+            // Within one shell, and half a shell more on the low side: off
+            // the axis the 20-degree cone takes reflections nearer the
+            // larger limits, whose signal is lower, so the mean of a shell
+            // falls through the threshold a little early.
+            EXPECT_GE(script.limits[axisOf[row]], d - shell) << "row " << row;
+            EXPECT_LE(script.limits[axisOf[row]], d + 1.5 * shell) << "row " << row;
         }
         EXPECT_NE(f.read("fit.svg").find("</svg>"), std::string::npos);
     }
@@ -187,9 +192,8 @@ TEST(Ovofit, MergesEquivalentsOfP41AsTheirWeightedMean) {
         const double mean = friedel ? (1.0 + 0.5 + 2.0) / weights : (1.0 + 0.5) / weights;
         int found = 0;
         for (const auto& r : merged) {
-            if (r.observations == (friedel ? 3 : 2)) {
+            if (std::fabs(r.intensity - mean) < 1e-9) {
                 ++found;
-                EXPECT_NEAR(r.intensity, mean, 1e-9);
                 EXPECT_NEAR(r.sigma, 1 / std::sqrt(weights), 1e-9);
             }
         }
@@ -218,7 +222,7 @@ TEST(Ovofit, FittedAxesAreThePrincipalAxesOfTheFalloff) {
                     const double along = expected[i][0] * s[0] + expected[i][1] * s[1] + expected[i][2] * s[2];
                     exponent += b[i] * along * along;
                 }
-                merged.push_back({h, k, l, 1000 * std::exp(-exponent), 1, 1});
+                merged.push_back(ovofit::MergedReflection::of(h, k, l, 1000 * std::exp(-exponent), 1));
             }
         }
     }
@@ -344,6 +348,130 @@ TEST(Ovofit, DataTooFewToMeasureAreNoResult) {
         EXPECT_EQ(f.run("ovofit", answers("d.hkl", "fit.inp", "", "fit.svg")).status, 1) << f.result.err;
         failures::expectReport(f.result, "ovofit", {c.fragment, "in d.hkl; no script was written"});
         EXPECT_EQ(f.contents(), before);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// ------------------------------------------------------- hostile answers
+
+// Each fault found by running the built programs on a header, a cell or an
+// answer that does not hold: status 2 with a report naming it and nothing
+// written (ovofit), or a warning and the run as before (ovoclip).
+TEST(Ovofit, ContradictionsInTheHeaderAndAnswersAreRefused) {
+    falloff::Model small;
+    small.dHigh = 3;
+    const std::string good = falloff::mergedXds(small);
+    auto edited = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    auto withCell = [&](const std::string& group, const std::string& cell) {
+        std::string text = edited("=   16", "=" + group);
+        const size_t at = text.find("!UNIT_CELL_CONSTANTS=") + 21;
+        return text.replace(at, text.find('\n', at) - at, cell);
+    };
+    auto withItems = [&](const std::string& items, int count) {
+        return edited("!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n",
+                      "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=" + std::to_string(count) + "\n" + items);
+    };
+    struct Case {
+        std::string what, program, data, answers;
+        int status;
+        std::vector<std::string> fragments;  // of the report, or of the warning
+    } cases[] = {
+        {"R3 in rhombohedral axes", "ovofit", withCell(" 146", "  50 50 50 80 80 80"), answers("d.hkl"), 2,
+         {"d.hkl: the cell 50 50 50 80 80 80 is in rhombohedral axes", "R 3 (146) in hexagonal axes only"}},
+        {"P6 with a != b", "ovofit", withCell(" 168", "  40 50 60 90 90 120"), answers("d.hkl"), 2,
+         {"the cell 40 50 60 90 90 120 contradicts space group P 6 (168)"}},
+        {"P222 with gamma 120", "ovofit", withCell("  16", "  40 50 60 90 90 120"), answers("d.hkl"), 2,
+         {"contradicts space group P 2 2 2 (16)"}},
+        {"P2 with gamma 105", "ovofit", withCell("   3", "  40 50 60 90 90 105"), answers("d.hkl"), 2,
+         {"the cell 40 50 60 90 90 105 contradicts space group P 1 2 1 (3)"}},
+        {"angles that cannot meet", "ovofit", withCell("   1", "  40 50 60 150 150 150"), answers("d.hkl"), 2,
+         {"d.hkl: UNIT_CELL_CONSTANTS= is an impossible cell: angles of 150, 150 and 150 degrees"}},
+        {"IOBS and SIGMA(IOBS) moved", "ovofit", withItems("!ITEM_IOBS=6\n!ITEM_SIGMA(IOBS)=7\n", 7),
+         answers("d.hkl"), 2, {"ITEM_IOBS=6, ITEM_SIGMA(IOBS)=7", "only as items 1 to 5"}},
+        {"items past the record", "ovofit", withItems("!ITEM_H=1\n!ITEM_IOBS=9\n", 5), answers("d.hkl"), 2,
+         {"ITEM_H=1, ITEM_K=2, ITEM_L=3, ITEM_IOBS=9"}},
+        {"threshold with a comma", "ovofit", good, answers("d.hkl", "fit.inp", "1,5"), 2, {"threshold \"1,5\""}},
+        {"two thresholds", "ovofit", good, answers("d.hkl", "fit.inp", "1.5 2.5"), 2, {"threshold \"1.5 2.5\""}},
+        {"negative threshold", "ovofit", good, answers("d.hkl", "fit.inp", "-1"), 2, {"threshold \"-1\""}},
+        {"zero threshold", "ovofit", good, answers("d.hkl", "fit.inp", " 0 "), 2, {"threshold \" 0\""}},
+        {"NaN threshold", "ovofit", good, answers("d.hkl", "fit.inp", "nan"), 2, {"threshold \"nan\""}},
+        {"infinite threshold", "ovofit", good, answers("d.hkl", "fit.inp", "1e39"), 2, {"threshold \"1e39\""}},
+        {"truncated file is the XDS file", "ovofit", good, "d.hkl\n\nd.hkl\nfit.inp\n\n", 2,
+         {"the truncated file \"d.hkl\" is the XDS reflection file itself"}},
+        {"the same by another path", "ovofit", good, "d.hkl\n\n./d.hkl\nfit.inp\n\n", 2,
+         {"\"./d.hkl\" is the XDS reflection file itself"}},
+        {"truncated file is the script", "ovofit", good, "d.hkl\n\nfit.inp\nfit.inp\n\n", 2,
+         {"the truncated file \"fit.inp\" is the input script being written"}},
+        {"ovoclip: IOBS moved", "ovoclip", withItems("!ITEM_IOBS=6\n!ITEM_SIGMA(IOBS)=7\n", 7), "fit.inp\npv.inp\n",
+         0, {"warning: the header of d.hkl puts IOBS at item 6 and SIGMA(IOBS) at item 7"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        if (c.program == "ovoclip") {
+            f.write("d.hkl", good);
+            ASSERT_EQ(f.run("ovofit", answers("d.hkl")).status, 0) << f.result.err;
+        }
+        f.write("d.hkl", c.data);
+        const failures::Contents before = f.contents();
+        f.run(c.program, c.answers);
+        if (c.status == 2) {
+            expectFailure(f.result, c.program, c.fragments);
+            EXPECT_EQ(f.contents(), before);
+        } else {
+            EXPECT_EQ(f.result.status, c.status) << f.result.err;
+            for (const std::string& fragment : c.fragments) EXPECT_NE(f.result.err.find(fragment), std::string::npos) << f.result.err;
+            EXPECT_TRUE(f.exists("trunc.hkl"));
+        }
+    }
+}
+
+// ------------------------------------------------------ stray reflections
+
+// Data to 2.0 A with a known falloff, and the same with a few strong
+// reflections far beyond them: the limits stay within a shell of the truth
+// and where they were without the strays (one of them moved a limit by a
+// tenth of an Angstrom, one more made the run fail).
+TEST(Ovofit, StrayReflectionsBeyondTheDataDoNotMoveTheLimits) {
+    falloff::Model model;
+    model.dHigh = 2.0;
+    model.limits[0] = 3.2, model.limits[1] = 2.6, model.limits[2] = 2.3;
+    const std::string clean = falloff::mergedXds(model);
+    auto strays = [&clean](const std::string& records) {
+        std::string text = clean;
+        return text.insert(text.find("!END_OF_DATA"), records);
+    };
+    // h = 22 is 1.82 A along a* (a = 40), 29 is 1.38 A; l = 40 is 1.5 A along c*.
+    const std::string cases[] = {
+        strays("    22     0     0  1.000E+04  1.000E+01\n"),
+        strays("    29     0     0  1.000E+04  1.000E+01\n"),
+        strays("    22     0     0  1.000E+04  1.000E+01\n    29     0     0  1.000E+04  1.000E+01\n"
+               "     0     0    40  1.000E+04  1.000E+01\n"),
+    };
+    Folder f;
+    f.write("d.hkl", clean);
+    ASSERT_EQ(f.run("ovofit", answers("d.hkl")).status, 0) << f.result.err;
+    const common::InputScript without = readScript(f / "fit.inp");
+    const double sHigh3 = std::pow(1 / model.dHigh, 3), sLow3 = std::pow(1 / model.dLow, 3);
+    for (int i = 0; i < 3; ++i) {
+        const double d = model.limits[i];
+        // Ten shells at the least along each axis here.
+        EXPECT_NEAR(without.limits[i], d, d * d * (sHigh3 - sLow3) / (10 * 3 / (d * d))) << "axis " << i + 1;
+    }
+    for (const std::string& data : cases) {
+        Folder g;
+        g.write("d.hkl", data);
+        ASSERT_EQ(g.run("ovofit", answers("d.hkl")).status, 0) << g.result.err;
+        const common::InputScript with = readScript(g / "fit.inp");
+        // A stray moves the data's edge by at most a few reflections' worth.
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(with.limits[i], without.limits[i], 0.002) << "axis " << i + 1;
     }
 }
 
