@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -269,16 +271,28 @@ int runOvofit() {
         common::fail("a value does not fit its field in record " + std::to_string(bad) +
                      " of the input script; no script was written");
     }
-    common::OutputFile scriptFile(answers.script);
+    // All or nothing: both files are written under hidden names and appear
+    // under their own only when both are complete, so that a failed or
+    // interrupted run leaves nothing that blocks the next.
+    common::AllOrNothingFile scriptFile(answers.script);
     common::input_script::write(scriptFile, records);
-    scriptFile.close();
-    common::say("input script for ovoclip written to " + answers.script);
+    std::optional<common::AllOrNothingFile> plot;
     if (!answers.plot.empty()) {
-        common::OutputFile plot(answers.plot);
-        writePlot(plot, limits, answers.threshold);
-        plot.close();
-        common::say("plot written to " + answers.plot);
+        plot.emplace(answers.plot);
+        writePlot(*plot, limits, answers.threshold);
+        plot->flush();
     }
+    scriptFile.close();
+    if (plot) {
+        try {
+            plot->close();
+        } catch (...) {
+            std::remove(answers.script.c_str());  // not a script without its plot
+            throw;
+        }
+    }
+    common::say("input script for ovoclip written to " + answers.script);
+    if (plot) common::say("plot written to " + answers.plot);
     return 0;
 }
 

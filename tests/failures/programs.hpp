@@ -81,7 +81,8 @@ inline const std::vector<Program>& all() {
          {{"d.hkl", N::kInput},
           {"trunc.hkl", N::kNamedOnly},
           {"fit.inp", N::kOutput},
-          {"fit.svg", N::kOutput, {{"fit.inp", kAsRun}}, true}}},
+          // All or nothing: a plot that cannot be made takes the script with it.
+          {"fit.svg", N::kOutput, {}, true}}},
         {"ovoclip",
          "ovo.inp\npv.inp\n",
          {{"ovo.inp", "XDS_ASCII.HKL\ntrunc.hkl\n" + kCell + kAxesAndLimits}, {"XDS_ASCII.HKL", xds()}},
