@@ -308,6 +308,39 @@ TEST(Ovofit, FailuresReportWhatAndWhereAndWriteNothing) {
     }
 }
 
+// The script and the plot are all or nothing: a run that cannot finish
+// both, or is ended by a signal, leaves neither (nor a hidden part), so the
+// next run is not blocked by a file of the name it asks for.
+TEST(Ovofit, ScriptAndPlotAppearTogetherOrNotAtAll) {
+    falloff::Model small;
+    small.dHigh = 3;
+    const std::string data = falloff::mergedXds(small);
+    const std::string withPlot = answers("d.hkl", "fit.inp", "", "fit.svg");
+    const struct {
+        std::string why, shell, answers;
+        int status;  // -1: ended by the signal
+    } cases[] = {
+        // 1 KiB holds the script (5 records) but not the plot.
+        {"file-size limit on the plot", "ulimit -f 1; exec \"$0\"", withPlot, 2},
+        {"SIGTERM while the data never end",
+         "mkfifo never.hkl && exec 3<>never.hkl && { sleep 0.3; kill -TERM $$; } & exec \"$0\"",
+         answers("never.hkl", "fit.inp", "", "fit.svg"), -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Folder f;
+        f.write("d.hkl", data);
+        const testsupport::RunResult run =
+            testsupport::run("/bin/bash", c.answers, f.dir.path(), {"-c", c.shell, testsupport::program("ovofit")});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.status == 2) expectFailure(run, "ovofit", {"fit.svg"});
+        fs::remove(f / "never.hkl");
+        EXPECT_EQ(f.contents(), failures::Contents({{"d.hkl", data}}));
+        ASSERT_EQ(f.run("ovofit", withPlot).status, 0) << f.result.err;
+        EXPECT_TRUE(f.exists("fit.inp") && f.exists("fit.svg"));
+    }
+}
+
 // Data too few to measure the ellipsoid from are no result, not a failed
 // read: status 1, the reason on standard error, and no script.
 TEST(Ovofit, DataTooFewToMeasureAreNoResult) {
