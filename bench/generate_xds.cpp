@@ -1,18 +1,54 @@
 // Writes a large, deterministic XDS_ASCII reflection file for timing runs.
 //
 //   generate_xds merged|unmerged COUNT FILE
+//   generate_xds p1 RADIUS FILE
 //
 // Merged records are h, k, l, intensity and sigma (40 characters); unmerged
 // ones carry the twelve items of CORRECT (91 characters). Indices sweep a
-// 50 x 60 x 70 A cell out to about 1.5 A.
+// 50 x 60 x 70 A cell out to about 1.5 A. "p1" writes a merged P1 file of
+// unique reflections only: the half sphere of that radius in h, k, l (h > 0,
+// or h = 0 and k > 0, or h = k = 0 and l > 0), about 2.1 R^3 of them (8.0 M
+// for R = 156), falling off anisotropically.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+namespace {
+
+int writeP1(int radius, FILE* out) {
+    std::fprintf(out, "!FORMAT=XDS_ASCII    MERGE=TRUE     FRIEDEL'S_LAW=TRUE\n");
+    std::fprintf(out, "!SPACE_GROUP_NUMBER=    1\n");
+    std::fprintf(out, "!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  80.000  95.000 105.000\n");
+    std::fprintf(out, "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n");
+    std::fprintf(out, "!END_OF_HEADER\n");
+    unsigned long long state = 88172645463325252ull;
+    const double scale = 3.0 / radius;  // s^2 in units reaching 9 at the edge
+    for (int h = 0; h <= radius; ++h) {
+        for (int k = h == 0 ? 0 : -radius; k <= radius; ++k) {
+            for (int l = h == 0 && k == 0 ? 1 : -radius; l <= radius; ++l) {
+                if (h * h + k * k + l * l > radius * radius) continue;
+                state ^= state << 13;
+                state ^= state >> 7;
+                state ^= state << 17;
+                const double x = h * scale, y = k * scale, z = l * scale;
+                const double mean = 1e5 * std::exp(-(0.6 * x * x + 0.9 * y * y + 1.3 * z * z + 0.2 * x * z));
+                const double sigma = 5.0 + std::sqrt(mean);
+                const double noise = (static_cast<double>(state % 20001) - 10000.0) / 5000.0;
+                std::fprintf(out, "%6d%6d%6d%11.3E%11.3E\n", h, k, l, mean + noise * sigma, sigma);
+            }
+        }
+    }
+    std::fprintf(out, "!END_OF_DATA\n");
+    return std::fclose(out) == 0 ? 0 : 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: generate_xds merged|unmerged COUNT FILE\n");
+        std::fprintf(stderr, "usage: generate_xds merged|unmerged COUNT FILE\n       generate_xds p1 RADIUS FILE\n");
         return 2;
     }
     const bool merged = std::strcmp(argv[1], "merged") == 0;
@@ -24,6 +60,7 @@ int main(int argc, char** argv) {
     }
     static char buffer[1 << 20];
     std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+    if (std::strcmp(argv[1], "p1") == 0) return writeP1(static_cast<int>(count), out);
     std::fprintf(out, "!FORMAT=XDS_ASCII    MERGE=%s    FRIEDEL'S_LAW=TRUE\n", merged ? "TRUE " : "FALSE");
     std::fprintf(out, "!SPACE_GROUP_NUMBER=   16\n");
     std::fprintf(out, "!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000\n");

@@ -17,25 +17,34 @@ uint64_t keyOf(const gemmi::Op::Miller& hkl, bool minus) {
 
 namespace {
 
-constexpr int kFirstBits = 12;
+__extension__ using Wide = unsigned __int128;
 
-size_t slotOf(uint64_t key, int shift) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> shift); }
+constexpr size_t kFirstSlots = size_t{1} << 12;
+
+// Room for `count` entries at most three quarters full, so that probes stay
+// short.
+size_t slotsFor(size_t count) { return std::max(kFirstSlots, count / 3 * 4 + 4); }
 
 }  // namespace
 
-Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw)
+Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected)
     : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw),
-      table_(size_t{1} << kFirstBits, MergedReflection{kEmpty, 0, 0}), shift_(64 - kFirstBits) {}
+      table_(slotsFor(expected), MergedReflection{kEmpty, 0, 0}) {}
+
+size_t Merger::homeOf(uint64_t key) const {
+    // The hash's high bits scaled to the table's size.
+    const uint64_t hash = key * 0x9E3779B97F4A7C15u;
+    return static_cast<size_t>((static_cast<Wide>(hash) * table_.size()) >> 64);
+}
 
 void Merger::grow() {
     std::vector<MergedReflection> old(table_.size() * 2, MergedReflection{kEmpty, 0, 0});
     old.swap(table_);
-    --shift_;
-    const size_t mask = table_.size() - 1;
+    const size_t size = table_.size();
     for (const MergedReflection& entry : old) {
         if (entry.key == kEmpty) continue;
-        size_t slot = slotOf(entry.key, shift_);
-        while (table_[slot].key != kEmpty) slot = (slot + 1) & mask;
+        size_t slot = homeOf(entry.key);
+        while (table_[slot].key != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
         table_[slot] = entry;
     }
 }
@@ -52,17 +61,17 @@ bool Merger::add(const Observation& o) {
     ++used_;
     // Even isym: the observation was brought to the unit by an inversion.
     const uint64_t key = keyOf(hkl, !friedelsLaw_ && isym % 2 == 0);
-    const size_t mask = table_.size() - 1;
-    size_t slot = slotOf(key, shift_);
-    while (table_[slot].key != key && table_[slot].key != kEmpty) slot = (slot + 1) & mask;
+    size_t size = table_.size();
+    size_t slot = homeOf(key);
+    while (table_[slot].key != key && table_[slot].key != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
     MergedReflection* sums = &table_[slot];
     if (sums->key == kEmpty) {
         // At most three quarters full, so that probes stay short.
         if ((filled_ + 1) * 4 > table_.size() * 3) {
             grow();
-            const size_t bigger = table_.size() - 1;
-            slot = slotOf(key, shift_);
-            while (table_[slot].key != kEmpty) slot = (slot + 1) & bigger;
+            size = table_.size();
+            slot = homeOf(key);
+            while (table_[slot].key != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
             sums = &table_[slot];
         }
         ++filled_;

@@ -44,7 +44,10 @@ private:
 
 class Merger {
 public:
-    Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw);
+    // `expected`: the unique reflections to make room for from the start
+    // (0 when not known). A table that holds them never grows, so never holds
+    // an old and a new table at once; more than expected still merge.
+    Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected = 0);
 
     // Observations whose sigma is not a positive number (XDS marks misfits
     // with a negative one) or whose intensity is not finite are left out.
@@ -60,15 +63,16 @@ public:
     int64_t absent() const { return absent_; }  // unique reflections, known after result()
 
 private:
-    // Open addressing, linear probing: while merging, `intensity` holds the
+    // Open addressing, linear probing, any size of table (the home slot
+    // scaled from the hash, not masked): while merging, `intensity` holds the
     // sum of the weights and `sigma` the weighted sum of the intensities.
     static constexpr uint64_t kEmpty = ~uint64_t{0};  // no key: its indices would reach kIndexLimit
     void grow();
+    size_t homeOf(uint64_t key) const;
     gemmi::GroupOps operations_;
     gemmi::ReciprocalAsu asu_;
     bool friedelsLaw_;
     std::vector<MergedReflection> table_;
-    int shift_ = 0;  // 64 - log2 of the table's size
     size_t filled_ = 0;
     int64_t used_ = 0;
     int64_t leftOut_ = 0;

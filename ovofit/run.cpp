@@ -94,7 +94,12 @@ Answers askAnswers() {
 
 std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHeader& header,
                                            const gemmi::SpaceGroup& spaceGroup) {
-    Merger merger(spaceGroup, header.friedelsLaw);
+    // A merged file holds each unique reflection once at most, so the records
+    // its size can hold bound them: the table is made that large at once.
+    std::error_code unknown;
+    const uintmax_t bytes = std::filesystem::file_size(file.name(), unknown);
+    const size_t expected = header.merged && !unknown ? static_cast<size_t>(bytes / (common::xds_record::kPrintedRecordLength + 1)) : 0;
+    Merger merger(spaceGroup, header.friedelsLaw, expected);
     Observation observation;
     int64_t records = 0;
     while (readObservation(file, observation)) {

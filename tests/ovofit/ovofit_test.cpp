@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <random>
+#include <tuple>
 
 #include "common/file_names.hpp"
 #include "common/input_file.hpp"
@@ -198,6 +201,57 @@ TEST(Ovofit, MergesEquivalentsOfP41AsTheirWeightedMean) {
             }
         }
         EXPECT_EQ(found, 1);
+    }
+}
+
+TEST(Ovofit, MergeAgreesWithAPlainMapOfTheAsymmetricUnit) {
+    // Random observations with repeats, symmetry mates and Friedel mates,
+    // merged by the table (growing from its first size, made too small, made
+    // large enough at once) and by a std::map keyed by the indices that
+    // gemmi's asymmetric unit gives, summing in the same order.
+    struct Case {
+        int group;
+        bool friedel;
+        size_t expected;
+    };
+    const Case cases[] = {{1, true, 0}, {1, false, 100}, {76, true, 20000}, {76, false, 0},
+                          {178, true, 500}, {19, false, 40000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.group * 10 + c.friedel);
+        const gemmi::SpaceGroup& group = gemmi::get_spacegroup_by_number(c.group);
+        const gemmi::GroupOps ops = group.operations();
+        const gemmi::ReciprocalAsu asu(&group);
+        std::mt19937 random(static_cast<unsigned>(c.group));
+        std::uniform_int_distribution<int> index(-12, 12);
+        std::uniform_real_distribution<float> value(-50, 1000), sigma(0.5f, 30);
+        ovofit::Merger merger(group, c.friedel, c.expected);
+        std::map<std::tuple<int, int, int, bool>, std::pair<double, double>> plain;
+        for (int i = 0; i < 30000; ++i) {
+            const ovofit::Observation o{index(random), index(random), index(random), value(random), sigma(random)};
+            ASSERT_TRUE(merger.add(o));
+            const auto [hkl, isym] = asu.to_asu({{o.h, o.k, o.l}}, ops);
+            auto& [weights, weighted] = plain[{hkl[0], hkl[1], hkl[2], !c.friedel && isym % 2 == 0}];
+            const double w = 1.0 / (static_cast<double>(o.sigma) * o.sigma);
+            weights += w;
+            weighted += w * o.intensity;
+        }
+        const auto merged = merger.result();
+        auto next = merged.begin();
+        int64_t absent = 0;
+        for (const auto& [key, sums] : plain) {
+            const auto [h, k, l, minus] = key;
+            if (ops.is_systematically_absent({{h, k, l}})) {
+                ++absent;
+                continue;
+            }
+            ASSERT_NE(next, merged.end());
+            EXPECT_TRUE(next->h() == h && next->k() == k && next->l() == l) << h << " " << k << " " << l;
+            EXPECT_EQ(next->intensity, sums.second / sums.first);
+            EXPECT_EQ(next->sigma, 1.0 / std::sqrt(sums.first));
+            ++next;
+        }
+        EXPECT_EQ(next, merged.end());
+        EXPECT_EQ(merger.absent(), absent);
     }
 }
 
