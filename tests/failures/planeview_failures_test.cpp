@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "failure_support.hpp"
+#include "planeview/planeview_files.hpp"
 
 namespace {
 
@@ -41,15 +42,7 @@ const std::string kHeaderAndDots =
     "  -1.000 setgray\n  150.00   64.00 1 0 360 arc fill\n  150.00   36.00 1 0 360 arc fill\n";
 const std::string kHeaderOnly = kHeaderAndDots.substr(0, kHeaderAndDots.find("  -1.000"));
 const std::string kToNarrative18 =
-    kHeaderAndDots +
-    "/Helvetica findfont dup length dict begin\n"
-    "{1 index /FID ne {def} {pop pop} ifelse} forall\n"
-    "/Encoding ISOLatin1Encoding def currentdict end\n"
-    "/Helvetica-ISOLatin1 exch definefont pop\n"
-    "/exponent {currentfont exch /Helvetica-ISOLatin1 findfont 10 scalefont setfont\n"
-    "0 6 rmoveto show 0 -6 rmoveto setfont} def\n"
-    "/Helvetica-ISOLatin1 findfont\n"
-    "15 scalefont setfont 0 0 0 setrgbcolor\n"
+    kHeaderAndDots + pvtest::kNarrativeFont +
     "30 670 moveto\n"
     "(     45678 reflections were in the initial data set.)show\n"
     "(      5678 were discarded because they fell outside)show\n"

@@ -377,7 +377,7 @@ TEST(Ovofit, ScriptAndPlotAppearTogetherOrNotAtAll) {
         // 1 KiB holds the script (5 records) but not the plot.
         {"file-size limit on the plot", "ulimit -f 1; exec \"$0\"", withPlot, 2},
         {"SIGTERM while the data never end",
-         "mkfifo never.hkl && exec 3<>never.hkl && { sleep 0.3; kill -TERM $$; } & exec \"$0\"",
+         "mkfifo never.hkl && exec 3<>never.hkl || exit 9\n{ sleep 0.3; kill -TERM $$; } &\nexec \"$0\"",
          answers("never.hkl", "fit.inp", "", "fit.svg"), -1},
     };
     for (const auto& c : cases) {

@@ -21,6 +21,19 @@ struct FinRow {
     double sigF[4] = {0, 0, 0, 0};
 };
 
+// The narrative's font as the page sets it up before its first line:
+// Helvetica in ISO Latin-1 (for the A with its ring) and the exponent
+// procedure that raises the unit's power where the text ends.
+inline const std::string kNarrativeFont =
+    "/Helvetica findfont dup length dict begin\n"
+    "{1 index /FID ne {def} {pop pop} ifelse} forall\n"
+    "/Encoding ISOLatin1Encoding def currentdict end\n"
+    "/Helvetica-ISOLatin1 exch definefont pop\n"
+    "/exponent {currentfont exch /Helvetica-ISOLatin1 findfont 10 scalefont setfont\n"
+    "0 6 rmoveto show 0 -6 rmoveto setfont} def\n"
+    "/Helvetica-ISOLatin1 findfont\n"
+    "15 scalefont setfont 0 0 0 setrgbcolor\n";
+
 inline std::string format(const char* pattern, auto... values) {
     char text[512];
     std::snprintf(text, sizeof text, pattern, values...);

@@ -307,15 +307,8 @@ TEST(PlaneviewPage, WholePageOfAnEmptyFinFile) {
         "%!PS\n"
         "%%BoundingBox: 0 -50 700 700\n"
         "%%PageBoundingBox: 0 -50 700 700\n"
-        "0 setgray\n"
-        "/Helvetica findfont dup length dict begin\n"
-        "{1 index /FID ne {def} {pop pop} ifelse} forall\n"
-        "/Encoding ISOLatin1Encoding def currentdict end\n"
-        "/Helvetica-ISOLatin1 exch definefont pop\n"
-        "/exponent {currentfont exch /Helvetica-ISOLatin1 findfont 10 scalefont setfont\n"
-        "0 6 rmoveto show 0 -6 rmoveto setfont} def\n"
-        "/Helvetica-ISOLatin1 findfont\n"
-        "15 scalefont setfont 0 0 0 setrgbcolor\n"
+        "0 setgray\n" +
+        pvtest::kNarrativeFont +
         "30 670 moveto\n"
         "(     45678 reflections were in the initial data set.)show\n"
         "(      5678 were discarded because they fell outside)show\n"
