@@ -16,6 +16,7 @@
 #include "common/file_names.hpp"
 #include "common/input_file.hpp"
 #include "common/layout/cad_script.hpp"
+#include "common/layout/eigen_b.hpp"
 #include "common/layout/input_script.hpp"
 #include "common/layout/planeview_script.hpp"
 #include "common/records.hpp"
@@ -94,26 +95,15 @@ AppliedB readAppliedB(const std::string& name) {
 }
 
 // ------------------------------------------------------- the eigenB table
-//
-// The principal components in the layout of Phaser's logs, which ovoscale
-// writes too: "eigenB" in columns 6-11 of the heading, then three records
-// (5X, F9.3, 11X, 3F9.4), value and direction cosines. The first table of
-// the log is the one honer applies. The one reader to change when the
-// layout's own reader is shared.
+
+// The first table of principal components in the log (common::eigen_b, the
+// layout of Phaser's logs that ovoscale writes too): the one honer applies.
 std::optional<Anisotropy> readAnisotropy(common::InputFile& log) {
-    std::string_view heading;
-    if (!log.skipToLine("eigenB", 6, heading)) return std::nullopt;
+    if (!common::eigen_b::findHeading(log)) return std::nullopt;
+    const common::eigen_b::Table table = common::eigen_b::readTable(log);
     Anisotropy a;
     a.file = log.name();
-    for (size_t i = 0; i < 3; ++i) {
-        const std::string_view record =
-            log.nextOrFail("component " + std::to_string(i + 1) + " of 3 after the eigenB heading");
-        common::RecordCursor cursor(record, log);
-        cursor.skip(5);
-        a.components[i].value = cursor.readFixed(9, 3);
-        cursor.skip(11);
-        for (float& c : a.components[i].cosines) c = cursor.readFixed(9, 4);
-    }
+    for (size_t i = 0; i < 3; ++i) a.components[i] = {table[i].value, table[i].cosines};
     return a;
 }
 
