@@ -21,6 +21,8 @@ namespace stats = common::shell_statistics;
 
 std::string fixed(double value, int decimals) { return common::fixedText(static_cast<float>(value), decimals); }
 std::string h(std::string_view text) { return escapeHtml(text); }
+// A whole number as SVG and CSS read it ("310", never the "310." of F format).
+std::string whole(double value) { return std::to_string(static_cast<long long>(std::lround(value))); }
 
 // "(from NAME)" after a number.
 std::string from(const std::string& file) { return "<span class=\"src\">" + h(file) + "</span>"; }
@@ -237,20 +239,21 @@ void plot(Page& page, const std::string& title, const std::string& unitLabel, co
     const auto x = [&](double s2) { return kLeft + (kRight - kLeft) * s2 / sMax; };
     const auto y = [&](double v) { return kBottom - (kBottom - kTop) * std::clamp(v, 0.0, top) / top; };
 
-    page << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << fixed(kWidth, 0) << " " << fixed(kHeight, 0)
+    page << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << whole(kWidth) << " " << whole(kHeight)
          << "\" role=\"img\" font-size=\"10\" font-family=\"sans-serif\"><title>" << title
          << " against resolution, before and after</title>\n";
-    page << "<text x=\"" << fixed(kWidth / 2, 0) << "\" y=\"14\" text-anchor=\"middle\" font-size=\"12\">" << title
+    page << "<text x=\"" << whole(kWidth / 2) << "\" y=\"14\" text-anchor=\"middle\" font-size=\"12\">" << title
          << "</text>\n";
     page << "<line x1=\"" << fixed(kLeft, 1) << "\" y1=\"" << fixed(kBottom, 1) << "\" x2=\"" << fixed(kRight, 1)
          << "\" y2=\"" << fixed(kBottom, 1) << "\" stroke=\"black\"/>\n";
     page << "<line x1=\"" << fixed(kLeft, 1) << "\" y1=\"" << fixed(kBottom, 1) << "\" x2=\"" << fixed(kLeft, 1)
          << "\" y2=\"" << fixed(kTop, 1) << "\" stroke=\"black\"/>\n";
-    for (int i = 0; i <= 5; ++i) {
-        const double v = top * i / 5;
+    const int steps = static_cast<int>(std::lround(top / step));
+    for (int i = 0; i <= steps; ++i) {
+        const double v = step * i;
         page << "<line x1=\"" << fixed(kLeft - 4, 1) << "\" y1=\"" << fixed(y(v), 1) << "\" x2=\"" << fixed(kLeft, 1)
              << "\" y2=\"" << fixed(y(v), 1) << "\" stroke=\"black\"/><text x=\"" << fixed(kLeft - 6, 1) << "\" y=\""
-             << fixed(y(v) + 3, 1) << "\" text-anchor=\"end\">" << fixed(v, step < 1 ? 1 : 0) << "</text>\n";
+             << fixed(y(v) + 3, 1) << "\" text-anchor=\"end\">" << (step < 1 ? fixed(v, 1) : whole(v)) << "</text>\n";
     }
     // Resolution ticks at five even steps of 1/d^2, labelled in d.
     for (int i = 1; i <= 5; ++i) {
@@ -259,9 +262,9 @@ void plot(Page& page, const std::string& title, const std::string& unitLabel, co
              << "\" y2=\"" << fixed(kBottom + 4, 1) << "\" stroke=\"black\"/><text x=\"" << fixed(x(s2), 1) << "\" y=\""
              << fixed(kBottom + 15, 1) << "\" text-anchor=\"middle\">" << fixed(1 / std::sqrt(s2), 2) << "</text>\n";
     }
-    page << "<text x=\"" << fixed((kLeft + kRight) / 2, 0) << "\" y=\"" << fixed(kHeight - 8, 0)
+    page << "<text x=\"" << whole((kLeft + kRight) / 2) << "\" y=\"" << whole(kHeight - 8)
          << "\" text-anchor=\"middle\">resolution d (" << kAngstrom << "), at even steps of 1/d&#xB2;</text>\n";
-    page << "<text transform=\"translate(12 " << fixed((kTop + kBottom) / 2, 0)
+    page << "<text transform=\"translate(12 " << whole((kTop + kBottom) / 2)
          << ") rotate(-90)\" text-anchor=\"middle\">" << unitLabel << "</text>\n";
     static const char* kColour[2] = {"#2471a3", "#c0392b"};
     static const char* kDash[2] = {"", " stroke-dasharray=\"5 3\""};
