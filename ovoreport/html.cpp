@@ -156,16 +156,21 @@ void runInNumbers(Page& page, const Run& run) {
 void ovofitSection(Page& page, const Run& run) {
     page << "<section id=\"ovofit\"><h2>ovofit's measurement</h2>\n";
     if (run.ovofitLimits) {
-        page << "<p>Limits by axis " << from(run.ovofitLimits->file) << "</p>\n<table><tr><th class=\"t\">direction</th>"
-             << "<th>shell edge (" << kAngstrom << ")</th><th>by I/&#x3C3; (" << kAngstrom << ")</th><th>by CC&#xBD; ("
-             << kAngstrom << ")</th><th class=\"t\">note</th></tr>\n";
-        const auto value = [](const std::optional<double>& v) { return v ? fixed(*v, 3) : std::string("&#x2014;"); };
-        for (const FittedLimit& f : run.ovofitLimits->axes) {
-            page << "<tr><td class=\"t\">" << h(f.direction) << "</td><td>" << value(f.shellEdge) << "</td><td>"
-                 << value(f.bySigma) << "</td><td>" << value(f.byHalfSets) << "</td><td class=\"t\">"
-                 << (f.beyond ? "beyond the data" : "") << "</td></tr>\n";
+        const OvofitLimits& limits = *run.ovofitLimits;
+        page << "<p>Limits by axis " << from(limits.file) << "; the input script takes those by " << h(limits.criterion)
+             << ".</p>\n<table><tr><th>axis</th><th class=\"t\">direction</th><th>shell edge (" << kAngstrom
+             << ")</th><th>by I/&#x3C3; (" << kAngstrom << ")</th><th>by CC&#xBD; (" << kAngstrom << ")</th></tr>\n";
+        const auto value = [](const FittedLimit& f) {
+            return fixed(f.angstrom, 3) + (f.mark.empty() ? std::string() : " (" + h(f.mark) + ")");
+        };
+        for (size_t i = 0; i < limits.axes.size(); ++i) {
+            const FittedAxis& a = limits.axes[i];
+            page << "<tr><td>" << std::to_string(i + 1) << "</td><td class=\"t\">" << h(a.direction) << "</td><td>"
+                 << value(a.shellEdge) << "</td><td>" << value(a.bySigma) << "</td><td>"
+                 << (a.byHalfSets ? value(*a.byHalfSets) : std::string("&#x2014;")) << "</td></tr>\n";
         }
-        page << "</table>\n";
+        page << "</table>\n<p>A mark: beyond, the signal stays above the threshold to the data&#39;s edge (the "
+                "limit is that edge); lowest, it is below already in the lowest shell.</p>\n";
     } else {
         page << "<p>Its limits by I/&#x3C3; and CC&#xBD; are not shown: "
              << (run.answers.ovofitTranscript.empty() ? std::string("no transcript of ovofit was given.")
@@ -218,7 +223,7 @@ struct Point {
 // One plot: the value against resolution (x at 1/d^2, labelled in d), the
 // starting run and the final one.
 void plot(Page& page, const std::string& title, const std::string& unitLabel, const std::vector<Point> series[2]) {
-    constexpr double kLeft = 52, kRight = 300, kTop = 28, kBottom = 186, kWidth = 310, kHeight = 226;
+    constexpr double kLeft = 52, kRight = 300, kTop = 44, kBottom = 186, kWidth = 310, kHeight = 226;
     double sMax = 0, yMax = 0;
     for (int k = 0; k < 2; ++k) {
         for (const Point& p : series[k]) {
@@ -280,10 +285,11 @@ void plot(Page& page, const std::string& title, const std::string& unitLabel, co
                      << kColour[k] << "\"/>\n";
             }
         }
-        const double ly = kTop + 4 + 12 * k;
-        page << "<line x1=\"" << fixed(kRight - 110, 1) << "\" y1=\"" << fixed(ly, 1) << "\" x2=\"" << fixed(kRight - 92, 1)
+        // The legend in one row between the title and the plot.
+        const double lx = kLeft + 10 + 130 * k, ly = 30;
+        page << "<line x1=\"" << fixed(lx, 1) << "\" y1=\"" << fixed(ly, 1) << "\" x2=\"" << fixed(lx + 18, 1)
              << "\" y2=\"" << fixed(ly, 1) << "\" stroke=\"" << kColour[k] << "\" stroke-width=\"1.5\"" << kDash[k]
-             << "/><text x=\"" << fixed(kRight - 88, 1) << "\" y=\"" << fixed(ly + 3, 1) << "\">" << kName[k] << "</text>\n";
+             << "/><text x=\"" << fixed(lx + 22, 1) << "\" y=\"" << fixed(ly + 3, 1) << "\">" << kName[k] << "</text>\n";
     }
     page << "</svg>\n";
 }

@@ -73,7 +73,7 @@ std::string shell(const stats::ShellRow* row) {
            ", \"isigma\": " + value(*row, &stats::ShellRow::isigma) + "}";
 }
 
-std::string optionalNumber(const std::optional<double>& v) { return v ? num(*v) : "null"; }
+std::string optionalNumber(const std::optional<double>& v) { return v ? num(*v) : std::string("null"); }
 
 }  // namespace
 
@@ -132,12 +132,17 @@ void writeJson(common::OutputFile& json, const Run& run) {
     for (size_t i = 0; i < run.ellipsoidDifferences.size(); ++i) t += (i ? ", " : "") + str(run.ellipsoidDifferences[i]);
     t += "],\n";
     if (run.ovofitLimits) {
-        t += "  \"ovofit_limits\": {\"file\": " + str(run.ovofitLimits->file) + ", \"axes\": [";
+        const auto limit = [](const FittedLimit& f) {
+            return "{\"limit\": " + num(f.angstrom) + ", \"mark\": " + (f.mark.empty() ? std::string("null") : str(f.mark)) + "}";
+        };
+        t += "  \"ovofit_limits\": {\"file\": " + str(run.ovofitLimits->file) +
+             ", \"criterion\": " + str(run.ovofitLimits->criterion) + ", \"axes\": [";
         for (size_t i = 0; i < run.ovofitLimits->axes.size(); ++i) {
-            const FittedLimit& f = run.ovofitLimits->axes[i];
-            t += std::string(i ? ", " : "") + "{\"direction\": " + str(f.direction) + ", \"shell_edge\": " +
-                 optionalNumber(f.shellEdge) + ", \"by_isigma\": " + optionalNumber(f.bySigma) +
-                 ", \"by_cc_half\": " + optionalNumber(f.byHalfSets) + ", \"beyond\": " + (f.beyond ? "true" : "false") + "}";
+            const FittedAxis& f = run.ovofitLimits->axes[i];
+            if (i) t += ", ";
+            t += "{\"direction\": " + str(f.direction) + ", \"cosines\": " + list(f.cosines) +
+                 ", \"shell_edge\": " + limit(f.shellEdge) + ", \"by_isigma\": " + limit(f.bySigma) +
+                 ", \"by_cc_half\": " + (f.byHalfSets ? limit(*f.byHalfSets) : std::string("null")) + "}";
         }
         t += "]},\n";
     } else {

@@ -111,9 +111,10 @@ std::optional<Anisotropy> readAnisotropy(common::InputFile& log) {
 //
 // ovofit's table of limits (per axis: direction, shell edge, the fitted
 // I/sigma and CC1/2 limits) in its transcript. Its layout is defined with
-// ovofit's writer; until that reader is shared, none is found here.
-std::optional<OvofitLimits> readOvofitLimits(common::InputFile& transcript) {
-    (void)transcript;
+// ovofit's writer (common/layout/limits_table); the one function to change
+// when that reader is shared: until then no table is found.
+std::optional<OvofitLimits> readOvofitLimits(const std::string& transcript) {
+    common::InputFile opened(transcript);  // the report of a missing file, as for every other
     return std::nullopt;
 }
 
@@ -306,12 +307,11 @@ Run readRun(const Answers& answers) {
         none("no input script of ovofit: the ellipsoid ovofit measured is not shown, nor compared with the one applied");
     }
     if (!answers.ovofitTranscript.empty()) {
+        run.ovofitLimits = readOvofitLimits(answers.ovofitTranscript);
         common::InputFile transcript(answers.ovofitTranscript);
-        run.ovofitLimits = readOvofitLimits(transcript);
         if (!run.ovofitLimits) {
             none("no table of limits by I/sigma and CC1/2 in ovofit's transcript " + answers.ovofitTranscript);
         }
-        transcript.rewind();
         if (auto group = spaceGroupInTranscript(transcript)) {
             run.spaceGroup = group;
             run.spaceGroupFile = answers.ovofitTranscript;

@@ -68,15 +68,20 @@ struct AppliedB {
 
 // ovofit's limits by axis (its limits table); read by readOvofitLimits.
 struct FittedLimit {
-    std::string direction;            // as a combination of a*, b*, c*
-    std::optional<double> shellEdge;  // Angstrom
-    std::optional<double> bySigma;    // fitted I/sigma limit
-    std::optional<double> byHalfSets; // fitted CC1/2 limit
-    bool beyond = false;              // the data end before the limit
+    double angstrom = 0;
+    std::string mark;  // empty, "beyond" (the data's edge) or "lowest" (the lowest shell's edge)
+};
+struct FittedAxis {
+    std::array<double, 3> cosines{};        // orthonormal frame
+    std::string direction;                  // as a combination of a*, b*, c*
+    FittedLimit shellEdge;                  // Angstrom
+    FittedLimit bySigma;                    // the fitted I/sigma limit
+    std::optional<FittedLimit> byHalfSets;  // the fitted CC1/2 limit (unmerged data only)
 };
 struct OvofitLimits {
     std::string file;
-    std::vector<FittedLimit> axes;
+    std::string criterion;  // the limits the script takes: "I/sigma" or "CC1/2"
+    std::vector<FittedAxis> axes;
 };
 
 struct Statistics {
