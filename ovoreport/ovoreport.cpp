@@ -9,6 +9,7 @@
 // a failed open, read or write.
 #include "ovoreport/ovoreport.hpp"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -60,9 +61,12 @@ int runOvoreport() {
     if (json) writeJson(*json, run);
     if (json) json->flush();
     html.flush();
+    // Said before the files take their names, so that a transcript that
+    // cannot be written leaves no report either.
+    common::say("report written to " + answers.report + (json ? " and " + answers.json : std::string()));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) common::fail("cannot write to standard output");
     if (json) json->close();
     html.close();
-    common::say("report written to " + answers.report + (json ? " and " + answers.json : std::string()));
     return 0;
 }
 

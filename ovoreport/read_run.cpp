@@ -152,7 +152,13 @@ std::optional<std::string> spaceGroupInLog(const std::string& name) {
 
 // The first bytes of a file, up to `count`, as they stand.
 std::string leadingBytes(const std::string& name, size_t count) {
-    common::InputFile opened(name);  // the report of a missing file, as for every other
+    // A picture is read twice, here and when it is embedded: a pipe could not be.
+    std::error_code error;
+    const fs::file_status status = fs::status(name, error);
+    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+        common::fail("cannot embed " + common::quoted(name) + ": not a regular file");
+    }
+    common::InputFile opened(name);  // the report of a missing file or a folder, as for every other
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "rb"), std::fclose);
     if (!file) common::fail("cannot open " + common::quoted(name) + " for reading");
     std::string bytes(count, '\0');

@@ -9,7 +9,7 @@ files. Failures leave no report. With --browser the whole run's report is
 loaded in headless Chromium (skipped, saying so, when there is none).
 
 usage: report_test.py --exe build/bin/ovoreport --out DIR [--browser]"""
-import argparse, html.parser, json, math, os, shutil, struct, subprocess, sys, tempfile, zlib
+import argparse, html.parser, resource, json, math, os, shutil, struct, subprocess, sys, tempfile, zlib
 
 HEADINGS = ["The run in numbers", "ovofit's measurement", "The report page", "The statistics",
             "The deposition block", "The files of the run"]
@@ -320,21 +320,32 @@ def check_case(case, folder, result):
 
 
 def failure_cases(exe, work):
-    """A file that cannot be read, or a report that exists: status 2 and no
-    report, nor a hidden one."""
-    for what in ("missing_input", "bad_number", "report_exists"):
+    """A file that cannot be read, a report that exists, a file-size limit,
+    a full standard output, a picture that is a pipe: status 2, one line,
+    and no report, nor a hidden one."""
+    for what in ("missing_input", "bad_number", "report_exists", "file_size_limit", "standard_output_full",
+                 "picture_a_fifo"):
         folder = tempfile.mkdtemp(dir=work)
         answers = make_run(folder, "whole")
+        limit, stdout = None, subprocess.PIPE
         if what == "missing_input":
             os.remove(os.path.join(folder, "cad_negB.inp"))
         elif what == "bad_number":
             with open(os.path.join(folder, "planeview.inp"), "w") as f:
                 f.write("    21389\n    1x245\n        0.65\n    11144.00\n")
-        else:
+        elif what == "report_exists":
             with open(os.path.join(folder, "report.html"), "w") as f:
                 f.write("kept")
+        elif what == "file_size_limit":
+            limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        elif what == "standard_output_full":
+            stdout = open("/dev/full", "wb")
+        else:
+            os.remove(os.path.join(folder, "page.png"))
+            os.mkfifo(os.path.join(folder, "page.png"))
         before = sorted(os.listdir(folder))
-        result = run(exe, folder, answers)
+        result = subprocess.run([exe], input=answers, cwd=folder, stdout=stdout, stderr=subprocess.PIPE,
+                                timeout=60, preexec_fn=limit)
         check(result.returncode == 2 and result.stderr.count(b"\n") == 1 and result.stderr.startswith(b"ovoreport: "),
               "%s: status %d, %r" % (what, result.returncode, result.stderr))
         check(sorted(os.listdir(folder)) == before, "%s: left %s" % (what, sorted(set(os.listdir(folder)) - set(before))))
