@@ -50,7 +50,7 @@ td, li, p { overflow-wrap: anywhere; }
 @page { size: A4; margin: 14mm; }
 @media print {
   body { max-width: none; padding: 0; font-size: 10pt; }
-  h2 { break-after: avoid; }
+  h2, h3 { break-after: avoid; }
   table, figure, .plots svg, pre { break-inside: avoid; }
   .page img { max-height: 240mm; }
 }
