@@ -133,7 +133,7 @@ void writeJson(common::OutputFile& json, const Run& run) {
     t += "],\n";
     if (run.ovofitLimits) {
         const auto limit = [](const FittedLimit& f) {
-            return "{\"limit\": " + num(f.angstrom) + ", \"mark\": " + (f.mark.empty() ? std::string("null") : str(f.mark)) + "}";
+            return "{\"limit\": " + num(static_cast<float>(f.angstrom)) + ", \"mark\": " + (f.mark.empty() ? std::string("null") : str(f.mark)) + "}";
         };
         t += "  \"ovofit_limits\": {\"file\": " + str(run.ovofitLimits->file) +
              ", \"criterion\": " + str(run.ovofitLimits->criterion) + ", \"axes\": [";

@@ -93,6 +93,24 @@ SVG = ('<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100" viewBox
 CIF = "data_ovofit\n_reflns.pdbx_example_limit 2.115\n_reflns.pdbx_note '<b>&amp</b>'\n"
 
 
+# ovofit's table of limits in its transcript, in the columns of
+# common/layout/limits_table.hpp: axis, cosines, shell edge, I/sigma and
+# CC1/2 limits each with a mark of 7 columns, then the combination.
+LIMITS = [((1.0, 0.0, 0.0), 2.842, "", 2.913, "", None, "", "a*"),
+          ((0.0, 1.0, 0.0), 2.445, "", 2.401, "", None, "", "b*"),
+          ((0.0, 0.0, 1.0), 2.115, " beyond", 2.0, " beyond", None, "", "c*")]
+
+
+def limits_table():
+    text = ("limits of the ellipsoid (A), criterion " + "%7s" % "I/sigma" + ", I/sigma threshold" + "%8.3f" % 1.5 +
+            ", CC1/2 threshold" + "%6.2f" % 0.3 + "\n")
+    text += "axis   direction cosines x, y, z  shell edge       I/sigma fitted     CC1/2 fitted      along\n"
+    for n, (cos, edge, m1, sig, m2, cc, m3, comb) in enumerate(LIMITS, 1):
+        text += "%4d%8.4f%8.4f%8.4f" % ((n,) + cos) + "%10.3f%-7s%10.3f%-7s" % (edge, m1, sig, m2)
+        text += ("%10s" % "-" if cc is None else "%10.3f" % cc) + "%-7s" % m3 + "   " + comb + "\n"
+    return text + "end of the limits\n"
+
+
 def base_files(hostile=False):
     group = "P 2 2 2 (16)" if not hostile else "<script>alert(1)</script> & 'x' \"y\" \xe9"
     return {
@@ -101,7 +119,8 @@ def base_files(hostile=False):
         "phaser.log": phaser_log(),
         "cad_negB.inp": "title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00      -16.408\nend\n",
         "ovofit.inp": script(MONO, AXES_TILTED, (2.8424, 2.4453, 2.1151)),
-        "ovofit.terminal": " Please type in name of XDS reflection file\n space group %s; cell 54.87\n" % group,
+        "ovofit.terminal": (" Please type in name of XDS reflection file\n space group %s; cell 54.87\n" % group +
+                            limits_table()),
         "ovofit.svg": SVG,
         "ovofit.cif": CIF,
         "page.png": png(),
