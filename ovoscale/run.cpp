@@ -370,7 +370,9 @@ int runOvoscale() {
         throw;
     }
 
-    common::say(common::FreeLine().text("rejected (I below -4 sigma(I)):").integer(prepared.rejected));
+    common::say(common::FreeLine()
+                    .text(data.amplitudes ? "left out (F below 0):" : "rejected (I below -4 sigma(I)):")
+                    .integer(prepared.rejected));
     common::say(common::FreeLine()
                     .text("fitted")
                     .integer(fit.reflections)
