@@ -171,7 +171,10 @@ int runOvoscale() {
     const common::OrthonormalFrame<double> frame = common::orthonormalFrame<double>(data.cell, reciprocal);
     const gemmi::GroupOps operations = data.spaceGroup->operations();
     const Prepared prepared = prepare(data, operations, frame);
-    if (prepared.used == 0) return noResult("no reflection with a value in " + common::quoted(answers.reflections));
+    if (prepared.used == 0) {
+        return noResult("no reflection with a usable value in " + common::quoted(answers.reflections) + " (" +
+                        std::to_string(prepared.rejected) + (data.amplitudes ? " with F below 0)" : " rejected, I below -4 sigma(I))"));
+    }
 
     // French and Wilson's prior: the mean of I/epsilon by shells.
     std::optional<ShellPrior> prior;
@@ -209,8 +212,8 @@ int runOvoscale() {
                         " are needed");
     }
     if (!fit.converged) {
-        return noResult("the fit of the scale and B did not converge in " + std::to_string(fit.iterations) +
-                        " steps");
+        return noResult("the fit of the scale and B did not converge (" + std::to_string(fit.iterations) +
+                        " steps taken)");
     }
     const double bIso = (fit.b[0] + fit.b[1] + fit.b[2]) / 3;
     const Principal whole = principalComponents(fit.b);
