@@ -64,12 +64,9 @@ Answers askAnswers() {
     answers.log = common::askFileName("Please type the name of the log to create", "name of the log");
     if (answers.mtz.empty()) common::fail("no name was given for the MTZ file");
     if (answers.log.empty()) common::fail("no name was given for the log");
+    // An output named like an existing file (the reflection file too) is
+    // refused when it is created; two outputs of one name would not be.
     if (sameFile(answers.mtz, answers.log)) common::fail("the MTZ file and the log are one file, " + common::quoted(answers.log));
-    for (const std::string* output : {&answers.mtz, &answers.log}) {
-        if (sameFile(*output, answers.reflections)) {
-            common::fail(common::quoted(*output) + " is the reflection file itself");
-        }
-    }
     return answers;
 }
 
@@ -338,7 +335,7 @@ int runOvoscale() {
     mtzFile.flush();
 
     common::AllOrNothingFile log(answers.log);
-    log.writeRecord("ovoscale: anisotropic scaling of " + answers.reflections);
+    log.writeRecord("ovoscale: amplitudes and anisotropic scaling");
     log.writeRecord("   " + data.summary.substr(1));
     if (!data.amplitudes) {
         log.writeRecord("   French and Wilson amplitudes: " + std::to_string(prepared.rejected) +
@@ -373,7 +370,9 @@ int runOvoscale() {
         throw;
     }
 
-    common::say(common::FreeLine().text("rejected (I below -4 sigma(I)):").integer(prepared.rejected));
+    common::say(common::FreeLine()
+                    .text(data.amplitudes ? "left out (F below 0):" : "rejected (I below -4 sigma(I)):")
+                    .integer(prepared.rejected));
     common::say(common::FreeLine()
                     .text("fitted")
                     .integer(fit.reflections)

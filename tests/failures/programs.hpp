@@ -14,6 +14,7 @@
 
 #include "failure_support.hpp"
 #include "ovofit/falloff_data.hpp"
+#include "ovoscale/scaling_data.hpp"
 
 namespace programs {
 
@@ -51,6 +52,12 @@ inline std::string ovofitXds() {
     falloff::Model small;
     small.dHigh = 3;
     return falloff::mergedXds(small);
+}
+
+inline std::string ovoscaleXds() {
+    scaling_data::Model small;
+    small.dHigh = 3;
+    return scaling_data::xds(small, scaling_data::draw(small));
 }
 
 inline std::string mmcif() {
@@ -117,6 +124,11 @@ inline const std::vector<Program>& all() {
           {"fit.inp", N::kOutput},
           // All or nothing: a plot that cannot be made takes the script with it.
           {"fit.svg", N::kOutput, {}, true}}},
+        {"ovoscale",
+         "d.hkl\nout.mtz\nout.log\n",
+         {{"d.hkl", ovoscaleXds()}},
+         // Both or neither: a log that cannot be made takes the MTZ file with it.
+         {{"d.hkl", N::kInput}, {"out.mtz", N::kOutput}, {"out.log", N::kOutput}}},
         {"ovoclip",
          "ovo.inp\npv.inp\n",
          {{"ovo.inp", "XDS_ASCII.HKL\ntrunc.hkl\n" + kCell + kAxesAndLimits}, {"XDS_ASCII.HKL", xds()}},
