@@ -563,3 +563,147 @@ TEST(Ovofit, StrayReflectionsBeyondTheDataDoNotMoveTheLimits) {
 }
 
 }  // namespace
+
+#include "common/layout/limits_table.hpp"
+#include "known_limits.hpp"
+
+namespace {
+
+// ------------------------------------------------------- fitted limits
+
+// The table of limits read back from the transcript of a run.
+common::limits_table::Table tableOf(Folder& f) {
+    f.write("ovofit.terminal", f.result.out);
+    const auto table = common::limits_table::find((f / "ovofit.terminal").string());
+    if (!table) ADD_FAILURE() << "no table of limits in\n" << f.result.out;
+    return table.value_or(common::limits_table::Table{});
+}
+
+// Data generated with known limits and the noise of real data (Wilson's
+// intensities, normal errors, a few hundred reflections a shell): the
+// fitted I/sigma limits within 3% of the truth along each axis, the CC1/2
+// limits of unmerged data within 5%, and the script takes the ones the
+// criterion names. Each true axis is paired with the row of the table
+// whose direction lies along it.
+TEST(Ovofit, FittedLimitsOfGeneratedDataMatchTheTruth) {
+    struct Case {
+        std::string what;
+        known_limits::Model model;
+        std::string criterion;
+    };
+    known_limits::Model orthorhombic;
+    known_limits::Model monoclinic;
+    monoclinic.spaceGroup = 3;
+    monoclinic.cell = {45, 50, 60, 90, 105, 90};
+    monoclinic.turn = 30;
+    monoclinic.limits[0] = 2.3, monoclinic.limits[1] = 2.7, monoclinic.limits[2] = 1.95;
+    known_limits::Model reversed = orthorhombic;
+    reversed.limits[0] = 1.9, reversed.limits[2] = 2.6;
+    // CC1/2 of a shell is noisier than its mean I/sigma (Wilson's strong
+    // reflections rule it): a larger cell, for more reflections a shell.
+    known_limits::Model unmerged;
+    unmerged.multiplicity = 4;
+    unmerged.cell = {60, 75, 90, 90, 90, 90};
+    known_limits::Model unmergedCc = unmerged;
+    unmergedCc.ccLimits[0] = 2.0, unmergedCc.ccLimits[1] = 2.4, unmergedCc.ccLimits[2] = 2.2;
+    const Case cases[] = {
+        {"orthorhombic", orthorhombic, ""},
+        {"orthorhombic, limits the other way", reversed, "I/sigma"},
+        {"monoclinic, axes 30 degrees from a*", monoclinic, ""},
+        {"unmerged, CC1/2 printed", unmerged, ""},
+        {"unmerged, the script by CC1/2", unmergedCc, "CC1/2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        f.write("d.hkl", known_limits::xds(c.model));
+        ASSERT_EQ(f.run("ovofit", answers("d.hkl", "fit.inp", "", "fit.svg") + c.criterion + "\n").status, 0)
+            << f.result.err;
+        const common::limits_table::Table table = tableOf(f);
+        const bool byCc = c.criterion == "CC1/2";
+        EXPECT_EQ(table.criterion == common::limits_table::Criterion::cc, byCc);
+        const common::InputScript script = readScript(f / "fit.inp");
+        double u[3][3];
+        c.model.axes(u);
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            int row = 0;
+            double best = 0;
+            for (int r = 0; r < 3; ++r) {
+                const auto& d = table.axes[static_cast<size_t>(r)].direction;
+                const double along = std::fabs(d[0] * u[i][0] + d[1] * u[i][1] + d[2] * u[i][2]);
+                if (along > best) best = along, row = r;
+            }
+            EXPECT_GT(best, 0.99) << "the fitted axes stray from the true ones";
+            const auto& axis = table.axes[static_cast<size_t>(row)];
+            if (c.model.multiplicity == 0) {
+                EXPECT_NEAR(axis.iOverSigma.angstrom, c.model.limits[i], 0.03 * c.model.limits[i]);
+                EXPECT_EQ(axis.iOverSigma.mark, common::limits_table::Mark::none);
+                EXPECT_FALSE(axis.cc.has_value());
+            } else {
+                ASSERT_TRUE(axis.cc.has_value());
+                EXPECT_NEAR(axis.cc->angstrom, c.model.ccLimits[i], 0.05 * c.model.ccLimits[i]);
+            }
+            const double taken = byCc ? axis.cc->angstrom : axis.iOverSigma.angstrom;
+            EXPECT_NEAR(script.limits[row], taken, 0.0005);
+        }
+        const std::string plot = f.read("fit.svg");
+        EXPECT_EQ(plot.find("CC1/2 (dashed)") != std::string::npos, c.model.multiplicity > 0);
+    }
+}
+
+// CC1/2 needs the observations: asked of merged data it is refused, and so
+// is a criterion that is neither; the new questions left unanswered (the
+// end of the input) are blank ones.
+TEST(Ovofit, CriterionAnswersAndDriversOfFiveAnswers) {
+    const std::string merged = known_limits::xds(known_limits::Model{});
+    struct Case {
+        std::string what, answers;
+        int status;
+        std::string fragment;
+    } cases[] = {
+        {"five answers", answers("d.hkl"), 0, "criterion I/sigma"},
+        {"six, the sixth blank", answers("d.hkl") + "\n", 0, "criterion I/sigma"},
+        {"CC1/2 of merged data", answers("d.hkl") + "CC1/2\n", 2, "CC1/2 needs the unmerged observations"},
+        {"no criterion", answers("d.hkl") + "Rmerge\n", 2, "the limit criterion \"Rmerge\" is neither"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        f.write("d.hkl", merged);
+        f.run("ovofit", c.answers);
+        ASSERT_EQ(f.result.status, c.status) << f.result.err;
+        if (c.status == 0) {
+            EXPECT_NE(f.result.out.find(c.fragment), std::string::npos);
+        } else {
+            expectFailure(f.result, "ovofit", {c.fragment});
+            EXPECT_FALSE(f.exists("fit.inp"));
+        }
+    }
+}
+
+// The real unmerged file: both limits along every axis, and along c* the
+// fitted I/sigma limit is no longer the edge of the shell before one noisy
+// shell (3.41 A when the shells ran to the farthest reflection), but where
+// the curve through all of them crosses 1.5.
+TEST(Ovofit, RealUnmergedFileGetsBothLimits) {
+    const fs::path real = testsupport::realDataDir() / "xds" / "edna_autoproc_XDS_ASCII.HKL";
+    if (testsupport::realDataDir().empty() || !fs::exists(real)) {
+        GTEST_SKIP() << "../shared/realdata is not beside this clone: the real XDS file cannot be read";
+    }
+    Folder f;
+    fs::create_symlink(real, f / "edna.HKL");
+    ASSERT_EQ(f.run("ovofit", answers("edna.HKL")).status, 0) << f.result.err;
+    const common::limits_table::Table table = tableOf(f);
+    for (const auto& axis : table.axes) {
+        EXPECT_TRUE(axis.cc.has_value());
+        EXPECT_GE(axis.iOverSigma.angstrom, 2.70);
+    }
+    const auto& cStar = table.axes[2];
+    EXPECT_EQ(cStar.combination, "1.00 c*");
+    EXPECT_EQ(cStar.iOverSigma.mark, common::limits_table::Mark::none);
+    EXPECT_GT(cStar.iOverSigma.angstrom, 3.0);
+    EXPECT_LT(cStar.iOverSigma.angstrom, 3.35);
+}
+
+}  // namespace
