@@ -22,6 +22,7 @@
 #include "common/layout/limits_table.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "ovofit/deposition.hpp"
 #include "ovofit/ellipsoid.hpp"
 #include "ovofit/merge.hpp"
 #include "ovofit/plot.hpp"
@@ -401,6 +402,9 @@ int runOvofit() {
         common::say(line);
     }
 
+    const Completeness completeness = measureCompleteness(*spaceGroup, header.cell, limits, merged);
+    showCompleteness(completeness);
+
     const common::InputScript script = scriptFor(answers, header, limits);
     common::RecordBuffer summary;
     summary.text("limits");
@@ -427,17 +431,26 @@ int runOvofit() {
         writePlot(*plot, limits, answers.threshold);
         plot->flush();
     }
+    std::optional<common::AllOrNothingFile> deposition;
+    if (!answers.deposition.empty()) {
+        deposition.emplace(answers.deposition);
+        writeDeposition(*deposition, limits, completeness, answers.criterion,
+                        answers.criterion == Criterion::correlation ? kCorrelationThreshold : answers.threshold);
+        deposition->flush();
+    }
     scriptFile.close();
-    if (plot) {
-        try {
-            plot->close();
-        } catch (...) {
-            std::remove(answers.script.c_str());  // not a script without its plot
-            throw;
-        }
+    try {
+        if (plot) plot->close();
+        if (deposition) deposition->close();
+    } catch (...) {
+        // Not a script without its plot and fragment.
+        std::remove(answers.script.c_str());
+        if (plot && deposition) std::remove(answers.plot.c_str());
+        throw;
     }
     common::say("input script for ovoclip written to " + answers.script);
     if (plot) common::say("plot written to " + answers.plot);
+    if (deposition) common::say("deposition fragment written to " + answers.deposition);
     return 0;
 }
 

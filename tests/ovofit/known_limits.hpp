@@ -37,6 +37,7 @@ struct Model {
     double threshold = 1.5;
     double steepness = 3;
     int multiplicity = 0;  // 0: merged data
+    double kept = 1;       // the share of the reflections written, the others left out at random
     unsigned seed = 7;
 
     // The axes in the frame: u1 turned from a* about b, u2 along b, u3 = u1 x u2.
@@ -88,6 +89,7 @@ inline std::string xds(const Model& m) {
                 frame.coordinates(h, k, l, s);
                 const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
                 if (s2 * m.dHigh * m.dHigh > 1 || s2 * m.dLow * m.dLow < 1) continue;
+                if (m.kept < 1 && std::uniform_real_distribution<double>(0, 1)(random) >= m.kept) continue;
                 if (merged) {
                     const double e = measure(s, m.limits);
                     const double signal = m.threshold * std::exp(m.steepness * (1 - e));

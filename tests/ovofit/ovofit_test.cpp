@@ -707,3 +707,75 @@ TEST(Ovofit, RealUnmergedFileGetsBothLimits) {
 }
 
 }  // namespace
+
+#include <gemmi/cif.hpp>
+
+namespace {
+
+// ---------------------------------------------------- deposition block
+
+// The mmCIF fragment read back with gemmi: the limits and axes of the table,
+// the criterion's signal type and threshold, and the completeness of data
+// with one reflection in four left out at random: 75 % inside the ellipsoid,
+// in the sphere and in each shell; the possible reflections inside the
+// ellipsoid counted by a plain loop over the octant h, k, l >= 0 (P222's
+// asymmetric unit) with the fragment's own limits.
+TEST(Ovofit, DepositionFragmentReadsBackWithGemmi) {
+    known_limits::Model model;
+    model.kept = 0.75;
+    Folder f;
+    f.write("d.hkl", known_limits::xds(model));
+    ASSERT_EQ(f.run("ovofit", answers("d.hkl") + "\nfit.cif\n").status, 0) << f.result.err;
+    const common::limits_table::Table table = tableOf(f);
+    gemmi::cif::Document document = gemmi::cif::read_file((f / "fit.cif").string());
+    gemmi::cif::Block& block = document.sole_block();
+    auto number = [&block](const std::string& tag) {
+        const std::string* value = block.find_value("_reflns." + tag);
+        if (value == nullptr) {
+            ADD_FAILURE() << "no _reflns." << tag;
+            return std::nan("");
+        }
+        return std::stod(*value);
+    };
+    EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_signal_type")), "local <I/sigmaI>");
+    EXPECT_EQ(number("pdbx_observed_signal_threshold"), 1.5);
+    EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_orthogonalization_convention")), "pdb");
+    double limits[3], axes[3][3];
+    for (int i = 0; i < 3; ++i) {
+        const std::string n = std::to_string(i + 1);
+        limits[i] = number("pdbx_aniso_diffraction_limit_" + n);
+        EXPECT_NEAR(limits[i], table.axes[static_cast<size_t>(i)].iOverSigma.angstrom, 0.0005);
+        for (int j = 0; j < 3; ++j) {
+            axes[i][j] = number("pdbx_aniso_diffraction_limit_axis_" + n + "_ortho[" + std::to_string(j + 1) + "]");
+            EXPECT_NEAR(axes[i][j], table.axes[static_cast<size_t>(i)].direction[static_cast<size_t>(j)], 1e-4);
+        }
+    }
+    EXPECT_NEAR(number("pdbx_percent_possible_ellipsoidal"), 75, 2);
+    EXPECT_NEAR(number("pdbx_percent_possible_spherical"), 75, 2);
+    gemmi::cif::Column shells = block.find_loop("_reflns_shell.pdbx_percent_possible_ellipsoidal");
+    ASSERT_EQ(shells.length(), 10);
+    // The outer shells hold only the ellipsoid's tips, a few dozen reflections.
+    for (int i = 0; i < 7; ++i) EXPECT_NEAR(std::stod(shells[i]), 75, 5) << "shell " << i + 1;
+
+    // "completeness inside the ellipsoid P % (n of m)" on the terminal.
+    const size_t at = f.result.out.find(" of ", f.result.out.find("completeness inside the ellipsoid"));
+    ASSERT_NE(at, std::string::npos) << f.result.out;
+    const long possible = std::stol(f.result.out.substr(at + 4));
+    const double dLow = number("d_resolution_low");
+    long counted = 0;
+    for (int h = 0; h <= 40; ++h) {
+        for (int k = 0; k <= 50; ++k) {
+            for (int l = 0; l <= 60; ++l) {
+                const double s[3] = {h / 40.0, k / 50.0, l / 60.0};
+                double e = 0;
+                for (int i = 0; i < 3; ++i) e += std::pow((axes[i][0] * s[0] + axes[i][1] * s[1] + axes[i][2] * s[2]) * limits[i], 2);
+                const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
+                counted += (h || k || l) && e <= 1 && s2 * dLow * dLow >= 1 - 1e-6;
+            }
+        }
+    }
+    // The limits in the fragment are rounded to thousandths.
+    EXPECT_NEAR(static_cast<double>(possible), static_cast<double>(counted), 0.001 * static_cast<double>(counted));
+}
+
+}  // namespace
