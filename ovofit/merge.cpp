@@ -30,9 +30,14 @@ size_t slotsFor(size_t count) { return std::max(kFirstSlots, count / 3 * 4 + 4);
 
 }  // namespace
 
-Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected, bool halves)
-    : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw),
-      table_(slotsFor(expected), MergedReflection{kEmpty, 0, 0}), halves_(halves) {
+Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected, bool halves, size_t atMost)
+    : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw), halves_(halves),
+      listed_(expected > 0 && !halves), atMost_(atMost) {
+    if (listed_) {
+        table_.reserve(expected);
+        return;
+    }
+    table_.assign(slotsFor(0), MergedReflection{kEmpty, 0, 0});
     if (halves_) halfMeans_.assign(table_.size(), HalfMeans{});
 }
 
@@ -43,7 +48,11 @@ size_t Merger::homeOf(uint64_t key) const {
 }
 
 void Merger::grow() {
-    std::vector<MergedReflection> old(table_.size() * 2, MergedReflection{kEmpty, 0, 0});
+    // Doubled, but not beyond room for the most reflections there can be;
+    // past that (a bound that was wrong) by a quarter at a time.
+    size_t slots = table_.size() * 2;
+    if (atMost_ > 0) slots = std::max(std::min(slots, slotsFor(atMost_)), table_.size() + table_.size() / 4);
+    std::vector<MergedReflection> old(slots, MergedReflection{kEmpty, 0, 0});
     old.swap(table_);
     std::vector<HalfMeans> oldHalves(halves_ ? table_.size() : 0, HalfMeans{});
     oldHalves.swap(halfMeans_);
@@ -70,6 +79,12 @@ bool Merger::add(const Observation& o) {
     ++used_;
     // Even isym: the observation was brought to the unit by an inversion.
     const uint64_t key = keyOf(hkl, !friedelsLaw_ && isym % 2 == 0);
+    const double sigma = o.sigma;
+    const double weight = 1.0 / (sigma * sigma);
+    if (listed_) {
+        table_.push_back({key, weight, weight * o.intensity});
+        return true;
+    }
     size_t size = table_.size();
     size_t slot = homeOf(key);
     while (table_[slot].key != key && table_[slot].key != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
@@ -86,8 +101,6 @@ bool Merger::add(const Observation& o) {
         ++filled_;
         sums->key = key;
     }
-    const double sigma = o.sigma;
-    const double weight = 1.0 / (sigma * sigma);
     sums->intensity += weight;
     sums->sigma += weight * o.intensity;
     if (halves_) {
@@ -109,7 +122,23 @@ std::vector<MergedReflection> Merger::result() {
     // the absences dropped and the sums turned into the mean and its sigma.
     std::vector<MergedReflection> merged;
     merged.swap(table_);
-    if (!halves_) {
+    if (listed_) {
+        // In the order of their keys, equal keys in the order read (a stable
+        // sort, skipped for a file already in order), then each run of one
+        // reflection summed in that order, as the table would.
+        auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
+        if (!std::is_sorted(merged.begin(), merged.end(), byKey)) std::stable_sort(merged.begin(), merged.end(), byKey);
+        size_t last = 0;
+        for (size_t i = 0; i < merged.size(); ++i) {
+            if (last > 0 && merged[last - 1].key == merged[i].key) {
+                merged[last - 1].intensity += merged[i].intensity;
+                merged[last - 1].sigma += merged[i].sigma;
+            } else {
+                merged[last++] = merged[i];
+            }
+        }
+        merged.resize(last);
+    } else if (!halves_) {
         const auto filledEnd = std::remove_if(merged.begin(), merged.end(),
                                               [](const MergedReflection& r) { return r.key == kEmpty; });
         std::sort(merged.begin(), filledEnd, [](const auto& x, const auto& y) { return x.key < y.key; });

@@ -56,12 +56,16 @@ struct HalfMeans {
 
 class Merger {
 public:
-    // `expected`: the unique reflections to make room for from the start
-    // (0 when not known). A table that holds them never grows, so never holds
-    // an old and a new table at once; more than expected still merge.
-    // `halves`: also keep the two half-sets of each reflection (unmerged
-    // data), 8 bytes more a reflection.
-    Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected = 0, bool halves = false);
+    // `expected`: the records of a merged file, at most (0 when not known,
+    // or for unmerged data). With it the observations are kept in a list
+    // made that large at once, one entry a record, and sorted and combined
+    // at the end: a merged file holds each reflection about once, so a list
+    // written in order is faster than a table probed at random, and no
+    // larger. Without it, a hash table that grows by doubling, up to room for
+    // `atMost` reflections when that is given (the records an unmerged
+    // file's size can hold), never beyond.
+    Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected = 0, bool halves = false,
+           size_t atMost = 0);
 
     // Observations whose sigma is not a positive number (XDS marks misfits
     // with a negative one) or whose intensity is not finite are left out.
@@ -95,6 +99,8 @@ private:
     // sum of intensities; result() turns them into the two means.
     std::vector<HalfMeans> halfMeans_;
     bool halves_;
+    bool listed_;   // the list of a merged file rather than the table
+    size_t atMost_;
     size_t filled_ = 0;
     int64_t used_ = 0;
     int64_t leftOut_ = 0;

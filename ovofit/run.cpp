@@ -124,12 +124,13 @@ Answers askAnswers() {
 
 std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHeader& header,
                                            const gemmi::SpaceGroup& spaceGroup, std::vector<HalfMeans>& halves) {
-    // A merged file holds each unique reflection once at most, so the records
-    // its size can hold bound them: the table is made that large at once.
+    // The records a file's size can hold bound its unique reflections: a
+    // merged file's list is made that large at once, an unmerged file's
+    // table never grows beyond room for them.
     std::error_code unknown;
     const uintmax_t bytes = std::filesystem::file_size(file.name(), unknown);
-    const size_t expected = header.merged && !unknown ? static_cast<size_t>(bytes / (common::xds_record::kPrintedRecordLength + 1)) : 0;
-    Merger merger(spaceGroup, header.friedelsLaw, expected, !header.merged);
+    const size_t room = unknown ? 0 : static_cast<size_t>(bytes / (common::xds_record::kPrintedRecordLength + 1));
+    Merger merger(spaceGroup, header.friedelsLaw, header.merged ? room : 0, !header.merged, room);
     Observation observation;
     int64_t records = 0;
     while (readObservation(file, observation)) {
