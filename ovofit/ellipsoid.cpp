@@ -320,14 +320,33 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
             }
         }
     };
-    // Two passes, nothing held per reflection: the low edge of each cone,
-    // then its shells.
+    // Two passes, nothing held per reflection: the low and high edges of
+    // each cone, then its shells. A cone's shells end where its own data
+    // do, at the resolution that holds all but one in kStrayShare of its
+    // reflections (to a step of the histogram): data already cut to an
+    // ellipsoid, or whose indices end on a sphere of an oblique cell, end
+    // sooner along some axes than the data's edge.
+    constexpr size_t kEdgeSteps = 4096;
     double lowest[3] = {edge, edge, edge};
-    eachInCones([&lowest](size_t i, double s, double, const HalfMeans*) { lowest[i] = std::min(lowest[i], s); });
+    std::vector<int64_t> histogram(3 * kEdgeSteps, 0);
+    eachInCones([&](size_t i, double s, double, const HalfMeans*) {
+        lowest[i] = std::min(lowest[i], s);
+        ++histogram[i * kEdgeSteps + std::min(kEdgeSteps - 1, static_cast<size_t>(s / edge * kEdgeSteps))];
+    });
+    double highest[3];
+    for (size_t i = 0; i < 3; ++i) {
+        int64_t total = 0;
+        for (size_t step = 0; step < kEdgeSteps; ++step) total += histogram[i * kEdgeSteps + step];
+        const int64_t kept = total - total / static_cast<int64_t>(kStrayShare);
+        int64_t sum = 0;
+        size_t step = 0;
+        while (step + 1 < kEdgeSteps && (sum += histogram[i * kEdgeSteps + step]) < kept) ++step;
+        highest[i] = std::max(lowest[i], edge * static_cast<double>(step + 1) / kEdgeSteps);
+    }
     std::vector<ShellTally> tallies;
-    for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], edge);
-    eachInCones([&tallies](size_t i, double s, double iOverSigma, const HalfMeans* half) {
-        tallies[i].add(s, iOverSigma, half);
+    for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], highest[i]);
+    eachInCones([&](size_t i, double s, double iOverSigma, const HalfMeans* half) {
+        if (s <= highest[i]) tallies[i].add(s, iOverSigma, half);
     });
 
     std::vector<AxisLimit> limits(3);
