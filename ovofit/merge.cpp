@@ -22,6 +22,8 @@ __extension__ using Wide = unsigned __int128;
 
 constexpr uint64_t kHalfSeed = 0x5EED0F0F1A2B3C4Du;
 
+constexpr size_t kFirstFold = size_t{1} << 16;
+
 constexpr size_t kFirstSlots = size_t{1} << 12;
 
 // Room for `count` entries at most three quarters full, so that probes stay
@@ -34,7 +36,10 @@ Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t exp
     : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw), halves_(halves),
       listed_(expected > 0 && !halves), atMost_(atMost) {
     if (listed_) {
+        // Room for every record at once; pages the list never reaches are
+        // never touched.
         table_.reserve(expected);
+        foldAt_ = std::min(expected, kFirstFold);
         return;
     }
     table_.assign(slotsFor(0), MergedReflection{kEmpty, 0, 0});
@@ -82,6 +87,16 @@ bool Merger::add(const Observation& o) {
     const double sigma = o.sigma;
     const double weight = 1.0 / (sigma * sigma);
     if (listed_) {
+        // A file that repeats its reflections is folded whenever the list
+        // has doubled since the last fold, so it stays within twice its
+        // unique reflections (and within what was made room for).
+        if (table_.size() >= foldAt_) {
+            fold();
+            // At the latest when the room is full; a list that fills it with
+            // distinct reflections (records shorter than XDS writes) grows.
+            foldAt_ = std::max(kFirstFold, 2 * table_.size());
+            if (foldAt_ > table_.capacity() && table_.size() < table_.capacity()) foldAt_ = table_.capacity();
+        }
         table_.push_back({key, weight, weight * o.intensity});
         return true;
     }
@@ -117,27 +132,33 @@ bool Merger::add(const Observation& o) {
     return true;
 }
 
+void Merger::fold() {
+    // In the order of the keys (in place, skipped for a list already in
+    // order), then each run of one reflection summed; the sums of a
+    // reflection seen more than once may come in another order than read.
+    auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
+    if (!std::is_sorted(table_.begin(), table_.end(), byKey)) std::sort(table_.begin(), table_.end(), byKey);
+    size_t last = 0;
+    for (size_t i = 0; i < table_.size(); ++i) {
+        if (last > 0 && table_[last - 1].key == table_[i].key) {
+            table_[last - 1].intensity += table_[i].intensity;
+            table_[last - 1].sigma += table_[i].sigma;
+        } else {
+            table_[last++] = table_[i];
+        }
+    }
+    table_.resize(last);
+}
+
 std::vector<MergedReflection> Merger::result() {
     // In place: the filled slots moved to the front, in order of their keys,
     // the absences dropped and the sums turned into the mean and its sigma.
     std::vector<MergedReflection> merged;
     merged.swap(table_);
     if (listed_) {
-        // In the order of their keys, equal keys in the order read (a stable
-        // sort, skipped for a file already in order), then each run of one
-        // reflection summed in that order, as the table would.
-        auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
-        if (!std::is_sorted(merged.begin(), merged.end(), byKey)) std::stable_sort(merged.begin(), merged.end(), byKey);
-        size_t last = 0;
-        for (size_t i = 0; i < merged.size(); ++i) {
-            if (last > 0 && merged[last - 1].key == merged[i].key) {
-                merged[last - 1].intensity += merged[i].intensity;
-                merged[last - 1].sigma += merged[i].sigma;
-            } else {
-                merged[last++] = merged[i];
-            }
-        }
-        merged.resize(last);
+        merged.swap(table_);
+        fold();
+        merged.swap(table_);
     } else if (!halves_) {
         const auto filledEnd = std::remove_if(merged.begin(), merged.end(),
                                               [](const MergedReflection& r) { return r.key == kEmpty; });

@@ -58,10 +58,10 @@ class Merger {
 public:
     // `expected`: the records of a merged file, at most (0 when not known,
     // or for unmerged data). With it the observations are kept in a list
-    // made that large at once, one entry a record, and sorted and combined
-    // at the end: a merged file holds each reflection about once, so a list
-    // written in order is faster than a table probed at random, and no
-    // larger. Without it, a hash table that grows by doubling, up to room for
+    // with room for that many, one entry a record, sorted and combined when
+    // it has doubled and at the end: a merged file holds each reflection
+    // about once, so a list written in order is faster than a table probed
+    // at random, and no larger. Without it, a hash table that grows by doubling, up to room for
     // `atMost` reflections when that is given (the records an unmerged
     // file's size can hold), never beyond.
     Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected = 0, bool halves = false,
@@ -101,6 +101,8 @@ private:
     bool halves_;
     bool listed_;   // the list of a merged file rather than the table
     size_t atMost_;
+    size_t foldAt_ = 0;
+    void fold();
     size_t filled_ = 0;
     int64_t used_ = 0;
     int64_t leftOut_ = 0;

@@ -246,8 +246,10 @@ TEST(Ovofit, MergeAgreesWithAPlainMapOfTheAsymmetricUnit) {
             }
             ASSERT_NE(next, merged.end());
             EXPECT_TRUE(next->h() == h && next->k() == k && next->l() == l) << h << " " << k << " " << l;
-            EXPECT_EQ(next->intensity, sums.second / sums.first);
-            EXPECT_EQ(next->sigma, 1.0 / std::sqrt(sums.first));
+            // The list of a merged file may sum a reflection's repeats in
+            // another order than read: within a few units of the last place.
+            EXPECT_NEAR(next->intensity, sums.second / sums.first, 1e-12 * std::fabs(sums.second / sums.first));
+            EXPECT_NEAR(next->sigma, 1.0 / std::sqrt(sums.first), 1e-12 / std::sqrt(sums.first));
             ++next;
         }
         EXPECT_EQ(next, merged.end());
