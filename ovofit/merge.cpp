@@ -133,21 +133,41 @@ bool Merger::add(const Observation& o) {
 }
 
 void Merger::fold() {
-    // In the order of the keys (in place, skipped for a list already in
-    // order), then each run of one reflection summed; the sums of a
-    // reflection seen more than once may come in another order than read.
+    // The part added since the last fold in the order of the keys (in place,
+    // skipped when already in order) and its runs of one reflection summed;
+    // those the folded part holds are added to it, found by bisection. New
+    // reflections left over put the whole in order again. The sums of a
+    // reflection seen more than once may so come in another order than read.
     auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
-    if (!std::is_sorted(table_.begin(), table_.end(), byKey)) std::sort(table_.begin(), table_.end(), byKey);
-    size_t last = 0;
-    for (size_t i = 0; i < table_.size(); ++i) {
-        if (last > 0 && table_[last - 1].key == table_[i].key) {
-            table_[last - 1].intensity += table_[i].intensity;
-            table_[last - 1].sigma += table_[i].sigma;
+    const size_t before = table_.size();
+    // Unless the last fold found repeats, the whole list is sorted and
+    // combined at once: bisection for each entry costs more than a sort
+    // when few are found.
+    if (!repeats_) folded_ = 0;
+    const auto head = table_.begin() + static_cast<std::ptrdiff_t>(folded_);
+    if (!std::is_sorted(head, table_.end(), byKey)) std::sort(head, table_.end(), byKey);
+    size_t last = folded_;
+    for (size_t i = folded_; i < table_.size(); ++i) {
+        MergedReflection& entry = table_[i];
+        if (last > folded_ && table_[last - 1].key == entry.key) {
+            table_[last - 1].intensity += entry.intensity;
+            table_[last - 1].sigma += entry.sigma;
+            continue;
+        }
+        const auto found = std::lower_bound(table_.begin(), head, entry, byKey);
+        if (found != head && found->key == entry.key) {
+            found->intensity += entry.intensity;
+            found->sigma += entry.sigma;
         } else {
-            table_[last++] = table_[i];
+            table_[last++] = entry;
         }
     }
     table_.resize(last);
+    if (last > folded_ && folded_ > 0 && table_[folded_].key < table_[folded_ - 1].key) {
+        std::sort(table_.begin(), table_.end(), byKey);
+    }
+    folded_ = table_.size();
+    repeats_ = table_.size() * 4 < before * 3;
 }
 
 std::vector<MergedReflection> Merger::result() {

@@ -102,6 +102,8 @@ private:
     bool listed_;   // the list of a merged file rather than the table
     size_t atMost_;
     size_t foldAt_ = 0;
+    size_t folded_ = 0;  // the list's first entries, in order and combined
+    bool repeats_ = false;  // the last fold found a quarter of the list repeated
     void fold();
     size_t filled_ = 0;
     int64_t used_ = 0;
