@@ -135,18 +135,20 @@ bool Merger::add(const Observation& o) {
 void Merger::fold() {
     // The part added since the last fold in the order of the keys (in place,
     // skipped when already in order) and its runs of one reflection summed;
-    // those the folded part holds are added to it, found by bisection. New
+    // those the folded part holds are added to it, found in one walk
+    // through both. New
     // reflections left over put the whole in order again. The sums of a
     // reflection seen more than once may so come in another order than read.
     auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
     const size_t before = table_.size();
     // Unless the last fold found repeats, the whole list is sorted and
-    // combined at once: bisection for each entry costs more than a sort
+    // combined at once: the walk costs more than a sort
     // when few are found.
     if (!repeats_) folded_ = 0;
     const auto head = table_.begin() + static_cast<std::ptrdiff_t>(folded_);
     if (!std::is_sorted(head, table_.end(), byKey)) std::sort(head, table_.end(), byKey);
     size_t last = folded_;
+    auto found = table_.begin();  // both parts in order: one walk through the folded one
     for (size_t i = folded_; i < table_.size(); ++i) {
         MergedReflection& entry = table_[i];
         if (last > folded_ && table_[last - 1].key == entry.key) {
@@ -154,7 +156,7 @@ void Merger::fold() {
             table_[last - 1].sigma += entry.sigma;
             continue;
         }
-        const auto found = std::lower_bound(table_.begin(), head, entry, byKey);
+        while (found != head && found->key < entry.key) ++found;
         if (found != head && found->key == entry.key) {
             found->intensity += entry.intensity;
             found->sigma += entry.sigma;
