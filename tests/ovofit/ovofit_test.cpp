@@ -781,3 +781,81 @@ TEST(Ovofit, DepositionFragmentReadsBackWithGemmi) {
 }
 
 }  // namespace
+
+namespace {
+
+// ------------------------------------------------------ table of limits
+
+// The reader of the table in a transcript: a table written by `lines` among
+// other lines (each with the terminal's leading blank) reads back field by
+// field; none is no table; a damaged one ends the run naming its line and
+// columns.
+TEST(Ovofit, LimitsTableReadsBackFromATranscriptAndRefusesADamagedOne) {
+    using namespace common::limits_table;
+    Table table;
+    table.criterion = Criterion::cc;
+    table.iOverSigmaThreshold = 2.0;
+    table.axes[0] = {{0.8660, 0, -0.5}, "0.87 a* - 0.50 c*", {2.5, Mark::none}, {2.456, Mark::none}, Limit{2.3, Mark::beyond}};
+    table.axes[1] = {{0, 1, 0}, "1.00 b*", {3.0, Mark::lowest}, {12.345, Mark::lowest}, std::nullopt};
+    table.axes[2] = {{0.5, 0, 0.866}, "0.50 a* + 0.87 c*", {1.9, Mark::beyond}, {1.9, Mark::beyond}, Limit{1.95, Mark::none}};
+    std::string transcript = " Please type in name of XDS reflection file\n some line\n";
+    for (const std::string& line : lines(table)) transcript += " " + line + "\n";
+    const std::string good = transcript + " limits   2.300 ...\n";
+    auto edited = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        return text.replace(text.find(from), from.size(), to);
+    };
+    {
+        Folder f;
+        f.write("t.txt", good);
+        const std::optional<Table> back = find((f / "t.txt").string());
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->criterion, Criterion::cc);
+        EXPECT_NEAR(back->threshold(), 0.30, 1e-6);
+        EXPECT_EQ(back->iOverSigmaThreshold, 2.0);
+        for (size_t i = 0; i < 3; ++i) {
+            const Axis& want = table.axes[i];
+            const Axis& got = back->axes[i];
+            for (size_t j = 0; j < 3; ++j) EXPECT_NEAR(got.direction[j], want.direction[j], 5e-5);
+            EXPECT_EQ(got.combination, want.combination);
+            EXPECT_NEAR(got.shellEdge.angstrom, want.shellEdge.angstrom, 5e-4);
+            EXPECT_EQ(got.shellEdge.mark, want.shellEdge.mark);
+            EXPECT_NEAR(got.iOverSigma.angstrom, want.iOverSigma.angstrom, 5e-4);
+            EXPECT_EQ(got.iOverSigma.mark, want.iOverSigma.mark);
+            ASSERT_EQ(got.cc.has_value(), want.cc.has_value());
+            if (want.cc) {
+                EXPECT_NEAR(got.cc->angstrom, want.cc->angstrom, 5e-4);
+                EXPECT_EQ(got.cc->mark, want.cc->mark);
+            }
+        }
+    }
+    struct Case {
+        std::string what, text;
+        std::vector<std::string> fragments;  // empty: no table, no failure
+    } cases[] = {
+        {"no table", " Please type in name of XDS reflection file\n", {}},
+        {"a row missing", good.substr(0, good.find("    3  ")), {"end of file", "a row of the table of limits"}},
+        {"a limit that is no number", edited("2.456", "2.4x6"), {"columns 46-55", "\"     2.4x6\" is not a number"}},
+        {"an unknown mark", edited(" lowest", " faint "), {"columns 39-45", "no mark of a limit"}},
+        {"no end line", edited("end of the limits", "end of them"), {"not the end of the table of limits"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        f.write("t.txt", c.text);
+        if (c.fragments.empty()) {
+            EXPECT_FALSE(find((f / "t.txt").string()).has_value());
+            continue;
+        }
+        try {
+            find((f / "t.txt").string());
+            ADD_FAILURE() << "a damaged table was read";
+        } catch (const common::RunTimeFailure& failure) {
+            for (const std::string& fragment : c.fragments) {
+                EXPECT_NE(failure.message().find(fragment), std::string::npos) << failure.message();
+            }
+        }
+    }
+}
+
+}  // namespace
