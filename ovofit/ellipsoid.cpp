@@ -301,8 +301,8 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
     const double cosCone = std::cos(kConeDegrees * 3.14159265358979323846 / 180.0);
     const double edge = dataEdge(frame, merged);
     Mates mates(spaceGroup);
-    // Calls f(axis, s, I/sigma, half-set means or null) for each mate within
-    // the cone of an axis and within the data's edge.
+    // Calls f(axis, s, |s|, I/sigma, half-set means or null) for each mate
+    // within the cone of an axis and within the data's edge.
     auto eachInCones = [&](auto&& f) {
         for (size_t n = 0; n < merged.size(); ++n) {
             const MergedReflection& r = merged[n];
@@ -315,40 +315,49 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
                 if (!(length > 0) || length > edge) continue;
                 for (size_t i = 0; i < 3; ++i) {
                     const double along = axes.rows[i][0] * s[0] + axes.rows[i][1] * s[1] + axes.rows[i][2] * s[2];
-                    if (std::fabs(along) >= cosCone * length) f(i, length, iOverSigma, half);
+                    if (std::fabs(along) >= cosCone * length) f(i, s, length, iOverSigma, half);
                 }
             }
         }
     };
-    // Two passes, nothing held per reflection: the low and high edges of
-    // each cone, then its shells. A cone's shells end where its own data
-    // do, at the resolution that holds all but one in kStrayShare of its
-    // reflections (to a step of the histogram): data already cut to an
+    // The shells of each cone with each reflection at place(axis, s, |s|),
+    // at most reach[axis]. Two passes, nothing held per reflection: the low
+    // and high edges of each cone, then its shells. A cone's shells end where
+    // its own data do, at the place that holds all but one in kStrayShare of
+    // its reflections (to a step of the histogram): data already cut to an
     // ellipsoid, or whose indices end on a sphere of an oblique cell, end
     // sooner along some axes than the data's edge.
-    constexpr size_t kEdgeSteps = 4096;
-    double lowest[3] = {edge, edge, edge};
-    std::vector<int64_t> histogram(3 * kEdgeSteps, 0);
-    eachInCones([&](size_t i, double s, double, const HalfMeans*) {
-        lowest[i] = std::min(lowest[i], s);
-        ++histogram[i * kEdgeSteps + std::min(kEdgeSteps - 1, static_cast<size_t>(s / edge * kEdgeSteps))];
-    });
-    double highest[3];
-    for (size_t i = 0; i < 3; ++i) {
-        int64_t total = 0;
-        for (size_t step = 0; step < kEdgeSteps; ++step) total += histogram[i * kEdgeSteps + step];
-        const int64_t kept = total - total / static_cast<int64_t>(kStrayShare);
-        int64_t sum = 0;
-        size_t step = 0;
-        while (step + 1 < kEdgeSteps && (sum += histogram[i * kEdgeSteps + step]) < kept) ++step;
-        highest[i] = std::max(lowest[i], edge * static_cast<double>(step + 1) / kEdgeSteps);
-    }
-    std::vector<ShellTally> tallies;
-    for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], highest[i]);
-    eachInCones([&](size_t i, double s, double iOverSigma, const HalfMeans* half) {
-        if (s <= highest[i]) tallies[i].add(s, iOverSigma, half);
-    });
+    auto tallyCones = [&](auto&& place, const double (&reach)[3]) {
+        constexpr size_t kEdgeSteps = 4096;
+        double lowest[3] = {reach[0], reach[1], reach[2]};
+        std::vector<int64_t> histogram(3 * kEdgeSteps, 0);
+        eachInCones([&](size_t i, const double* s, double length, double, const HalfMeans*) {
+            const double at = place(i, s, length);
+            lowest[i] = std::min(lowest[i], at);
+            ++histogram[i * kEdgeSteps + std::min(kEdgeSteps - 1, static_cast<size_t>(at / reach[i] * kEdgeSteps))];
+        });
+        double highest[3];
+        for (size_t i = 0; i < 3; ++i) {
+            int64_t total = 0;
+            for (size_t step = 0; step < kEdgeSteps; ++step) total += histogram[i * kEdgeSteps + step];
+            const int64_t kept = total - total / static_cast<int64_t>(kStrayShare);
+            int64_t sum = 0;
+            size_t step = 0;
+            while (step + 1 < kEdgeSteps && (sum += histogram[i * kEdgeSteps + step]) < kept) ++step;
+            highest[i] = std::max(lowest[i], reach[i] * static_cast<double>(step + 1) / kEdgeSteps);
+        }
+        std::vector<ShellTally> tallies;
+        for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], highest[i]);
+        eachInCones([&](size_t i, const double* s, double length, double iOverSigma, const HalfMeans* half) {
+            const double at = place(i, s, length);
+            if (at <= highest[i]) tallies[i].add(at, iOverSigma, half);
+        });
+        return tallies;
+    };
 
+    // First round: each reflection at its own resolution.
+    const double edges[3] = {edge, edge, edge};
+    std::vector<ShellTally> tallies = tallyCones([](size_t, const double*, double length) { return length; }, edges);
     std::vector<AxisLimit> limits(3);
     for (size_t i = 0; i < 3; ++i) {
         limits[i].shells = tallies[i].shells();
@@ -361,6 +370,45 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
         for (int j = 0; j < 3; ++j) limits[i].direction[j] = axes.rows[i][j];
         readLimit(limits[i], threshold);
         fitLimits(limits[i], threshold);
+    }
+    // Second round, for the curves: within a 20-degree cone the reflections
+    // off the axis lie nearer the neighbouring limits, and a cone's mean
+    // would cross a threshold early along the shortest limit and late along
+    // the longest. Each reflection is placed at the resolution along the
+    // axis that has its own place on the ellipsoid of the first round's
+    // fitted limits: sqrt(E) / L, E = sum of (s . u_j)^2 L_j^2.
+    double first[3], reach[3];
+    for (size_t i = 0; i < 3; ++i) first[i] = limits[i].bySignal.limit;
+    const double longest = std::max({first[0], first[1], first[2]});
+    for (size_t i = 0; i < 3; ++i) reach[i] = edge * longest / first[i];
+    auto onEllipsoid = [&](size_t i, const double* s, double) {
+        double e = 0;
+        for (size_t j = 0; j < 3; ++j) {
+            const double along = (axes.rows[j][0] * s[0] + axes.rows[j][1] * s[1] + axes.rows[j][2] * s[2]) * first[j];
+            e += along * along;
+        }
+        return std::sqrt(e) / first[i];
+    };
+    tallies = tallyCones(onEllipsoid, reach);
+    for (size_t i = 0; i < 3; ++i) {
+        AxisLimit placed = limits[i];
+        placed.shells = tallies[i].shells();
+        if (!placed.shells.empty()) {
+            fitLimits(placed, threshold);
+            // Off the axis the places reach past the data's own edge along
+            // it: a limit there is that edge, "beyond".
+            const double dataEdgeHere = 1.0 / limits[i].shells.back().sHigh;
+            for (FittedLimit* fitted : {&placed.bySignal, placed.byCorrelation ? &*placed.byCorrelation : nullptr}) {
+                if (fitted != nullptr && (fitted->where == Crossing::beyond || fitted->limit < dataEdgeHere)) {
+                    *fitted = {dataEdgeHere, Crossing::beyond};
+                }
+            }
+            limits[i].shells = std::move(placed.shells);
+            limits[i].signal = placed.signal;
+            limits[i].bySignal = placed.bySignal;
+            limits[i].correlation = placed.correlation;
+            limits[i].byCorrelation = placed.byCorrelation;
+        }
         limits[i].limit = criterion == Criterion::correlation && limits[i].byCorrelation
                               ? limits[i].byCorrelation->limit
                               : limits[i].bySignal.limit;

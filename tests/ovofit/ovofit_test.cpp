@@ -594,6 +594,7 @@ TEST(Ovofit, FittedLimitsOfGeneratedDataMatchTheTruth) {
         std::string criterion;
     };
     known_limits::Model orthorhombic;
+    orthorhombic.cell = {50, 60, 70, 90, 90, 90};
     known_limits::Model monoclinic;
     monoclinic.spaceGroup = 3;
     monoclinic.cell = {45, 50, 60, 90, 105, 90};
