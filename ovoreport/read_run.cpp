@@ -18,6 +18,7 @@
 #include "common/layout/cad_script.hpp"
 #include "common/layout/eigen_b.hpp"
 #include "common/layout/input_script.hpp"
+#include "common/layout/limits_table.hpp"
 #include "common/layout/planeview_script.hpp"
 #include "common/records.hpp"
 #include "ovoreport/run_files.hpp"
@@ -108,14 +109,31 @@ std::optional<Anisotropy> readAnisotropy(common::InputFile& log) {
 }
 
 // ------------------------------------------------- ovofit's limits table
-//
-// ovofit's table of limits (per axis: direction, shell edge, the fitted
-// I/sigma and CC1/2 limits) in its transcript. Its layout is defined with
-// ovofit's writer (common/layout/limits_table); the one function to change
-// when that reader is shared: until then no table is found.
+
+// ovofit's table of limits in its transcript (common::limits_table): per
+// axis the direction, the shell-edge limit, the fitted I/sigma and CC1/2
+// limits with their marks.
 std::optional<OvofitLimits> readOvofitLimits(const std::string& transcript) {
     common::InputFile opened(transcript);  // the report of a missing file, as for every other
-    return std::nullopt;
+    namespace lt = common::limits_table;
+    const std::optional<lt::Table> table = lt::find(transcript);
+    if (!table) return std::nullopt;
+    const auto limit = [](const lt::Limit& l) {
+        return FittedLimit{l.angstrom, l.mark == lt::Mark::beyond ? "beyond" : l.mark == lt::Mark::lowest ? "lowest" : ""};
+    };
+    OvofitLimits limits;
+    limits.file = transcript;
+    limits.criterion = table->criterion == lt::Criterion::cc ? "CC1/2" : "I/sigma";
+    for (const lt::Axis& axis : table->axes) {
+        FittedAxis a;
+        a.cosines = axis.direction;
+        a.direction = axis.combination;
+        a.shellEdge = limit(axis.shellEdge);
+        a.bySigma = limit(axis.iOverSigma);
+        if (axis.cc) a.byHalfSets = limit(*axis.cc);
+        limits.axes.push_back(a);
+    }
+    return limits;
 }
 
 // The space group a transcript of ovofit names: " space group NAME (N); ...".

@@ -95,7 +95,8 @@ CIF = "data_ovofit\n_reflns.pdbx_example_limit 2.115\n_reflns.pdbx_note '<b>&amp
 
 # ovofit's table of limits in its transcript, in the columns of
 # common/layout/limits_table.hpp: axis, cosines, shell edge, I/sigma and
-# CC1/2 limits each with a mark of 7 columns, then the combination.
+# CC1/2 limits each with a mark of 7 columns, then the combination; each
+# line after the blank that starts every line ovofit says.
 LIMITS = [((1.0, 0.0, 0.0), 2.842, "", 2.913, "", None, "", "a*"),
           ((0.0, 1.0, 0.0), 2.445, "", 2.401, "", None, "", "b*"),
           ((0.0, 0.0, 1.0), 2.115, " beyond", 2.0, " beyond", None, "", "c*")]
@@ -108,7 +109,9 @@ def limits_table():
     for n, (cos, edge, m1, sig, m2, cc, m3, comb) in enumerate(LIMITS, 1):
         text += "%4d%8.4f%8.4f%8.4f" % ((n,) + cos) + "%10.3f%-7s%10.3f%-7s" % (edge, m1, sig, m2)
         text += ("%10s" % "-" if cc is None else "%10.3f" % cc) + "%-7s" % m3 + "   " + comb + "\n"
-    return text + "end of the limits\n"
+    text += "end of the limits\n"
+    # as ovofit says each line on the terminal: after one blank
+    return "".join(" " + line + "\n" for line in text.splitlines())
 
 
 def base_files(hostile=False):
@@ -306,6 +309,15 @@ def check_case(case, folder, result):
             check(all(abs(x - y) < 2e-4 for x, y in zip(axis["reciprocal"], want)),
                   "%s: combination %s, expected %s" % (case, axis["reciprocal"], want))
         check(len(data["ellipsoid_differences"]) >= 3 and "Warning" in body, "%s: no warning" % case)
+        limits = data["ovofit_limits"]
+        check(limits is not None and limits["criterion"] == "I/sigma", "%s: ovofit's limits %s" % (case, limits))
+        if limits:
+            for axis, (cos, edge, m1, sig, m2, cc, m3, comb) in zip(limits["axes"], LIMITS):
+                check(axis["cosines"] == list(cos) and axis["direction"] == comb and
+                      axis["shell_edge"] == {"limit": edge, "mark": m1.strip() or None} and
+                      axis["by_isigma"] == {"limit": sig, "mark": m2.strip() or None} and axis["by_cc_half"] is None,
+                      "%s: ovofit's limits along %s: %s" % (case, comb, axis))
+            check("2.913" in body and "beyond" in body, "%s: ovofit's limits not in the page" % case)
         check("_reflns.pdbx_example_limit" in data["deposition"]["text"], "%s: ovofit's items" % case)
         check(any(src.startswith("data:image/svg+xml;base64,") for src in page.images), "%s: no plot" % case)
     check(any(src.startswith("data:image/png;base64,") for src in page.images), "%s: no page picture" % case)
