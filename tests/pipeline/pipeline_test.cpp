@@ -40,7 +40,7 @@ struct Step {
 };
 
 const Step kSteps[] = {
-    {"ovofit", "XDS_ASCII.HKL\n\nXDS_ASCII_trunc.HKL\novofit.inp\novofit.svg\n", "ovofit.terminal"},
+    {"ovofit", "XDS_ASCII.HKL\n\nXDS_ASCII_trunc.HKL\novofit.inp\novofit.svg\n\novofit.cif\n", "ovofit.terminal"},
     {"ovoclip", "ovoclip.inp\nplaneview.inp\n", "ovoclip.terminal"},
     {"ovoscale", "XDS_ASCII_trunc.HKL\novoscale_trunc.mtz\novoscale_trunc.log\n", "ovoscale_trunc.terminal"},
     {"ovoscale", "XDS_ASCII.HKL\novoscale_initial.mtz\novoscale_initial.log\n", "ovoscale_initial.terminal"},
@@ -55,7 +55,7 @@ const Step kSteps[] = {
 
 const char* const kInputs[] = {"XDS_ASCII.HKL", "ovoclip.inp", "XSCALE_start.LP", "XSCALE_final.LP"};
 
-const char* const kWritten[] = {"ovofit.inp",         "ovofit.svg",         "XDS_ASCII._reslimit.dat",
+const char* const kWritten[] = {"ovofit.inp",         "ovofit.svg",         "ovofit.cif",         "XDS_ASCII._reslimit.dat",
                                 "XDS_ASCII_trunc.HKL", "planeview.inp",      "ovoscale_trunc.log",
                                 "ovoscale_initial.log", "cad_negB.inp",      "stages.fin",
                                 "page.ps",             "statistics.html",    "statistics-rsym.html"};
