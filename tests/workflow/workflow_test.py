@@ -1,0 +1,198 @@
+#!/usr/bin/python3
+"""The Snakemake workflow on four generated data sets, one of them damaged,
+then a fifth added to the finished run.
+
+  workflow_test.py SOURCE_DIR BIN_DIR SCRATCH_DIR
+
+Exit 0: passed; 77: skipped (snakemake or Ghostscript missing, said on
+standard output); anything else: failed, with the reason.
+"""
+
+import html.parser
+import json
+import os
+import shutil
+import subprocess
+import sys
+import urllib.parse
+
+SOURCE, BIN, SCRATCH = sys.argv[1:4]
+SNAKEFILE = os.path.join(SOURCE, "workflow", "Snakefile")
+GENERATE = os.path.join(SOURCE, "tests", "workflow", "make_dataset.py")
+DATA, OUT = os.path.join(SCRATCH, "in"), os.path.join(SCRATCH, "out")
+
+# What a good data set's folder holds afterwards (logs for mergetab in "a").
+GOOD_FILES = """XDS_ASCII_trunc.HKL XDS_ASCII._reslimit.dat planeview.inp ovofit.inp ovofit.svg ovofit.cif
+ovoscale_trunc.mtz ovoscale_trunc.log ovoscale_initial.mtz ovoscale_initial.log cad_negB.inp
+cad_negB.mtz stages.fin page.ps page.png page.pdf report.html report.json status.json""".split()
+STEPS = "ovofit ovoclip ovoscale_trunc ovoscale_initial honer bapply finjoin planeview render ovoreport".split()
+FIFTH = 'e <b>&"5\''  # the index must show this name as text
+
+
+def fail(why):
+    print("FAILED:", why)
+    sys.exit(1)
+
+
+def snakemake(*extra):
+    command = ["snakemake", "-s", SNAKEFILE, "--cores", "2", "--keep-going",
+               "--config", "data=" + DATA, "out=" + OUT, "bin=" + BIN] + list(extra)
+    run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if run.returncode != 0:
+        fail("snakemake %s ended with status %d:\n%s" % (" ".join(extra), run.returncode, run.stdout[-4000:]))
+    return run.stdout
+
+
+def make(name, seed, damage=None):
+    folder = os.path.join(DATA, name)
+    os.makedirs(folder)
+    hkl = os.path.join(folder, "XDS_ASCII.HKL")
+    subprocess.run([sys.executable, GENERATE, hkl, "16000", str(seed), "2.0"], check=True)
+    if damage:
+        with open(hkl) as f:
+            lines = f.readlines()
+        with open(hkl, "w") as f:
+            f.writelines(line for line in lines if not line.startswith(damage))
+
+
+def files_of(folder):
+    """Every file under the folder with its modification time."""
+    found = {}
+    for root, _, names in os.walk(folder):
+        for n in names:
+            path = os.path.join(root, n)
+            found[os.path.relpath(path, folder)] = os.stat(path).st_mtime_ns
+    return found
+
+
+class Table(html.parser.HTMLParser):
+    """The rows of index.html's table as text, and the links."""
+
+    def __init__(self):
+        super().__init__()
+        self.rows, self.links, self.cell = [], [], None
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "tr":
+            self.rows.append([])
+        elif tag in ("td", "th"):
+            self.cell = ""
+        elif tag == "a":
+            self.links.append(dict(attrs)["href"])
+
+    def handle_endtag(self, tag):
+        if tag in ("td", "th"):
+            self.rows[-1].append(self.cell)
+            self.cell = None
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell += data
+
+
+def numbers(value):
+    """Every number within a JSON value."""
+    if isinstance(value, bool):
+        return []
+    if isinstance(value, (int, float)):
+        return [float(value)]
+    if isinstance(value, list):
+        return [x for v in value for x in numbers(v)]
+    if isinstance(value, dict):
+        return [x for v in value.values() for x in numbers(v)]
+    return []
+
+
+def check_index(expected_names):
+    with open(os.path.join(OUT, "index.json"), encoding="utf-8") as f:
+        index = json.load(f)
+    if sorted(r["name"] for r in index) != sorted(expected_names):
+        fail("index.json lists %s, not %s" % ([r["name"] for r in index], expected_names))
+    for row in index:
+        if row["name"] == "damaged":
+            if row["status"] != "failed" or row["step"] != "ovofit" or "UNIT_CELL_CONSTANTS" not in (row["message"] or ""):
+                fail("the damaged data set's row: %s" % row)
+            continue
+        if row["status"] != "ok" or row["step"] is not None:
+            fail("a good data set's row: %s" % row)
+        with open(os.path.join(OUT, row["name"], "report.json"), encoding="utf-8") as f:
+            in_report = numbers(json.load(f))
+        for key in ("cell", "limits", "completeness", "b_range", "b_applied"):
+            values = numbers(row[key])
+            if not values:
+                fail("%s: no %s in the index" % (row["name"], key))
+            for v in values:
+                if not any(abs(v - r) <= 1e-9 * max(1.0, abs(r)) for r in in_report):
+                    fail("%s: %s %r of the index is not in its report.json" % (row["name"], key, v))
+        if not row["space_group"] or not row["criterion"]:
+            fail("%s: space group or criterion missing: %s" % (row["name"], row))
+    with open(os.path.join(OUT, "index.html"), encoding="utf-8") as f:
+        page = f.read()
+    table = Table()
+    table.feed(page)
+    body = [r for r in table.rows[1:]]
+    if len(body) != len(expected_names):
+        fail("index.html has %d rows for %d data sets" % (len(body), len(expected_names)))
+    damaged = [r for r in body if r[0] == "damaged"][0]
+    if "failed" not in damaged or "ovofit" not in damaged or not any("UNIT_CELL" in c for c in damaged):
+        fail("index.html's row of the damaged data set: %s" % damaged)
+    for link in table.links:
+        target = os.path.join(OUT, *[urllib.parse.unquote(p) for p in link.split("/")])
+        if not os.path.isfile(target):
+            fail("index.html links to %s, which does not exist" % link)
+    if len(table.links) != len(expected_names) - 1:
+        fail("index.html has %d report links" % len(table.links))
+    return index, page
+
+
+def main():
+    for tool in ("snakemake", "gs"):
+        if shutil.which(tool) is None:
+            print("SKIPPED: %s is not installed (apt-get install --no-install-recommends %s)"
+                  % (tool, "snakemake" if tool == "snakemake" else "ghostscript"))
+            sys.exit(77)
+    shutil.rmtree(SCRATCH, ignore_errors=True)
+    os.makedirs(DATA)
+    for seed, name in enumerate(("a", "b", "c"), 1):
+        make(name, seed)
+    make("damaged", 4, damage="!UNIT_CELL_CONSTANTS=")
+    for log, name in (("XSCALE_start.LP", "XSCALE.LP"), ("XSCALE_final.LP", "XSCALE_final.LP")):
+        shutil.copy(os.path.join(SOURCE, "examples", log), os.path.join(DATA, "a", name))
+
+    snakemake()
+    for name in ("a", "b", "c"):
+        folder = os.path.join(OUT, name)
+        wanted = GOOD_FILES + [s + ".terminal" for s in STEPS] + ["status/%s.json" % s for s in STEPS]
+        wanted += ["statistics.html", "mergetab.terminal"] if name == "a" else []
+        missing = [f for f in wanted if not os.path.isfile(os.path.join(folder, f))]
+        if missing:
+            fail("%s lacks %s" % (name, missing))
+        if os.path.exists(os.path.join(folder, ".part")):
+            fail("%s keeps its steps' scratch folder" % name)
+    damaged = os.path.join(OUT, "damaged")
+    left = sorted(files_of(damaged))
+    if left != ["ovofit.terminal", "status.json", "status/ovofit.json"]:
+        fail("the damaged data set's folder holds %s" % left)
+    with open(os.path.join(damaged, "ovofit.terminal")) as f:
+        if "UNIT_CELL_CONSTANTS" not in f.read():
+            fail("the damaged data set's transcript does not say why")
+    check_index(["a", "b", "c", "damaged"])
+
+    if "Nothing to be done" not in snakemake("-n"):
+        fail("a second run has work to do")
+
+    before = files_of(OUT)
+    make(FIFTH, 5)
+    snakemake()
+    after = files_of(OUT)
+    changed = sorted({p.split(os.sep)[0] for p in after if before.get(p) != after[p]} - {".snakemake"})
+    if changed != sorted([FIFTH, "index.html", "index.json"]):
+        fail("adding a fifth data set changed %s" % changed)
+    _, page = check_index(["a", "b", "c", "damaged", FIFTH])
+    if "<b>&" in page or 'e &lt;b&gt;&amp;&quot;5&#x27;' not in page:
+        fail("index.html does not escape the fifth data set's name")
+    print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone")
+
+
+if __name__ == "__main__":
+    main()
