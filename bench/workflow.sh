@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The workflow over many data sets: COUNT (default 20) generated, unmerged
+# data sets of 1e5 to 5e5 observations (tests/workflow/make_dataset.py, to
+# 1.6 A), run by Snakemake with --cores 2. Prints the wall time of the whole
+# run against the programs' own time summed over every step (each step's
+# status file keeps its program's wall time) and halved for the two cores:
+# the difference is the workflow's overhead (Snakemake's start, its graph,
+# its jobs and the driver).
+#
+#   bench/workflow.sh [COUNT]      BIN (default build/bin) the programs' folder
+set -euo pipefail
+cd "$(dirname "$0")/.."
+count=${1:-20}
+bin=$(cd "${BIN:-build/bin}" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/workflow-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+for i in $(seq 1 "$count"); do
+  observations=$((100000 + (i - 1) * 400000 / (count > 1 ? count - 1 : 1)))
+  mkdir -p "$work/in/set$i"
+  /usr/bin/python3 tests/workflow/make_dataset.py "$work/in/set$i/XDS_ASCII.HKL" "$observations" "$i" 1.6 &
+  [ $((i % 2)) -eq 0 ] && wait
+done
+wait
+du -sh "$work/in"
+start=$(date +%s.%N)
+snakemake -s workflow/Snakefile --cores 2 --keep-going --quiet \
+  --config data="$work/in" out="$work/out" bin="$bin" >"$work/snakemake.log" 2>&1 \
+  || { tail -20 "$work/snakemake.log"; exit 2; }
+end=$(date +%s.%N)
+/usr/bin/python3 - "$work/out" "$start" "$end" <<'PY'
+import glob, json, os, sys
+out, start, end = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+steps = {}
+for f in glob.glob(os.path.join(out, "*", "status", "*.json")):
+    s = json.load(open(f))
+    steps.setdefault(s["step"], []).append(s["seconds"])
+index = json.load(open(os.path.join(out, "index.json")))
+summed = sum(sum(v) for v in steps.values())
+wall = end - start
+print("data sets %d (%d ok), jobs %d" % (len(index), sum(r["status"] == "ok" for r in index),
+                                          sum(len(v) for v in steps.values())))
+for step, v in sorted(steps.items(), key=lambda kv: -sum(kv[1])):
+    print("  %-17s %7.2f s summed, %6.2f s at most" % (step, sum(v), max(v)))
+print("programs' time summed %.1f s, over two cores %.1f s" % (summed, summed / 2))
+print("wall time %.1f s, overhead %.1f s = %.0f %% of the programs' time over two cores"
+      % (wall, wall - summed / 2, 100 * (wall - summed / 2) / (summed / 2)))
+PY
