@@ -9,6 +9,7 @@
 // (the cad input file then stays empty), 2 on a failed open or read.
 
 #include "common/layout/cad_script.hpp"
+#include "common/layout/eigen_b.hpp"
 #include "common/failure.hpp"
 #include "common/input_file.hpp"
 #include "common/layout/fits.hpp"
@@ -22,15 +23,6 @@
 
 namespace {
 
-constexpr std::string_view kHeading = "eigenB";
-constexpr int kHeadingFirst = 6;
-constexpr int kHeadingLast = 11;
-
-// The value record: 5X, F9.3.
-constexpr int kValueSkip = 5;
-constexpr int kValueWidth = 9;
-constexpr int kValueDecimals = 3;
-
 struct HonerFileNames {
     std::string log;
     std::string cadInput;
@@ -41,26 +33,6 @@ HonerFileNames askFileNames() {
     names.log = common::askFileName("Please type phaser log file", "name of the phaser log");
     names.cadInput = common::askFileName("Type name of cad input file", "name of the cad input file");
     return names;
-}
-
-// Reads up to and including the heading record; false when the log ends
-// first. The heading stands near the end of a long log: the log is
-// searched for the word rather than read record by record.
-bool findHeading(common::InputFile& log) {
-    static_assert(kHeadingLast - kHeadingFirst + 1 == kHeading.size());
-    std::string_view record;
-    return log.skipToLine(kHeading, kHeadingFirst, record);
-}
-
-// Skips the two records after the heading and reads the B value from the
-// one after them.
-float readNegB(common::InputFile& log) {
-    log.nextOrFail("the first record after the eigenB heading");
-    log.nextOrFail("the second record after the eigenB heading");
-    const std::string_view record = log.nextOrFail("the record with the B value, third after the eigenB heading");
-    common::RecordCursor cursor(record, log);
-    cursor.skip(kValueSkip);
-    return cursor.readFixed(kValueWidth, kValueDecimals);
 }
 
 void writeCadInput(common::OutputFile& cad, float negB) {
@@ -85,7 +57,7 @@ int runHoner() {
     common::InputFile log(names.log);
     common::OutputFile cad(names.cadInput);
 
-    if (!findHeading(log)) {
+    if (!common::eigen_b::findHeading(log)) {
         common::report("no \"eigenB\" heading in columns 6-11 of " + log.name() +
                        "; the cad input file is left empty");
         common::say("You Yorv always get what you want");
@@ -93,7 +65,7 @@ int runHoner() {
     }
     common::say("Hurray I found the principle components");
 
-    const float negB = readNegB(log);
+    const float negB = common::eigen_b::readResharpeningB(log);
     writeCadInput(cad, negB);
 
     common::say(common::FreeLine().text("Preparing cad to apply a B-factor of").real(negB));

@@ -1,0 +1,402 @@
+// ovoscale's run: the answers, the reflections, French and Wilson's
+// amplitudes, the anisotropic scaling, then the MTZ and the log.
+#include "ovoscale/run.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#define USE_STD_SNPRINTF  // gemmi's own formatter is not packaged
+#define GEMMI_WRITE_IMPLEMENTATION
+#include <gemmi/mtz.hpp>
+#undef GEMMI_WRITE_IMPLEMENTATION
+
+#include "common/failure.hpp"
+#include "common/file_names.hpp"
+#include "common/layout/eigen_b.hpp"
+#include "common/output_file.hpp"
+#include "common/records.hpp"
+#include "common/terminal.hpp"
+#include "ovoscale/posterior.hpp"
+#include "ovoscale/reflections.hpp"
+#include "ovoscale/scaling.hpp"
+#include "ovoscale/shells.hpp"
+
+namespace ovoscale {
+
+namespace {
+
+// The fit takes the reflections from 5 A outwards: at lower resolution the
+// mean intensity of a protein crystal follows its solvent and its shape,
+// which a curve of randomly placed atoms does not describe.
+constexpr double kFitLowResolution = 5.0;
+// Fewer reflections than this in the fitted range give no result.
+constexpr int64_t kFewestFitted = 100;
+
+struct Answers {
+    std::string reflections, labels, mtz, log;
+    bool mtzInput = false;
+};
+
+bool sameFile(const std::string& x, const std::string& y) {
+    std::error_code error;
+    if (std::filesystem::equivalent(x, y, error)) return true;
+    const auto cx = std::filesystem::weakly_canonical(x, error);
+    if (error) return x == y;
+    const auto cy = std::filesystem::weakly_canonical(y, error);
+    return error ? x == y : cx == cy;
+}
+
+Answers askAnswers() {
+    Answers answers;
+    answers.reflections = common::askFileName("Please type the reflection file (XDS_ASCII or MTZ)",
+                                              "name of the reflection file");
+    answers.mtzInput = isMtz(answers.reflections);
+    if (answers.mtzInput) {
+        answers.labels = common::ask("Please type the labels I SIGI or F SIGF (blank: IMEAN SIGIMEAN, else FP SIGFP)",
+                                     "column labels");
+    }
+    answers.mtz = common::askFileName("Please type the name of the MTZ file to create", "name of the MTZ file");
+    answers.log = common::askFileName("Please type the name of the log to create", "name of the log");
+    if (answers.mtz.empty()) common::fail("no name was given for the MTZ file");
+    if (answers.log.empty()) common::fail("no name was given for the log");
+    if (sameFile(answers.mtz, answers.log)) common::fail("the MTZ file and the log are one file, " + common::quoted(answers.log));
+    for (const std::string* output : {&answers.mtz, &answers.log}) {
+        if (sameFile(*output, answers.reflections)) {
+            common::fail(common::quoted(*output) + " is the reflection file itself");
+        }
+    }
+    return answers;
+}
+
+// epsilon in bits 0-6, centric in bit 7, rejected in bit 6 of a second byte
+// would cost memory: a rejected reflection is marked by epsilon 0.
+constexpr uint8_t kCentric = 0x80;
+constexpr uint8_t kEpsilonMask = 0x7f;
+
+struct Prepared {
+    std::vector<uint8_t> flags;  // per row: epsilon (0: not used), centric bit
+    int64_t used = 0, rejected = 0;
+    double s2Low = INFINITY, s2High = 0;
+};
+
+void indicesOf(const ovofit::MergedReflection& r, int32_t& h, int32_t& k, int32_t& l) {
+    common::unpackHkl(r.key >> 1, h, k, l);
+    if (r.key & 1) h = -h, k = -k, l = -l;  // I- of data without Friedel's law
+}
+
+Prepared prepare(const ReflectionData& data, const gemmi::GroupOps& operations,
+                 const common::OrthonormalFrame<double>& frame) {
+    Prepared p;
+    p.flags.resize(data.rows.size());
+    for (size_t i = 0; i < data.rows.size(); ++i) {
+        const ovofit::MergedReflection& r = data.rows[i];
+        if (std::isnan(r.sigma)) continue;
+        if (data.amplitudes ? !(r.intensity >= 0) : rejected(r.intensity, r.sigma)) {
+            ++p.rejected;
+            continue;
+        }
+        int32_t h, k, l;
+        indicesOf(r, h, k, l);
+        if (h == 0 && k == 0 && l == 0) continue;
+        const gemmi::Op::Miller hkl{{h, k, l}};
+        if (operations.is_systematically_absent(hkl)) continue;
+        const int epsilon = std::clamp(operations.epsilon_factor(hkl), 1, 127);
+        p.flags[i] = static_cast<uint8_t>(epsilon | (operations.is_reflection_centric(hkl) ? kCentric : 0));
+        double s[3];
+        frame.coordinates(h, k, l, s);
+        const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
+        p.s2Low = std::min(p.s2Low, s2);
+        p.s2High = std::max(p.s2High, s2);
+        ++p.used;
+    }
+    return p;
+}
+
+class Source : public MeasurementSource {
+public:
+    Source(const ReflectionData& data, const Prepared& prepared, const common::OrthonormalFrame<double>& frame,
+           double s2Low)
+        : data_(data), prepared_(prepared), frame_(frame), s2Low_(s2Low) {}
+    void forEach(const std::function<void(const Measurement&)>& use) const override {
+        Measurement m;
+        for (size_t i = 0; i < data_.rows.size(); ++i) {
+            const uint8_t flag = prepared_.flags[i];
+            if (flag == 0) continue;
+            const ovofit::MergedReflection& r = data_.rows[i];
+            int32_t h, k, l;
+            indicesOf(r, h, k, l);
+            frame_.coordinates(h, k, l, m.s);
+            if (m.s[0] * m.s[0] + m.s[1] * m.s[1] + m.s[2] * m.s[2] < s2Low_) continue;
+            m.value = r.intensity;
+            m.sigma = r.sigma;
+            m.epsilon = flag & kEpsilonMask;
+            m.centric = (flag & kCentric) != 0;
+            use(m);
+        }
+    }
+
+private:
+    const ReflectionData& data_;
+    const Prepared& prepared_;
+    const common::OrthonormalFrame<double>& frame_;
+    double s2Low_;
+};
+
+std::string fixedText(double value, int width, int decimals) {
+    common::RecordBuffer record;
+    record.fixed(static_cast<float>(value), width, decimals);
+    return std::string(record.view());
+}
+
+int noResult(const std::string& why) {
+    common::report(why + "; no MTZ file and no log were written");
+    return common::kExitNoResult;
+}
+
+// The amplitudes of one row and their corrected twins, or no values.
+struct Row {
+    float f = NAN, sigma = NAN, fIso = NAN, sigmaIso = NAN;
+};
+
+}  // namespace
+
+int runOvoscale() {
+    const Answers answers = askAnswers();
+    ReflectionData data = answers.mtzInput ? readMtz(answers.reflections, answers.labels) : readXds(answers.reflections);
+    common::say(data.summary);
+
+    const common::ReciprocalCell reciprocal = common::computeReciprocalCell(data.cell);
+    const common::OrthonormalFrame<double> frame = common::orthonormalFrame<double>(data.cell, reciprocal);
+    const gemmi::GroupOps operations = data.spaceGroup->operations();
+    const Prepared prepared = prepare(data, operations, frame);
+    if (prepared.used == 0) return noResult("no reflection with a value in " + common::quoted(answers.reflections));
+
+    // French and Wilson's prior: the mean of I/epsilon by shells.
+    std::optional<ShellPrior> prior;
+    if (!data.amplitudes) {
+        prior.emplace(prepared.s2Low, prepared.s2High, prepared.used);
+        for (size_t i = 0; i < data.rows.size(); ++i) {
+            const uint8_t flag = prepared.flags[i];
+            if (flag == 0) continue;
+            int32_t h, k, l;
+            indicesOf(data.rows[i], h, k, l);
+            double s[3];
+            frame.coordinates(h, k, l, s);
+            const double epsilon = flag & kEpsilonMask;
+            prior->add(s[0] * s[0] + s[1] * s[1] + s[2] * s[2], data.rows[i].intensity / epsilon,
+                       data.rows[i].sigma / epsilon);
+        }
+        prior->finish();
+    }
+
+    // The anisotropic scaling.
+    const std::vector<Sym6> basis = invariantTensors(operations, frame);
+    const PosteriorTable table;
+    const double s2Low = 1.0 / (kFitLowResolution * kFitLowResolution);
+    const Source source(data, prepared, frame, s2Low);
+    if (!(prepared.s2High >= s2Low)) {
+        return noResult("no reflection of " + common::quoted(answers.reflections) + " lies beyond " +
+                        fixedText(kFitLowResolution, 4, 1).substr(1) + " A, where the fit starts");
+    }
+    const ScalingFit fit = fitScaling(source, data.amplitudes, basis, table);
+    const double dHigh = 1.0 / std::sqrt(prepared.s2High);
+    if (fit.reflections < std::max<int64_t>(kFewestFitted, 10 * static_cast<int64_t>(basis.size() + 1))) {
+        return noResult("too few reflections to fit: " + std::to_string(fit.reflections) + " between 5.0 and " +
+                        common::generalText(static_cast<float>(dHigh)) + " A, where " +
+                        std::to_string(std::max<int64_t>(kFewestFitted, 10 * static_cast<int64_t>(basis.size() + 1))) +
+                        " are needed");
+    }
+    if (!fit.converged) {
+        return noResult("the fit of the scale and B did not converge in " + std::to_string(fit.iterations) +
+                        " steps");
+    }
+    const double bIso = (fit.b[0] + fit.b[1] + fit.b[2]) / 3;
+    const Principal whole = principalComponents(fit.b);
+    if (!(whole.values[2] > 0)) {
+        return noResult("the fitted B tensor is not positive definite (its smallest principal value is " +
+                        common::generalText(static_cast<float>(whole.values[2])) +
+                        " A^2): the data fall off more slowly than the reference curve in one direction");
+    }
+    const Sym6 aniso = {fit.b[0] - bIso, fit.b[1] - bIso, fit.b[2] - bIso, fit.b[3], fit.b[4], fit.b[5]};
+    const Principal principal = principalComponents(aniso);
+    common::eigen_b::Table eigenTable;
+    for (size_t i = 0; i < 3; ++i) {
+        eigenTable[i].value = static_cast<float>(principal.values[i]);
+        for (size_t j = 0; j < 3; ++j) eigenTable[i].cosines[j] = static_cast<float>(principal.vectors[i][j]);
+    }
+    if (!common::eigen_b::fits(eigenTable)) {
+        return noResult("a principal component of the anisotropic part does not fit its field (F9.3)");
+    }
+    const double range = principal.values[0] - principal.values[2];
+    const double resharpening = principal.values[2];
+
+    // The MTZ: every row's amplitudes, then the corrected ones.
+    gemmi::Mtz mtz(false);
+    const std::string history = "ovoscale: FP_ISO = FP exp(+s^T Baniso s/4), Baniso range " +
+                                fixedText(range, 8, 3).substr(static_cast<size_t>(fixedText(range, 8, 3).find_first_not_of(' '))) +
+                                " A^2";
+    size_t fColumn = 0, sigmaColumn = 0, fIsoColumn = 0, sigmaIsoColumn = 0;
+    std::vector<std::string> replaced;
+    std::string freeLabel;
+    if (data.mtz) {
+        mtz = std::move(*data.mtz);
+        data.mtz.reset();
+        // Columns of the names written here are replaced, but for the
+        // amplitudes read themselves when they are FP and SIGFP.
+        const bool ownAmplitudes = data.amplitudes && data.valueLabel == "FP" && data.sigmaLabel == "SIGFP";
+        for (const char* label : {"FP", "SIGFP", "FP_ISO", "SIGFP_ISO"}) {
+            if (ownAmplitudes && (std::string(label) == "FP" || std::string(label) == "SIGFP")) continue;
+            if (const gemmi::Mtz::Column* c = mtz.column_with_label(label)) {
+                replaced.push_back(label);
+                mtz.remove_column(static_cast<size_t>(c->idx));
+            }
+        }
+        if (ownAmplitudes) {
+            fColumn = mtz.column_with_label("FP")->idx;
+            sigmaColumn = mtz.column_with_label("SIGFP")->idx;
+        } else {
+            fColumn = mtz.add_column("FP", 'F', -1, -1, true).idx;
+            sigmaColumn = mtz.add_column("SIGFP", 'Q', -1, -1, true).idx;
+        }
+        fIsoColumn = mtz.add_column("FP_ISO", 'F', -1, -1, true).idx;
+        sigmaIsoColumn = mtz.add_column("SIGFP_ISO", 'Q', -1, -1, true).idx;
+        for (const gemmi::Mtz::Column& c : mtz.columns) {
+            std::string upper = c.label;
+            for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            if (freeLabel.empty() && c.type == 'I' && upper.find("FREE") != std::string::npos) freeLabel = c.label;
+        }
+    } else {
+        mtz = gemmi::Mtz(true);
+        mtz.spacegroup = data.spaceGroup;
+        mtz.set_cell_for_all(gemmi::UnitCell(data.cell.a, data.cell.b, data.cell.c, data.cell.alpha, data.cell.beta,
+                                             data.cell.gamma));
+        mtz.add_dataset("ovoscale");
+        mtz.datasets.back().project_name = "ovoscale";
+        mtz.datasets.back().crystal_name = "crystal";
+        fColumn = mtz.add_column("FP", 'F', -1, -1, false).idx;
+        sigmaColumn = mtz.add_column("SIGFP", 'Q', -1, -1, false).idx;
+        fIsoColumn = mtz.add_column("FP_ISO", 'F', -1, -1, false).idx;
+        sigmaIsoColumn = mtz.add_column("SIGFP_ISO", 'Q', -1, -1, false).idx;
+        mtz.nreflections = static_cast<int>(data.rows.size());
+        mtz.data.resize(data.rows.size() * mtz.columns.size());
+        mtz.sort_order = {{1, 2, 3, 0, 0}};
+    }
+    mtz.history.insert(mtz.history.begin(), history);
+    const size_t columns = mtz.columns.size();
+    int64_t written = 0;
+    for (size_t i = 0; i < data.rows.size(); ++i) {
+        const ovofit::MergedReflection& r = data.rows[i];
+        float* row = &mtz.data[i * columns];
+        int32_t h, k, l;
+        indicesOf(r, h, k, l);
+        if (!answers.mtzInput) {
+            row[0] = static_cast<float>(h), row[1] = static_cast<float>(k), row[2] = static_cast<float>(l);
+        }
+        Row out;
+        const uint8_t flag = prepared.flags[i];
+        if (flag != 0) {
+            double s[3];
+            frame.coordinates(h, k, l, s);
+            const Sym6 mono = monomials(s);
+            if (data.amplitudes) {
+                out.f = static_cast<float>(r.intensity);
+                out.sigma = static_cast<float>(r.sigma);
+            } else {
+                const double epsilon = flag & kEpsilonMask;
+                const Amplitude a = frenchWilson(table, (flag & kCentric) ? Prior::centric : Prior::acentric,
+                                                 r.intensity, r.sigma, epsilon * prior->meanAt(mono[0] + mono[1] + mono[2]));
+                out.f = static_cast<float>(a.f);
+                out.sigma = static_cast<float>(a.sigma);
+            }
+            const double factor = std::exp(quadratic(aniso, mono) / 4);
+            out.fIso = static_cast<float>(out.f * factor);
+            out.sigmaIso = static_cast<float>(out.sigma * factor);
+            ++written;
+        } else if (data.amplitudes && data.valueLabel == "FP" && data.sigmaLabel == "SIGFP") {
+            out.f = row[fColumn], out.sigma = row[sigmaColumn];  // carried as they were
+        }
+        row[fColumn] = out.f;
+        row[sigmaColumn] = out.sigma;
+        row[fIsoColumn] = out.fIso;
+        row[sigmaIsoColumn] = out.sigmaIso;
+    }
+    data.rows.clear();
+    data.rows.shrink_to_fit();
+
+    // Both files, or neither: written under hidden names, named when both
+    // are complete.
+    common::AllOrNothingFile mtzFile(answers.mtz);
+    mtz.write_to_stream([&mtzFile](const void* bytes, size_t size, size_t count) {
+        mtzFile.writeText(std::string_view(static_cast<const char*>(bytes), size * count));
+        return count;
+    });
+    mtzFile.flush();
+
+    common::AllOrNothingFile log(answers.log);
+    log.writeRecord("ovoscale: anisotropic scaling of " + answers.reflections);
+    log.writeRecord("   " + data.summary.substr(1));
+    if (!data.amplitudes) {
+        log.writeRecord("   French and Wilson amplitudes: " + std::to_string(prepared.rejected) +
+                        " intensities rejected (I below -4 sigma(I)); prior mean intensity from " +
+                        std::to_string(prior->shells()) + " shells of equal reciprocal volume");
+    } else {
+        log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
+    }
+    log.writeRecord("   Reflections fitted: " + std::to_string(fit.reflections) + " from " +
+                    fixedText(kFitLowResolution, 6, 2).substr(2) + " to" + fixedText(dHigh, 6, 2) + " A");
+    log.writeRecord("   Terms of B allowed by the Laue class of " + std::string(data.spaceGroup->hm) + ": " +
+                    std::to_string(basis.size()));
+    log.writeRecord("   Reference curve: Wilson's mean intensity of randomly placed atoms of the average residue");
+    log.writeRecord(std::string("   Measurement error: ") +
+                    (data.amplitudes ? "variance 2 sigma(F)^2 (acentric), sigma(F)^2 (centric) added to Wilson's"
+                                     : "Gaussian error of I convolved with Wilson's distribution"));
+    log.writeRecord("   Converged after " + std::to_string(fit.iterations) + " steps; log-likelihood " +
+                    common::generalText(static_cast<float>(fit.logLikelihood)));
+    log.writeRecord("   Scale ln k:" + fixedText(fit.logScale, 12, 4));
+    log.writeRecord("   Isotropic B (trace/3):" + fixedText(bIso, 10, 3));
+    log.writeRecord("   Principal components of anisotropic part of B affecting observed amplitudes:");
+    common::eigen_b::write(log, eigenTable);
+    log.writeRecord("   Range of principal components:" + fixedText(range, 10, 3));
+    log.writeRecord("   Resharpening B (most negative component):" + fixedText(resharpening, 10, 3));
+    log.flush();
+
+    mtzFile.close();
+    try {
+        log.close();
+    } catch (...) {
+        std::remove(answers.mtz.c_str());  // not an MTZ file without its log
+        throw;
+    }
+
+    common::say(common::FreeLine().text("rejected (I below -4 sigma(I)):").integer(prepared.rejected));
+    common::say(common::FreeLine()
+                    .text("fitted")
+                    .integer(fit.reflections)
+                    .text("reflections from 5.0 to")
+                    .real(static_cast<float>(dHigh))
+                    .text("A;")
+                    .integer(static_cast<int64_t>(basis.size()))
+                    .text("terms of B"));
+    common::say(common::FreeLine().text("isotropic B").real(static_cast<float>(bIso)));
+    common::say(common::FreeLine()
+                    .text("anisotropic B principal components")
+                    .real(eigenTable[0].value)
+                    .real(eigenTable[1].value)
+                    .real(eigenTable[2].value));
+    common::say(common::FreeLine().text("range").real(static_cast<float>(range)).text("resharpening B").real(eigenTable[2].value));
+    for (const std::string& label : replaced) common::say("column " + label + " of the input replaced");
+    if (data.mtz || answers.mtzInput) {
+        common::say(freeLabel.empty() ? std::string("no R-free flag column in the input")
+                                      : "R-free flags carried through: " + freeLabel);
+    }
+    common::say(common::FreeLine().integer(written).text("reflections written to " + answers.mtz));
+    common::say("log written to " + answers.log);
+    return 0;
+}
+
+}  // namespace ovoscale
