@@ -145,6 +145,25 @@ def check_index(expected_names):
     return index, page
 
 
+def check_in_chromium():
+    """The index as headless Chromium prints it: one A4 page holding every row."""
+    if shutil.which("chromium") is None or shutil.which("pdftotext") is None:
+        print("index not checked in a browser: chromium or pdftotext is not installed")
+        return
+    pdf = os.path.join(SCRATCH, "index.pdf")
+    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-pdf-header-footer",
+                    "--user-data-dir=" + os.path.join(SCRATCH, "chromium"), "--print-to-pdf=" + pdf,
+                    "file://" + os.path.join(OUT, "index.html")],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    text = subprocess.run(["pdftotext", "-layout", pdf, "-"], stdout=subprocess.PIPE, text=True).stdout
+    info = subprocess.run(["pdfinfo", pdf], stdout=subprocess.PIPE, text=True).stdout
+    if "Pages:           1" not in info or "(A4)" not in info:
+        fail("index.pdf is not one A4 page:\n" + info)
+    for word in ("a", "b", "c", "damaged", "failed", "UNIT_CELL_CONSTANTS", FIFTH.split()[0], "<b>&"):
+        if word not in text.split() and word not in text:
+            fail("the printed index lacks %r:\n%s" % (word, text))
+
+
 def main():
     for tool in ("snakemake", "gs"):
         if shutil.which(tool) is None:
@@ -191,6 +210,7 @@ def main():
     _, page = check_index(["a", "b", "c", "damaged", FIFTH])
     if "<b>&" in page or 'e &lt;b&gt;&amp;&quot;5&#x27;' not in page:
         fail("index.html does not escape the fifth data set's name")
+    check_in_chromium()
     print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone")
 
 

@@ -106,7 +106,7 @@ def page(table):
                 cells.append("<td>%s</td>" % ('<a href="%s">report</a>' % html.escape(link) if link else ""))
                 continue
             text, sort = _cell_text(key, kind, row[key])
-            cls = ' class="%s"' % row["status"] if key == "status" else ""
+            cls = ' class="%s"' % (row["status"] if key == "status" else key) if key in ("status", "message") else ""
             cells.append('<td%s data-sort="%s">%s</td>' % (cls, html.escape(sort), html.escape(text)))
         body.append("<tr>%s</tr>" % "".join(cells))
     failed = sum(1 for r in table if r["status"] != "ok")
@@ -119,7 +119,8 @@ def page(table):
 body { font-family: sans-serif; margin: 1em; color: #000; }
 table { border-collapse: collapse; width: 100%%; font-size: 10pt; }
 th, td { border: 1px solid #999; padding: 2px 4px; text-align: left; vertical-align: top; }
-td { overflow-wrap: anywhere; }
+td { overflow-wrap: break-word; }
+td.message { overflow-wrap: anywhere; min-width: 12em; }
 th { background: #eee; cursor: pointer; }
 td.failed { color: #a00; font-weight: bold; }
 @page { size: A4 landscape; margin: 10mm; }
