@@ -21,11 +21,17 @@ SNAKEFILE = os.path.join(SOURCE, "workflow", "Snakefile")
 GENERATE = os.path.join(SOURCE, "tests", "workflow", "make_dataset.py")
 DATA, OUT = os.path.join(SCRATCH, "in"), os.path.join(SCRATCH, "out")
 
-# What a good data set's folder holds afterwards (logs for mergetab in "a").
-GOOD_FILES = """XDS_ASCII_trunc.HKL XDS_ASCII._reslimit.dat planeview.inp ovofit.inp ovofit.svg ovofit.cif
-ovoscale_trunc.mtz ovoscale_trunc.log ovoscale_initial.mtz ovoscale_initial.log cad_negB.inp
-cad_negB.mtz stages.fin page.ps page.png page.pdf report.html report.json status.json""".split()
-STEPS = "ovofit ovoclip ovoscale_trunc ovoscale_initial honer bapply finjoin planeview render ovoreport".split()
+# What a good data set's folder holds afterwards, by step (mergetab only in
+# "a", which has both logs).
+MADE = {
+    "ovofit": ["ovofit.inp", "ovofit.svg", "ovofit.cif"],
+    "ovoclip": ["XDS_ASCII_trunc.HKL", "XDS_ASCII._reslimit.dat", "planeview.inp"],
+    "ovoscale_trunc": ["ovoscale_trunc.mtz", "ovoscale_trunc.log"],
+    "ovoscale_initial": ["ovoscale_initial.mtz", "ovoscale_initial.log"],
+    "honer": ["cad_negB.inp"], "bapply": ["cad_negB.mtz"], "finjoin": ["stages.fin"],
+    "planeview": ["page.ps"], "render": ["page.png", "page.pdf"], "mergetab": ["statistics.html"],
+    "ovoreport": ["report.html", "report.json"],
+}
 FIFTH = 'e <b>&"5\''  # the index must show this name as text
 
 
@@ -115,7 +121,7 @@ def check_index(expected_names):
             continue
         if row["status"] != "ok" or row["step"] is not None:
             fail("a good data set's row: %s" % row)
-        with open(os.path.join(OUT, row["name"], "report.json"), encoding="utf-8") as f:
+        with open(os.path.join(OUT, row["name"], "ovoreport", "report.json"), encoding="utf-8") as f:
             in_report = numbers(json.load(f))
         for key in ("cell", "limits", "completeness", "b_range", "b_applied"):
             values = numbers(row[key])
@@ -181,17 +187,31 @@ def main():
     snakemake()
     for name in ("a", "b", "c"):
         folder = os.path.join(OUT, name)
-        wanted = GOOD_FILES + [s + ".terminal" for s in STEPS] + ["status/%s.json" % s for s in STEPS]
-        wanted += ["statistics.html", "mergetab.terminal"] if name == "a" else []
-        missing = [f for f in wanted if not os.path.isfile(os.path.join(folder, f))]
-        if missing:
-            fail("%s lacks %s" % (name, missing))
-        if os.path.exists(os.path.join(folder, ".part")):
-            fail("%s keeps its steps' scratch folder" % name)
+        for step, made in MADE.items():
+            if step == "mergetab" and name != "a":
+                continue
+            wanted = [os.path.join(step, m) for m in made] + [step + ".terminal", "status/%s.json" % step]
+            missing = [w for w in wanted if not os.path.isfile(os.path.join(folder, w))]
+            if missing:
+                fail("%s lacks %s" % (name, missing))
+        if any(n.endswith(".part") for n in os.listdir(folder)):
+            fail("%s keeps a step's scratch folder" % name)
+    # The damaged data set: ovofit failed and says why; what needs its
+    # files was skipped, with empty folders; what does not (ovoscale on the
+    # initial data) ran on its own.
     damaged = os.path.join(OUT, "damaged")
-    left = sorted(files_of(damaged))
-    if left != ["ovofit.terminal", "status.json", "status/ovofit.json"]:
-        fail("the damaged data set's folder holds %s" % left)
+    statuses = {}
+    for step in MADE:
+        path = os.path.join(damaged, "status", step + ".json")
+        if os.path.exists(path):
+            with open(path) as f:
+                statuses[step] = json.load(f)["status"]
+    expected = {step: "skipped" for step in MADE if step != "mergetab"}
+    expected.update(ovofit="failed", ovoscale_initial=statuses.get("ovoscale_initial"))
+    if statuses != expected:
+        fail("the damaged data set's steps: %s" % statuses)
+    if os.listdir(os.path.join(damaged, "ovofit")) not in ([], [".snakemake_timestamp"]):
+        fail("the failed step's folder is not empty: %s" % os.listdir(os.path.join(damaged, "ovofit")))
     with open(os.path.join(damaged, "ovofit.terminal")) as f:
         if "UNIT_CELL_CONSTANTS" not in f.read():
             fail("the damaged data set's transcript does not say why")

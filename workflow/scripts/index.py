@@ -1,7 +1,7 @@
 """The index of a workflow run: OUT/index.json and OUT/index.html, one row a
 data set, failed ones included. The numbers come from each data set's
 report.json (ovoreport's); the status, the failing step and the message from
-its status.json (answer.summary). Standard library only.
+its steps' status files (workflow/scripts/answer.py). Standard library only.
 
 The page needs no script and no network: a plain table, printed on A4 in
 landscape; a small inline script only lets a click on a heading sort it.
@@ -11,6 +11,8 @@ import html
 import json
 import os
 import urllib.parse
+
+REPORT = "ovoreport"  # the step whose folder holds report.html and report.json
 
 COLUMNS = [  # key, heading, kind (for sorting and the cell's shape)
     ("name", "Data set", "text"),
@@ -61,18 +63,28 @@ def _read_json(path):
         return None
 
 
-def rows(out, names):
+def outcome(folder, steps):
+    """The data set's status, failing step and message from its steps'
+    status files: the first step of the chain that failed."""
+    for step in steps:
+        status = _read_json(os.path.join(folder, "status", step + ".json"))
+        if status is None:
+            continue  # a step this data set does not have
+        if status["status"] == "failed":
+            return "failed", step, status.get("message")
+    return "ok", None, None
+
+
+def rows(out, names, steps):
     result = []
     for name in names:
         folder = os.path.join(out, name)
-        status = _read_json(os.path.join(folder, "status.json")) or {
-            "status": "failed", "step": None, "message": "no status.json"}
-        row = {"name": name, "status": status["status"], "step": status.get("step"),
-               "message": status.get("message")}
-        report = _read_json(os.path.join(folder, "report.json"))
-        row.update(from_report(report) if report is not None else from_report({}))
-        has_report = os.path.isfile(os.path.join(folder, "report.html"))
-        row["report"] = urllib.parse.quote(name) + "/report.html" if has_report else None
+        status, step, message = outcome(folder, steps)
+        row = {"name": name, "status": status, "step": step, "message": message}
+        report = _read_json(os.path.join(folder, REPORT, "report.json")) if status == "ok" else None
+        row.update(from_report(report if report is not None else {}))
+        has_report = status == "ok" and os.path.isfile(os.path.join(folder, REPORT, "report.html"))
+        row["report"] = "/".join(urllib.parse.quote(p) for p in (name, REPORT, "report.html")) if has_report else None
         result.append(row)
     return result
 
@@ -174,15 +186,15 @@ def _write(path, text):
     os.replace(tmp, path)
 
 
-def write(out, names, html_path, json_path):
-    table = rows(out, names)
+def write(out, names, steps, html_path, json_path):
+    table = rows(out, names, steps)
     _write(json_path, json.dumps(table, indent=1, ensure_ascii=False) + "\n")
     _write(html_path, page(table))
 
 
 if __name__ == "__main__":
     import sys
-    if len(sys.argv) < 4:
-        print("usage: index.py OUT INDEX.html INDEX.json NAME...", file=sys.stderr)
+    if len(sys.argv) < 5:
+        print("usage: index.py OUT INDEX.html INDEX.json STEP,STEP,... NAME...", file=sys.stderr)
         sys.exit(2)
-    write(sys.argv[1], sys.argv[4:], sys.argv[2], sys.argv[3])
+    write(sys.argv[1], sys.argv[5:], sys.argv[4].split(","), sys.argv[2], sys.argv[3])
