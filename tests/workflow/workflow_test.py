@@ -97,9 +97,17 @@ class Table(html.parser.HTMLParser):
 
 
 def numbers(value):
-    """Every number within a JSON value."""
+    """Every number within a JSON value, those written in its texts too."""
     if isinstance(value, bool):
         return []
+    if isinstance(value, str):
+        found = []
+        for word in value.replace("'", " ").split():
+            try:
+                found.append(float(word))
+            except ValueError:
+                pass
+        return found
     if isinstance(value, (int, float)):
         return [float(value)]
     if isinstance(value, list):

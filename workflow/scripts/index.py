@@ -21,7 +21,7 @@ COLUMNS = [  # key, heading, kind (for sorting and the cell's shape)
     ("message", "Message", "text"),
     ("space_group", "Space group", "text"),
     ("cell", "Cell (\u00c5, \u00b0)", "cell"),
-    ("limits", "Limits a*, b*, c* (\u00c5)", "triple"),
+    ("limits", "Limits (\u00c5)", "triple"),
     ("criterion", "Criterion", "text"),
     ("completeness", "Completeness in ellipsoid (%)", "number"),
     ("b_range", "Anisotropic B range (\u00c5\u00b2)", "number"),
@@ -39,19 +39,47 @@ def _dig(data, *path):
     return data
 
 
+def _deposition_item(report, name):
+    """One item of ovofit's mmCIF fragment as the report quotes it."""
+    text = _dig(report, "deposition", "text")
+    if not isinstance(text, str):
+        return None
+    for line in text.splitlines():
+        words = line.split(None, 1)
+        if len(words) == 2 and words[0] == "_reflns." + name:
+            return words[1].strip().strip("'\"")
+    return None
+
+
+def _float(text):
+    try:
+        return float(text)
+    except (TypeError, ValueError):
+        return None
+
+
+CRITERIA = {"local <I/sigmaI>": "I/sigma", "local wCC_half": "CC1/2"}
+
+
 def from_report(report):
-    """The index's numbers from one report.json, or None for each missing."""
+    """The index's numbers from one report.json (ovoreport's), None for each
+    one it lacks: the cell and space group, the limits of the ellipsoid
+    applied, the criterion and the completeness inside the ellipsoid (from
+    ovofit's deposition items), the range of the anisotropic B and the B
+    applied."""
     cell = _dig(report, "cell")
     if isinstance(cell, dict):
         cell = [cell.get(k) for k in ("a", "b", "c", "alpha", "beta", "gamma")]
+    axes = _dig(report, "ellipsoid_applied", "axes")
+    signal = _deposition_item(report, "pdbx_signal_type")
     return {
         "cell": cell,
-        "space_group": _dig(report, "space_group"),
-        "limits": _dig(report, "ellipsoid", "limits"),
-        "criterion": _dig(report, "ovofit", "criterion"),
-        "completeness": _dig(report, "completeness_in_ellipsoid"),
-        "b_range": _dig(report, "anisotropy", "range"),
-        "b_applied": _dig(report, "anisotropy", "b_applied"),
+        "space_group": _dig(report, "space_group", "name"),
+        "limits": [a.get("limit") for a in axes] if isinstance(axes, list) else None,
+        "criterion": CRITERIA.get(signal, signal),
+        "completeness": _float(_deposition_item(report, "pdbx_percent_possible_ellipsoidal")),
+        "b_range": _dig(report, "anisotropic_b", "range"),
+        "b_applied": _dig(report, "b_applied", "b"),
     }
 
 
