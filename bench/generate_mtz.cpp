@@ -7,8 +7,7 @@
 //                                   XDS_ASCII_trunc.mtz, phaser_aniso.mtz and
 //                                   cad_negB.mtz, each holding the
 //                                   reflections whose amplitude in that stage
-//                                   is not 0, with the fin file's values (the
-//                                   example data in examples/ were made so)
+//                                   is not 0, with the fin file's values
 //
 // Cell 54.87 x 68.32 x 82.96 A, space group P 2 2 2, as the example data.
 #define USE_STD_SNPRINTF  // gemmi's own formatter is not packaged

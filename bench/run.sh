@@ -11,6 +11,11 @@
 #   PLANES=1000000      records in the plane-heavy fin file   (about 110 MB;
 #                       one record in eleven in a zone h=0, k=0 or l=0)
 #   LOG_BYTES=1000000000  bytes of the Phaser log and of each XSCALE.LP log
+#   CASES="..."         the cases to run (default all: ovoclip-merged
+#                       ovofit-merged ovoscale-scaled ovoclip-unmerged
+#                       planeview planeview-planes honer mergetab)
+#   SCALED=78           radius in h, k, l of the merged P1 file for ovoscale
+#                       (78: about 1.0 M unique reflections, 41 MB)
 # TMPDIR (default /tmp) gets a scratch folder for the inputs and outputs,
 # about 6 GB at the default sizes, removed at the end. BENCH_DEBUG=1 prints
 # every run as it ends, with the page-in counters of the system (a run that
@@ -27,6 +32,10 @@
 #   mergetab   cat of both logs to /dev/null
 #   ovofit     ovoclip on the same merged file (ovofit reads it whole and
 #              merges; it is to stay within 3 x of ovoclip)
+#   ovoscale   ovofit on the same merged file of unique reflections (both
+#              read and merge it with the same code; ovoscale is to stay
+#              within 3 x of ovofit, its peak below 64 bytes a unique
+#              reflection plus 16 MB)
 # Every input is read once before the timing, so all runs read from the page
 # cache, and before each run the outputs of the last are removed and what is
 # waiting to be written goes to the disk (sync), untimed. The table gives medians over the repetitions of the wall time and of
@@ -41,17 +50,19 @@ unmerged=${UNMERGED:-5000000}
 fin=${FIN:-10000000}
 planes=${PLANES:-1000000}
 logBytes=${LOG_BYTES:-1000000000}
+scaled=${SCALED:-78}
+cases=${CASES:-ovoclip-merged ovofit-merged ovoscale-scaled ovoclip-unmerged planeview planeview-planes honer mergetab}
 build="$top/build-bench"
 
 echo "== building Release in $build"
 cmake -B "$build" -S "$top" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target ovoclip ovofit planeview honer mergetab generate_xds generate_logs generate_fin timeit \
+cmake --build "$build" -j2 --target ovoclip ovofit ovoscale planeview honer mergetab generate_xds generate_logs generate_fin timeit \
   >/dev/null
 bin="$build/bin"
 tools="$build/bench-bin"
 
 scratch=${TMPDIR:-/tmp}
-needKb=$(( (merged * 41 * 3 + unmerged * 92 * 3 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
+needKb=$(( (scaled * scaled * scaled * 2 * 41 * 3 + merged * 41 * 3 + unmerged * 92 * 3 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
 availKb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
 if [ "$availKb" -lt "$needKb" ]; then
   echo "run.sh: $scratch has $((availKb / 1024)) MB free, the run needs about $((needKb / 1024)) MB" >&2
@@ -66,6 +77,7 @@ echo "== generating inputs in $work"
 "$tools/generate_xds" unmerged "$unmerged" unmerged.hkl
 "$tools/generate_fin" "$fin" in.fin
 "$tools/generate_fin" "$planes" planes.fin 22
+"$tools/generate_xds" scaled "$scaled" scaled.hkl
 phaserLines=$("$tools/generate_logs" phaser "$logBytes" phaser.log 1 | awk '{ print $1 }')
 startLines=$("$tools/generate_logs" xscale "$logBytes" start.LP 2 | awk '{ print $1 }')
 finalLines=$("$tools/generate_logs" xscale "$logBytes" final.LP 3 | awk '{ print $1 }')
@@ -92,9 +104,11 @@ printf 'pv-ovo.inp\nplanes.fin\npage.ps\npv.inp\ncad.inp\n' > answers-planeview-
 printf 'phaser.log\nhoner-cad.inp\n' > answers-honer
 printf 'merged.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit
 printf 'start.LP\nfinal.LP\nstatistics.html\n' > answers-mergetab
+printf 'scaled.hkl\nscaled.mtz\nscaled.log\n' > answers-ovoscale
+printf 'scaled.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit-scaled
 
 size() { stat -c %s "$1"; }
-cat merged.hkl unmerged.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
+cat scaled.hkl merged.hkl unmerged.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
 
 results="$work/results.txt"
 : > "$results"
@@ -114,7 +128,7 @@ time_run() {
 # Removes the outputs of the last run and writes back what is waiting to be
 # written, so that no run pays for the writes of the one before.
 clean() {
-  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html fit.inp
+  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html fit.inp scaled.mtz scaled.log
   sync
 }
 
@@ -138,6 +152,11 @@ run_case() {  # CASE FLOOR-FIRST
     ovofit-merged)
       floors=("ovoclip:-i:answers-ovoclip-merged:-o:/dev/null:--:$bin/ovoclip")
       program=(-i answers-ovofit -o /dev/null -- "$bin/ovofit") ;;
+    ovoscale-scaled)
+      # Its status is not looked at: on this file ovofit stops at its last
+      # step (a limit along one axis) after all the reading and merging.
+      floors=("ovofit:-i:answers-ovofit-scaled:-o:/dev/null:--:sh:-c:$bin/ovofit; true")
+      program=(-i answers-ovoscale -o /dev/null -- "$bin/ovoscale") ;;
     mergetab)
       floors=("cat:-o:/dev/null:--:cat:start.LP:final.LP")
       program=(-i answers-mergetab -o /dev/null -- "$bin/mergetab") ;;
@@ -159,6 +178,7 @@ run_case() {  # CASE FLOOR-FIRST
     honer) grep -q "^SCAL FILE_NUMBER 1 1.00      -13.163$" honer-cad.inp ;;
     mergetab) [ "$(wc -l < statistics.html)" = 25 ] ;;
     ovofit-merged) [ "$(wc -l < fit.inp)" = 5 ] ;;
+    ovoscale-scaled) [ -s scaled.mtz ] && grep -q "^     eigenB" scaled.log ;;
   esac || { echo "run.sh: $name wrote no result" >&2; exit 2; }
   if [ "$name" = ovoclip-merged ]; then keptMerged=$(size out.hkl); fi
   if [ "$name" = ovoclip-unmerged ]; then keptUnmerged=$(size out.hkl); fi
@@ -169,13 +189,14 @@ run_case() {  # CASE FLOOR-FIRST
 start=$(date +%s)
 for ((rep = 1; rep <= reps; rep++)); do
   echo "== repetition $rep of $reps"
-  for name in ovoclip-merged ovofit-merged ovoclip-unmerged planeview planeview-planes honer mergetab; do
+  for name in $cases; do
     run_case "$name" $((rep % 2))
   done
 done
 
-# CASE BYTES RECORDS: one block of the table.
+# CASE BYTES RECORDS: one block of the table, for a case that ran.
 report() {
+  case " $cases " in *" $1 "*) ;; *) return 0 ;; esac
   awk -v name="$1" -v bytes="$2" -v records="$3" '
     function median(list, n,   a, i, j, t) {
       n = split(list, a, " ")
@@ -201,7 +222,7 @@ report() {
 
 echo
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $reps repetitions, $(( $(date +%s) - start )) s of timing"
-echo "   merged $merged reflections ($(size merged.hkl) bytes, $keptMerged written), unmerged $unmerged ($(size unmerged.hkl) bytes, $keptUnmerged written)"
+echo "   merged $merged reflections ($(size merged.hkl) bytes, ${keptMerged:-none} written), unmerged $unmerged ($(size unmerged.hkl) bytes, ${keptUnmerged:-none} written)"
 echo "   fin $fin records ($(size in.fin) bytes), plane-heavy fin $planes records ($(size planes.fin) bytes), Phaser log $phaserLines lines ($(size phaser.log) bytes)"
 echo "   XSCALE.LP logs $startLines + $finalLines lines ($(( $(size start.LP) + $(size final.LP) )) bytes)"
 echo "   medians; MB/s of input and M records/s from the wall time; ratios = program / floor"
@@ -213,6 +234,9 @@ report planeview-planes "$(size planes.fin)" "$planes"
 report honer "$(size phaser.log)" "$phaserLines"
 report mergetab "$(( $(size start.LP) + $(size final.LP) ))" "$((startLines + finalLines))"
 report ovofit-merged "$(size merged.hkl)" "$merged"
+scaledUnique=$(( $(wc -l < scaled.hkl) - 6 ))
+report ovoscale-scaled "$(size scaled.hkl)" "$scaledUnique"
+echo "   ovoscale: $scaledUnique unique reflections; peak target 64 bytes each + 16 MB = $(( (scaledUnique * 64 + 16777216) / 1048576 )) MB"
 echo
 echo "   every run, wall/cpu seconds in the order run:"
 awk '{ key = $1 " " $2; if (!(key in seen)) { seen[key] = 1; order[++n] = key }

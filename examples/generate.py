@@ -28,10 +28,17 @@ small, free to redistribute and consistent with one another:
   * Cell 54.87 x 68.32 x 82.96 A, 90/90/90, space group P222 (16); one
     asymmetric unit (h, k, l >= 0) between 40 and 2.0 A, about 24000 unique
     reflections, a few in each shell missing as in a real measurement.
-  * Mean intensity <I> = K * epsilon * S(s) * exp(-(Ba*sx^2 + Bb*sy^2 + Bc*sz^2)/2)
+  * Mean intensity <I> = K * epsilon * P(s) / P(1/3.0 A) * exp(-(Ba*sx^2 + Bb*sy^2 + Bc*sz^2)/2)
     with (sx, sy, sz) = (h/a, k/b, l/c), the B factors of the amplitudes
-    Ba = 70, Bb = 48, Bc = 34 A^2 (the crystal diffracts worst along a*), a
-    solvent dip S at low resolution, and epsilon = 2 on the axes.
+    Ba = 70, Bb = 48, Bc = 34 A^2 (the crystal diffracts worst along a*), and
+    epsilon = 2 on the axes. P is the protein reference curve that the
+    suite's anisotropic scaling fits against (common/protein_reference.hpp):
+    Wilson's sum of f_j(s)^2 over the atoms of the average residue, with the
+    form factors of International Tables vol. C (gemmi's IT92 table). The
+    composition is read from that header, between its "composition begins"
+    and "composition ends" lines, so that the data and the fit share one
+    curve; K is the mean intensity at 3.0 A before the B factors (the data
+    reach their signal's end near the limits of ovoclip.inp, 3.0, 2.5, 2.1 A).
   * True intensities follow Wilson statistics (exponential for acentric
     reflections, chi-square with one degree of freedom for the centric zones
     h=0, k=0, l=0). Each reflection is measured a few times (more at low
@@ -51,8 +58,9 @@ small, free to redistribute and consistent with one another:
     applies, as CAD does with SCAL, F' = F * exp(-negB * s^2 / 4) with the negB
     of the first table, so the page shows what the script from honer did.
 
-How: python3 examples/generate.py [output-folder]
-Standard library only; a fixed seed makes every run write the same bytes. It
+How: /usr/bin/python3 examples/generate.py [output-folder]
+Python's standard library and Debian's python3-gemmi (for the form factors);
+a fixed seed makes every run write the same bytes. It
 takes a few seconds and is run by nobody at build time: its outputs are
 committed. Change a parameter below and run it again to make a different set.
 """
@@ -60,8 +68,11 @@ committed. Change a parameter below and run it again to make a different set.
 import math
 import os
 import random
+import re
 import struct
 import sys
+
+import gemmi
 
 # ----------------------------------------------------------------- parameters
 
@@ -71,12 +82,14 @@ SPACE_GROUP = 16
 D_LOW, D_HIGH = 40.0, 2.0            # resolution range of the data (A)
 B_AXES = (70.0, 48.0, 34.0)          # amplitude B along a*, b*, c* (A^2)
 LIMITS = (3.0, 2.5, 2.1)             # ellipsoid limits along a*, b*, c* (A)
-SCALE_K = 5000.0                     # mean intensity at low resolution
+SCALE_K = 5000.0                     # mean intensity at D_SCALE before the B factors
+D_SCALE = 3.0
 SIGMA_BG, SIGMA_GAIN, SIGMA_REL = 110.0, 1.0, 0.04
 WAVELENGTH = 0.97918
 SHELLS = 20
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+REFERENCE_CURVE = os.path.join(HERE, "..", "common", "protein_reference.hpp")
 NAMES = {
     "xds": "XDS_ASCII.HKL",
     "trunc": "XDS_ASCII_trunc.HKL",   # written by ovoclip in the run folder
@@ -86,6 +99,38 @@ NAMES = {
     "start": "XSCALE_start.LP",
     "final": "XSCALE_final.LP",
 }
+
+# ------------------------------------------------- the protein reference curve
+
+
+def average_residue(path=REFERENCE_CURVE):
+    """The atoms of the average residue, [(element, count)], as the header
+    lists them between its two marker lines: one {gemmi::El::X, count} a line."""
+    atoms, inside = [], False
+    with open(path) as header:
+        for line in header:
+            if "composition begins" in line:
+                inside = True
+            elif "composition ends" in line:
+                break
+            elif inside:
+                found = re.search(r"\{\s*gemmi::El::(\w+)\s*,\s*([0-9.]+)\s*\}", line)
+                if found:
+                    atoms.append((found.group(1), float(found.group(2))))
+    assert inside and atoms, "no composition between the markers of " + path
+    return atoms
+
+
+class ProteinReference:
+    """<I>(s^2) = sum of count * f(s)^2 over the average residue, s^2 = 1/d^2,
+    f from gemmi's IT92 coefficients at (sin(theta)/lambda)^2 = s^2/4."""
+
+    def __init__(self):
+        self.atoms = [(gemmi.Element(name).it92, count) for name, count in average_residue()]
+
+    def mean_intensity(self, s2):
+        return sum(count * coef.calculate_sf(s2 / 4.0) ** 2 for coef, count in self.atoms)
+
 
 # ------------------------------------------------- single precision, as ovoclip
 
@@ -192,6 +237,8 @@ class Reflection:
 def make_reflections(draw):
     a, b, c = CELL[:3]
     s2max, s2min = 1.0 / D_HIGH ** 2, 1.0 / D_LOW ** 2
+    protein = ProteinReference()
+    at_d_scale = protein.mean_intensity(1.0 / D_SCALE ** 2)
     refl = []
     for h in range(0, int(a / D_HIGH) + 1):
         for k in range(0, int(b / D_HIGH) + 1):
@@ -204,9 +251,9 @@ def make_reflections(draw):
                 r.h, r.k, r.l, r.s2 = h, k, l, s2
                 zeros = (h == 0) + (k == 0) + (l == 0)
                 eps = 2.0 if zeros == 2 else 1.0
-                solvent = 1.0 - 0.75 * math.exp(-150.0 * s2)
+                curve = protein.mean_intensity(s2) / at_d_scale
                 falloff = math.exp(-(B_AXES[0] * sx * sx + B_AXES[1] * sy * sy + B_AXES[2] * sz * sz) / 2.0)
-                mean = SCALE_K * eps * solvent * falloff
+                mean = SCALE_K * eps * curve * falloff
                 if zeros:   # centric zone: chi-square with one degree of freedom
                     true_i = mean * draw.normal() ** 2
                 else:

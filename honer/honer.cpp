@@ -36,15 +36,15 @@ HonerFileNames askFileNames() {
 }
 
 void writeCadInput(common::OutputFile& cad, float negB) {
-    cad.writeRecord("title apply a negative iso B");
-    const std::string scale = common::cad_script::scaleRecord(negB);
+    namespace layout = common::cad_script;
+    cad.writeRecord(layout::kTitleRecord);
+    const std::string scale = layout::scaleRecord(negB);
     // planeview reads the value back from columns 25-36.
-    common::requireFits(cad, std::string_view(scale).substr(common::cad_script::kScaleKeywords.size()), "the B value",
-                        negB);
+    common::requireFits(cad, std::string_view(scale).substr(layout::kScaleKeywords.size()), "the B value", negB);
     cad.writeRecord(scale);
-    cad.writeRecord("LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO ");
-    cad.writeRecord("LABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB");
-    cad.writeRecord("end");
+    cad.writeRecord(layout::inputLabelsRecord(layout::kApplyToF, layout::kApplyToSigma));
+    cad.writeRecord(layout::outputLabelsRecord(layout::kResultF, layout::kResultSigma));
+    cad.writeRecord(layout::kEndRecord);
     cad.close();
 }
 

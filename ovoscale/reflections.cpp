@@ -15,6 +15,10 @@
 namespace ovoscale {
 
 bool isMtz(const std::string& path) {
+    // Only a regular file is looked into: a pipe read here would lose its
+    // first bytes. gemmi reads an MTZ file by seeking, which a pipe cannot.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;  // the open that follows reports it
     char start[4] = {};

@@ -64,12 +64,9 @@ Answers askAnswers() {
     answers.log = common::askFileName("Please type the name of the log to create", "name of the log");
     if (answers.mtz.empty()) common::fail("no name was given for the MTZ file");
     if (answers.log.empty()) common::fail("no name was given for the log");
+    // An output named like an existing file (the reflection file too) is
+    // refused when it is created; two outputs of one name would not be.
     if (sameFile(answers.mtz, answers.log)) common::fail("the MTZ file and the log are one file, " + common::quoted(answers.log));
-    for (const std::string* output : {&answers.mtz, &answers.log}) {
-        if (sameFile(*output, answers.reflections)) {
-            common::fail(common::quoted(*output) + " is the reflection file itself");
-        }
-    }
     return answers;
 }
 
@@ -174,7 +171,10 @@ int runOvoscale() {
     const common::OrthonormalFrame<double> frame = common::orthonormalFrame<double>(data.cell, reciprocal);
     const gemmi::GroupOps operations = data.spaceGroup->operations();
     const Prepared prepared = prepare(data, operations, frame);
-    if (prepared.used == 0) return noResult("no reflection with a value in " + common::quoted(answers.reflections));
+    if (prepared.used == 0) {
+        return noResult("no reflection with a usable value in " + common::quoted(answers.reflections) + " (" +
+                        std::to_string(prepared.rejected) + (data.amplitudes ? " with F below 0)" : " rejected, I below -4 sigma(I))"));
+    }
 
     // French and Wilson's prior: the mean of I/epsilon by shells.
     std::optional<ShellPrior> prior;
@@ -212,8 +212,8 @@ int runOvoscale() {
                         " are needed");
     }
     if (!fit.converged) {
-        return noResult("the fit of the scale and B did not converge in " + std::to_string(fit.iterations) +
-                        " steps");
+        return noResult("the fit of the scale and B did not converge (" + std::to_string(fit.iterations) +
+                        " steps taken)");
     }
     const double bIso = (fit.b[0] + fit.b[1] + fit.b[2]) / 3;
     const Principal whole = principalComponents(fit.b);
@@ -338,7 +338,7 @@ int runOvoscale() {
     mtzFile.flush();
 
     common::AllOrNothingFile log(answers.log);
-    log.writeRecord("ovoscale: anisotropic scaling of " + answers.reflections);
+    log.writeRecord("ovoscale: amplitudes and anisotropic scaling");
     log.writeRecord("   " + data.summary.substr(1));
     if (!data.amplitudes) {
         log.writeRecord("   French and Wilson amplitudes: " + std::to_string(prepared.rejected) +
@@ -373,7 +373,9 @@ int runOvoscale() {
         throw;
     }
 
-    common::say(common::FreeLine().text("rejected (I below -4 sigma(I)):").integer(prepared.rejected));
+    common::say(common::FreeLine()
+                    .text(data.amplitudes ? "left out (F below 0):" : "rejected (I below -4 sigma(I)):")
+                    .integer(prepared.rejected));
     common::say(common::FreeLine()
                     .text("fitted")
                     .integer(fit.reflections)

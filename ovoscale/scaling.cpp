@@ -268,18 +268,20 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
             if (lambda > 1e12) break;
             continue;
         }
+        // An undamped step this small is the optimum to well within the data's
+        // precision, whatever the rounding of the sums says of its gain.
+        double largest = 0;
+        for (size_t i = 1; i < n; ++i) largest = std::max(largest, std::fabs(step[i]));
+        const bool small = lambda <= 1e-2 && largest < 1e-4 && std::fabs(step[0]) < 1e-6;
         std::vector<double> trial = p;
         for (size_t i = 0; i < n; ++i) trial[i] += step[i];
         const Pass next = evaluate(source, amplitudes, basis, table, reference, trial);
-        if (std::isfinite(next.value) && next.value >= current.value) {
-            const double gain = next.value - current.value;
+        if (std::isfinite(next.value) && (next.value >= current.value || small)) {
             p = trial;
             current = next;
             lambda = std::max(lambda / 10, 1e-9);
             ++fit.iterations;
-            double largest = 0;
-            for (size_t i = 1; i < n; ++i) largest = std::max(largest, std::fabs(step[i]));
-            if (largest < 1e-5 && std::fabs(step[0]) < 1e-7 && gain < 1e-6) {
+            if (small) {
                 fit.converged = true;
                 break;
             }

@@ -5,13 +5,16 @@
 // (arguments_test.cpp, names_test.cpp); a new program joins them with a row.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "failure_support.hpp"
 #include "ovofit/falloff_data.hpp"
+#include "ovoscale/scaling_data.hpp"
 
 namespace programs {
 
@@ -51,6 +54,12 @@ inline std::string ovofitXds() {
     return falloff::mergedXds(small);
 }
 
+inline std::string ovoscaleXds() {
+    scaling_data::Model small;
+    small.dHigh = 3;
+    return scaling_data::xds(small, scaling_data::draw(small));
+}
+
 inline std::string mmcif() {
     return "data_r1abcsf\n_cell.length_a 50.0\n_cell.length_b 60.0\n_cell.length_c 70.0\n"
            "_cell.angle_alpha 90.0\n_cell.angle_beta 90.0\n_cell.angle_gamma 90.0\n"
@@ -72,6 +81,38 @@ inline std::string xscaleLog() {
     return text;
 }
 
+// A small MTZ file, made here byte by byte (the table is shared by tests
+// that do not link gemmi's writer): P 2 2 2, two reflections of H, K, L,
+// FP_ISO and SIGFP_ISO.
+inline std::string mtz() {
+    const float data[] = {1, 2, 3, 100.5f, 3.5f, 0, 0, 4, 250.0f, 5.0f};
+    std::string bytes(80, '\0');
+    const int32_t headerStart = 21 + 10, machine = 0x00004144;
+    std::memcpy(bytes.data(), "MTZ ", 4);
+    std::memcpy(bytes.data() + 4, &headerStart, 4);
+    std::memcpy(bytes.data() + 8, &machine, 4);
+    bytes.append(reinterpret_cast<const char*>(data), sizeof data);
+    for (const char* record :
+         {"VERS MTZ:V1.1", "TITLE small", "NCOL        5            2        0",
+          "CELL     50.0000   60.0000   70.0000   90.0000   90.0000   90.0000", "SORT    0   0   0   0   0",
+          "SYMINF   4  4 P    16                 'P 2 2 2' PG222", "SYMM X,  Y,  Z", "SYMM -X,  -Y,  Z",
+          "SYMM -X,  Y,  -Z", "SYMM X,  -Y,  -Z", "RESO 0.00163265 0.00510204", "VALM NAN",
+          "COLUMN H                              H 0 1 0", "COLUMN K                              H 0 2 0",
+          "COLUMN L                              H 3 4 0", "COLUMN FP_ISO                         F 100.5 250 1",
+          "COLUMN SIGFP_ISO                      Q 3.5 5 1", "NDIF        2", "PROJECT       0 HKL_base",
+          "CRYSTAL       0 HKL_base", "DATASET       0 HKL_base",
+          "DCELL         0    50.0000   60.0000   70.0000   90.0000   90.0000   90.0000", "DWAVEL        0    0.00000",
+          "PROJECT       1 small", "CRYSTAL       1 small", "DATASET       1 small",
+          "DCELL         1    50.0000   60.0000   70.0000   90.0000   90.0000   90.0000", "DWAVEL        1    0.97918",
+          "END", "MTZENDOFHEADERS"}) {
+        bytes += failures::pad(record, 80);
+    }
+    return bytes;
+}
+
+inline const std::string kCadInput = "title apply a negative iso B\nSCAL FILE_NUMBER 1 1.00      -23.456\n"
+                                     "LABI FILE 1 E1=FP_ISO E2=SIGFP_ISO \nLABO FILE 1 E1=FP_ISOB E2=SIGFP_ISOB\nend\n";
+
 inline const std::vector<Program>& all() {
     using N = Name;
     static const std::vector<Program> programs = {
@@ -83,6 +124,11 @@ inline const std::vector<Program>& all() {
           {"fit.inp", N::kOutput},
           // All or nothing: a plot that cannot be made takes the script with it.
           {"fit.svg", N::kOutput, {}, true}}},
+        {"ovoscale",
+         "d.hkl\nout.mtz\nout.log\n",
+         {{"d.hkl", ovoscaleXds()}},
+         // Both or neither: a log that cannot be made takes the MTZ file with it.
+         {{"d.hkl", N::kInput}, {"out.mtz", N::kOutput}, {"out.log", N::kOutput}}},
         {"ovoclip",
          "ovo.inp\npv.inp\n",
          {{"ovo.inp", "XDS_ASCII.HKL\ntrunc.hkl\n" + kCell + kAxesAndLimits}, {"XDS_ASCII.HKL", xds()}},
@@ -114,6 +160,10 @@ inline const std::vector<Program>& all() {
           {"out.ps", N::kOutput},
           {"pv.inp", N::kInput, {{"out.ps", ""}}},
           {"cad.inp", N::kInput, {{"out.ps", ""}}}}},
+        {"bapply",
+         "cad.inp\nin.mtz\nout.mtz\n",
+         {{"cad.inp", kCadInput}, {"in.mtz", mtz()}},
+         {{"cad.inp", N::kInput}, {"in.mtz", N::kInput}, {"out.mtz", N::kOutput}}},
         {"mergetab",
          "start.lp\nfinal.lp\nstats.html\n",
          {{"start.lp", xscaleLog()}, {"final.lp", xscaleLog()}},
