@@ -150,6 +150,11 @@ std::string fixedText(double value, int width, int decimals) {
     return std::string(record.view());
 }
 
+std::string trimmedFixed(double value, int decimals) {
+    const std::string text = fixedText(value, 12, decimals);
+    return text.substr(text.find_first_not_of(' '));
+}
+
 int noResult(const std::string& why) {
     common::report(why + "; no MTZ file and no log were written");
     return common::kExitNoResult;
@@ -237,9 +242,7 @@ int runOvoscale() {
 
     // The MTZ: every row's amplitudes, then the corrected ones.
     gemmi::Mtz mtz(false);
-    const std::string history = "ovoscale: FP_ISO = FP exp(+s^T Baniso s/4), Baniso range " +
-                                fixedText(range, 8, 3).substr(static_cast<size_t>(fixedText(range, 8, 3).find_first_not_of(' '))) +
-                                " A^2";
+    const std::string history = "ovoscale: FP_ISO = FP exp(+s^T Baniso s/4), Baniso range " + trimmedFixed(range, 3) + " A^2";
     size_t fColumn = 0, sigmaColumn = 0, fIsoColumn = 0, sigmaIsoColumn = 0;
     std::vector<std::string> replaced;
     std::string freeLabel;
@@ -348,7 +351,7 @@ int runOvoscale() {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
     }
     log.writeRecord("   Reflections fitted: " + std::to_string(fit.reflections) + " from " +
-                    fixedText(kFitLowResolution, 6, 2).substr(2) + " to" + fixedText(dHigh, 6, 2) + " A");
+                    trimmedFixed(kFitLowResolution, 2) + " to " + trimmedFixed(dHigh, 2) + " A");
     log.writeRecord("   Terms of B allowed by the Laue class of " + std::string(data.spaceGroup->hm) + ": " +
                     std::to_string(basis.size()));
     log.writeRecord("   Reference curve: Wilson's mean intensity of randomly placed atoms of the average residue");
