@@ -7,12 +7,14 @@
 # Sizes (environment, defaults as shown):
 #   MERGED=10000000     reflections in the merged XDS file   (about 410 MB)
 #   UNMERGED=5000000    reflections in the unmerged XDS file (about 460 MB)
+#   UNMERGED_FIT=1000000  observations in ovofit's unmerged file (about 92 MB)
+#   P1_RADIUS=156       the P1 file of unique reflections only (8.0 M, 326 MB)
 #   FIN=10000000        records in the fin file               (about 1.1 GB)
 #   PLANES=1000000      records in the plane-heavy fin file   (about 110 MB;
 #                       one record in eleven in a zone h=0, k=0 or l=0)
 #   LOG_BYTES=1000000000  bytes of the Phaser log and of each XSCALE.LP log
 #   CASES="..."         the cases to run (default all: ovoclip-merged
-#                       ovofit-merged ovoscale-scaled ovoclip-unmerged
+#                       ovofit-merged ovoscale-scaled ovoclip-unmerged ovofit-unmerged-fit ovofit-p1
 #                       planeview planeview-planes honer mergetab)
 #   SCALED=78           radius in h, k, l of the merged P1 file for ovoscale
 #                       (78: about 1.0 M unique reflections, 41 MB)
@@ -30,8 +32,10 @@
 #   planeview  cat of the fin file twice to /dev/null (it reads it twice)
 #   honer      cat of the log to /dev/null
 #   mergetab   cat of both logs to /dev/null
-#   ovofit     ovoclip on the same merged file (ovofit reads it whole and
-#              merges; it is to stay within 3 x of ovoclip)
+#   ovofit     ovoclip on the same file (ovofit reads it whole and merges):
+#              the merged file (within 2 x of ovoclip), 1e6 unmerged
+#              observations (within 3 x), and the P1 file of 8 M unique
+#              reflections for the peak memory (40 bytes a reflection)
 #   ovoscale   ovofit on the same merged file of unique reflections (both
 #              read and merge it with the same code; ovoscale is to stay
 #              within 3 x of ovofit, its peak below 64 bytes a unique
@@ -47,11 +51,13 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 reps=${1:-5}
 merged=${MERGED:-10000000}
 unmerged=${UNMERGED:-5000000}
+unmergedFit=${UNMERGED_FIT:-1000000}
+p1Radius=${P1_RADIUS:-156}
 fin=${FIN:-10000000}
 planes=${PLANES:-1000000}
 logBytes=${LOG_BYTES:-1000000000}
 scaled=${SCALED:-78}
-cases=${CASES:-ovoclip-merged ovofit-merged ovoscale-scaled ovoclip-unmerged planeview planeview-planes honer mergetab}
+cases=${CASES:-ovoclip-merged ovofit-merged ovoscale-scaled ovoclip-unmerged ovofit-unmerged-fit ovofit-p1 planeview planeview-planes honer mergetab}
 build="$top/build-bench"
 
 echo "== building Release in $build"
@@ -62,7 +68,7 @@ bin="$build/bin"
 tools="$build/bench-bin"
 
 scratch=${TMPDIR:-/tmp}
-needKb=$(( (scaled * scaled * scaled * 2 * 41 * 3 + merged * 41 * 3 + unmerged * 92 * 3 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
+needKb=$(( (scaled * scaled * scaled * 2 * 41 * 3 + merged * 41 * 3 + unmerged * 92 * 3 + unmergedFit * 92 + p1Radius * p1Radius * p1Radius * 90 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
 availKb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
 if [ "$availKb" -lt "$needKb" ]; then
   echo "run.sh: $scratch has $((availKb / 1024)) MB free, the run needs about $((needKb / 1024)) MB" >&2
@@ -75,6 +81,8 @@ cd "$work"
 echo "== generating inputs in $work"
 "$tools/generate_xds" merged "$merged" merged.hkl
 "$tools/generate_xds" unmerged "$unmerged" unmerged.hkl
+"$tools/generate_xds" unmerged "$unmergedFit" unmerged-fit.hkl
+"$tools/generate_xds" p1 "$p1Radius" p1.hkl
 "$tools/generate_fin" "$fin" in.fin
 "$tools/generate_fin" "$planes" planes.fin 22
 "$tools/generate_xds" scaled "$scaled" scaled.hkl
@@ -90,6 +98,17 @@ for kind in merged unmerged; do
     >> "ovo-$kind.inp"
   printf '      2.5000      2.0000      1.8000\n' >> "ovo-$kind.inp"
   printf 'ovo-%s.inp\npv-out.inp\n' "$kind" > "answers-ovoclip-$kind"
+done
+# ovofit's other two files: unmerged observations, and the P1 file of unique
+# reflections only (its oblique cell in ovoclip's script too).
+printf 'unmerged-fit.hkl\nout.hkl\n   50.00   60.00   70.00   90.00   90.00   90.00\n' > ovo-unmerged-fit.inp
+printf 'p1.hkl\nout.hkl\n   50.00   60.00   70.00   80.00   95.00  105.00\n' > ovo-p1.inp
+for kind in unmerged-fit p1; do
+  printf '      1.0000      0.0000      0.0000      0.0000      1.0000      0.0000      0.0000      0.0000      1.0000\n' \
+    >> "ovo-$kind.inp"
+  printf '      2.5000      2.0000      1.8000\n' >> "ovo-$kind.inp"
+  printf 'ovo-%s.inp\npv-out.inp\n' "$kind" > "answers-ovoclip-$kind"
+  printf '%s.hkl\n\nout.hkl\nfit.inp\n\n' "$kind" > "answers-ovofit-$kind"
 done
 # planeview: its five inputs.
 printf 'XDS_ASCII.HKL\ntruncated.hkl\n   50.00   60.00   70.00   90.00  100.00   90.00\n' > pv-ovo.inp
@@ -108,7 +127,7 @@ printf 'scaled.hkl\nscaled.mtz\nscaled.log\n' > answers-ovoscale
 printf 'scaled.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit-scaled
 
 size() { stat -c %s "$1"; }
-cat scaled.hkl merged.hkl unmerged.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
+cat scaled.hkl merged.hkl unmerged.hkl unmerged-fit.hkl p1.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
 
 results="$work/results.txt"
 : > "$results"
@@ -153,10 +172,12 @@ run_case() {  # CASE FLOOR-FIRST
       floors=("ovoclip:-i:answers-ovoclip-merged:-o:/dev/null:--:$bin/ovoclip")
       program=(-i answers-ovofit -o /dev/null -- "$bin/ovofit") ;;
     ovoscale-scaled)
-      # Its status is not looked at: on this file ovofit stops at its last
-      # step (a limit along one axis) after all the reading and merging.
-      floors=("ovofit:-i:answers-ovofit-scaled:-o:/dev/null:--:sh:-c:$bin/ovofit; true")
+      floors=("ovofit:-i:answers-ovofit-scaled:-o:/dev/null:--:$bin/ovofit")
       program=(-i answers-ovoscale -o /dev/null -- "$bin/ovoscale") ;;
+    ovofit-unmerged-fit | ovofit-p1)
+      local kind=${name#ovofit-}
+      floors=("ovoclip:-i:answers-ovoclip-$kind:-o:/dev/null:--:$bin/ovoclip")
+      program=(-i "answers-ovofit-$kind" -o /dev/null -- "$bin/ovofit") ;;
     mergetab)
       floors=("cat:-o:/dev/null:--:cat:start.LP:final.LP")
       program=(-i answers-mergetab -o /dev/null -- "$bin/mergetab") ;;
@@ -177,7 +198,7 @@ run_case() {  # CASE FLOOR-FIRST
     planeview | planeview-planes) [ -s page.ps ] ;;
     honer) grep -q "^SCAL FILE_NUMBER 1 1.00      -13.163$" honer-cad.inp ;;
     mergetab) [ "$(wc -l < statistics.html)" = 25 ] ;;
-    ovofit-merged) [ "$(wc -l < fit.inp)" = 5 ] ;;
+    ovofit-*) [ "$(wc -l < fit.inp)" = 5 ] ;;
     ovoscale-scaled) [ -s scaled.mtz ] && grep -q "^     eigenB" scaled.log ;;
   esac || { echo "run.sh: $name wrote no result" >&2; exit 2; }
   if [ "$name" = ovoclip-merged ]; then keptMerged=$(size out.hkl); fi
@@ -237,6 +258,8 @@ report ovofit-merged "$(size merged.hkl)" "$merged"
 scaledUnique=$(( $(wc -l < scaled.hkl) - 6 ))
 report ovoscale-scaled "$(size scaled.hkl)" "$scaledUnique"
 echo "   ovoscale: $scaledUnique unique reflections; peak target 64 bytes each + 16 MB = $(( (scaledUnique * 64 + 16777216) / 1048576 )) MB"
+report ovofit-unmerged-fit "$(size unmerged-fit.hkl)" "$unmergedFit"
+report ovofit-p1 "$(size p1.hkl)" "$(grep -vc '^!' p1.hkl)"
 echo
 echo "   every run, wall/cpu seconds in the order run:"
 awk '{ key = $1 " " $2; if (!(key in seen)) { seen[key] = 1; order[++n] = key }

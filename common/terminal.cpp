@@ -16,7 +16,9 @@ void say(const FreeLine& line) {
 
 void say(std::string_view text) { say(FreeLine().text(text)); }
 
-std::string ask(std::string_view prompt, std::string_view what) {
+namespace {
+
+std::string answerTo(std::string_view prompt, std::string_view what, bool endIsBlank) {
     say(prompt);
     std::fflush(stdout);
     std::string answer;
@@ -50,10 +52,17 @@ std::string ask(std::string_view prompt, std::string_view what) {
     }
     if (!any) {
         if (std::ferror(stdin)) fail("cannot read standard input: the " + std::string(what) + " was not given");
+        if (endIsBlank) return {};
         fail("end of standard input: the " + std::string(what) + " was not given");
     }
     return answer;
 }
+
+}  // namespace
+
+std::string ask(std::string_view prompt, std::string_view what) { return answerTo(prompt, what, false); }
+
+std::string askOrBlank(std::string_view prompt, std::string_view what) { return answerTo(prompt, what, true); }
 
 std::string askFileName(std::string_view prompt, std::string_view what) {
     const std::string name = fileNameFrom(ask(prompt, what));

@@ -19,6 +19,11 @@ void say(std::string_view text);
 // the run, as does the end of standard input, naming `what` was asked for.
 std::string ask(std::string_view prompt, std::string_view what);
 
+// The same, but the end of standard input is a blank answer: for questions
+// added at the end of a dialogue, so that drivers written before them run
+// unchanged.
+std::string askOrBlank(std::string_view prompt, std::string_view what);
+
 // Asks for a file name: the whole answer, trailing blanks dropped. A name
 // that can name no file (a NUL byte in it) ends the run before anything
 // is opened.

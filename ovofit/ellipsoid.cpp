@@ -170,18 +170,29 @@ EllipsoidAxes chooseAxes(const gemmi::SpaceGroup& spaceGroup, const common::Unit
 ShellTally::ShellTally(double sLow, double sHigh) : low3_(std::pow(sLow, 3)), high3_(std::pow(sHigh, 3)) {
     size_t slots = 0;
     for (int n = kFewestShells; n <= kMostShells; ++n) slots += static_cast<size_t>(n);
-    counts_.assign(slots, 0);
-    sums_.assign(slots, 0.0);
+    sums_.assign(slots, Sums{});
 }
 
-void ShellTally::add(double s, double iOverSigma) {
+void ShellTally::add(double s, double iOverSigma, const HalfMeans* halves) {
     ++total_;
     const double share = high3_ > low3_ ? (s * s * s - low3_) / (high3_ - low3_) : 0.0;
+    const bool paired = halves != nullptr && halves->paired();
     size_t first = 0;
     for (int n = kFewestShells; n <= kMostShells; ++n) {
-        const size_t at = first + static_cast<size_t>(std::clamp(static_cast<int>(share * n), 0, n - 1));
-        ++counts_[at];
-        sums_[at] += iOverSigma;
+        Sums& sums = sums_[first + static_cast<size_t>(std::clamp(static_cast<int>(share * n), 0, n - 1))];
+        ++sums.count;
+        sums.iOverSigma += iOverSigma;
+        sums.iOverSigma2 += iOverSigma * iOverSigma;
+        sums.s2 += s * s;
+        if (paired) {
+            const double x = halves->first, y = halves->second;
+            ++sums.pairs;
+            sums.first += x;
+            sums.second += y;
+            sums.first2 += x * x;
+            sums.second2 += y * y;
+            sums.product += x * y;
+        }
         first += static_cast<size_t>(n);
     }
 }
@@ -195,11 +206,27 @@ std::vector<Shell> ShellTally::shells() const {
         bool enough = true;
         for (size_t i = 0; i < shells.size(); ++i) {
             Shell& shell = shells[i];
+            const Sums& sums = sums_[first + i];
             shell.sLow = std::cbrt(low3_ + (high3_ - low3_) * static_cast<double>(i) / n);
             shell.sHigh = std::cbrt(low3_ + (high3_ - low3_) * static_cast<double>(i + 1) / n);
-            shell.count = static_cast<int>(counts_[first + i]);
+            shell.count = static_cast<int>(sums.count);
             enough = enough && shell.count >= kFewestInShell;
-            if (shell.count > 0) shell.meanIOverSigma = sums_[first + i] / shell.count;
+            if (shell.count > 0) {
+                const double count = static_cast<double>(sums.count);
+                shell.meanIOverSigma = sums.iOverSigma / count;
+                shell.varianceIOverSigma =
+                    std::max(0.0, sums.iOverSigma2 / count - shell.meanIOverSigma * shell.meanIOverSigma);
+                shell.meanS2 = sums.s2 / count;
+            }
+            shell.pairs = static_cast<int>(sums.pairs);
+            if (sums.pairs >= kFewestPairs) {
+                // Pearson's correlation of the two half-set means.
+                const double n2 = static_cast<double>(sums.pairs);
+                const double sxx = sums.first2 - sums.first * sums.first / n2;
+                const double syy = sums.second2 - sums.second * sums.second / n2;
+                const double sxy = sums.product - sums.first * sums.second / n2;
+                shell.cc = sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : 0.0;
+            }
         }
         if (enough) return shells;
     }
@@ -233,25 +260,53 @@ void readLimit(AxisLimit& axis, double threshold) {
     for (size_t i = 0; i < shells.size(); ++i) {
         if (shells[i].meanIOverSigma < threshold) {
             axis.edge = i == 0 ? LimitEdge::firstShellBelow : LimitEdge::belowThreshold;
-            axis.limit = 1.0 / shells[i].sLow;
+            axis.shellEdge = 1.0 / shells[i].sLow;
             return;
         }
     }
     axis.edge = LimitEdge::neverBelow;
-    axis.limit = 1.0 / shells.back().sHigh;
+    axis.shellEdge = 1.0 / shells.back().sHigh;
+}
+
+void fitLimits(AxisLimit& axis, double threshold) {
+    const std::vector<Shell>& shells = axis.shells;
+    const double low = shells.front().sLow * shells.front().sLow, high = shells.back().sHigh * shells.back().sHigh;
+    auto limitOf = [](const LevelCrossing& crossing) { return FittedLimit{1.0 / std::sqrt(crossing.x), crossing.where}; };
+    std::vector<CurvePoint> points;
+    for (const Shell& shell : shells) {
+        // The variance of a shell's mean; a floor for shells whose
+        // reflections all have one value.
+        const double variance = std::max(shell.varianceIOverSigma, 1e-3) / shell.count;
+        points.push_back({shell.meanS2, shell.meanIOverSigma, 1.0 / variance});
+    }
+    axis.signal = fitSignal(points);
+    // No curve through the shells (too few, or none that converges): the
+    // shell edge stands for the fitted limit.
+    axis.bySignal = axis.signal ? limitOf(crossing(*axis.signal, threshold, low, high))
+                                : FittedLimit{axis.shellEdge, axis.edge == LimitEdge::neverBelow ? Crossing::beyond
+                                                              : axis.edge == LimitEdge::firstShellBelow ? Crossing::atStart
+                                                                                                       : Crossing::within};
+    points.clear();
+    for (const Shell& shell : shells) {
+        if (shell.pairs >= kFewestPairs) points.push_back({shell.meanS2, shell.cc, static_cast<double>(shell.pairs)});
+    }
+    axis.correlation = fitCorrelation(points);
+    if (axis.correlation) axis.byCorrelation = limitOf(crossing(*axis.correlation, kCorrelationThreshold, low, high));
 }
 
 std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
                                      const EllipsoidAxes& axes, const std::vector<MergedReflection>& merged,
-                                     double threshold) {
+                                     const std::vector<HalfMeans>& halves, double threshold, Criterion criterion) {
     const Frame frame = makeFrame(cell);
     const double cosCone = std::cos(kConeDegrees * 3.14159265358979323846 / 180.0);
     const double edge = dataEdge(frame, merged);
     Mates mates(spaceGroup);
-    // Calls f(axis, s, I/sigma) for each mate within the cone of an axis and
-    // within the data's edge.
+    // Calls f(axis, s, |s|, I/sigma, half-set means or null) for each mate
+    // within the cone of an axis and within the data's edge.
     auto eachInCones = [&](auto&& f) {
-        for (const MergedReflection& r : merged) {
+        for (size_t n = 0; n < merged.size(); ++n) {
+            const MergedReflection& r = merged[n];
+            const HalfMeans* half = halves.empty() ? nullptr : &halves[n];
             const double iOverSigma = r.intensity / r.sigma;
             for (const auto& hkl : mates.of(r.h(), r.k(), r.l())) {
                 double s[3];
@@ -260,19 +315,49 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
                 if (!(length > 0) || length > edge) continue;
                 for (size_t i = 0; i < 3; ++i) {
                     const double along = axes.rows[i][0] * s[0] + axes.rows[i][1] * s[1] + axes.rows[i][2] * s[2];
-                    if (std::fabs(along) >= cosCone * length) f(i, length, iOverSigma);
+                    if (std::fabs(along) >= cosCone * length) f(i, s, length, iOverSigma, half);
                 }
             }
         }
     };
-    // Two passes, nothing held per reflection: the low edge of each cone,
-    // then its shells.
-    double lowest[3] = {edge, edge, edge};
-    eachInCones([&lowest](size_t i, double s, double) { lowest[i] = std::min(lowest[i], s); });
-    std::vector<ShellTally> tallies;
-    for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], edge);
-    eachInCones([&tallies](size_t i, double s, double iOverSigma) { tallies[i].add(s, iOverSigma); });
+    // The shells of each cone with each reflection at place(axis, s, |s|),
+    // at most reach[axis]. Two passes, nothing held per reflection: the low
+    // and high edges of each cone, then its shells. A cone's shells end where
+    // its own data do, at the place that holds all but one in kStrayShare of
+    // its reflections (to a step of the histogram): data already cut to an
+    // ellipsoid, or whose indices end on a sphere of an oblique cell, end
+    // sooner along some axes than the data's edge.
+    auto tallyCones = [&](auto&& place, const double (&reach)[3]) {
+        constexpr size_t kEdgeSteps = 4096;
+        double lowest[3] = {reach[0], reach[1], reach[2]};
+        std::vector<int64_t> histogram(3 * kEdgeSteps, 0);
+        eachInCones([&](size_t i, const double* s, double length, double, const HalfMeans*) {
+            const double at = place(i, s, length);
+            lowest[i] = std::min(lowest[i], at);
+            ++histogram[i * kEdgeSteps + std::min(kEdgeSteps - 1, static_cast<size_t>(at / reach[i] * kEdgeSteps))];
+        });
+        double highest[3];
+        for (size_t i = 0; i < 3; ++i) {
+            int64_t total = 0;
+            for (size_t step = 0; step < kEdgeSteps; ++step) total += histogram[i * kEdgeSteps + step];
+            const int64_t kept = total - total / static_cast<int64_t>(kStrayShare);
+            int64_t sum = 0;
+            size_t step = 0;
+            while (step + 1 < kEdgeSteps && (sum += histogram[i * kEdgeSteps + step]) < kept) ++step;
+            highest[i] = std::max(lowest[i], reach[i] * static_cast<double>(step + 1) / kEdgeSteps);
+        }
+        std::vector<ShellTally> tallies;
+        for (size_t i = 0; i < 3; ++i) tallies.emplace_back(lowest[i], highest[i]);
+        eachInCones([&](size_t i, const double* s, double length, double iOverSigma, const HalfMeans* half) {
+            const double at = place(i, s, length);
+            if (at <= highest[i]) tallies[i].add(at, iOverSigma, half);
+        });
+        return tallies;
+    };
 
+    // First round: each reflection at its own resolution.
+    const double edges[3] = {edge, edge, edge};
+    std::vector<ShellTally> tallies = tallyCones([](size_t, const double*, double length) { return length; }, edges);
     std::vector<AxisLimit> limits(3);
     for (size_t i = 0; i < 3; ++i) {
         limits[i].shells = tallies[i].shells();
@@ -284,6 +369,49 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
         }
         for (int j = 0; j < 3; ++j) limits[i].direction[j] = axes.rows[i][j];
         readLimit(limits[i], threshold);
+        fitLimits(limits[i], threshold);
+    }
+    // Second round, for the curves: within a 20-degree cone the reflections
+    // off the axis lie nearer the neighbouring limits, and a cone's mean
+    // would cross a threshold early along the shortest limit and late along
+    // the longest. Each reflection is placed at the resolution along the
+    // axis that has its own place on the ellipsoid of the first round's
+    // fitted limits: sqrt(E) / L, E = sum of (s . u_j)^2 L_j^2.
+    double first[3], reach[3];
+    for (size_t i = 0; i < 3; ++i) first[i] = limits[i].bySignal.limit;
+    const double longest = std::max({first[0], first[1], first[2]});
+    for (size_t i = 0; i < 3; ++i) reach[i] = edge * longest / first[i];
+    auto onEllipsoid = [&](size_t i, const double* s, double) {
+        double e = 0;
+        for (size_t j = 0; j < 3; ++j) {
+            const double along = (axes.rows[j][0] * s[0] + axes.rows[j][1] * s[1] + axes.rows[j][2] * s[2]) * first[j];
+            e += along * along;
+        }
+        return std::sqrt(e) / first[i];
+    };
+    tallies = tallyCones(onEllipsoid, reach);
+    for (size_t i = 0; i < 3; ++i) {
+        AxisLimit placed = limits[i];
+        placed.shells = tallies[i].shells();
+        if (!placed.shells.empty()) {
+            fitLimits(placed, threshold);
+            // Off the axis the places reach past the data's own edge along
+            // it: a limit there is that edge, "beyond".
+            const double dataEdgeHere = 1.0 / limits[i].shells.back().sHigh;
+            for (FittedLimit* fitted : {&placed.bySignal, placed.byCorrelation ? &*placed.byCorrelation : nullptr}) {
+                if (fitted != nullptr && (fitted->where == Crossing::beyond || fitted->limit < dataEdgeHere)) {
+                    *fitted = {dataEdgeHere, Crossing::beyond};
+                }
+            }
+            limits[i].shells = std::move(placed.shells);
+            limits[i].signal = placed.signal;
+            limits[i].bySignal = placed.bySignal;
+            limits[i].correlation = placed.correlation;
+            limits[i].byCorrelation = placed.byCorrelation;
+        }
+        limits[i].limit = criterion == Criterion::correlation && limits[i].byCorrelation
+                              ? limits[i].byCorrelation->limit
+                              : limits[i].bySignal.limit;
     }
     return limits;
 }

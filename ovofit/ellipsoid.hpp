@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "common/cell.hpp"
 #include "common/failure.hpp"
+#include "ovofit/curve.hpp"
 #include "ovofit/merge.hpp"
 
 namespace ovofit {
@@ -60,7 +62,12 @@ struct Shell {
     double sLow = 0, sHigh = 0;  // 1/d at its edges
     int count = 0;
     double meanIOverSigma = 0;
+    double varianceIOverSigma = 0;  // of the reflections' I/sigma about the mean
+    double meanS2 = 0;              // d*^2 of the reflections, the shell's place on the curves
+    int pairs = 0;                  // reflections with both half-set means (unmerged data)
+    double cc = 0;                  // CC1/2 of those, when there are kFewestPairs
 };
+inline constexpr int kFewestPairs = 10;
 
 enum class LimitEdge {
     belowThreshold,   // the edge of the last shell before the first one below
@@ -68,12 +75,27 @@ enum class LimitEdge {
     firstShellBelow,  // already the lowest shell is below: its low edge
 };
 
+// A limit read off a fitted curve, in Angstrom.
+struct FittedLimit {
+    double limit = 0;
+    Crossing where = Crossing::within;  // beyond: the data's edge along the axis
+};
+
 struct AxisLimit {
     double direction[3] = {};
     std::vector<Shell> shells;
-    double limit = 0;  // Angstrom
+    double shellEdge = 0;  // Angstrom: the edge of the last shell above the threshold
     LimitEdge edge = LimitEdge::belowThreshold;
+    std::optional<SignalCurve> signal;  // mean I/sigma fitted over the shells
+    FittedLimit bySignal;
+    std::optional<CorrelationCurve> correlation;  // CC1/2, unmerged data only
+    std::optional<FittedLimit> byCorrelation;
+    double limit = 0;  // the one the script takes
 };
+
+// CC1/2 falls below this at its limit.
+inline constexpr double kCorrelationThreshold = 0.30;
+enum class Criterion { signal, correlation };
 
 // Within this angle of an axis (either sense) a reflection counts for it.
 inline constexpr double kConeDegrees = 20.0;
@@ -86,9 +108,12 @@ inline constexpr int kFewestShells = 3;
 // The three limits, along the rows of `axes`. Too few reflections along an
 // axis to fill kFewestShells shells throws TooFewReflections, saying which
 // axis.
+// `halves`: the half-set means of each merged reflection (unmerged data),
+// or empty. The limit the script takes is the one of `criterion`.
 std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const common::UnitCell& cell,
                                      const EllipsoidAxes& axes, const std::vector<MergedReflection>& merged,
-                                     double threshold);
+                                     const std::vector<HalfMeans>& halves, double threshold,
+                                     Criterion criterion = Criterion::signal);
 
 // Shells of equal reciprocal volume between two resolutions (1/d), tallied
 // one reflection at a time for every number of shells from kFewestShells to
@@ -98,15 +123,21 @@ std::vector<AxisLimit> measureLimits(const gemmi::SpaceGroup& spaceGroup, const 
 class ShellTally {
 public:
     ShellTally(double sLow, double sHigh);
-    void add(double s, double iOverSigma);
+    void add(double s, double iOverSigma, const HalfMeans* halves = nullptr);
     std::vector<Shell> shells() const;
     int64_t total() const { return total_; }
 
 private:
     double low3_, high3_;
     int64_t total_ = 0;
-    std::vector<int64_t> counts_;  // the shells of 3, then of 4, ... then of kMostShells
-    std::vector<double> sums_;
+    // The shells of 3, then of 4, ... then of kMostShells.
+    struct Sums {
+        int64_t count = 0;
+        double iOverSigma = 0, iOverSigma2 = 0, s2 = 0;
+        int64_t pairs = 0;
+        double first = 0, second = 0, first2 = 0, second2 = 0, product = 0;
+    };
+    std::vector<Sums> sums_;
 };
 
 // The shells end where the data do: at the resolution (1/d) that holds all
@@ -115,6 +146,8 @@ private:
 inline constexpr size_t kStrayShare = 200;
 double dataEdge(const Frame& frame, const std::vector<MergedReflection>& merged);
 
+// The shell-edge limit (shellEdge, edge) and the fitted ones.
 void readLimit(AxisLimit& axis, double threshold);
+void fitLimits(AxisLimit& axis, double threshold);
 
 }  // namespace ovofit

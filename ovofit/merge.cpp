@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ovofit {
 
@@ -19,6 +20,10 @@ namespace {
 
 __extension__ using Wide = unsigned __int128;
 
+constexpr uint64_t kHalfSeed = 0x5EED0F0F1A2B3C4Du;
+
+constexpr size_t kFirstFold = size_t{1} << 16;
+
 constexpr size_t kFirstSlots = size_t{1} << 12;
 
 // Room for `count` entries at most three quarters full, so that probes stay
@@ -27,9 +32,19 @@ size_t slotsFor(size_t count) { return std::max(kFirstSlots, count / 3 * 4 + 4);
 
 }  // namespace
 
-Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected)
-    : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw),
-      table_(slotsFor(expected), MergedReflection{kEmpty, 0, 0}) {}
+Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected, bool halves, size_t atMost)
+    : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw), halves_(halves),
+      listed_(expected > 0 && !halves), atMost_(atMost) {
+    if (listed_) {
+        // Room for every record at once; pages the list never reaches are
+        // never touched.
+        table_.reserve(expected);
+        foldAt_ = std::min(expected, kFirstFold);
+        return;
+    }
+    table_.assign(slotsFor(0), MergedReflection{kEmpty, 0, 0});
+    if (halves_) halfMeans_.assign(table_.size(), HalfMeans{});
+}
 
 size_t Merger::homeOf(uint64_t key) const {
     // The hash's high bits scaled to the table's size.
@@ -38,14 +53,22 @@ size_t Merger::homeOf(uint64_t key) const {
 }
 
 void Merger::grow() {
-    std::vector<MergedReflection> old(table_.size() * 2, MergedReflection{kEmpty, 0, 0});
+    // Doubled, but not beyond room for the most reflections there can be;
+    // past that (a bound that was wrong) by a quarter at a time.
+    size_t slots = table_.size() * 2;
+    if (atMost_ > 0) slots = std::max(std::min(slots, slotsFor(atMost_)), table_.size() + table_.size() / 4);
+    std::vector<MergedReflection> old(slots, MergedReflection{kEmpty, 0, 0});
     old.swap(table_);
+    std::vector<HalfMeans> oldHalves(halves_ ? table_.size() : 0, HalfMeans{});
+    oldHalves.swap(halfMeans_);
     const size_t size = table_.size();
-    for (const MergedReflection& entry : old) {
+    for (size_t i = 0; i < old.size(); ++i) {
+        const MergedReflection& entry = old[i];
         if (entry.key == kEmpty) continue;
         size_t slot = homeOf(entry.key);
         while (table_[slot].key != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
         table_[slot] = entry;
+        if (halves_) halfMeans_[slot] = oldHalves[i];
     }
 }
 
@@ -61,6 +84,22 @@ bool Merger::add(const Observation& o) {
     ++used_;
     // Even isym: the observation was brought to the unit by an inversion.
     const uint64_t key = keyOf(hkl, !friedelsLaw_ && isym % 2 == 0);
+    const double sigma = o.sigma;
+    const double weight = 1.0 / (sigma * sigma);
+    if (listed_) {
+        // A file that repeats its reflections is folded whenever the list
+        // has doubled since the last fold, so it stays within twice its
+        // unique reflections (and within what was made room for).
+        if (table_.size() >= foldAt_) {
+            fold();
+            // At the latest when the room is full; a list that fills it with
+            // distinct reflections (records shorter than XDS writes) grows.
+            foldAt_ = std::max(kFirstFold, 2 * table_.size());
+            if (foldAt_ > table_.capacity() && table_.size() < table_.capacity()) foldAt_ = table_.capacity();
+        }
+        table_.push_back({key, weight, weight * o.intensity});
+        return true;
+    }
     size_t size = table_.size();
     size_t slot = homeOf(key);
     while (table_[slot].key != key && table_[slot].key != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
@@ -77,11 +116,60 @@ bool Merger::add(const Observation& o) {
         ++filled_;
         sums->key = key;
     }
-    const double sigma = o.sigma;
-    const double weight = 1.0 / (sigma * sigma);
     sums->intensity += weight;
     sums->sigma += weight * o.intensity;
+    if (halves_) {
+        HalfMeans& half = halfMeans_[static_cast<size_t>(sums - table_.data())];
+        const bool odd = std::signbit(half.first);
+        const bool startsSecond = ((key ^ kHalfSeed) * 0xD6E8FEB86659FD93u) >> 63;
+        float weights = std::fabs(half.first);
+        if (odd == startsSecond) {
+            weights += static_cast<float>(weight);
+            half.second += static_cast<float>(weight * o.intensity);
+        }
+        half.first = odd ? weights : -weights;  // the count's parity flips
+    }
     return true;
+}
+
+void Merger::fold() {
+    // The part added since the last fold in the order of the keys (in place,
+    // skipped when already in order) and its runs of one reflection summed;
+    // those the folded part holds are added to it, found in one walk
+    // through both. New
+    // reflections left over put the whole in order again. The sums of a
+    // reflection seen more than once may so come in another order than read.
+    auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
+    const size_t before = table_.size();
+    // Unless the last fold found repeats, the whole list is sorted and
+    // combined at once: the walk costs more than a sort
+    // when few are found.
+    if (!repeats_) folded_ = 0;
+    const auto head = table_.begin() + static_cast<std::ptrdiff_t>(folded_);
+    if (!std::is_sorted(head, table_.end(), byKey)) std::sort(head, table_.end(), byKey);
+    size_t last = folded_;
+    auto found = table_.begin();  // both parts in order: one walk through the folded one
+    for (size_t i = folded_; i < table_.size(); ++i) {
+        MergedReflection& entry = table_[i];
+        if (last > folded_ && table_[last - 1].key == entry.key) {
+            table_[last - 1].intensity += entry.intensity;
+            table_[last - 1].sigma += entry.sigma;
+            continue;
+        }
+        while (found != head && found->key < entry.key) ++found;
+        if (found != head && found->key == entry.key) {
+            found->intensity += entry.intensity;
+            found->sigma += entry.sigma;
+        } else {
+            table_[last++] = entry;
+        }
+    }
+    table_.resize(last);
+    if (last > folded_ && folded_ > 0 && table_[folded_].key < table_[folded_ - 1].key) {
+        std::sort(table_.begin(), table_.end(), byKey);
+    }
+    folded_ = table_.size();
+    repeats_ = table_.size() * 4 < before * 3;
 }
 
 std::vector<MergedReflection> Merger::result() {
@@ -89,19 +177,74 @@ std::vector<MergedReflection> Merger::result() {
     // the absences dropped and the sums turned into the mean and its sigma.
     std::vector<MergedReflection> merged;
     merged.swap(table_);
-    const auto filledEnd = std::remove_if(merged.begin(), merged.end(),
-                                          [](const MergedReflection& r) { return r.key == kEmpty; });
-    std::sort(merged.begin(), filledEnd, [](const auto& x, const auto& y) { return x.key < y.key; });
-    auto kept = merged.begin();
-    for (auto r = merged.begin(); r != filledEnd; ++r) {
-        if (operations_.is_systematically_absent({{r->h(), r->k(), r->l()}})) {
+    if (listed_) {
+        merged.swap(table_);
+        fold();
+        merged.swap(table_);
+    } else if (!halves_) {
+        const auto filledEnd = std::remove_if(merged.begin(), merged.end(),
+                                              [](const MergedReflection& r) { return r.key == kEmpty; });
+        std::sort(merged.begin(), filledEnd, [](const auto& x, const auto& y) { return x.key < y.key; });
+        merged.erase(filledEnd, merged.end());
+    } else {
+        // The filled slots and their halves moved to the front together, then
+        // put in order of their keys through a permutation applied in place.
+        size_t filled = 0;
+        for (size_t i = 0; i < merged.size(); ++i) {
+            if (merged[i].key == kEmpty) continue;
+            merged[filled] = merged[i];
+            halfMeans_[filled++] = halfMeans_[i];
+        }
+        merged.resize(filled);
+        halfMeans_.resize(filled);
+        std::vector<uint32_t> order(filled);
+        for (size_t i = 0; i < filled; ++i) order[i] = static_cast<uint32_t>(i);
+        std::sort(order.begin(), order.end(), [&merged](uint32_t x, uint32_t y) { return merged[x].key < merged[y].key; });
+        for (size_t i = 0; i < filled; ++i) {
+            if (order[i] == i) continue;
+            const MergedReflection reflection = merged[i];
+            const HalfMeans half = halfMeans_[i];
+            size_t j = i;
+            for (;;) {
+                const size_t from = order[j];
+                order[j] = static_cast<uint32_t>(j);
+                if (from == i) {
+                    merged[j] = reflection;
+                    halfMeans_[j] = half;
+                    break;
+                }
+                merged[j] = merged[from];
+                halfMeans_[j] = halfMeans_[from];
+                j = from;
+            }
+        }
+        halfMeans_.shrink_to_fit();
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < merged.size(); ++i) {
+        const MergedReflection& r = merged[i];
+        if (operations_.is_systematically_absent({{r.h(), r.k(), r.l()}})) {
             ++absent_;
             continue;
         }
-        const double weights = r->intensity;
-        *kept++ = {r->key, r->sigma / weights, 1.0 / std::sqrt(weights)};
+        const double weights = r.intensity;
+        if (halves_) {
+            // The second half is what the whole holds beyond the first; a half
+            // with almost none of the weight is an empty one.
+            const HalfMeans sums = halfMeans_[i];
+            const double firstWeights = std::fabs(sums.first), secondWeights = weights - firstWeights;
+            HalfMeans& means = halfMeans_[kept];
+            if (firstWeights > 1e-5 * weights && secondWeights > 1e-5 * weights) {
+                means.first = static_cast<float>(sums.second / firstWeights);
+                means.second = static_cast<float>((r.sigma - sums.second) / secondWeights);
+            } else {
+                means.first = means.second = std::numeric_limits<float>::quiet_NaN();
+            }
+        }
+        merged[kept++] = {r.key, r.sigma / weights, 1.0 / std::sqrt(weights)};
     }
-    merged.erase(kept, merged.end());
+    merged.resize(kept);
+    if (halves_) halfMeans_.resize(kept);
     return merged;
 }
 

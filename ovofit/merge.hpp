@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include <gemmi/symmetry.hpp>
@@ -42,12 +43,29 @@ private:
     }
 };
 
+// The two half-set means of a reflection measured more than once, for
+// CC1/2: each reflection's observations are dealt alternately to the two
+// halves in the order the file gives them, which half takes the first drawn
+// at random for each reflection from a hash of its indices with a fixed
+// seed, so that every run splits the same way. NaN in both when one half is
+// empty (a reflection seen once).
+struct HalfMeans {
+    float first = 0, second = 0;
+    bool paired() const { return first == first; }
+};
+
 class Merger {
 public:
-    // `expected`: the unique reflections to make room for from the start
-    // (0 when not known). A table that holds them never grows, so never holds
-    // an old and a new table at once; more than expected still merge.
-    Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected = 0);
+    // `expected`: the records of a merged file, at most (0 when not known,
+    // or for unmerged data). With it the observations are kept in a list
+    // with room for that many, one entry a record, sorted and combined when
+    // it has doubled and at the end: a merged file holds each reflection
+    // about once, so a list written in order is faster than a table probed
+    // at random, and no larger. Without it, a hash table that grows by doubling, up to room for
+    // `atMost` reflections when that is given (the records an unmerged
+    // file's size can hold), never beyond.
+    Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected = 0, bool halves = false,
+           size_t atMost = 0);
 
     // Observations whose sigma is not a positive number (XDS marks misfits
     // with a negative one) or whose intensity is not finite are left out.
@@ -57,6 +75,9 @@ public:
     // The merged reflections, in order of their indices. Those the space
     // group forbids (systematic absences) carry no signal and are left out.
     std::vector<MergedReflection> result();
+    // After result(): the half-set means of each merged reflection, in the
+    // same order (empty unless asked for).
+    std::vector<HalfMeans> takeHalfMeans() { return std::move(halfMeans_); }
 
     int64_t used() const { return used_; }
     int64_t leftOut() const { return leftOut_; }
@@ -73,6 +94,17 @@ private:
     gemmi::ReciprocalAsu asu_;
     bool friedelsLaw_;
     std::vector<MergedReflection> table_;
+    // Beside each slot when halves are kept: the first half's sum of weights
+    // (its sign bit set while the reflection's count is odd) and weighted
+    // sum of intensities; result() turns them into the two means.
+    std::vector<HalfMeans> halfMeans_;
+    bool halves_;
+    bool listed_;   // the list of a merged file rather than the table
+    size_t atMost_;
+    size_t foldAt_ = 0;
+    size_t folded_ = 0;  // the list's first entries, in order and combined
+    bool repeats_ = false;  // the last fold found a quarter of the list repeated
+    void fold();
     size_t filled_ = 0;
     int64_t used_ = 0;
     int64_t leftOut_ = 0;

@@ -20,6 +20,7 @@ struct Scale {
     double sMax, yMax;
     double x(double s) const { return kLeft + (kRight - kLeft) * s / sMax; }
     double y(double v) const { return kBottom - (kBottom - kTop) * std::clamp(v, 0.0, yMax) / yMax; }
+    double yCorrelation(double cc) const { return kBottom - (kBottom - kTop) * std::clamp(cc, 0.0, 1.0); }
 };
 
 void line(common::OutputFile& plot, double x1, double y1, double x2, double y2, const std::string& style) {
@@ -67,13 +68,45 @@ void drawAxis(common::OutputFile& plot, const Scale& scale, const AxisLimit& axi
     }
     plot.writeRecord("<polyline fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\" points=\"" + points +
                      "\"/>");
+    // The fitted curves, sampled along the shells: I/sigma solid and thin,
+    // CC1/2 (on the right-hand scale, 0 to 1) dashed, with its shells' values
+    // as dots.
+    const double sFirst = axis.shells.front().sLow, sLast = axis.shells.back().sHigh;
+    auto sampled = [&](auto&& value) {
+        std::string curve;
+        for (int n = 0; n <= 60; ++n) {
+            const double s = sFirst + (sLast - sFirst) * n / 60;
+            curve += number(scale.x(s)) + "," + number(value(s * s)) + " ";
+        }
+        return curve;
+    };
+    if (axis.signal) {
+        plot.writeRecord("<polyline fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"1\" points=\"" +
+                         sampled([&](double x) { return scale.y(axis.signal->at(x)); }) + "\"/>");
+    }
+    if (axis.correlation) {
+        plot.writeRecord("<polyline fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"1\" stroke-dasharray=\"8 3\" points=\"" +
+                         sampled([&](double x) { return scale.yCorrelation(axis.correlation->at(x)); }) + "\"/>");
+        for (const Shell& shell : axis.shells) {
+            if (shell.pairs < kFewestPairs) continue;
+            plot.writeRecord("<circle cx=\"" + number(scale.x(std::sqrt(shell.meanS2))) + "\" cy=\"" +
+                             number(scale.yCorrelation(shell.cc)) + "\" r=\"2.5\" fill=\"" + colour + "\"/>");
+        }
+    }
     const double x = scale.x(1.0 / axis.limit);
     line(plot, x, kTop, x, kBottom, "stroke=\"" + colour + "\" stroke-dasharray=\"3 3\"");
     const auto& u = axis.direction;
-    text(plot, kRight - 10, kTop + 20 + 18 * i, "end",
-         "axis " + std::to_string(i + 1) + " (" + number(u[0], 2) + " " + number(u[1], 2) + " " + number(u[2], 2) +
-             "): limit " + number(axis.limit, 2) + " &#197;",
-         colour);
+    const bool beyond = axis.limit == axis.bySignal.limit ? axis.bySignal.where == Crossing::beyond
+                                                          : axis.byCorrelation && axis.byCorrelation->where == Crossing::beyond;
+    std::string legend = "axis " + std::to_string(i + 1) + " (" + number(u[0], 2) + " " + number(u[1], 2) + " " +
+                         number(u[2], 2) + "): I/sigma " + number(axis.bySignal.limit, 2) +
+                         (axis.bySignal.where == Crossing::beyond ? " beyond" : "");
+    if (axis.byCorrelation) {
+        legend += ", CC1/2 " + number(axis.byCorrelation->limit, 2) +
+                  (axis.byCorrelation->where == Crossing::beyond ? " beyond" : "");
+    }
+    text(plot, kRight - 10, kTop + 20 + 18 * i, "end", legend + " &#197;", colour);
+    if (beyond) text(plot, x - 3, kTop + 80 + 14 * i, "end", "beyond", colour);
 }
 
 }  // namespace
@@ -94,6 +127,16 @@ void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, dou
     drawAxes(plot, scale);
     line(plot, kLeft, scale.y(threshold), kRight, scale.y(threshold), "stroke=\"grey\" stroke-dasharray=\"6 4\"");
     text(plot, kRight, scale.y(threshold) - 5, "end", "threshold " + number(threshold, 2), "grey");
+    if (axes.front().correlation) {
+        line(plot, kRight, kBottom, kRight, kTop, "stroke=\"black\"");
+        for (int tenth = 0; tenth <= 10; tenth += 2) {
+            line(plot, kRight, scale.yCorrelation(tenth / 10.0), kRight + 5, scale.yCorrelation(tenth / 10.0), "stroke=\"black\"");
+            text(plot, kRight + 8, scale.yCorrelation(tenth / 10.0) + 4, "start", number(tenth / 10.0, 1));
+        }
+        plot.writeRecord("<text transform=\"translate(632 200) rotate(-90)\" text-anchor=\"middle\">CC1/2 (dashed)</text>");
+        text(plot, kLeft + 10, scale.yCorrelation(0.30) - 4, "start", "CC1/2 0.30", "grey");
+        line(plot, kLeft, scale.yCorrelation(0.30), kRight, scale.yCorrelation(0.30), "stroke=\"grey\" stroke-dasharray=\"2 6\"");
+    }
     for (size_t i = 0; i < axes.size(); ++i) drawAxis(plot, scale, axes[i], static_cast<int>(i));
     plot.writeRecord("</svg>");
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -16,9 +17,12 @@
 #include "common/failure.hpp"
 #include "common/input_file.hpp"
 #include "common/output_file.hpp"
+#include "common/file_names.hpp"
 #include "common/layout/input_script.hpp"
+#include "common/layout/limits_table.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "ovofit/deposition.hpp"
 #include "ovofit/ellipsoid.hpp"
 #include "ovofit/merge.hpp"
 #include "ovofit/plot.hpp"
@@ -31,9 +35,20 @@ namespace {
 constexpr double kDefaultThreshold = 1.5;  // I/sigma(I), the classic F/sigma(F) of 3
 
 struct Answers {
-    std::string xdsFile, truncatedFile, script, plot;
+    std::string xdsFile, truncatedFile, script, plot, deposition;
     double threshold = kDefaultThreshold;
+    Criterion criterion = Criterion::signal;
 };
+
+Criterion criterionFrom(const std::string& answer) {
+    const size_t first = answer.find_first_not_of(' ');
+    if (first == std::string::npos) return Criterion::signal;
+    std::string word = answer.substr(first);
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (word == "I/SIGMA" || word == "I/SIGMA(I)") return Criterion::signal;
+    if (word == "CC1/2" || word == "CC_HALF") return Criterion::correlation;
+    common::fail("the limit criterion \"" + answer + "\" is neither I/sigma nor CC1/2");
+}
 
 // Exactly one number, positive and finite: "1,5" or "1.5 2.5" is refused,
 // not read as far as it goes.
@@ -86,6 +101,21 @@ Answers askAnswers() {
     }
     answers.plot = common::askFileName("Please type the name of the plot to create (blank for none)",
                                        "name of the plot");
+    // Asked after today's five, a missing answer a blank one: drivers that
+    // give five answers run as before.
+    answers.criterion = criterionFrom(common::askOrBlank(
+        "Please type the limit criterion, I/sigma or CC1/2 (blank for I/sigma)", "limit criterion"));
+    answers.deposition = common::fileNameFrom(common::askOrBlank(
+        "Please type the name of the deposition mmCIF fragment to create (blank for none)",
+        "name of the deposition fragment"));
+    if (const std::string fault = common::faultOfFileName(answers.deposition); !fault.empty()) {
+        common::fail("the name of the deposition fragment names no file: " + fault);
+    }
+    for (const std::string* other : {&answers.xdsFile, &answers.script, &answers.plot}) {
+        if (!answers.deposition.empty() && !other->empty() && sameFile(answers.deposition, *other)) {
+            common::fail("the deposition fragment \"" + answers.deposition + "\" is another file of this run");
+        }
+    }
     checkScriptName(answers.xdsFile, "XDS reflection file");
     checkScriptName(answers.truncatedFile, "truncated file");
     if (answers.script.empty()) common::fail("no name was given for the input script");
@@ -93,13 +123,14 @@ Answers askAnswers() {
 }
 
 std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHeader& header,
-                                           const gemmi::SpaceGroup& spaceGroup) {
-    // A merged file holds each unique reflection once at most, so the records
-    // its size can hold bound them: the table is made that large at once.
+                                           const gemmi::SpaceGroup& spaceGroup, std::vector<HalfMeans>& halves) {
+    // The records a file's size can hold bound its unique reflections: a
+    // merged file's list is made that large at once, an unmerged file's
+    // table never grows beyond room for them.
     std::error_code unknown;
     const uintmax_t bytes = std::filesystem::file_size(file.name(), unknown);
-    const size_t expected = header.merged && !unknown ? static_cast<size_t>(bytes / (common::xds_record::kPrintedRecordLength + 1)) : 0;
-    Merger merger(spaceGroup, header.friedelsLaw, expected);
+    const size_t room = unknown ? 0 : static_cast<size_t>(bytes / (common::xds_record::kPrintedRecordLength + 1));
+    Merger merger(spaceGroup, header.friedelsLaw, header.merged ? room : 0, !header.merged, room);
     Observation observation;
     int64_t records = 0;
     while (readObservation(file, observation)) {
@@ -110,6 +141,7 @@ std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHea
         }
     }
     std::vector<MergedReflection> merged = merger.result();
+    halves = merger.takeHalfMeans();
     common::say(common::FreeLine()
                     .integer(records)
                     .text(header.merged ? "records of merged data read;" : "records of unmerged data read;")
@@ -129,12 +161,20 @@ std::string directionName(const EllipsoidAxes& axes, int i) {
     return kFrameAxes[i];
 }
 
-void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double threshold) {
+const char* markOf(Crossing where) {
+    return where == Crossing::beyond ? " (beyond: still above at the data's edge along the axis, written as that edge)"
+           : where == Crossing::atStart ? " (already below in the lowest shell: its low edge)"
+                                         : "";
+}
+
+void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double threshold, const std::string& combination) {
     common::RecordBuffer record;
     record.text("axis ").integer(i + 1, 1).text(" along");
     for (const double component : axis.direction) record.fixed(static_cast<float>(component), 8, 4);
-    common::say(std::string(record.view()) + " (" + directionName(axes, i) + ")");
-    common::say("  shell   d from     d to  reflections  mean I/sigma");
+    common::say(std::string(record.view()) + " (" + directionName(axes, i) + "), " + combination);
+    const bool paired = axis.correlation.has_value();
+    common::say(std::string("  shell   d from     d to  reflections  mean I/sigma    fitted") +
+                (paired ? "   pairs   CC1/2    fitted" : ""));
     int number = 0;
     for (const Shell& shell : axis.shells) {
         record.clear();
@@ -143,10 +183,18 @@ void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double th
             .fixed(static_cast<float>(1.0 / shell.sHigh), 9, 2)
             .integer(shell.count, 13)
             .fixed(static_cast<float>(shell.meanIOverSigma), 14, 2);
+        if (axis.signal) record.fixed(static_cast<float>(axis.signal->at(shell.meanS2)), 10, 2);
+        else record.textRight("-", 10);
+        if (paired) {
+            record.integer(shell.pairs, 8);
+            if (shell.pairs >= kFewestPairs) record.fixed(static_cast<float>(shell.cc), 8, 3);
+            else record.textRight("-", 8);
+            record.fixed(static_cast<float>(axis.correlation->at(shell.meanS2)), 10, 3);
+        }
         common::say(record.view());
     }
     record.clear();
-    record.text("limit along axis ").integer(i + 1, 1).text(":").fixed(static_cast<float>(axis.limit), 8, 3);
+    record.text("limit along axis ").integer(i + 1, 1).text(":").fixed(static_cast<float>(axis.shellEdge), 8, 3);
     const std::string at = " A: ";
     const std::string below = "mean I/sigma falls below " + common::generalText(static_cast<float>(threshold));
     switch (axis.edge) {
@@ -161,6 +209,79 @@ void showAxis(const AxisLimit& axis, const EllipsoidAxes& axes, int i, double th
         common::say(std::string(record.view()) + at + "already the lowest shell is below the threshold; its low edge");
         break;
     }
+    record.clear();
+    record.text("fitted I/sigma limit along axis ").integer(i + 1, 1).text(":").fixed(static_cast<float>(axis.bySignal.limit), 8, 3);
+    if (axis.signal) {
+        auto term = [](double value, const char* power) {
+            return std::string(value < 0 ? " - " : " + ") + common::generalText(static_cast<float>(std::fabs(value))) + power;
+        };
+        common::say(std::string(record.view()) + at + "where exp(" + common::generalText(static_cast<float>(axis.signal->p[0])) +
+                    term(axis.signal->p[1], " x") + term(axis.signal->p[2], " x^2") + "), x = d*^2, crosses " +
+                    common::generalText(static_cast<float>(threshold)) + markOf(axis.bySignal.where));
+    } else {
+        common::say(std::string(record.view()) + at + "no curve could be fitted to the shells: the shell edge");
+    }
+    if (axis.byCorrelation) {
+        record.clear();
+        record.text("fitted CC1/2 limit along axis ").integer(i + 1, 1).text(":").fixed(static_cast<float>(axis.byCorrelation->limit), 8, 3);
+        common::say(std::string(record.view()) + at + "where 1/(1 + exp((x - " +
+                    common::generalText(static_cast<float>(axis.correlation->middle)) + ")/" +
+                    common::generalText(static_cast<float>(axis.correlation->width)) + ")) falls below " +
+                    common::fixedText(static_cast<float>(kCorrelationThreshold), 2) + markOf(axis.byCorrelation->where));
+    }
+}
+
+// The direction as a combination of unit vectors along a*, b* and c*
+// ("0.87 a* - 0.50 c*"), terms below half a hundredth left out.
+std::string combinationText(const Frame& frame, const double direction[3]) {
+    double basis[3][3];  // the unit vectors along a*, b*, c*, in the frame
+    for (int i = 0; i < 3; ++i) {
+        frame.coordinates(i == 0, i == 1, i == 2, basis[i]);
+        const double length = std::sqrt(basis[i][0] * basis[i][0] + basis[i][1] * basis[i][1] + basis[i][2] * basis[i][2]);
+        for (double& v : basis[i]) v /= length;
+    }
+    // direction = sum of c_i basis_i: Cramer's rule on the columns basis_i.
+    auto det = [](const double* x, const double* y, const double* z) {
+        return x[0] * (y[1] * z[2] - y[2] * z[1]) - y[0] * (x[1] * z[2] - x[2] * z[1]) + z[0] * (x[1] * y[2] - x[2] * y[1]);
+    };
+    const double whole = det(basis[0], basis[1], basis[2]);
+    const double c[3] = {det(direction, basis[1], basis[2]) / whole, det(basis[0], direction, basis[2]) / whole,
+                         det(basis[0], basis[1], direction) / whole};
+    static const char* kNames[3] = {" a*", " b*", " c*"};
+    std::string text;
+    for (int i = 0; i < 3; ++i) {
+        if (!(std::fabs(c[i]) >= 0.005)) continue;
+        const std::string magnitude = common::fixedText(static_cast<float>(std::fabs(c[i])), 2);
+        if (text.empty()) text = (c[i] < 0 ? "-" : "") + magnitude + kNames[i];
+        else text += (c[i] < 0 ? " - " : " + ") + magnitude + kNames[i];
+    }
+    return text;
+}
+
+common::limits_table::Limit tableLimit(double angstrom, Crossing where) {
+    using common::limits_table::Mark;
+    return {angstrom, where == Crossing::beyond ? Mark::beyond : where == Crossing::atStart ? Mark::lowest : Mark::none};
+}
+
+common::limits_table::Table limitsTable(const Answers& answers, const std::vector<AxisLimit>& limits,
+                                        const std::vector<std::string>& combinations) {
+    common::limits_table::Table table;
+    table.criterion = answers.criterion == Criterion::correlation ? common::limits_table::Criterion::cc
+                                                                  : common::limits_table::Criterion::iOverSigma;
+    table.iOverSigmaThreshold = answers.threshold;
+    table.ccThreshold = kCorrelationThreshold;
+    for (size_t i = 0; i < 3; ++i) {
+        const AxisLimit& axis = limits[i];
+        common::limits_table::Axis& row = table.axes[i];
+        std::copy(axis.direction, axis.direction + 3, row.direction.begin());
+        row.combination = combinations[i];
+        row.shellEdge = tableLimit(axis.shellEdge, axis.edge == LimitEdge::neverBelow ? Crossing::beyond
+                                                   : axis.edge == LimitEdge::firstShellBelow ? Crossing::atStart
+                                                                                             : Crossing::within);
+        row.iOverSigma = tableLimit(axis.bySignal.limit, axis.bySignal.where);
+        if (axis.byCorrelation) row.cc = tableLimit(axis.byCorrelation->limit, axis.byCorrelation->where);
+    }
+    return table;
 }
 
 // Each axis in the row of its limit's rank, as ovoclip pairs them; record 5
@@ -247,19 +368,43 @@ int runOvofit() {
                     .real(header.cell.gamma)
                     .text(header.friedelsLaw ? "; Friedel's law holds" : "; Friedel's law does not hold"));
 
-    const std::vector<MergedReflection> merged = readAndMerge(xds, header, *spaceGroup);
+    if (answers.criterion == Criterion::correlation && header.merged) {
+        common::fail(xds.name() + " holds merged data (MERGE=TRUE): CC1/2 needs the unmerged observations; "
+                     "answer I/sigma or give the unmerged file");
+    }
+    std::vector<HalfMeans> halves;
+    const std::vector<MergedReflection> merged = readAndMerge(xds, header, *spaceGroup, halves);
     // Data too few to measure give no result, which is not a failed read.
     EllipsoidAxes axes;
     std::vector<AxisLimit> limits;
     try {
         axes = chooseAxes(*spaceGroup, header.cell, merged);
         common::say("axes: " + axes.description);
-        limits = measureLimits(*spaceGroup, header.cell, axes, merged, answers.threshold);
+        limits = measureLimits(*spaceGroup, header.cell, axes, merged, halves, answers.threshold, answers.criterion);
     } catch (const TooFewReflections& tooFew) {
         common::report(tooFew.message() + " in " + xds.name() + "; no script was written");
         return common::kExitNoResult;
     }
-    for (size_t i = 0; i < 3; ++i) showAxis(limits[i], axes, static_cast<int>(i), answers.threshold);
+    const Frame frame = makeFrame(header.cell);
+    std::vector<std::string> combinations;
+    for (size_t i = 0; i < 3; ++i) {
+        combinations.push_back(combinationText(frame, limits[i].direction));
+        showAxis(limits[i], axes, static_cast<int>(i), answers.threshold, combinations.back());
+    }
+    if (answers.criterion == Criterion::correlation) {
+        for (size_t i = 0; i < 3; ++i) {
+            if (!limits[i].byCorrelation) {
+                common::say("axis " + std::to_string(i + 1) + ": too few reflections measured twice for a CC1/2 "
+                            "curve; the script takes the fitted I/sigma limit");
+            }
+        }
+    }
+    for (const std::string& line : common::limits_table::lines(limitsTable(answers, limits, combinations))) {
+        common::say(line);
+    }
+
+    const Completeness completeness = measureCompleteness(*spaceGroup, header.cell, limits, merged);
+    showCompleteness(completeness);
 
     const common::InputScript script = scriptFor(answers, header, limits);
     common::RecordBuffer summary;
@@ -287,17 +432,26 @@ int runOvofit() {
         writePlot(*plot, limits, answers.threshold);
         plot->flush();
     }
+    std::optional<common::AllOrNothingFile> deposition;
+    if (!answers.deposition.empty()) {
+        deposition.emplace(answers.deposition);
+        writeDeposition(*deposition, limits, completeness, answers.criterion,
+                        answers.criterion == Criterion::correlation ? kCorrelationThreshold : answers.threshold);
+        deposition->flush();
+    }
     scriptFile.close();
-    if (plot) {
-        try {
-            plot->close();
-        } catch (...) {
-            std::remove(answers.script.c_str());  // not a script without its plot
-            throw;
-        }
+    try {
+        if (plot) plot->close();
+        if (deposition) deposition->close();
+    } catch (...) {
+        // Not a script without its plot and fragment.
+        std::remove(answers.script.c_str());
+        if (plot && deposition) std::remove(answers.plot.c_str());
+        throw;
     }
     common::say("input script for ovoclip written to " + answers.script);
     if (plot) common::say("plot written to " + answers.plot);
+    if (deposition) common::say("deposition fragment written to " + answers.deposition);
     return 0;
 }
 
