@@ -146,7 +146,7 @@ std::string joined(const std::vector<std::string>& answers, size_t n) {
 TEST(Dialogue, ReadmeAndHelpListThePromptsInTheOrderTheProgramsAsk) {
     const std::vector<std::string> readme = testsupport::lines(testsupport::readFile(kSource / "README.md"));
     const std::vector<Row> rows = readmeTable(readme);
-    ASSERT_EQ(rows.size(), 10u);
+    ASSERT_EQ(rows.size(), 11u);
 
     // The example's inputs; the fin file is finjoin's to make.
     testsupport::ScratchDir run;

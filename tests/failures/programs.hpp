@@ -29,6 +29,7 @@ struct Name {
     Role role;
     Contents leftBehind = {};        // beside the inputs when this file cannot be opened or created
     bool blankMeansNone = false;     // a blank answer asks for no file
+    bool showsNames = false;         // an output that quotes the names within its lines
 };
 
 struct Program {
@@ -172,6 +173,20 @@ inline const std::vector<Program>& all() {
          "start.lp\nfinal.lp\nstats.html\n",
          {{"start.lp", xscaleLog()}, {"final.lp", xscaleLog()}},
          {{"start.lp", N::kInput}, {"final.lp", N::kInput}, {"stats.html", N::kOutput}}},
+        // The outputs are created first; every input may be blank.
+        {"ovoreport",
+         "ovo.inp\npv.inp\n\n\n\n\n\n\n\nstart.lp\nfinal.lp\nreport.html\nreport.json\n",
+         {{"ovo.inp", "XDS_ASCII.HKL\ntrunc.hkl\n" + kCell + kAxesAndLimits},
+          {"pv.inp", "    45678\n     5678\n        1.23\n    40000.00\n"},
+          {"start.lp", xscaleLog()},
+          {"final.lp", xscaleLog()}},
+         {{"report.html", N::kOutput, {}, false, true},
+          {"report.json", N::kOutput, {}, true, true},
+          {"ovo.inp", N::kInput, {}, true},
+          {"XDS_ASCII.HKL", N::kNamedOnly},
+          {"pv.inp", N::kInput, {}, true},
+          {"start.lp", N::kInput, {}, true},
+          {"final.lp", N::kInput, {}, true}}},
     };
     return programs;
 }

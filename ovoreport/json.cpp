@@ -1,0 +1,191 @@
+// report.json: the numbers of the report, each group with the file it
+// comes from. A number is the shortest text that reads back as the same
+// float; a value the file leaves undefined (or not finite) is null.
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "common/layout/shell_statistics.hpp"
+#include "ovoreport/escape.hpp"
+#include "ovoreport/report.hpp"
+
+namespace ovoreport {
+
+namespace {
+
+namespace stats = common::shell_statistics;
+
+std::string str(std::string_view text) { return "\"" + escapeJson(text) + "\""; }
+
+std::string num(double value) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string(buffer, end);
+}
+std::string num(float value) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return std::string(buffer, end);
+}
+
+template <typename T, size_t N>
+std::string list(const T (&values)[N]) {
+    std::string text = "[";
+    for (size_t i = 0; i < N; ++i) {
+        if (i) text += ", ";
+        text += num(values[i]);
+    }
+    text += "]";
+    return text;
+}
+template <typename T, size_t N>
+std::string list(const std::array<T, N>& values) {
+    std::string text = "[";
+    for (size_t i = 0; i < N; ++i) {
+        if (i) text += ", ";
+        text += num(values[i]);
+    }
+    text += "]";
+    return text;
+}
+
+std::string ellipsoid(const Ellipsoid& e) {
+    std::string text = "{\"file\": " + str(e.file) + ", \"axes\": [";
+    for (size_t i = 0; i < 3; ++i) {
+        text += std::string(i ? ", " : "") + "{\"limit\": " + num(e.limitOfRow[i]) + ", \"orthonormal\": " +
+                list(e.axes[i]) + ", \"reciprocal\": " + list(e.reciprocalCombination[i]) + "}";
+    }
+    return text + "]}";
+}
+
+std::string value(const stats::ShellRow& row, float stats::ShellRow::*field) {
+    return stats::isUndefined(row.*field) ? "null" : num(row.*field);
+}
+
+std::string shell(const stats::ShellRow* row) {
+    if (!row) return "null";
+    return "{\"label\": " + str(row->label) + ", \"observed\": " + num(row->observed) +
+           ", \"unique\": " + num(row->secondCount) + ", \"redundancy\": " + value(*row, &stats::ShellRow::redundancy) +
+           ", \"completeness\": " + value(*row, &stats::ShellRow::completeness) +
+           ", \"rmerge\": " + value(*row, &stats::ShellRow::rmerge) +
+           ", \"isigma\": " + value(*row, &stats::ShellRow::isigma) + "}";
+}
+
+std::string optionalNumber(const std::optional<double>& v) { return v ? num(*v) : std::string("null"); }
+
+}  // namespace
+
+void writeJson(common::OutputFile& json, const Run& run) {
+    std::string t = "{\n";
+    const Answers& a = run.answers;
+    const std::pair<const char*, const std::string*> named[] = {
+        {"applied_script", &a.appliedScript}, {"planeview_script", &a.planeviewScript},
+        {"scaling_log", &a.scalingLog},       {"cad_script", &a.cadScript},
+        {"ovofit_script", &a.ovofitScript},   {"ovofit_transcript", &a.ovofitTranscript},
+        {"ovofit_plot", &a.ovofitPlot},       {"ovofit_cif", &a.ovofitCif},
+        {"page_picture", &a.pagePicture},     {"starting_log", &a.startingLog},
+        {"final_log", &a.finalLog},           {"report", &a.report}};
+    t += "  \"files_read\": {";
+    for (size_t i = 0; i < std::size(named); ++i) {
+        t += std::string(i ? ", " : "") + "\"" + named[i].first + "\": " +
+             (named[i].second->empty() ? std::string("null") : str(*named[i].second));
+    }
+    t += "},\n";
+    if (run.applied) {
+        const common::UnitCell& c = run.applied->cell;
+        t += "  \"cell\": {\"file\": " + str(run.applied->file) + ", \"a\": " + num(c.a) + ", \"b\": " + num(c.b) +
+             ", \"c\": " + num(c.c) + ", \"alpha\": " + num(c.alpha) + ", \"beta\": " + num(c.beta) +
+             ", \"gamma\": " + num(c.gamma) + "},\n";
+    } else {
+        t += "  \"cell\": null,\n";
+    }
+    t += "  \"space_group\": " +
+         (run.spaceGroup ? "{\"file\": " + str(run.spaceGroupFile) + ", \"name\": " + str(*run.spaceGroup) + "}"
+                         : std::string("null")) + ",\n";
+    t += "  \"ellipsoid_applied\": " + (run.applied ? ellipsoid(*run.applied) : std::string("null")) + ",\n";
+    if (run.truncation) {
+        const Truncation& r = *run.truncation;
+        t += "  \"truncation\": {\"file\": " + str(r.file) + ", \"read\": " + std::to_string(r.read) +
+             ", \"rejected\": " + std::to_string(r.rejected) + ", \"kept\": " + std::to_string(r.kept) +
+             ", \"mean_rejected\": " + num(r.meanRejected) + "},\n";
+    } else {
+        t += "  \"truncation\": null,\n";
+    }
+    if (run.anisotropy) {
+        t += "  \"anisotropic_b\": {\"file\": " + str(run.anisotropy->file) + ", \"components\": [";
+        for (size_t n = 0; n < 3; ++n) {
+            const Component& c = run.anisotropy->components[n];
+            t += std::string(n ? ", " : "") + "{\"eigenvalue\": " + num(c.value) + ", \"eigenvector_ortho\": " +
+                 list(c.cosines) + "}";
+        }
+        t += "], \"range\": " + num(run.anisotropy->range()) + "},\n";
+    } else {
+        t += "  \"anisotropic_b\": null,\n";
+    }
+    t += "  \"b_applied\": " +
+         (run.appliedB ? "{\"file\": " + str(run.appliedB->file) + ", \"b\": " + num(run.appliedB->b) + "}"
+                       : std::string("null")) + ",\n";
+    t += "  \"ellipsoid_measured\": " + (run.measured ? ellipsoid(*run.measured) : std::string("null")) + ",\n";
+    t += "  \"ellipsoid_differences\": [";
+    for (size_t i = 0; i < run.ellipsoidDifferences.size(); ++i) t += (i ? ", " : "") + str(run.ellipsoidDifferences[i]);
+    t += "],\n";
+    if (run.ovofitLimits) {
+        const auto limit = [](const FittedLimit& f) {
+            return "{\"limit\": " + num(static_cast<float>(f.angstrom)) + ", \"mark\": " + (f.mark.empty() ? std::string("null") : str(f.mark)) + "}";
+        };
+        t += "  \"ovofit_limits\": {\"file\": " + str(run.ovofitLimits->file) +
+             ", \"criterion\": " + str(run.ovofitLimits->criterion) + ", \"axes\": [";
+        for (size_t i = 0; i < run.ovofitLimits->axes.size(); ++i) {
+            const FittedAxis& f = run.ovofitLimits->axes[i];
+            if (i) t += ", ";
+            t += "{\"direction\": " + str(f.direction) + ", \"cosines\": " + list(f.cosines) +
+                 ", \"shell_edge\": " + limit(f.shellEdge) + ", \"by_isigma\": " + limit(f.bySigma) +
+                 ", \"by_cc_half\": " + (f.byHalfSets ? limit(*f.byHalfSets) : std::string("null")) + "}";
+        }
+        t += "]},\n";
+    } else {
+        t += "  \"ovofit_limits\": null,\n";
+    }
+    json.writeText(t);
+    t.clear();
+    if (run.statistics) {
+        const Statistics& s = *run.statistics;
+        t += "  \"statistics\": {\"starting_file\": " + str(s.startingFile) + ", \"final_file\": " + str(s.finalFile) +
+             ", \"starting_from_correct\": " + (s.starting.fromCorrect ? "true" : "false") +
+             ", \"final_from_correct\": " + (s.finished.fromCorrect ? "true" : "false") + ", \"lines\": [\n";
+        for (size_t i = 0; i < s.lines.size(); ++i) {
+            const stats::TableLine& line = s.lines[i];
+            const stats::ShellRow* label = line.before ? line.before : line.after;
+            const std::optional<double> limit = stats::shellLimit(label->label);
+            t += std::string(i ? ",\n" : "") + "    {\"label\": " + str(stats::trimmedLabel(label)) +
+                 ", \"limit\": " + optionalNumber(limit) + ", \"before\": " + shell(line.before) +
+                 ", \"after\": " + shell(line.after) + "}";
+        }
+        t += "\n  ]},\n";
+    } else {
+        t += "  \"statistics\": null,\n";
+    }
+    t += "  \"deposition\": " +
+         (run.deposition ? "{\"file\": " + (run.deposition->file.empty() ? std::string("null") : str(run.deposition->file)) +
+                               ", \"text\": " + str(run.deposition->text) + "}"
+                         : std::string("null")) + ",\n";
+    t += "  \"files\": [";
+    for (size_t i = 0; i < run.files.size(); ++i) {
+        const RunFile& f = run.files[i];
+        t += std::string(i ? ",\n    " : "\n    ") + "{\"name\": " + str(f.name) +
+             ", \"size\": " + (f.size ? std::to_string(*f.size) : std::string("null")) +
+             ", \"read\": " + (f.read ? "true" : "false") + "}";
+        if (t.size() > (1 << 16)) {
+            json.writeText(t);
+            t.clear();
+        }
+    }
+    t += "],\n  \"missing\": [";
+    for (size_t i = 0; i < run.missing.size(); ++i) t += (i ? ", " : "") + str(run.missing[i]);
+    t += "]\n}\n";
+    json.writeText(t);
+}
+
+}  // namespace ovoreport

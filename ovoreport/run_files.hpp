@@ -1,0 +1,130 @@
+// What ovoreport reads of one run: each file's numbers, and the name of the
+// file they come from. A file the run does not have (a blank answer) or
+// that does not hold what is looked for leaves its part empty, and a line
+// of `missing` says what is not shown and why.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/cell.hpp"
+#include "common/layout/shell_statistics.hpp"
+
+namespace ovoreport {
+
+// The names given on standard input, in the order asked; empty for none.
+struct Answers {
+    std::string appliedScript;   // the ovoclip input script of the run
+    std::string planeviewScript; // ovoclip's summary for planeview
+    std::string scalingLog;      // ovoscale's or Phaser's log (eigenB table)
+    std::string cadScript;       // honer's cad input file
+    std::string ovofitScript;    // the input script ovofit wrote
+    std::string ovofitTranscript;// ovofit's standard output, kept in a file
+    std::string ovofitPlot;      // ovofit's SVG plot
+    std::string ovofitCif;       // ovofit's mmCIF fragment
+    std::string pagePicture;     // page.png
+    std::string startingLog;     // XSCALE.LP or CORRECT.LP, before
+    std::string finalLog;        // likewise, after
+    std::string report;          // report.html, to create
+    std::string json;            // report.json, to create; empty for none
+};
+
+// An ellipsoid as an ovoclip input script gives it.
+struct Ellipsoid {
+    std::string file;
+    common::UnitCell cell;
+    float axes[3][3] = {};      // rows in the orthonormal frame
+    float limitOfRow[3] = {};   // Angstrom, row i paired as ovoclip pairs it
+    // Row i as u a* + v b* + w c*, scaled so that the largest |coefficient| is 1.
+    std::array<std::array<double, 3>, 3> reciprocalCombination{};
+};
+
+struct Truncation {
+    std::string file;
+    int32_t read = 0;
+    int32_t rejected = 0;
+    float meanRejected = 0;  // sum F over sum sigma of the rejected; may be NaN or infinite
+    int32_t kept = 0;
+};
+
+struct Component {
+    float value = 0;                // A^2
+    std::array<float, 3> cosines{}; // orthonormal frame
+};
+
+struct Anisotropy {
+    std::string file;
+    std::array<Component, 3> components;  // as listed, largest first
+    float range() const;                  // largest less smallest
+};
+
+struct AppliedB {
+    std::string file;
+    float b = 0;  // A^2, as CAD applies it
+};
+
+// ovofit's limits by axis (its limits table); read by readOvofitLimits.
+struct FittedLimit {
+    double angstrom = 0;
+    std::string mark;  // empty, "beyond" (the data's edge) or "lowest" (the lowest shell's edge)
+};
+struct FittedAxis {
+    std::array<double, 3> cosines{};        // orthonormal frame
+    std::string direction;                  // as a combination of a*, b*, c*
+    FittedLimit shellEdge;                  // Angstrom
+    FittedLimit bySigma;                    // the fitted I/sigma limit
+    std::optional<FittedLimit> byHalfSets;  // the fitted CC1/2 limit (unmerged data only)
+};
+struct OvofitLimits {
+    std::string file;
+    std::string criterion;  // the limits the script takes: "I/sigma" or "CC1/2"
+    std::vector<FittedAxis> axes;
+};
+
+struct Statistics {
+    std::string startingFile;
+    std::string finalFile;
+    common::shell_statistics::ShellTable starting;
+    common::shell_statistics::ShellTable finished;
+    std::vector<common::shell_statistics::TableLine> lines;  // into the two tables
+};
+
+struct Deposition {
+    std::string file;
+    std::string text;  // ovofit's items as read, then the B tensor's
+};
+
+struct RunFile {
+    std::string name;
+    std::optional<uintmax_t> size;  // empty when it could not be found
+    bool read = false;              // one of the files the report reads
+};
+
+struct Run {
+    Answers answers;
+    std::optional<std::string> spaceGroup;
+    std::string spaceGroupFile;
+    std::optional<Ellipsoid> applied;
+    std::optional<Truncation> truncation;
+    std::optional<Anisotropy> anisotropy;
+    std::optional<AppliedB> appliedB;
+    std::optional<Ellipsoid> measured;
+    std::optional<OvofitLimits> ovofitLimits;
+    bool plotUsable = false;     // ovofit's plot: an SVG picture to embed
+    bool pictureUsable = false;  // page.png: a PNG picture to embed
+    std::optional<Statistics> statistics;
+    std::optional<Deposition> deposition;
+    // A difference between the ellipsoid applied and the one ovofit measured.
+    std::vector<std::string> ellipsoidDifferences;
+    std::vector<RunFile> files;
+    std::vector<std::string> missing;  // one line each: what is not shown, and why
+};
+
+// Reads every file named in `answers`; a named file that cannot be opened
+// or read ends the run (status 2).
+Run readRun(const Answers& answers);
+
+}  // namespace ovoreport
