@@ -1,0 +1,246 @@
+#!/usr/bin/python3
+"""The Snakemake workflow on four generated data sets, one of them damaged,
+then a fifth added to the finished run.
+
+  workflow_test.py SOURCE_DIR BIN_DIR SCRATCH_DIR
+
+Exit 0: passed; 77: skipped (snakemake or Ghostscript missing, said on
+standard output); anything else: failed, with the reason.
+"""
+
+import html.parser
+import json
+import os
+import shutil
+import subprocess
+import sys
+import urllib.parse
+
+SOURCE, BIN, SCRATCH = sys.argv[1:4]
+SNAKEFILE = os.path.join(SOURCE, "workflow", "Snakefile")
+GENERATE = os.path.join(SOURCE, "tests", "workflow", "make_dataset.py")
+DATA, OUT = os.path.join(SCRATCH, "in"), os.path.join(SCRATCH, "out")
+
+# What a good data set's folder holds afterwards, by step (mergetab only in
+# "a", which has both logs).
+MADE = {
+    "ovofit": ["ovofit.inp", "ovofit.svg", "ovofit.cif"],
+    "ovoclip": ["XDS_ASCII_trunc.HKL", "XDS_ASCII._reslimit.dat", "planeview.inp"],
+    "ovoscale_trunc": ["ovoscale_trunc.mtz", "ovoscale_trunc.log"],
+    "ovoscale_initial": ["ovoscale_initial.mtz", "ovoscale_initial.log"],
+    "honer": ["cad_negB.inp"], "bapply": ["cad_negB.mtz"], "finjoin": ["stages.fin"],
+    "planeview": ["page.ps"], "render": ["page.png", "page.pdf"], "mergetab": ["statistics.html"],
+    "ovoreport": ["report.html", "report.json"],
+}
+FIFTH = 'e <b>&"5\''  # the index must show this name as text
+
+
+def fail(why):
+    print("FAILED:", why)
+    sys.exit(1)
+
+
+def snakemake(*extra):
+    command = ["snakemake", "-s", SNAKEFILE, "--cores", "2", "--keep-going",
+               "--config", "data=" + DATA, "out=" + OUT, "bin=" + BIN] + list(extra)
+    run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if run.returncode != 0:
+        fail("snakemake %s ended with status %d:\n%s" % (" ".join(extra), run.returncode, run.stdout[-4000:]))
+    return run.stdout
+
+
+def make(name, seed, damage=None):
+    folder = os.path.join(DATA, name)
+    os.makedirs(folder)
+    hkl = os.path.join(folder, "XDS_ASCII.HKL")
+    subprocess.run([sys.executable, GENERATE, hkl, "16000", str(seed), "2.0"], check=True)
+    if damage:
+        with open(hkl) as f:
+            lines = f.readlines()
+        with open(hkl, "w") as f:
+            f.writelines(line for line in lines if not line.startswith(damage))
+
+
+def files_of(folder):
+    """Every file under the folder with its modification time."""
+    found = {}
+    for root, _, names in os.walk(folder):
+        for n in names:
+            path = os.path.join(root, n)
+            found[os.path.relpath(path, folder)] = os.stat(path).st_mtime_ns
+    return found
+
+
+class Table(html.parser.HTMLParser):
+    """The rows of index.html's table as text, and the links."""
+
+    def __init__(self):
+        super().__init__()
+        self.rows, self.links, self.cell = [], [], None
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "tr":
+            self.rows.append([])
+        elif tag in ("td", "th"):
+            self.cell = ""
+        elif tag == "a":
+            self.links.append(dict(attrs)["href"])
+
+    def handle_endtag(self, tag):
+        if tag in ("td", "th"):
+            self.rows[-1].append(self.cell)
+            self.cell = None
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell += data
+
+
+def numbers(value):
+    """Every number within a JSON value, those written in its texts too."""
+    if isinstance(value, bool):
+        return []
+    if isinstance(value, str):
+        found = []
+        for word in value.replace("'", " ").split():
+            try:
+                found.append(float(word))
+            except ValueError:
+                pass
+        return found
+    if isinstance(value, (int, float)):
+        return [float(value)]
+    if isinstance(value, list):
+        return [x for v in value for x in numbers(v)]
+    if isinstance(value, dict):
+        return [x for v in value.values() for x in numbers(v)]
+    return []
+
+
+def check_index(expected_names):
+    with open(os.path.join(OUT, "index.json"), encoding="utf-8") as f:
+        index = json.load(f)
+    if sorted(r["name"] for r in index) != sorted(expected_names):
+        fail("index.json lists %s, not %s" % ([r["name"] for r in index], expected_names))
+    for row in index:
+        if row["name"] == "damaged":
+            if row["status"] != "failed" or row["step"] != "ovofit" or "UNIT_CELL_CONSTANTS" not in (row["message"] or ""):
+                fail("the damaged data set's row: %s" % row)
+            continue
+        if row["status"] != "ok" or row["step"] is not None:
+            fail("a good data set's row: %s" % row)
+        with open(os.path.join(OUT, row["name"], "ovoreport", "report.json"), encoding="utf-8") as f:
+            in_report = numbers(json.load(f))
+        for key in ("cell", "limits", "completeness", "b_range", "b_applied"):
+            values = numbers(row[key])
+            if not values:
+                fail("%s: no %s in the index" % (row["name"], key))
+            for v in values:
+                if not any(abs(v - r) <= 1e-9 * max(1.0, abs(r)) for r in in_report):
+                    fail("%s: %s %r of the index is not in its report.json" % (row["name"], key, v))
+        if not row["space_group"] or not row["criterion"]:
+            fail("%s: space group or criterion missing: %s" % (row["name"], row))
+    with open(os.path.join(OUT, "index.html"), encoding="utf-8") as f:
+        page = f.read()
+    table = Table()
+    table.feed(page)
+    body = [r for r in table.rows[1:]]
+    if len(body) != len(expected_names):
+        fail("index.html has %d rows for %d data sets" % (len(body), len(expected_names)))
+    damaged = [r for r in body if r[0] == "damaged"][0]
+    if "failed" not in damaged or "ovofit" not in damaged or not any("UNIT_CELL" in c for c in damaged):
+        fail("index.html's row of the damaged data set: %s" % damaged)
+    for link in table.links:
+        target = os.path.join(OUT, *[urllib.parse.unquote(p) for p in link.split("/")])
+        if not os.path.isfile(target):
+            fail("index.html links to %s, which does not exist" % link)
+    if len(table.links) != len(expected_names) - 1:
+        fail("index.html has %d report links" % len(table.links))
+    return index, page
+
+
+def check_in_chromium():
+    """The index as headless Chromium prints it: one A4 page holding every row."""
+    if shutil.which("chromium") is None or shutil.which("pdftotext") is None:
+        print("index not checked in a browser: chromium or pdftotext is not installed")
+        return
+    pdf = os.path.join(SCRATCH, "index.pdf")
+    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-pdf-header-footer",
+                    "--user-data-dir=" + os.path.join(SCRATCH, "chromium"), "--print-to-pdf=" + pdf,
+                    "file://" + os.path.join(OUT, "index.html")],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    text = subprocess.run(["pdftotext", "-layout", pdf, "-"], stdout=subprocess.PIPE, text=True).stdout
+    info = subprocess.run(["pdfinfo", pdf], stdout=subprocess.PIPE, text=True).stdout
+    if "Pages:           1" not in info or "(A4)" not in info:
+        fail("index.pdf is not one A4 page:\n" + info)
+    for word in ("a", "b", "c", "damaged", "failed", "UNIT_CELL_CONSTANTS", FIFTH.split()[0], "<b>&"):
+        if word not in text.split() and word not in text:
+            fail("the printed index lacks %r:\n%s" % (word, text))
+
+
+def main():
+    for tool in ("snakemake", "gs"):
+        if shutil.which(tool) is None:
+            print("SKIPPED: %s is not installed (apt-get install --no-install-recommends %s)"
+                  % (tool, "snakemake" if tool == "snakemake" else "ghostscript"))
+            sys.exit(77)
+    shutil.rmtree(SCRATCH, ignore_errors=True)
+    os.makedirs(DATA)
+    for seed, name in enumerate(("a", "b", "c"), 1):
+        make(name, seed)
+    make("damaged", 4, damage="!UNIT_CELL_CONSTANTS=")
+    for log, name in (("XSCALE_start.LP", "XSCALE.LP"), ("XSCALE_final.LP", "XSCALE_final.LP")):
+        shutil.copy(os.path.join(SOURCE, "examples", log), os.path.join(DATA, "a", name))
+
+    snakemake()
+    for name in ("a", "b", "c"):
+        folder = os.path.join(OUT, name)
+        for step, made in MADE.items():
+            if step == "mergetab" and name != "a":
+                continue
+            wanted = [os.path.join(step, m) for m in made] + [step + ".terminal", "status/%s.json" % step]
+            missing = [w for w in wanted if not os.path.isfile(os.path.join(folder, w))]
+            if missing:
+                fail("%s lacks %s" % (name, missing))
+        if any(n.endswith(".part") for n in os.listdir(folder)):
+            fail("%s keeps a step's scratch folder" % name)
+    # The damaged data set: ovofit failed and says why; what needs its
+    # files was skipped, with empty folders; what does not (ovoscale on the
+    # initial data) ran on its own.
+    damaged = os.path.join(OUT, "damaged")
+    statuses = {}
+    for step in MADE:
+        path = os.path.join(damaged, "status", step + ".json")
+        if os.path.exists(path):
+            with open(path) as f:
+                statuses[step] = json.load(f)["status"]
+    expected = {step: "skipped" for step in MADE if step != "mergetab"}
+    expected.update(ovofit="failed", ovoscale_initial=statuses.get("ovoscale_initial"))
+    if statuses != expected:
+        fail("the damaged data set's steps: %s" % statuses)
+    if os.listdir(os.path.join(damaged, "ovofit")) not in ([], [".snakemake_timestamp"]):
+        fail("the failed step's folder is not empty: %s" % os.listdir(os.path.join(damaged, "ovofit")))
+    with open(os.path.join(damaged, "ovofit.terminal")) as f:
+        if "UNIT_CELL_CONSTANTS" not in f.read():
+            fail("the damaged data set's transcript does not say why")
+    check_index(["a", "b", "c", "damaged"])
+
+    if "Nothing to be done" not in snakemake("-n"):
+        fail("a second run has work to do")
+
+    before = files_of(OUT)
+    make(FIFTH, 5)
+    snakemake()
+    after = files_of(OUT)
+    changed = sorted({p.split(os.sep)[0] for p in after if before.get(p) != after[p]} - {".snakemake"})
+    if changed != sorted([FIFTH, "index.html", "index.json"]):
+        fail("adding a fifth data set changed %s" % changed)
+    _, page = check_index(["a", "b", "c", "damaged", FIFTH])
+    if "<b>&" in page or 'e &lt;b&gt;&amp;&quot;5&#x27;' not in page:
+        fail("index.html does not escape the fifth data set's name")
+    check_in_chromium()
+    print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone")
+
+
+if __name__ == "__main__":
+    main()
