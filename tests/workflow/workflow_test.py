@@ -159,6 +159,20 @@ def check_index(expected_names):
     return index, page
 
 
+PROBE = """<script>
+window.__problems = [];
+window.addEventListener('error', function (e) { __problems.push('error ' + e.message); }, true);
+window.addEventListener('load', function () {
+  var p = __problems, w = document.documentElement.scrollWidth;
+  if (w > 1024) p.push('page ' + w + ' pixels wide');
+  var all = document.body.getElementsByTagName('*');
+  for (var j = 0; j < all.length; j++) { var r = all[j].getBoundingClientRect(); if (r.right > 1024.5) { p.push(all[j].tagName + ' reaches ' + r.right); break; } }
+  var d = document.createElement('div'); d.id = 'index-check'; d.textContent = p.length ? 'PROBLEMS: ' + p.join('; ') : 'ALL-GOOD';
+  document.body.appendChild(d);
+});
+</script>"""
+
+
 def check_in_chromium():
     """The index as headless Chromium prints it: one A4 page holding every row."""
     if shutil.which("chromium") is None or shutil.which("pdftotext") is None:
@@ -169,6 +183,24 @@ def check_in_chromium():
                     "--user-data-dir=" + os.path.join(SCRATCH, "chromium"), "--print-to-pdf=" + pdf,
                     "file://" + os.path.join(OUT, "index.html")],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    # Loaded in a 1024-pixel window with a probe added at its end: no script
+    # error, no console error, nothing wider than the window.
+    probe = os.path.join(SCRATCH, "index-probe.html")
+    page = open(os.path.join(OUT, "index.html"), encoding="utf-8").read()
+    open(probe, "w", encoding="utf-8").write(page.replace("</body>", PROBE + "</body>"))
+    dom = subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                          "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                          "--disable-sync", "--hide-scrollbars", "--window-size=1024,800",
+                          "--enable-logging=stderr", "--v=0",
+                          "--user-data-dir=" + os.path.join(SCRATCH, "chromium-probe"),
+                          "--virtual-time-budget=5000", "--dump-dom", "file://" + probe],
+                         capture_output=True, timeout=120)
+    verdict = dom.stdout.decode("utf-8", "replace").split('index-check">')[1:2]
+    if not verdict or not verdict[0].startswith("ALL-GOOD"):
+        fail("the index in Chromium: %s" % (verdict[0][:300] if verdict else dom.stderr[-600:]))
+    console = [l for l in dom.stderr.decode("utf-8", "replace").splitlines() if "CONSOLE" in l and "ERROR" in l.upper()]
+    if console:
+        fail("the index in Chromium: console errors %s" % console[:3])
     text = subprocess.run(["pdftotext", "-layout", pdf, "-"], stdout=subprocess.PIPE, text=True).stdout
     info = subprocess.run(["pdfinfo", pdf], stdout=subprocess.PIPE, text=True).stdout
     if "Pages:           1" not in info or "(A4)" not in info:
