@@ -1,5 +1,7 @@
 #include "common/file_names.hpp"
 
+#include <filesystem>
+
 namespace common {
 
 std::string faultOfFileName(std::string_view name) {
@@ -28,6 +30,15 @@ std::string quoted(std::string_view name) {
 std::string quotedStart(std::string_view name) {
     if (name.size() <= 80) return quoted(name);
     return "\"" + std::string(name.substr(0, 80)) + "...\"";
+}
+
+bool sameFile(const std::string& x, const std::string& y) {
+    std::error_code error;
+    if (std::filesystem::equivalent(x, y, error)) return true;
+    const auto cx = std::filesystem::weakly_canonical(x, error);
+    if (error) return x == y;
+    const auto cy = std::filesystem::weakly_canonical(y, error);
+    return error ? x == y : cx == cy;
 }
 
 }  // namespace common

@@ -28,4 +28,8 @@ inline std::string quoted(const std::string& name) { return quoted(std::string_v
 // is cut and ends in "...", so that it does not fill the terminal.
 std::string quotedStart(std::string_view name);
 
+// True when both names lead to one file, or would once the second exists
+// (an output named like an input, or two outputs named alike).
+bool sameFile(const std::string& x, const std::string& y);
+
 }  // namespace common

@@ -64,16 +64,6 @@ double thresholdFrom(const std::string& answer) {
     return value;
 }
 
-// True when both names lead to one file, or would once the second exists.
-bool sameFile(const std::string& x, const std::string& y) {
-    std::error_code error;
-    if (std::filesystem::equivalent(x, y, error)) return true;
-    const auto cx = std::filesystem::weakly_canonical(x, error);
-    if (error) return x == y;
-    const auto cy = std::filesystem::weakly_canonical(y, error);
-    return error ? x == y : cx == cy;
-}
-
 void checkScriptName(const std::string& name, const std::string& what) {
     if (name.empty()) common::fail("no name was given for the " + what);
     if (!common::input_script::nameFits(name)) {
@@ -91,12 +81,12 @@ Answers askAnswers() {
                                                 "name of the truncated file");
     // ovoclip would write its truncated file over what it reads, or over
     // its own script.
-    if (!answers.truncatedFile.empty() && sameFile(answers.truncatedFile, answers.xdsFile)) {
+    if (!answers.truncatedFile.empty() && common::sameFile(answers.truncatedFile, answers.xdsFile)) {
         common::fail("the truncated file \"" + answers.truncatedFile + "\" is the XDS reflection file itself");
     }
     answers.script = common::askFileName("Please type the name of the input script to create",
                                          "name of the input script");
-    if (!answers.script.empty() && !answers.truncatedFile.empty() && sameFile(answers.truncatedFile, answers.script)) {
+    if (!answers.script.empty() && !answers.truncatedFile.empty() && common::sameFile(answers.truncatedFile, answers.script)) {
         common::fail("the truncated file \"" + answers.truncatedFile + "\" is the input script being written");
     }
     answers.plot = common::askFileName("Please type the name of the plot to create (blank for none)",
@@ -112,7 +102,7 @@ Answers askAnswers() {
         common::fail("the name of the deposition fragment names no file: " + fault);
     }
     for (const std::string* other : {&answers.xdsFile, &answers.script, &answers.plot}) {
-        if (!answers.deposition.empty() && !other->empty() && sameFile(answers.deposition, *other)) {
+        if (!answers.deposition.empty() && !other->empty() && common::sameFile(answers.deposition, *other)) {
             common::fail("the deposition fragment \"" + answers.deposition + "\" is another file of this run");
         }
     }

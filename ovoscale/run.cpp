@@ -42,15 +42,6 @@ struct Answers {
     bool mtzInput = false;
 };
 
-bool sameFile(const std::string& x, const std::string& y) {
-    std::error_code error;
-    if (std::filesystem::equivalent(x, y, error)) return true;
-    const auto cx = std::filesystem::weakly_canonical(x, error);
-    if (error) return x == y;
-    const auto cy = std::filesystem::weakly_canonical(y, error);
-    return error ? x == y : cx == cy;
-}
-
 Answers askAnswers() {
     Answers answers;
     answers.reflections = common::askFileName("Please type the reflection file (XDS_ASCII or MTZ)",
@@ -66,7 +57,7 @@ Answers askAnswers() {
     if (answers.log.empty()) common::fail("no name was given for the log");
     // An output named like an existing file (the reflection file too) is
     // refused when it is created; two outputs of one name would not be.
-    if (sameFile(answers.mtz, answers.log)) common::fail("the MTZ file and the log are one file, " + common::quoted(answers.log));
+    if (common::sameFile(answers.mtz, answers.log)) common::fail("the MTZ file and the log are one file, " + common::quoted(answers.log));
     return answers;
 }
 
