@@ -35,6 +35,21 @@ size_t slotsFor(size_t count) { return std::max(kFirstSlots, count / 3 * 4 + 4);
 Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected, bool halves, size_t atMost)
     : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw), halves_(halves),
       listed_(expected > 0 && !halves), atMost_(atMost) {
+    for (const gemmi::Op& op : operations_.sym_ops) {
+        std::array<int32_t, 9> rotation;
+        bool whole = true;
+        for (size_t i = 0; i < 3; ++i) {
+            for (size_t j = 0; j < 3; ++j) {
+                rotation[3 * i + j] = op.rot[i][j] / gemmi::Op::DEN;
+                whole = whole && op.rot[i][j] % gemmi::Op::DEN == 0;
+            }
+        }
+        if (!whole) {  // not whole numbers on the indices: gemmi maps each
+            rotations_.clear();
+            break;
+        }
+        rotations_.push_back(rotation);
+    }
     if (listed_) {
         // Room for every record at once; pages the list never reaches are
         // never touched.
@@ -77,13 +92,13 @@ bool Merger::add(const Observation& o) {
         ++leftOut_;
         return true;
     }
-    const auto [hkl, isym] = asu_.to_asu({{o.h, o.k, o.l}}, operations_);
+    bool minus = false;
+    const gemmi::Op::Miller hkl = toAsu(o, minus);
     for (const int32_t index : hkl) {
         if (index <= -kIndexLimit || index >= kIndexLimit) return false;
     }
     ++used_;
-    // Even isym: the observation was brought to the unit by an inversion.
-    const uint64_t key = keyOf(hkl, !friedelsLaw_ && isym % 2 == 0);
+    const uint64_t key = keyOf(hkl, minus);
     const double sigma = o.sigma;
     const double weight = 1.0 / (sigma * sigma);
     if (listed_) {
@@ -130,6 +145,38 @@ bool Merger::add(const Observation& o) {
         half.first = odd ? weights : -weights;  // the count's parity flips
     }
     return true;
+}
+
+gemmi::Op::Miller Merger::toAsu(const Observation& o, bool& minus) {
+    if (!friedelsLaw_ || rotations_.empty()) {
+        // Even isym: the observation was brought to the unit by an inversion.
+        // On the unit's edges more than one operation may bring it there, so
+        // the first in the group's order decides.
+        const auto [hkl, isym] = asu_.to_asu({{o.h, o.k, o.l}}, operations_);
+        minus = isym % 2 == 0;
+        return hkl;
+    }
+    // With Friedel's law the unit holds one reflection of the observation's
+    // orbit, whichever operation finds it: the one that found the last is
+    // tried first (files list neighbouring reflections together), then all in
+    // turn, with and without the inversion.
+    auto turned = [this, &o](size_t turn) {
+        const std::array<int32_t, 9>& m = rotations_[turn / 2];
+        const int32_t sign = turn % 2 == 0 ? 1 : -1;
+        return gemmi::Op::Miller{{sign * (m[0] * o.h + m[3] * o.k + m[6] * o.l),
+                                  sign * (m[1] * o.h + m[4] * o.k + m[7] * o.l),
+                                  sign * (m[2] * o.h + m[5] * o.k + m[8] * o.l)}};
+    };
+    gemmi::Op::Miller hkl = turned(lastTurn_);
+    if (asu_.is_in(hkl)) return hkl;
+    for (size_t turn = 0; turn < 2 * rotations_.size(); ++turn) {
+        hkl = turned(turn);
+        if (asu_.is_in(hkl)) {
+            lastTurn_ = turn;
+            return hkl;
+        }
+    }
+    return asu_.to_asu({{o.h, o.k, o.l}}, operations_).first;  // gemmi's own failure
 }
 
 void Merger::fold() {
