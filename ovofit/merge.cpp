@@ -180,22 +180,54 @@ gemmi::Op::Miller Merger::toAsu(const Observation& o, bool& minus) {
 }
 
 void Merger::fold() {
-    // The part added since the last fold in the order of the keys (in place,
-    // skipped when already in order) and its runs of one reflection summed;
-    // those the folded part holds are added to it, found in one walk
-    // through both. New
-    // reflections left over put the whole in order again. The sums of a
-    // reflection seen more than once may so come in another order than read.
+    // The part added since the last fold: its reflections the folded part
+    // holds added to it, the rest put in the order of the keys (in place,
+    // skipped when already in order) and its runs of one reflection summed.
+    // New reflections left over put the whole in order again. The sums of a
+    // reflection seen more than once in one part may so come in another
+    // order than read.
     auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
     const size_t before = table_.size();
     // Unless the last fold found repeats, the whole list is sorted and
     // combined at once: the walk costs more than a sort
     // when few are found.
     if (!repeats_) folded_ = 0;
+    if (folded_ > 0) {
+        // The new part's reflections the folded part already holds are added
+        // to it where they stand, found by a cursor that mostly steps to the
+        // next entry (files list their reflections in runs) and otherwise by
+        // a binary search; only those it does not hold are left to sort.
+        const auto folded = table_.begin();
+        const auto foldedEnd = folded + static_cast<std::ptrdiff_t>(folded_);
+        auto cursor = folded;
+        size_t kept = folded_;
+        for (size_t i = folded_; i < table_.size(); ++i) {
+            const MergedReflection entry = table_[i];
+            if (cursor == foldedEnd || cursor->key > entry.key) {
+                cursor = std::lower_bound(folded, foldedEnd, entry, byKey);
+            } else {
+                for (int step = 0; cursor != foldedEnd && cursor->key < entry.key; ++step, ++cursor) {
+                    if (step == 2) {
+                        cursor = std::lower_bound(cursor, foldedEnd, entry, byKey);
+                        break;
+                    }
+                }
+            }
+            if (cursor != foldedEnd && cursor->key == entry.key) {
+                cursor->intensity += entry.intensity;
+                cursor->sigma += entry.sigma;
+            } else {
+                table_[kept++] = entry;
+            }
+        }
+        table_.resize(kept);
+    }
     const auto head = table_.begin() + static_cast<std::ptrdiff_t>(folded_);
     if (!std::is_sorted(head, table_.end(), byKey)) std::sort(head, table_.end(), byKey);
     size_t last = folded_;
-    auto found = table_.begin();  // both parts in order: one walk through the folded one
+    // Both parts in order: one walk through the folded one, unless its
+    // reflections were already looked up above.
+    auto found = folded_ > 0 ? head : table_.begin();
     for (size_t i = folded_; i < table_.size(); ++i) {
         MergedReflection& entry = table_[i];
         if (last > folded_ && table_[last - 1].key == entry.key) {
