@@ -35,6 +35,21 @@ size_t slotsFor(size_t count) { return std::max(kFirstSlots, count / 3 * 4 + 4);
 Merger::Merger(const gemmi::SpaceGroup& spaceGroup, bool friedelsLaw, size_t expected, bool halves, size_t atMost)
     : operations_(spaceGroup.operations()), asu_(&spaceGroup), friedelsLaw_(friedelsLaw), halves_(halves),
       listed_(expected > 0 && !halves), atMost_(atMost) {
+    for (const gemmi::Op& op : operations_.sym_ops) {
+        std::array<int32_t, 9> rotation;
+        bool whole = true;
+        for (size_t i = 0; i < 3; ++i) {
+            for (size_t j = 0; j < 3; ++j) {
+                rotation[3 * i + j] = op.rot[i][j] / gemmi::Op::DEN;
+                whole = whole && op.rot[i][j] % gemmi::Op::DEN == 0;
+            }
+        }
+        if (!whole) {  // not whole numbers on the indices: gemmi maps each
+            rotations_.clear();
+            break;
+        }
+        rotations_.push_back(rotation);
+    }
     if (listed_) {
         // Room for every record at once; pages the list never reaches are
         // never touched.
@@ -77,13 +92,13 @@ bool Merger::add(const Observation& o) {
         ++leftOut_;
         return true;
     }
-    const auto [hkl, isym] = asu_.to_asu({{o.h, o.k, o.l}}, operations_);
+    bool minus = false;
+    const gemmi::Op::Miller hkl = toAsu(o, minus);
     for (const int32_t index : hkl) {
         if (index <= -kIndexLimit || index >= kIndexLimit) return false;
     }
     ++used_;
-    // Even isym: the observation was brought to the unit by an inversion.
-    const uint64_t key = keyOf(hkl, !friedelsLaw_ && isym % 2 == 0);
+    const uint64_t key = keyOf(hkl, minus);
     const double sigma = o.sigma;
     const double weight = 1.0 / (sigma * sigma);
     if (listed_) {
@@ -132,23 +147,87 @@ bool Merger::add(const Observation& o) {
     return true;
 }
 
+gemmi::Op::Miller Merger::toAsu(const Observation& o, bool& minus) {
+    if (!friedelsLaw_ || rotations_.empty()) {
+        // Even isym: the observation was brought to the unit by an inversion.
+        // On the unit's edges more than one operation may bring it there, so
+        // the first in the group's order decides.
+        const auto [hkl, isym] = asu_.to_asu({{o.h, o.k, o.l}}, operations_);
+        minus = isym % 2 == 0;
+        return hkl;
+    }
+    // With Friedel's law the unit holds one reflection of the observation's
+    // orbit, whichever operation finds it: the one that found the last is
+    // tried first (files list neighbouring reflections together), then all in
+    // turn, with and without the inversion.
+    auto turned = [this, &o](size_t turn) {
+        const std::array<int32_t, 9>& m = rotations_[turn / 2];
+        const int32_t sign = turn % 2 == 0 ? 1 : -1;
+        return gemmi::Op::Miller{{sign * (m[0] * o.h + m[3] * o.k + m[6] * o.l),
+                                  sign * (m[1] * o.h + m[4] * o.k + m[7] * o.l),
+                                  sign * (m[2] * o.h + m[5] * o.k + m[8] * o.l)}};
+    };
+    gemmi::Op::Miller hkl = turned(lastTurn_);
+    if (asu_.is_in(hkl)) return hkl;
+    for (size_t turn = 0; turn < 2 * rotations_.size(); ++turn) {
+        hkl = turned(turn);
+        if (asu_.is_in(hkl)) {
+            lastTurn_ = turn;
+            return hkl;
+        }
+    }
+    return asu_.to_asu({{o.h, o.k, o.l}}, operations_).first;  // gemmi's own failure
+}
+
 void Merger::fold() {
-    // The part added since the last fold in the order of the keys (in place,
-    // skipped when already in order) and its runs of one reflection summed;
-    // those the folded part holds are added to it, found in one walk
-    // through both. New
-    // reflections left over put the whole in order again. The sums of a
-    // reflection seen more than once may so come in another order than read.
+    // The part added since the last fold: its reflections the folded part
+    // holds added to it, the rest put in the order of the keys (in place,
+    // skipped when already in order) and its runs of one reflection summed.
+    // New reflections left over put the whole in order again. The sums of a
+    // reflection seen more than once in one part may so come in another
+    // order than read.
     auto byKey = [](const MergedReflection& x, const MergedReflection& y) { return x.key < y.key; };
     const size_t before = table_.size();
     // Unless the last fold found repeats, the whole list is sorted and
     // combined at once: the walk costs more than a sort
     // when few are found.
     if (!repeats_) folded_ = 0;
+    if (folded_ > 0) {
+        // The new part's reflections the folded part already holds are added
+        // to it where they stand, found by a cursor that mostly steps to the
+        // next entry (files list their reflections in runs) and otherwise by
+        // a binary search; only those it does not hold are left to sort.
+        const auto folded = table_.begin();
+        const auto foldedEnd = folded + static_cast<std::ptrdiff_t>(folded_);
+        auto cursor = folded;
+        size_t kept = folded_;
+        for (size_t i = folded_; i < table_.size(); ++i) {
+            const MergedReflection entry = table_[i];
+            if (cursor == foldedEnd || cursor->key > entry.key) {
+                cursor = std::lower_bound(folded, foldedEnd, entry, byKey);
+            } else {
+                for (int step = 0; cursor != foldedEnd && cursor->key < entry.key; ++step, ++cursor) {
+                    if (step == 2) {
+                        cursor = std::lower_bound(cursor, foldedEnd, entry, byKey);
+                        break;
+                    }
+                }
+            }
+            if (cursor != foldedEnd && cursor->key == entry.key) {
+                cursor->intensity += entry.intensity;
+                cursor->sigma += entry.sigma;
+            } else {
+                table_[kept++] = entry;
+            }
+        }
+        table_.resize(kept);
+    }
     const auto head = table_.begin() + static_cast<std::ptrdiff_t>(folded_);
     if (!std::is_sorted(head, table_.end(), byKey)) std::sort(head, table_.end(), byKey);
     size_t last = folded_;
-    auto found = table_.begin();  // both parts in order: one walk through the folded one
+    // Both parts in order: one walk through the folded one, unless its
+    // reflections were already looked up above.
+    auto found = folded_ > 0 ? head : table_.begin();
     for (size_t i = folded_; i < table_.size(); ++i) {
         MergedReflection& entry = table_[i];
         if (last > folded_ && table_[last - 1].key == entry.key) {

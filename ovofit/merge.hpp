@@ -4,6 +4,7 @@
 // it does not.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -90,8 +91,14 @@ private:
     static constexpr uint64_t kEmpty = ~uint64_t{0};  // no key: its indices would reach kIndexLimit
     void grow();
     size_t homeOf(uint64_t key) const;
+    gemmi::Op::Miller toAsu(const Observation& o, bool& minus);
     gemmi::GroupOps operations_;
     gemmi::ReciprocalAsu asu_;
+    // The rotations of the group's operations on the indices, divided by
+    // Op::DEN, and which of them (times two, plus one when negated) brought
+    // the last observation to the unit.
+    std::vector<std::array<int32_t, 9>> rotations_;
+    size_t lastTurn_ = 0;
     bool friedelsLaw_;
     std::vector<MergedReflection> table_;
     // Beside each slot when halves are kept: the first half's sum of weights

@@ -215,7 +215,11 @@ TEST(Ovofit, MergeAgreesWithAPlainMapOfTheAsymmetricUnit) {
         size_t expected;
     };
     const Case cases[] = {{1, true, 0}, {1, false, 100}, {76, true, 20000}, {76, false, 0},
-                          {178, true, 500}, {19, false, 40000}};
+                          {178, true, 500}, {19, false, 40000},
+                          // With Friedel's law the unit is found by integer rotations tried
+                          // from the last one that served: every kind of unit's edges.
+                          {5, true, 0}, {146, true, 0}, {149, true, 30000}, {150, true, 0}, {168, true, 0},
+                          {197, true, 0}, {230, true, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.group * 10 + c.friedel);
         const gemmi::SpaceGroup& group = gemmi::get_spacegroup_by_number(c.group);
