@@ -116,6 +116,12 @@ std::vector<std::string> promptsIn(const std::vector<std::string>& lines, const 
 // second) and say that the others follow.
 const std::map<std::string, std::pair<size_t, size_t>> kMayBeLeftOut = {{"finjoin", {3, 12}}};
 
+// ovofit's last two questions take the end of the input as a blank answer
+// (a driver that gives the first five runs as before): answered short there,
+// it runs to the end instead of stopping, and the question it was asked is
+// the line after the one before.
+const std::map<std::string, size_t> kEndIsBlankFrom = {{"ovofit", 5}};
+
 // `listed` in the order of `asked`, leaving out only what the program's
 // documentation may leave out.
 void expectListedInOrder(const std::string& where, const std::vector<std::string>& listed,
@@ -135,6 +141,15 @@ void expectListedInOrder(const std::string& where, const std::vector<std::string
     for (size_t left = next; left < asked.size(); ++left) {
         EXPECT_TRUE(left >= range.first && left < range.second) << "\"" << asked[left] << "\" is not listed";
     }
+}
+
+// The line after the first of `lines` that is `prompt`, trimmed (empty when
+// there is none).
+std::string lineAfter(const std::vector<std::string>& lines, const std::string& prompt) {
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        if (trimmed(lines[i]) == prompt) return trimmed(lines[i + 1]);
+    }
+    return "";
 }
 
 std::string joined(const std::vector<std::string>& answers, size_t n) {
@@ -164,16 +179,31 @@ TEST(Dialogue, ReadmeAndHelpListThePromptsInTheOrderTheProgramsAsk) {
                 fs::create_symlink(entry.path(), shortRun / entry.path().filename().string());
             }
             const auto result = testsupport::run(exe, joined(row.answers, k), shortRun.path());
-            ASSERT_EQ(result.status, 2) << "answered " << k << " of " << row.answers.size() << ": " << result.err;
-            ASSERT_NE(result.err.find("end of standard input"), std::string::npos) << result.err;
             const std::vector<std::string> out = testsupport::lines(result.out);
             ASSERT_FALSE(out.empty());
+            if (kEndIsBlankFrom.count(row.program) && k >= kEndIsBlankFrom.at(row.program)) {
+                ASSERT_EQ(result.status, 0) << "answered " << k << " of " << row.answers.size() << ": " << result.err;
+                ASSERT_FALSE(asked.empty());
+                const std::string next = lineAfter(out, asked.back());
+                ASSERT_FALSE(next.empty()) << "\"" << asked.back() << "\" is not followed by a question";
+                asked.push_back(next);
+                continue;
+            }
+            ASSERT_EQ(result.status, 2) << "answered " << k << " of " << row.answers.size() << ": " << result.err;
+            ASSERT_NE(result.err.find("end of standard input"), std::string::npos) << result.err;
             asked.push_back(trimmed(out.back()));
         }
         const auto whole = testsupport::run(exe, joined(row.answers, row.answers.size()), run.path());
         ASSERT_EQ(whole.status, 0) << whole.err;
 
         const auto help = testsupport::run(exe, "", run.path(), {"--help"});
+        if (kEndIsBlankFrom.count(row.program) && !asked.empty()) {
+            // The table answers those questions too: after its last answer
+            // the program asks nothing that its help lists.
+            const std::string next = lineAfter(testsupport::lines(whole.out), asked.back());
+            EXPECT_TRUE(next.empty() || promptsIn(testsupport::lines(help.out), {next}).empty())
+                << "\"" << next << "\" is asked but README's table does not answer it";
+        }
         expectListedInOrder("--help", promptsIn(testsupport::lines(help.out), asked), asked, row.program);
         expectListedInOrder("README.md", promptsIn(readmeDialogue(readme, row.program), asked), asked, row.program);
     }
