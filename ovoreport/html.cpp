@@ -10,10 +10,14 @@
 #include "common/failure.hpp"
 #include "common/file_names.hpp"
 #include "common/records.hpp"
-#include "ovoreport/escape.hpp"
+#include "common/escape.hpp"
 #include "ovoreport/report.hpp"
 
 namespace ovoreport {
+
+using common::escapeHtml;
+using common::escapeHtmlLines;
+using common::appendBase64;
 
 namespace {
 

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "common/layout/shell_statistics.hpp"
-#include "ovoreport/escape.hpp"
+#include "common/escape.hpp"
 #include "ovoreport/report.hpp"
 
 namespace ovoreport {
+
+using common::escapeJson;
 
 namespace {
 

@@ -1,7 +1,7 @@
 """The index of a workflow run: OUT/index.json and OUT/index.html, one row a
 data set, failed ones included. The numbers come from each data set's
 report.json (ovoreport's); the status, the failing step and the message from
-its steps' status files (workflow/scripts/answer.py). Standard library only.
+its steps' status files (runstep's, common/layout/step_status.hpp). Standard library only.
 
 The page needs no script and no network: a plain table, printed on A4 in
 landscape; a small inline script only lets a click on a heading sort it.

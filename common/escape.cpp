@@ -1,9 +1,9 @@
-#include "ovoreport/escape.hpp"
+#include "common/escape.hpp"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace ovoreport {
+namespace common {
 
 namespace {
 
@@ -149,4 +149,4 @@ void appendBase64(std::string& out, const unsigned char* data, size_t size) {
     }
 }
 
-}  // namespace ovoreport
+}  // namespace common

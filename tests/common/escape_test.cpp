@@ -1,4 +1,4 @@
-// The escaping of text from the run's files, over a table of hostile texts:
+// The escaping of text from files and programs, over a table of hostile texts:
 // markup, quotes, controls, valid UTF-8 of every length, and byte sequences
 // that are not UTF-8 (stray continuation bytes, overlong forms, surrogates,
 // beyond U+10FFFF, cut short).
@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ovoreport/escape.hpp"
+#include "common/escape.hpp"
 
 namespace {
 
@@ -36,24 +36,24 @@ const Case kCases[] = {
     {"\xef\xbf\xbe", "\\xEF\\xBF\\xBE", "\\uFFFE"},          // a noncharacter
 };
 
-TEST(OvoreportEscape, HtmlAndJsonOfHostileTexts) {
+TEST(Escape, HtmlAndJsonOfHostileTexts) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.html);
-        EXPECT_EQ(ovoreport::escapeHtml(c.text), c.html);
-        EXPECT_EQ(ovoreport::escapeJson(c.text), c.json);
+        EXPECT_EQ(common::escapeHtml(c.text), c.html);
+        EXPECT_EQ(common::escapeJson(c.text), c.json);
     }
     // In <pre>, lines and tabs stay.
-    EXPECT_EQ(ovoreport::escapeHtmlLines("a\tb\n<c>"), "a\tb\n&lt;c&gt;");
+    EXPECT_EQ(common::escapeHtmlLines("a\tb\n<c>"), "a\tb\n&lt;c&gt;");
 }
 
-TEST(OvoreportEscape, Base64OfEveryTailLength) {
+TEST(Escape, Base64OfEveryTailLength) {
     const struct {
         std::string bytes, encoded;
     } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
                  {"\xff\xfe\xfd", "//79"}};
     for (const auto& c : cases) {
         std::string out;
-        ovoreport::appendBase64(out, reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
+        common::appendBase64(out, reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
         EXPECT_EQ(out, c.encoded) << c.bytes;
     }
 }

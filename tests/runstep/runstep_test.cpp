@@ -1,0 +1,198 @@
+// runstep, the workflow's driver of one step, over a table of programs
+// (small shell scripts): what it leaves for each outcome, the message the
+// index shows, a stream of any size on standard error, and a signal while
+// the program runs.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/escape.hpp"
+#include "common/layout/step_status.hpp"
+#include "testsupport.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace status = common::step_status;
+using testsupport::readFile;
+using testsupport::ScratchDir;
+using testsupport::writeFile;
+
+std::string quoted(const std::string& text) { return "\"" + common::escapeJson(text) + "\""; }
+
+std::string list(const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (const auto& item : items) {
+        if (text.size() > 1) text += ',';
+        text += quoted(item);
+    }
+    return text + "]";
+}
+
+// The job as the Snakefile writes it: the step "s" in `folder`, a shell script.
+std::string job(const fs::path& folder, const std::string& script, const std::vector<std::string>& makes,
+                const char* answers = "[\"first\",\"second\"]", const std::vector<std::string>& after = {}) {
+    return "{\"folder\": " + quoted(folder.string()) + ", \"step\": \"s\", \"command\": " +
+           list({"/bin/sh", "-c", script}) + ", \"answers\": " + answers + ", \"makes\": " + list(makes) +
+           ", \"after\": " + list(after) + "}";
+}
+
+struct Case {
+    const char* name;
+    const char* script;
+    std::vector<std::string> makes;
+    const char* status;
+    std::optional<std::string> message;  // the whole message
+    int exit;
+    const char* transcript;  // what the transcript starts with
+};
+
+const Case kCases[] = {
+    {"answered, files made", "read a; read b; echo \"$b $a\" > out.txt; echo said; echo warned >&2", {"out.txt"},
+     "ok", std::nullopt, 0, "said\nwarned\n"},
+    {"its own last word", "echo one >&2; echo 'prog: cannot read x.hkl, line 3 ' >&2; printf '  \\n\\n' >&2; exit 2",
+     {"out.txt"}, "failed", "prog: cannot read x.hkl, line 3", 2, "one\nprog: cannot read"},
+    {"status 0 but a file missing", "touch a.txt", {"a.txt", "b.txt", "c.txt"}, "failed",
+     "finished without writing b.txt, c.txt", 0, "\n[workflow] step s failed: finished without writing b.txt, c.txt\n"},
+    {"silent status", "exit 1", {}, "failed", "exit status 1", 1, ""},
+    {"ended by a signal", "kill -SEGV $$", {}, "failed", "ended by SIGSEGV", -SIGSEGV, ""},
+    {"no result, a file made", "touch out.txt; echo 'prog: no reflection inside the ellipsoid' >&2; exit 1",
+     {"out.txt"}, "failed", "prog: no reflection inside the ellipsoid", 1, "prog: no reflection"},
+    {"odd bytes in the message", "printf 'bad \\001\\000\\377 \"q\" \\\\ end\\n' >&2; exit 2", {}, "failed",
+     std::string("bad \x01\x00\\xFF \"q\" \\ end", 20), 2, "bad \001"},
+};
+
+TEST(Runstep, EachOutcomeLeavesItsFilesTranscriptAndStatus) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const auto r = testsupport::run(testsupport::program("runstep"), "", dir.path(),
+                                        {job(dir.path(), c.script, c.makes)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const status::Status s = status::read((dir / "status/s.json").string());
+        EXPECT_EQ(s.step, "s");
+        EXPECT_EQ(s.status, c.status);
+        EXPECT_EQ(s.message, c.message);
+        EXPECT_NE(readFile(dir / "status/s.json").find("\"exit\": " + std::to_string(c.exit) + ","),
+                  std::string::npos);
+        const std::string transcript = readFile(dir / "s.terminal");
+        EXPECT_EQ(transcript.rfind(c.transcript, 0), 0u) << transcript;
+        // Nothing of the run but its folder, transcript and status.
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir.path())) left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"s", "s.terminal", "status"}));
+        size_t made = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir / "s")) ++made;
+        if (std::string(c.status) == "ok") {
+            EXPECT_EQ(made, c.makes.size());
+            EXPECT_EQ(readFile(dir / "s/out.txt"), "second first\n");
+        } else {
+            EXPECT_EQ(made, 0u);  // a failed step's folder is empty
+            EXPECT_NE(transcript.find("\n[workflow] step s failed: "), std::string::npos);
+        }
+    }
+}
+
+// A step after one that did not succeed runs nothing; with no answers the
+// program reads an empty standard input; a program that cannot start fails.
+TEST(Runstep, SkippedUnansweredAndMissingPrograms) {
+    ScratchDir dir;
+    const fs::path after = dir / "before.json";
+    const auto run = [&](const std::string& jobText) {
+        return testsupport::run(testsupport::program("runstep"), "", dir.path(), {jobText});
+    };
+    writeFile(after, status::format({"ovofit", status::kFailed, "bad cell", 2, 0.1, 0.1}));
+    ASSERT_EQ(run(job(dir.path(), "touch ran", {}, "null", {after.string()})).status, 0);
+    auto s = status::read((dir / "status/s.json").string());
+    EXPECT_EQ(s.status, "skipped");
+    EXPECT_EQ(s.message.value_or(""), "after step ovofit");
+    EXPECT_FALSE(fs::exists(dir / "s/ran"));
+    EXPECT_EQ(readFile(dir / "s.terminal"), "[workflow] step s not run: step ovofit did not succeed\n");
+
+    writeFile(after, status::format({"ovofit", status::kOk, std::nullopt, 0, 0.1, 0.1}));
+    ASSERT_EQ(run(job(dir.path(), "wc -c > n.txt", {"n.txt"}, "null", {after.string()})).status, 0);
+    EXPECT_EQ(status::read((dir / "status/s.json").string()).status, "ok");
+    EXPECT_EQ(readFile(dir / "s/n.txt"), "0\n");
+
+    const std::string missing = "{\"folder\": " + quoted(dir.path().string()) +
+                                ", \"step\": \"s\", \"command\": [\"/nowhere/prog\"], \"answers\": null, "
+                                "\"makes\": [], \"after\": []}";
+    ASSERT_EQ(run(missing).status, 0);
+    s = status::read((dir / "status/s.json").string());
+    EXPECT_EQ(s.status, "failed");
+    EXPECT_EQ(s.message.value_or(""), "/nowhere/prog: No such file or directory");
+
+    // A job runstep cannot record is its own failure: one line, status 2,
+    // and no status file that would pass for the step's.
+    fs::remove(dir / "status/s.json");
+    fs::create_directory(dir / "blocked");
+    writeFile(dir / "blocked/status", "a file where the status folder goes\n");
+    for (const std::string& bad : {std::string("{\"folder\": 1}"), std::string("not json"),
+                                   job(dir / "blocked", "true", {})}) {
+        SCOPED_TRACE(bad);
+        const auto r = run(bad);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("runstep: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+        EXPECT_FALSE(fs::exists(dir / "status/s.json"));
+    }
+}
+
+// Standard error of any size: all of it in the transcript, the message the
+// start of its last line.
+TEST(Runstep, LongStandardErrorKeepsTheMessageShort) {
+    ScratchDir dir;
+    const auto r = testsupport::run(
+        testsupport::program("runstep"), "", dir.path(),
+        {job(dir.path(), "head -c 20000000 /dev/zero | tr '\\0' x >&2; exit 3", {})});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto s = status::read((dir / "status/s.json").string());
+    ASSERT_TRUE(s.message);
+    EXPECT_EQ(*s.message, std::string(2000, 'x') + " [...]");
+    EXPECT_GT(fs::file_size(dir / "s.terminal"), 20000000u);
+}
+
+// SIGTERM while the program runs (Snakemake stopping, a cluster's time
+// limit): the program is ended too, and the step leaves no status and no
+// files, so that the next run does it again.
+TEST(Runstep, SignalLeavesNoStatusAndEndsTheProgram) {
+    ScratchDir dir;
+    const std::string jobText = job(dir.path(), "echo $$ > ../pid; exec sleep 30", {});
+    const std::string exe = testsupport::program("runstep");
+    const pid_t driver = fork();
+    ASSERT_GE(driver, 0);
+    if (driver == 0) {
+        execl(exe.c_str(), exe.c_str(), jobText.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 1000 && !fs::exists(dir / "pid"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the pid written whole
+    const pid_t program = std::stoi(readFile(dir / "pid"));
+    kill(driver, SIGTERM);
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(driver, &wstatus, 0), driver);
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM) << wstatus;
+    EXPECT_FALSE(fs::exists(dir / "status/s.json"));
+    EXPECT_FALSE(fs::exists(dir / ".s.part"));
+    EXPECT_FALSE(fs::exists(dir / "s"));
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+        gone = kill(program, 0) != 0;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone) << "the program outlived its step";
+    if (!gone) kill(program, SIGKILL);
+}
+
+}  // namespace
