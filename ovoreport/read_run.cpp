@@ -218,9 +218,16 @@ Deposition readDeposition(const std::string& name, const std::optional<Anisotrop
     }
     if (anisotropy) {
         if (doc.blocks.empty()) text << "data_ovofit\n";
+        // The logs give components that sum to zero (the isotropic part
+        // removed); the dictionary allows no negative eigenvalue. Each is
+        // given less the smallest: the same tensor of differences, relative
+        // to the direction of the best diffraction.
+        double smallest = anisotropy->components[0].value;
+        for (const Component& c : anisotropy->components) smallest = std::min(smallest, static_cast<double>(c.value));
         for (size_t n = 0; n < 3; ++n) {
             const Component& c = anisotropy->components[n];
-            text << "_reflns.pdbx_aniso_B_tensor_eigenvalue_" << n + 1 << "   " << fixed(c.value, 3) << '\n';
+            text << "_reflns.pdbx_aniso_B_tensor_eigenvalue_" << n + 1 << "   " << fixed(c.value - smallest, 3)
+                 << '\n';
             for (size_t i = 0; i < 3; ++i) {
                 text << "_reflns.pdbx_aniso_B_tensor_eigenvector_" << n + 1 << "_ortho[" << i + 1 << "]   "
                      << fixed(c.cosines[i], 4) << '\n';

@@ -1,4 +1,4 @@
-// runstep: one step of the workflow, given as one JSON object.
+// runstep: the steps of one job of the workflow, given as JSON.
 #include <cstdio>
 #include <string>
 
@@ -9,17 +9,19 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: runstep JOB\n"
-    "  JOB: {\"folder\": F, \"step\": S, \"command\": [PROGRAM, ARG...], \"answers\": [LINE...] or null,\n"
+    "  JOB: a step or a list of steps, run in order, each\n"
+    "       {\"folder\": F, \"step\": S, \"command\": [PROGRAM, ARG...], \"answers\": [LINE...] or null,\n"
     "        \"makes\": [FILE...], \"after\": [STATUS FILE...]}\n"
     "Runs PROGRAM in F/.S.part/ with the answers on standard input, then leaves\n"
     "F/S/ (its files), F/S.terminal (what it said) and F/status/S.json (written\n"
-    "last: ok, failed or skipped). Status 0 when the status file is written,\n"
-    "whatever the program did; 2 when the step could not be recorded.\n";
+    "last: ok, failed or skipped; a step after one that did not succeed is\n"
+    "skipped). Status 0 when every status file is written, whatever the\n"
+    "programs did; 2 when a step could not be recorded.\n";
 
 std::string job;
 
 int body() {
-    runstep::runJob(runstep::parseJob(job));
+    for (const runstep::Job& step : runstep::parseJobs(job)) runstep::runJob(step);
     return 0;
 }
 

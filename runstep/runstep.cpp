@@ -42,16 +42,8 @@ std::vector<std::string> textsOf(const sajson::value& v, const std::string& what
     return texts;
 }
 
-}  // namespace
-
-Job parseJob(std::string text) {
-    const sajson::document doc =
-        sajson::parse(sajson::dynamic_allocation(), sajson::mutable_string_view(text.size(), text.data()));
-    if (!doc.is_valid()) {
-        fail("job, column " + std::to_string(doc.get_error_column()) + ": " + doc.get_error_message_as_string());
-    }
-    const sajson::value root = doc.get_root();
-    if (root.get_type() != sajson::TYPE_OBJECT) fail("job: not a JSON object");
+Job jobOf(const sajson::value& root) {
+    if (root.get_type() != sajson::TYPE_OBJECT) fail("job: a step is not a JSON object");
     const auto key = [&](const char* name) {
         return root.get_value_of_key(sajson::string(name, std::strlen(name)));
     };
@@ -71,6 +63,24 @@ Job parseJob(std::string text) {
         fail("job: the step \"" + job.step + "\" cannot name a file");
     }
     return job;
+}
+
+}  // namespace
+
+std::vector<Job> parseJobs(std::string text) {
+    const sajson::document doc =
+        sajson::parse(sajson::dynamic_allocation(), sajson::mutable_string_view(text.size(), text.data()));
+    if (!doc.is_valid()) {
+        fail("job, column " + std::to_string(doc.get_error_column()) + ": " + doc.get_error_message_as_string());
+    }
+    const sajson::value root = doc.get_root();
+    std::vector<Job> jobs;
+    if (root.get_type() == sajson::TYPE_ARRAY) {
+        for (size_t i = 0; i < root.get_length(); ++i) jobs.push_back(jobOf(root.get_array_element(i)));
+    } else {
+        jobs.push_back(jobOf(root));
+    }
+    return jobs;
 }
 
 // ------------------------------------------------------------------ files

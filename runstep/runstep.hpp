@@ -11,8 +11,8 @@
 
 namespace runstep {
 
-// What one job of the workflow runs: given as one JSON object, the only
-// argument (the Snakefile writes it).
+// One step of the workflow: a JSON object; the only argument is one step or
+// a list of them, run in order (the Snakefile writes it).
 struct Job {
     std::string folder;                               // the data set's output folder
     std::string step;                                 // the step's name
@@ -22,8 +22,9 @@ struct Job {
     std::vector<std::string> after;                   // status files of the steps it reads from
 };
 
-// The job's JSON object; a text that is not one ends the run.
-Job parseJob(std::string text);
+// The steps of a job: one JSON object or a list of them; a text that is
+// neither ends the run.
+std::vector<Job> parseJobs(std::string text);
 
 // Runs the step: the program in <folder>/.<step>.part/, then
 //   <folder>/<step>/              its files, moved there whole when it succeeded

@@ -39,10 +39,12 @@ std::string list(const std::vector<std::string>& items) {
     return text + "]";
 }
 
-// The job as the Snakefile writes it: the step "s" in `folder`, a shell script.
+// The job as the Snakefile writes it: the step (by default "s") in
+// `folder`, a shell script.
 std::string job(const fs::path& folder, const std::string& script, const std::vector<std::string>& makes,
-                const char* answers = "[\"first\",\"second\"]", const std::vector<std::string>& after = {}) {
-    return "{\"folder\": " + quoted(folder.string()) + ", \"step\": \"s\", \"command\": " +
+                const char* answers = "[\"first\",\"second\"]", const std::vector<std::string>& after = {},
+                const std::string& step = "s") {
+    return "{\"folder\": " + quoted(folder.string()) + ", \"step\": " + quoted(step) + ", \"command\": " +
            list({"/bin/sh", "-c", script}) + ", \"answers\": " + answers + ", \"makes\": " + list(makes) +
            ", \"after\": " + list(after) + "}";
 }
@@ -146,6 +148,30 @@ TEST(Runstep, SkippedUnansweredAndMissingPrograms) {
         EXPECT_EQ(r.err.rfind("runstep: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
         EXPECT_FALSE(fs::exists(dir / "status/s.json"));
+    }
+}
+
+// A job of several steps runs them in order, each with its own files and
+// status: a step after one that failed within the same job is skipped.
+TEST(Runstep, StepsOfOneJobInOrder) {
+    ScratchDir dir;
+    const auto step = [&](const std::string& name, const std::string& script, const std::string& after) {
+        std::vector<std::string> before;
+        if (!after.empty()) before.push_back((dir / "status" / (after + ".json")).string());
+        return job(dir.path(), script, {}, "null", before, name);
+    };
+    const std::string steps = "[" + step("one", "echo 1 > ../order", "") + "," +
+                              step("two", "echo 2 >> ../order; exit 4", "one") + "," +
+                              step("three", "echo 3 >> ../order", "two") + "," +
+                              step("four", "echo 4 >> ../order", "one") + "]";
+    const auto r = testsupport::run(testsupport::program("runstep"), "", dir.path(), {steps});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "order"), "1\n2\n4\n");
+    const std::vector<std::pair<const char*, const char*>> expected = {
+        {"one", "ok"}, {"two", "failed"}, {"three", "skipped"}, {"four", "ok"}};
+    for (const auto& [name, outcome] : expected) {
+        EXPECT_EQ(status::read((dir / "status" / (std::string(name) + ".json")).string()).status, outcome) << name;
+        EXPECT_TRUE(fs::is_directory(dir / name)) << name;
     }
 }
 
