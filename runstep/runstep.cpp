@@ -1,6 +1,7 @@
 #include "runstep/runstep.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include <gemmi/third_party/sajson.h>
@@ -54,12 +56,26 @@ Job jobOf(const sajson::value& root) {
     if (key("answers").get_type() != sajson::TYPE_NULL) job.answers = textsOf(key("answers"), "answers");
     job.makes = textsOf(key("makes"), "makes");
     job.after = textsOf(key("after"), "after");
+    // A NUL would cut a name or a word short where the system takes it.
+    for (const auto* texts : {&job.command, &job.makes, &job.after}) {
+        for (const std::string& text : *texts) {
+            if (text.find('\0') != std::string::npos) fail("job: a NUL byte in \"" + text.substr(0, text.find('\0')) + "\"");
+        }
+    }
+    if (job.folder.find('\0') != std::string::npos || job.step.find('\0') != std::string::npos) {
+        fail("job: a NUL byte in the folder or the step");
+    }
+    // One answer a line: an answer of two lines would answer the next question too.
+    for (const std::string& answer : job.answers.value_or(std::vector<std::string>{})) {
+        if (answer.find('\n') != std::string::npos) fail("job: the answer \"" + answer.substr(0, answer.find('\n')) + "\" has more than one line");
+    }
     if (job.folder.empty() || job.command.empty() || job.command.front().empty()) {
         fail("job: no folder or no command");
     }
     // The step names files of its own in the folder: a name that is a path
     // would put them elsewhere.
-    if (job.step.empty() || job.step.find('/') != std::string::npos || job.step.front() == '.') {
+    // "status" is the folder of the status files.
+    if (job.step.empty() || job.step.find('/') != std::string::npos || job.step.front() == '.' || job.step == "status") {
         fail("job: the step \"" + job.step + "\" cannot name a file");
     }
     return job;
@@ -149,6 +165,26 @@ double childrenCpu() {
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
     return seconds(r.ru_utime) + seconds(r.ru_stime);
 }
+
+// One runstep at a time on a step: a second one would run its program in
+// the same scratch folder and move or remove the first one's files. The
+// lock goes with the driver, however it ends.
+class StepLock {
+public:
+    StepLock(const fs::path& path, const std::string& step) : fd_(openOrFail(path, O_RDWR | O_CREAT)) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+        const int error = errno;
+        ::close(fd_);
+        if (error == EWOULDBLOCK) fail("step " + step + " in " + path.parent_path().parent_path().string() + " is being run already");
+        failWith("cannot lock", path.string(), error);
+    }
+    ~StepLock() { ::close(fd_); }
+    StepLock(const StepLock&) = delete;
+    StepLock& operator=(const StepLock&) = delete;
+
+private:
+    int fd_;
+};
 
 // ------------------------------------------------------------------ signals
 
@@ -257,17 +293,22 @@ Ran runProgram(const Job& job, const fs::path& work, const fs::path& outName, co
     sigset_t ending, before;
     sigemptyset(&ending);
     for (const int s : kEnding) sigaddset(&ending, s);
+    sigprocmask(SIG_BLOCK, &ending, &before);
     struct sigaction action {};
     action.sa_handler = passOn;
     sigemptyset(&action.sa_mask);
-    for (const int s : kEnding) sigaction(s, &action, nullptr);
-    sigprocmask(SIG_BLOCK, &ending, &before);
+    // A signal ignored from the start (nohup) stays ignored, by both.
+    struct sigaction previous[std::size(kEnding)];
+    for (size_t i = 0; i < std::size(kEnding); ++i) {
+        sigaction(kEnding[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler != SIG_IGN) sigaction(kEnding[i], &action, nullptr);
+    }
 
     const double started = now();
     const double cpuBefore = childrenCpu();
     const pid_t child = fork();
     if (child == 0) {
-        for (const int s : kEnding) std::signal(s, SIG_DFL);
+        for (size_t i = 0; i < std::size(kEnding); ++i) sigaction(kEnding[i], &previous[i], nullptr);
         std::signal(SIGXFSZ, SIG_DFL);  // the program meets a file-size limit as it would alone
         sigprocmask(SIG_SETMASK, &before, nullptr);
         if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
@@ -286,11 +327,21 @@ Ran runProgram(const Job& job, const fs::path& work, const fs::path& outName, co
     ::close(err);
     if (child < 0) failWith("cannot start", job.command.front(), forkError);
 
+    // Waited for without reaping it, so that its number, which the handler
+    // may still pass a signal to, is not given to another process; then,
+    // signals held, the handler is taken away: outside the program's run a
+    // signal ends the driver at once (a job's later steps do not run first).
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0) {
+        if (errno != EINTR) failWith("cannot wait for", job.command.front(), errno);
+    }
+    sigprocmask(SIG_BLOCK, &ending, nullptr);
+    program = 0;
+    for (size_t i = 0; i < std::size(kEnding); ++i) sigaction(kEnding[i], &previous[i], nullptr);
     int wstatus = 0;
     while (waitpid(child, &wstatus, 0) < 0) {
         if (errno != EINTR) failWith("cannot wait for", job.command.front(), errno);
     }
-    program = 0;
     Ran ran;
     ran.seconds = now() - started;
     ran.cpu = childrenCpu() - cpuBefore;
@@ -301,10 +352,11 @@ Ran runProgram(const Job& job, const fs::path& work, const fs::path& outName, co
         fs::remove_all(work, ignored);
         fs::remove(outName, ignored);
         fs::remove(errName, ignored);
-        std::signal(received, SIG_DFL);
         std::raise(received);
+        sigprocmask(SIG_SETMASK, &before, nullptr);
         _exit(128 + received);
     }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     ran.lastLine = appendStandardError(out, outName, errName);
     closeOrFail(out, outName);
     return ran;
@@ -321,6 +373,12 @@ void runJob(const Job& job) {
     const fs::path errName = folder / ("." + job.step + ".stderr");
     const fs::path statusName = folder / "status" / (job.step + ".json");
     makeFolder(folder / "status");
+    const StepLock lock(folder / "status" / ("." + job.step + ".lock"), job.step);
+    // A status left from an earlier run goes first: a run that ends before
+    // writing its own (a signal, a failure of runstep) leaves none.
+    std::error_code stale;
+    fs::remove(statusName, stale);
+    if (stale) failWith("cannot remove", statusName.string(), stale.value());
 
     for (const std::string& path : job.after) {
         const status::Status before = status::read(path);

@@ -4,7 +4,10 @@
 // the program runs.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,20 +138,33 @@ TEST(Runstep, SkippedUnansweredAndMissingPrograms) {
     EXPECT_EQ(s.status, "failed");
     EXPECT_EQ(s.message.value_or(""), "/nowhere/prog: No such file or directory");
 
-    // A job runstep cannot record is its own failure: one line, status 2,
-    // and no status file that would pass for the step's.
+    // A job runstep cannot record, or run as written, is its own failure:
+    // one line, status 2, and no status file that would pass for the step's.
+    // The same step run twice at once: the second refuses (the lock held here).
     fs::remove(dir / "status/s.json");
     fs::create_directory(dir / "blocked");
     writeFile(dir / "blocked/status", "a file where the status folder goes\n");
+    const int held = open((dir / "status/.s.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(held, 0);
     for (const std::string& bad : {std::string("{\"folder\": 1}"), std::string("not json"),
-                                   job(dir / "blocked", "true", {})}) {
+                                   job(dir / "blocked", "true", {}),
+                                   job(dir.path(), std::string("exit 0\0; touch ran", 18), {}),  // a word cut short
+                                   job(dir.path(), "true", {}, "[\"a\\nb\"]"),       // two answers in one
+                                   job(dir.path(), "true", {}, "null", {}, "status"),
+                                   std::string("running")}) {
         SCOPED_TRACE(bad);
-        const auto r = run(bad);
+        if (bad == "running") {
+            ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        }
+        const auto r = run(bad == "running" ? job(dir.path(), "touch ran", {}) : bad);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err.rfind("runstep: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
         EXPECT_FALSE(fs::exists(dir / "status/s.json"));
+        EXPECT_FALSE(fs::exists(dir / "status/status.json"));
+        EXPECT_FALSE(fs::exists(dir / ".s.part/ran"));
     }
+    close(held);
 }
 
 // A job of several steps runs them in order, each with its own files and
@@ -189,36 +205,77 @@ TEST(Runstep, LongStandardErrorKeepsTheMessageShort) {
     EXPECT_GT(fs::file_size(dir / "s.terminal"), 20000000u);
 }
 
-// SIGTERM while the program runs (Snakemake stopping, a cluster's time
-// limit): the program is ended too, and the step leaves no status and no
-// files, so that the next run does it again.
+// SIGTERM (Snakemake stopping, a cluster's time limit) while the program
+// runs: the program is ended too; between two steps of a job: the next
+// program does not run first. Either way the step leaves no status, not
+// even one from an earlier run, and no files, so that the next run does it
+// again. The second case waits, before its second step, on a status file
+// that is a pipe, written only should the signal not end runstep.
 TEST(Runstep, SignalLeavesNoStatusAndEndsTheProgram) {
-    ScratchDir dir;
-    const std::string jobText = job(dir.path(), "echo $$ > ../pid; exec sleep 30", {});
+    struct SignalCase {
+        const char* name;
+        const char* script;       // step s's program
+        bool secondStep;          // a step t after s, waiting on the pipe
+        const char* signalledAt;  // the file whose making is the moment to signal
+    };
+    const SignalCase cases[] = {
+        {"while the program runs", "echo $$ > ../pid; exec sleep 30", false, "pid"},
+        {"between two steps", "true", true, "status/s.json"},
+    };
     const std::string exe = testsupport::program("runstep");
-    const pid_t driver = fork();
-    ASSERT_GE(driver, 0);
-    if (driver == 0) {
-        execl(exe.c_str(), exe.c_str(), jobText.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    for (const SignalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        fs::create_directory(dir / "status");
+        const std::string stale = c.secondStep ? "status/t.json" : "status/s.json";
+        writeFile(dir / stale, status::format({"s", status::kOk, std::nullopt, 0, 0.1, 0.1}));
+        const fs::path pipe = dir / "pipe.json";
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        std::string jobText = job(dir.path(), c.script, {}, "null", {}, "s");
+        if (c.secondStep) {
+            jobText = "[" + jobText + "," + job(dir.path(), "touch ../ran", {}, "null", {pipe.string()}, "t") + "]";
+        }
+        const pid_t driver = fork();
+        ASSERT_GE(driver, 0);
+        if (driver == 0) {
+            execl(exe.c_str(), exe.c_str(), jobText.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 1000 && !fs::exists(dir / c.signalledAt); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the pid written whole
+        const pid_t program = c.secondStep ? 0 : std::stoi(readFile(dir / "pid"));
+        kill(driver, SIGTERM);
+        int wstatus = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 200 && ended == 0; ++i) {
+            ended = waitpid(driver, &wstatus, WNOHANG);
+            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (ended == 0) {  // the signal was not heeded: let the job go on, to its end
+            const int fd = open(pipe.c_str(), O_RDWR);
+            const std::string ok = status::format({"s", status::kOk, std::nullopt, 0, 0.1, 0.1});
+            EXPECT_EQ(write(fd, ok.data(), ok.size()), static_cast<ssize_t>(ok.size()));
+            close(fd);
+            ended = waitpid(driver, &wstatus, 0);
+        }
+        ASSERT_EQ(ended, driver);
+        EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM) << wstatus;
+        EXPECT_FALSE(fs::exists(dir / stale));
+        EXPECT_FALSE(fs::exists(dir / "ran"));
+        const std::string cut = c.secondStep ? "t" : "s";
+        EXPECT_FALSE(fs::exists(dir / ("." + cut + ".part")));
+        EXPECT_FALSE(fs::exists(dir / cut));
+        if (program == 0) continue;
+        bool gone = false;
+        for (int i = 0; i < 500 && !gone; ++i) {
+            gone = kill(program, 0) != 0;
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(gone) << "the program outlived its step";
+        if (!gone) kill(program, SIGKILL);
     }
-    for (int i = 0; i < 1000 && !fs::exists(dir / "pid"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the pid written whole
-    const pid_t program = std::stoi(readFile(dir / "pid"));
-    kill(driver, SIGTERM);
-    int wstatus = 0;
-    ASSERT_EQ(waitpid(driver, &wstatus, 0), driver);
-    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM) << wstatus;
-    EXPECT_FALSE(fs::exists(dir / "status/s.json"));
-    EXPECT_FALSE(fs::exists(dir / ".s.part"));
-    EXPECT_FALSE(fs::exists(dir / "s"));
-    bool gone = false;
-    for (int i = 0; i < 500 && !gone; ++i) {
-        gone = kill(program, 0) != 0;
-        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(gone) << "the program outlived its step";
-    if (!gone) kill(program, SIGKILL);
 }
 
 }  // namespace
