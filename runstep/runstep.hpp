@@ -34,7 +34,8 @@ std::vector<Job> parseJobs(std::string text);
 // A step after one that did not succeed is skipped: nothing runs. A failure
 // of the step itself (a file that cannot be written) ends the run without
 // a status file, and so does a signal, passed on to the program first: the
-// workflow runs such a step again.
+// workflow runs such a step again. A status from an earlier run is removed
+// first; a second runstep on a step that one is running refuses.
 void runJob(const Job& job);
 
 // How long a message may be: the start of a longer last line is kept.
