@@ -16,7 +16,8 @@ constexpr const char* kUsage =
     "F/S/ (its files), F/S.terminal (what it said) and F/status/S.json (written\n"
     "last: ok, failed or skipped; a step after one that did not succeed is\n"
     "skipped). Status 0 when every status file is written, whatever the\n"
-    "programs did; 2 when a step could not be recorded.\n";
+    "programs did; 2 when the job is refused (not such a list, or a step\n"
+    "run already) or a step could not be recorded.\n";
 
 std::string job;
 
