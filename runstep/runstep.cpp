@@ -400,11 +400,13 @@ void runJob(const Job& job) {
     const bool ok = ran.exit == 0 && missing.empty();
     std::optional<std::string> message;
     if (!ok) {
-        if (!ran.lastLine.empty()) {
-            message = ran.lastLine;
-        } else if (!missing.empty()) {
+        // A program that says it succeeded (status 0) but left a file
+        // unwritten: its last word is a warning at most, not the reason.
+        if (ran.exit == 0) {
             message = "finished without writing " + missing.front();
             for (size_t i = 1; i < missing.size(); ++i) *message += ", " + missing[i];
+        } else if (!ran.lastLine.empty()) {
+            message = ran.lastLine;
         } else if (ran.exit < 0) {
             message = "ended by " + signalName(-ran.exit);
         } else {
