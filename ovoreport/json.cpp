@@ -2,6 +2,7 @@
 // comes from. A number is the shortest text that reads back as the same
 // float; a value the file leaves undefined (or not finite) is null.
 #include <charconv>
+#include <concepts>
 #include <cmath>
 #include <string>
 
@@ -19,38 +20,24 @@ namespace stats = common::shell_statistics;
 
 std::string str(std::string_view text) { return "\"" + escapeJson(text) + "\""; }
 
-std::string num(double value) {
-    if (!std::isfinite(value)) return "null";
-    char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
-}
-std::string num(float value) {
+// The shortest text that reads back as the same value, of its own type.
+template <std::floating_point T>
+std::string num(T value) {
     if (!std::isfinite(value)) return "null";
     char buffer[64];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
     return std::string(buffer, end);
 }
 
-template <typename T, size_t N>
-std::string list(const T (&values)[N]) {
+// A JSON list of the numbers of an array (a plain one or a std::array).
+template <typename Values>
+std::string list(const Values& values) {
     std::string text = "[";
-    for (size_t i = 0; i < N; ++i) {
-        if (i) text += ", ";
-        text += num(values[i]);
+    for (const auto& value : values) {
+        if (text.size() > 1) text += ", ";
+        text += num(value);
     }
-    text += "]";
-    return text;
-}
-template <typename T, size_t N>
-std::string list(const std::array<T, N>& values) {
-    std::string text = "[";
-    for (size_t i = 0; i < N; ++i) {
-        if (i) text += ", ";
-        text += num(values[i]);
-    }
-    text += "]";
-    return text;
+    return text + "]";
 }
 
 std::string ellipsoid(const Ellipsoid& e) {

@@ -144,7 +144,10 @@ void closeOrFail(int fd, const fs::path& path) {
 }
 
 // A small file whole or not at all: written under a hidden name beside it,
-// then renamed (over a stale one, from a step run again by hand).
+// then renamed (over a stale one, from a step run again by hand). Not
+// through common::AllOrNothingFile: its 256 kB buffer, cleared when made,
+// cost a step more than all of runstep's other bookkeeping (5.5 against
+// 4 ms of CPU).
 void writeWhole(const fs::path& path, const std::string& text) {
     const fs::path hidden = path.parent_path() / ("." + path.filename().string() + ".part");
     const int fd = openOrFail(hidden, O_WRONLY | O_CREAT | O_TRUNC);
