@@ -75,6 +75,13 @@ int runProgram(std::string_view name, int (*body)()) {
     } catch (const std::bad_alloc&) {
         report("out of memory");
         status = kExitFailure;
+    } catch (const std::exception& error) {
+        // A library's own failure, caught here rather than by abort(): the
+        // run unwinds, and its output files go as on any failure.
+        std::string what = error.what();
+        for (char& c : what) if (c == '\n') c = ' ';
+        report("failed: " + what);
+        status = kExitFailure;
     }
     if (std::fflush(stdout) != 0 && status == 0) {
         report("cannot write to standard output");

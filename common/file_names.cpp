@@ -35,9 +35,11 @@ std::string quotedStart(std::string_view name) {
 bool sameFile(const std::string& x, const std::string& y) {
     std::error_code error;
     if (std::filesystem::equivalent(x, y, error)) return true;
-    const auto cx = std::filesystem::weakly_canonical(x, error);
+    // Made absolute first: a relative name none of whose parts exists
+    // ("r.html") would come back as it is, unlike "./r.html".
+    const auto cx = std::filesystem::weakly_canonical(std::filesystem::absolute(x, error), error);
     if (error) return x == y;
-    const auto cy = std::filesystem::weakly_canonical(y, error);
+    const auto cy = std::filesystem::weakly_canonical(std::filesystem::absolute(y, error), error);
     return error ? x == y : cx == cy;
 }
 

@@ -20,19 +20,22 @@ namespace {
 // the buffer stays in the processor's cache.
 constexpr size_t kBufferSize = 256 << 10;
 
-// The hidden files being written, where a signal handler can find them:
-// each slot a name (a copy owned here) or null. The handler only reads the
-// slots and unlinks, both safe in a handler.
+// The files a signal must not leave, where its handler can find them: each
+// slot a name (a copy owned here) or null, the hidden name of a file being
+// written or, once it is closed, the name a RunOutputs has taken. The
+// handler only reads the slots and unlinks, both safe in a handler.
 constexpr int kHiddenSlots = 16;
 std::atomic<char*> hiddenNames[kHiddenSlots];
 static_assert(std::atomic<char*>::is_always_lock_free);
 
-// The signals that end a run without unwinding it: the hidden files go
-// first, then the signal takes its usual course (SA_RESETHAND), so that
-// the caller still sees the run ended by it. One that is ignored stays so
-// (nohup, or SIGXFSZ as runProgram sets it: a write then fails as any
-// failed write does, and the file is removed on the way out).
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+// The signals that end a run without unwinding it: the files go first,
+// then the signal takes its usual course (SA_RESETHAND), so that the caller
+// still sees the run ended by it. SIGPIPE is among them: a transcript read
+// by `head` ends the run as a failure does. One that is ignored stays so
+// (nohup, SIGPIPE where a driver ignores it, or SIGXFSZ as runProgram sets
+// it: a write then fails as any failed write does, and the files are
+// removed on the way out).
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
 extern "C" void removeHiddenFilesAndEnd(int signal) {
     const int saved = errno;
@@ -96,7 +99,7 @@ void OutputFile::checkName() const {
     }
 }
 
-OutputFile::OutputFile(std::string name, Hidden) : name_(std::move(name)) {
+OutputFile::OutputFile(std::string name, Hidden, RunOutputs* owner) : name_(std::move(name)), owner_(owner) {
     checkName();
     struct stat info;
     if (::lstat(name_.c_str(), &info) == 0) fail("cannot create " + quoted(name_) + ": the file already exists");
@@ -136,27 +139,58 @@ void OutputFile::openHidden() {
 
 // The hidden file takes its own name, which must still be free: a rename
 // that never replaces, or where the file system has none, a link that
-// fails on a name taken, then the hidden name unlinked.
+// fails on a name taken, then the hidden name unlinked. A name taken for a
+// RunOutputs replaces the hidden one in the slot with no signal between:
+// the handler finds one or the other.
 void OutputFile::moveToName() {
+    std::unique_ptr<char, decltype(&std::free)> taken(nullptr, &std::free);
+    if (owner_) {
+        taken.reset(::strdup(name_.c_str()));
+        if (!taken) throw std::bad_alloc();
+        owner_->slots_.reserve(owner_->slots_.size() + 1);
+    }
     int error = 0;
-    if (::renameat2(AT_FDCWD, hidden_.c_str(), AT_FDCWD, name_.c_str(), RENAME_NOREPLACE) != 0) {
-        error = errno;
-        if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
-            error = ::link(hidden_.c_str(), name_.c_str()) == 0 ? 0 : errno;
+    {
+        const SignalsHeld held;
+        if (::renameat2(AT_FDCWD, hidden_.c_str(), AT_FDCWD, name_.c_str(), RENAME_NOREPLACE) != 0) {
+            error = errno;
+            if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+                error = ::link(hidden_.c_str(), name_.c_str()) == 0 ? 0 : errno;
+            }
+            if (error == 0) ::unlink(hidden_.c_str());
         }
-        if (error == 0) ::unlink(hidden_.c_str());
+        if (error == 0) {
+            std::free(hiddenNames[hiddenSlot_].exchange(taken.release()));
+            if (owner_) owner_->slots_.push_back(hiddenSlot_);
+            hiddenSlot_ = -1;
+            hidden_.clear();
+        }
     }
     if (error != 0) {
+        // The name is another's: only the hidden file is this run's.
         removeHidden();
         if (error == EEXIST) {
             fail("cannot create " + quoted(name_) + ": the file already exists (created during the run)");
         }
         fail("cannot create " + quoted(name_) + ": " + std::strerror(error));
     }
+}
+
+RunOutputs::~RunOutputs() {
     const SignalsHeld held;
-    std::free(hiddenNames[hiddenSlot_].exchange(nullptr));
-    hiddenSlot_ = -1;
-    hidden_.clear();
+    for (const int slot : slots_) {
+        if (char* name = hiddenNames[slot].exchange(nullptr)) {
+            ::unlink(name);
+            std::free(name);
+        }
+    }
+}
+
+void RunOutputs::keep() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("cannot write to standard output");
+    const SignalsHeld held;
+    for (const int slot : slots_) std::free(hiddenNames[slot].exchange(nullptr));
+    slots_.clear();
 }
 
 void OutputFile::removeHidden() noexcept {

@@ -17,14 +17,46 @@
 // hidden file. close() also refuses, and removes the hidden file, when a
 // file of that name appeared during the run (another run at the same
 // time): the rename cannot overwrite.
+//
+// A run that writes several files, or says something after its file is
+// closed, makes them with one RunOutputs: a file closed under its own name
+// stays in its care until keep(), and a run that fails before then (a
+// failure thrown past it, standard output that cannot be written) or is
+// ended by a signal removes every name it took, and only those:
+//
+//     common::RunOutputs outputs;                   // before the files
+//     common::AllOrNothingFile a(outputs, "a.mtz"), b(outputs, "a.log");
+//     ...; a.close(); b.close(); common::say(...);
+//     outputs.keep();                               // the run's result
 #pragma once
 
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace common {
+
+// The names a run has taken (see above). Signals that end the run
+// (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, at their default action)
+// remove them too, from the handler that removes the hidden files.
+class RunOutputs {
+public:
+    RunOutputs() = default;
+    ~RunOutputs();  // without keep(): every name taken is removed
+    RunOutputs(const RunOutputs&) = delete;
+    RunOutputs& operator=(const RunOutputs&) = delete;
+
+    // The run succeeded: standard output is flushed first (a transcript
+    // that cannot be written fails the run, and the files go with it),
+    // then every file stays under its name.
+    void keep();
+
+private:
+    friend class OutputFile;
+    std::vector<int> slots_;  // the signal handler's slots holding the names
+};
 
 class OutputFile {
 public:
@@ -82,8 +114,9 @@ public:
 
 protected:
     struct Hidden {};
-    // Created under a hidden name beside `name`, for AllOrNothingFile.
-    OutputFile(std::string name, Hidden);
+    // Created under a hidden name beside `name`, for AllOrNothingFile;
+    // once named, in the care of `owner` when one is given.
+    OutputFile(std::string name, Hidden, RunOutputs* owner);
 
 private:
     void checkName() const;
@@ -99,6 +132,7 @@ private:
     std::string name_;
     std::string hidden_;  // the name written under, empty when it is name_
     int hiddenSlot_ = -1; // where the signal handler finds it
+    RunOutputs* owner_ = nullptr;
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     size_t capacity_ = 0;
@@ -108,7 +142,9 @@ private:
 // An output that appears whole or not at all (see above).
 class AllOrNothingFile : public OutputFile {
 public:
-    explicit AllOrNothingFile(std::string name) : OutputFile(std::move(name), Hidden{}) {}
+    explicit AllOrNothingFile(std::string name) : OutputFile(std::move(name), Hidden{}, nullptr) {}
+    // Once closed, removed again unless `owner` keeps it.
+    AllOrNothingFile(RunOutputs& owner, std::string name) : OutputFile(std::move(name), Hidden{}, &owner) {}
 };
 
 }  // namespace common

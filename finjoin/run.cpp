@@ -174,11 +174,13 @@ int runFinjoin() {
 
     // Complete or not there: a run that fails or is ended while writing
     // leaves no fin file to block the next one.
-    common::AllOrNothingFile fin(dialogue.fin);
+    common::RunOutputs outputs;
+    common::AllOrNothingFile fin(outputs, dialogue.fin);
     const uint64_t written = writeFinFile(fin, table);
     fin.close();
     const auto records = static_cast<int64_t>(written);
     common::say(common::FreeLine().text("records written to").text(dialogue.fin).integer(records));
+    outputs.keep();  // with the transcript written
     return 0;
 }
 

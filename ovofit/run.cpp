@@ -414,34 +414,32 @@ int runOvofit() {
     // All or nothing: both files are written under hidden names and appear
     // under their own only when both are complete, so that a failed or
     // interrupted run leaves nothing that blocks the next.
-    common::AllOrNothingFile scriptFile(answers.script);
+    common::RunOutputs outputs;
+    common::AllOrNothingFile scriptFile(outputs, answers.script);
     common::input_script::write(scriptFile, records);
     std::optional<common::AllOrNothingFile> plot;
     if (!answers.plot.empty()) {
-        plot.emplace(answers.plot);
+        plot.emplace(outputs, answers.plot);
         writePlot(*plot, limits, answers.threshold);
         plot->flush();
     }
     std::optional<common::AllOrNothingFile> deposition;
     if (!answers.deposition.empty()) {
-        deposition.emplace(answers.deposition);
+        deposition.emplace(outputs, answers.deposition);
         writeDeposition(*deposition, limits, completeness, answers.criterion,
                         answers.criterion == Criterion::correlation ? kCorrelationThreshold : answers.threshold);
         deposition->flush();
     }
+    // Not a script without its plot and fragment: a name that cannot be
+    // taken, or a transcript that cannot be written, takes back the names
+    // this run took, and only those.
     scriptFile.close();
-    try {
-        if (plot) plot->close();
-        if (deposition) deposition->close();
-    } catch (...) {
-        // Not a script without its plot and fragment.
-        std::remove(answers.script.c_str());
-        if (plot && deposition) std::remove(answers.plot.c_str());
-        throw;
-    }
+    if (plot) plot->close();
+    if (deposition) deposition->close();
     common::say("input script for ovoclip written to " + answers.script);
     if (plot) common::say("plot written to " + answers.plot);
     if (deposition) common::say("deposition fragment written to " + answers.deposition);
+    outputs.keep();
     return 0;
 }
 

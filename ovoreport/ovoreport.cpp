@@ -42,7 +42,10 @@ Answers askAnswers() {
     a.report = input("Please type the name of the report to create", "name of the report");
     a.json = input("Please type the name of the JSON file to create (blank for none)", "name of the JSON file");
     if (a.report.empty()) common::fail("no name was given for the report");
-    if (a.report == a.json) common::fail("the report and the JSON file have one name: " + common::quoted(a.report));
+    if (!a.json.empty() && common::sameFile(a.report, a.json)) {
+        common::fail("the report and the JSON file are one file: " + common::quoted(a.report) + " and " +
+                     common::quoted(a.json));
+    }
     return a;
 }
 
@@ -51,9 +54,10 @@ Answers askAnswers() {
 int runOvoreport() {
     const Answers answers = askAnswers();
     // Both outputs exist under hidden names until both are complete.
-    common::AllOrNothingFile html(answers.report);
+    common::RunOutputs outputs;
+    common::AllOrNothingFile html(outputs, answers.report);
     std::unique_ptr<common::AllOrNothingFile> json;
-    if (!answers.json.empty()) json = std::make_unique<common::AllOrNothingFile>(answers.json);
+    if (!answers.json.empty()) json = std::make_unique<common::AllOrNothingFile>(outputs, answers.json);
 
     const Run run = readRun(answers);
     for (const std::string& missing : run.missing) common::say("missing: " + missing);
@@ -67,6 +71,7 @@ int runOvoreport() {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) common::fail("cannot write to standard output");
     if (json) json->close();
     html.close();
+    outputs.keep();
     return 0;
 }
 

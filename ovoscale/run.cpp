@@ -323,15 +323,16 @@ int runOvoscale() {
     data.rows.shrink_to_fit();
 
     // Both files, or neither: written under hidden names, named when both
-    // are complete.
-    common::AllOrNothingFile mtzFile(answers.mtz);
+    // are complete, and kept only once the transcript is written too.
+    common::RunOutputs outputs;
+    common::AllOrNothingFile mtzFile(outputs, answers.mtz);
     mtz.write_to_stream([&mtzFile](const void* bytes, size_t size, size_t count) {
         mtzFile.writeText(std::string_view(static_cast<const char*>(bytes), size * count));
         return count;
     });
     mtzFile.flush();
 
-    common::AllOrNothingFile log(answers.log);
+    common::AllOrNothingFile log(outputs, answers.log);
     log.writeRecord("ovoscale: amplitudes and anisotropic scaling");
     log.writeRecord("   " + data.summary.substr(1));
     if (!data.amplitudes) {
@@ -360,12 +361,7 @@ int runOvoscale() {
     log.flush();
 
     mtzFile.close();
-    try {
-        log.close();
-    } catch (...) {
-        std::remove(answers.mtz.c_str());  // not an MTZ file without its log
-        throw;
-    }
+    log.close();
 
     common::say(common::FreeLine()
                     .text(data.amplitudes ? "left out (F below 0):" : "rejected (I below -4 sigma(I)):")
@@ -392,6 +388,7 @@ int runOvoscale() {
     }
     common::say(common::FreeLine().integer(written).text("reflections written to " + answers.mtz));
     common::say("log written to " + answers.log);
+    outputs.keep();
     return 0;
 }
 
