@@ -59,6 +59,9 @@ FileNames askFileNames() {
 
 // ------------------------------------------------------- the cad input file
 
+// The longest column label an MTZ file holds.
+constexpr size_t kLongestLabel = 30;
+
 struct CadInput {
     std::string title;
     layout::ScaleAndB scale;
@@ -97,6 +100,21 @@ CadInput readCadInput(common::InputFile& cad) {
     record = cad.nextOrFail("record 2 of the cad input file (SCAL)");
     requireKeyword(record, layout::kScaleKeyword, cad);
     input.scale = layout::readScaleAndB(record, cad);
+    // Columns 20-23 and 25-36, as the record gives them.
+    const int scaleFirst = static_cast<int>(layout::kScaleText.size()) + 1;
+    const int bFirst = static_cast<int>(layout::kScaleKeywords.size()) + 1;
+    if (!std::isfinite(input.scale.scale)) {
+        cad.failAt(scaleFirst, scaleFirst + layout::kScaleWidth - 1, "the scale is not a finite number");
+    }
+    if (!(input.scale.scale > 0)) {
+        cad.failAt(scaleFirst, scaleFirst + layout::kScaleWidth - 1,
+                   "a scale of " + common::fixedText(input.scale.scale, 2) +
+                       ": the amplitudes would be " + (input.scale.scale == 0 ? "zero" : "negative") +
+                       "; a scale is positive");
+    }
+    if (!std::isfinite(input.scale.b)) {
+        cad.failAt(bFirst, bFirst + layout::kBWidth - 1, "the B is not a finite number");
+    }
     if (cad.lineCut()) cad.failAt(0, 0, "a record too long for a cad input file");
     const size_t afterB = layout::kScaleKeywords.size() + layout::kBWidth;
     if (record.size() > afterB && record.find_first_not_of(' ', afterB) != std::string_view::npos) {
@@ -119,6 +137,16 @@ CadInput readCadInput(common::InputFile& cad) {
     }
     if (cad.next(record)) {
         cad.failAt(0, 0, "a record after end (a cad input file holds title, SCAL, LABI, LABO and end, nothing else)");
+    }
+    // The COLUMN record of an MTZ file holds a label of 30 characters: a
+    // longer one would push the type, range and data set past its 80 bytes.
+    for (const std::string* label : {&input.to.f, &input.to.sigma}) {
+        if (label->size() > kLongestLabel) {
+            common::fail("the LABO record of " + common::quoted(cad.name()) + " names a column of " +
+                         std::to_string(label->size()) + " characters, " + label->substr(0, 40) +
+                         (label->size() > 40 ? "...," : ",") + " where an MTZ file's labels hold " +
+                         std::to_string(kLongestLabel));
+        }
     }
     if (input.to.f == input.to.sigma) {
         common::fail("the LABO record of " + common::quoted(cad.name()) + " names both columns " + input.to.f);
@@ -198,6 +226,12 @@ size_t findColumn(const gemmi::Mtz& mtz, const std::string& file, const std::str
         common::fail("column " + label + " of " + common::quoted(file) + " is of type " + std::string(1, column->type) +
                      ", not " + std::string(1, type) + " (" + std::string(meaning) + ")");
     }
+    // The new columns join its data set, which must be described.
+    if (std::none_of(mtz.datasets.begin(), mtz.datasets.end(),
+                     [&](const gemmi::Mtz::Dataset& d) { return d.id == column->dataset_id; })) {
+        common::fail("column " + label + " of " + common::quoted(file) + " belongs to data set " +
+                     std::to_string(column->dataset_id) + ", which the file does not describe");
+    }
     return column->idx;
 }
 
@@ -247,11 +281,15 @@ Applied applyScaleAndB(gemmi::Mtz& mtz, const std::string& file, const CadInput&
                 continue;
             }
             const auto scaled = static_cast<float>(values[i] * factor);
-            if (!std::isfinite(scaled)) {
+            // Beyond the range of a float either way: too large, or a value
+            // not zero that becomes zero, lost as surely.
+            const bool lost = scaled == 0 && values[i] != 0;
+            if (!std::isfinite(scaled) || lost) {
                 common::fail("reflection " + common::generalText(out[0]) + " " + common::generalText(out[1]) + " " +
                              common::generalText(out[2]) + " of " + common::quoted(file) + ": " +
                              common::generalText(values[i]) + " times the factor " +
-                             common::generalText(static_cast<float>(factor)) + " is beyond the range of an MTZ value");
+                             common::generalText(static_cast<float>(factor)) + " is " +
+                             (lost ? "below" : "beyond") + " the range of an MTZ value");
             }
             out[width + static_cast<size_t>(i)] = scaled;
         }
@@ -320,8 +358,10 @@ int runBapply() {
                          " already; LABO names new columns");
         }
     }
-    // The name is taken now: a file of that name ends the run before the work.
-    common::AllOrNothingFile out(names.mtzOut);
+    // The name is taken now: a file of that name ends the run before the
+    // work. The file is kept once the transcript is written too.
+    common::RunOutputs outputs;
+    common::AllOrNothingFile out(outputs, names.mtzOut);
 
     const size_t columnsRead = mtz.columns.size();
     const Applied applied = applyScaleAndB(mtz, names.mtzIn, cad, fColumn, sigmaColumn);
@@ -348,6 +388,7 @@ int runBapply() {
                     .text("columns read and")
                     .text(cad.to.f)
                     .text(cad.to.sigma));
+    outputs.keep();
     return 0;
 }
 

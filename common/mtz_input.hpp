@@ -5,9 +5,12 @@
 
 #include <gemmi/mtz.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace common {
 
@@ -35,6 +38,26 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
                         std::to_string(headerBytes) + " bytes can hold (a damaged file?)");
         }
     };
+    // Each data set is described by five records, PROJECT first; one cut
+    // short would leave gemmi a data set without a name, a cell or a
+    // wavelength, and a column of a data set not described none at all.
+    struct Described {
+        int id;
+        unsigned records;  // CRYSTAL, DATASET, DCELL, DWAVEL seen, one bit each
+    };
+    std::vector<Described> datasets;
+    std::vector<std::pair<std::string, int>> columnSets;  // each column's label and data set
+    int64_t announced = -1;                               // NDIF
+    const char* const kDatasetRecords[] = {"CRYSTAL", "DATASET", "DCELL", "DWAVEL"};
+    auto checkLastDataset = [&] {
+        if (datasets.empty()) return;
+        for (unsigned i = 0; i < 4; ++i) {
+            if (!(datasets.back().records & (1u << i))) {
+                gemmi::fail("the headers describe data set " + std::to_string(datasets.back().id) + " without its " +
+                            kDatasetRecords[i] + " record (a cut header?)");
+            }
+        }
+    };
     char record[81] = {};
     bool main = true;
     while (stream.read(record, 80)) {
@@ -43,6 +66,26 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
         if (main) {
             if (gemmi::ialpha3_id(record) == gemmi::ialpha3_id("END")) {
                 main = false;
+                checkLastDataset();
+            } else if (key == gemmi::ialpha4_id("PROJ")) {
+                checkLastDataset();
+                datasets.push_back({gemmi::simple_atoi(args), 0});
+            } else if (key == gemmi::ialpha4_id("CRYS") || key == gemmi::ialpha4_id("DATA") ||
+                       key == gemmi::ialpha4_id("DCEL") || key == gemmi::ialpha4_id("DWAV")) {
+                const unsigned bit = key == gemmi::ialpha4_id("CRYS")   ? 1u
+                                     : key == gemmi::ialpha4_id("DATA") ? 2u
+                                     : key == gemmi::ialpha4_id("DCEL") ? 4u
+                                                                        : 8u;
+                const int id = gemmi::simple_atoi(args);
+                if (datasets.empty() || datasets.back().id != id) {
+                    gemmi::fail("the headers give a " + std::string(record, 5) + "... record of data set " +
+                                std::to_string(id) + " outside that data set's PROJECT record (a damaged header?)");
+                }
+                datasets.back().records |= bit;
+            } else if (key == gemmi::ialpha4_id("COLU")) {
+                std::string label = gemmi::read_word(args, &args);
+                for (int skip = 0; skip < 3; ++skip) args = gemmi::Mtz::skip_word(gemmi::skip_blank(args));
+                columnSets.emplace_back(std::move(label), gemmi::simple_atoi(args));
             } else if (key == gemmi::ialpha4_id("NCOL")) {
                 columns = gemmi::simple_atoi(args, &args);
                 rows = gemmi::simple_atoi(args, &args);
@@ -51,12 +94,26 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
             } else if (key == gemmi::ialpha4_id("SYMI")) {
                 claim("symmetry operators", gemmi::simple_atoi(args), 1);
             } else if (key == gemmi::ialpha4_id("NDIF")) {
-                claim("data sets", gemmi::simple_atoi(args), 1);
+                announced = gemmi::simple_atoi(args);
+                claim("data sets", announced, 1);
             }
         } else if (key == gemmi::ialpha4_id("MTZH")) {
             claim("history lines", gemmi::simple_atoi(args), 1);
         } else if (key == gemmi::ialpha4_id("MTZE")) {
             break;
+        }
+    }
+    if (main) gemmi::fail("the headers end before their END record (a cut file?)");
+    if (announced >= 0 && static_cast<size_t>(announced) != datasets.size()) {
+        gemmi::fail("the headers announce " + std::to_string(announced) + " data sets and describe " +
+                    std::to_string(datasets.size()) + " (a cut header?)");
+    }
+    if (announced >= 0) {  // files of old had none, and their columns no data set
+        for (const auto& [label, id] : columnSets) {
+            if (std::none_of(datasets.begin(), datasets.end(), [id = id](const Described& d) { return d.id == id; })) {
+                gemmi::fail("column " + label + " belongs to data set " + std::to_string(id) +
+                            ", which the headers do not describe");
+            }
         }
     }
     if (rows < 0) gemmi::fail("the headers claim " + std::to_string(rows) + " reflections");
