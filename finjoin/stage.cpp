@@ -136,11 +136,30 @@ size_t readSome(int fd, char* into, size_t count, const std::string& file) {
     return got;
 }
 
+bool startsAsMtz(const char* bytes, size_t size) { return size >= 4 && std::memcmp(bytes, "MTZ ", 4) == 0; }
+
+// Text holds no NUL byte: one in bytes that are not MTZ (/dev/zero,
+// /dev/urandom, a binary file) ends the read where it is found, rather
+// than after holding a device's endless bytes.
+void refuseNul(const Bytes& bytes, size_t from, const std::string& file) {
+    if (bytes.size() == from || startsAsMtz(bytes.data(), bytes.size())) return;
+    const void* nul = std::memchr(bytes.data() + from, '\0', bytes.size() - from);
+    if (!nul) return;
+    const auto at = static_cast<size_t>(static_cast<const char*>(nul) - bytes.data());
+    const size_t lineStart = std::string_view(bytes.data(), at).rfind('\n') + 1;  // 0 when none
+    const auto line = 1 + std::count(bytes.data(), bytes.data() + at, '\n');
+    common::fail(common::quoted(file) + " is neither MTZ nor mmCIF: line " + std::to_string(line) + ", column " +
+                 std::to_string(at - lineStart + 1) + " holds a NUL byte (\\x00), which text does not");
+}
+
 void readRest(int fd, Bytes& bytes, const std::string& file, size_t expected) {
     if (expected > bytes.size()) bytes.roomFor(expected - bytes.size());
+    refuseNul(bytes, 0, file);
     for (;;) {
+        const size_t from = bytes.size();
         const size_t got = readSome(fd, bytes.roomFor(kChunk), kChunk, file);
         bytes.added(got);
+        refuseNul(bytes, from, file);
         if (got < kChunk) return;
     }
 }
@@ -222,8 +241,6 @@ void readMtz(gemmi::Mtz& mtz, Descriptor& input, const Bytes& bytes) {
         common::readMtzChecked(mtz, stream, size);
     }
 }
-
-bool startsAsMtz(const char* bytes, size_t size) { return size >= 4 && std::memcmp(bytes, "MTZ ", 4) == 0; }
 
 std::string amplitudeColumns(const gemmi::Mtz& mtz) {
     std::string labels;
