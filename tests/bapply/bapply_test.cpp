@@ -180,6 +180,14 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
+// The header records of `bytes` from the first starting with `from` up to
+// the first starting with `to` (after it) taken out: a header cut short.
+std::string headerCut(const std::string& bytes, const std::string& from, const std::string& to) {
+    const size_t headers = bytes.rfind("VERS MTZ");
+    const size_t begin = bytes.find(from, headers), end = bytes.find(to, begin);
+    return bytes.substr(0, begin) + bytes.substr(end);
+}
+
 struct Refusal {
     const char* name;
     std::string cad;
@@ -207,6 +215,38 @@ TEST(Bapply, RefusesWhatItCannotRunAndLeavesNoFile) {
         {"a cut MTZ file", cad, good.substr(0, good.size() / 2), {"\"in.mtz\"", "MTZ"}},
         {"a header claiming a billion rows", cad, claim, {"\"in.mtz\"", "more data than the file holds"}},
         {"no MTZ file", cad, "just text\n", {"\"in.mtz\"", "MTZ"}},
+        // Headers cut short: gemmi would leave a data set without a name, a
+        // cell or a wavelength, or none for the column's.
+        {"a header cut after NDIF", cad, headerCut(good, "PROJECT", "END "),
+         {"\"in.mtz\"", "announce 2 data sets and describe 0"}},
+        {"a header cut before the first DATASET record", cad, headerCut(good, "DATASET", "END "),
+         {"\"in.mtz\"", "data set 0 without its DATASET record"}},
+        {"a header cut before DCELL", cad, headerCut(good, "DCELL         1", "END "),
+         {"\"in.mtz\"", "data set 1 without its DCELL record"}},
+        {"a header cut before DWAVEL", cad, headerCut(good, "DWAVEL        1", "END "),
+         {"\"in.mtz\"", "data set 1 without its DWAVEL record"}},
+        {"a file ending in its headers", cad, good.substr(0, good.find("PROJECT", good.rfind("VERS MTZ"))),
+         {"\"in.mtz\"", "end before their END record"}},
+        {"FP_ISO of data set 7", cad,
+         [&] {
+             std::string bytes = good;
+             return bytes.replace(bytes.find("COLUMN FP_ISO ") + 76, 4, "   7");
+         }(),
+         {"\"in.mtz\"", "column FP_ISO belongs to data set 7"}},
+        // Scales and Bs that would write zeros, negative or no amplitudes.
+        {"a scale of zero", cadInput("0.00", -16.408), "", {"line 2 of cad.inp, columns 20-23", "zero"}},
+        {"a negative scale", cadInput("-1.0", -16.408), "", {"line 2 of cad.inp, columns 20-23", "negative"}},
+        {"a scale that is no number", cadInput(" NaN", -16.408), "",
+         {"line 2 of cad.inp, columns 20-23", "not a finite number"}},
+        {"a B that is no number", replaced(cad, "     -16.408", "         NaN"), "",
+         {"line 2 of cad.inp, columns 25-36", "not a finite number"}},
+        {"an infinite B", replaced(cad, "     -16.408", "   -Infinity"), "",
+         {"line 2 of cad.inp, columns 25-36", "not a finite number"}},
+        {"a B that takes every amplitude to zero", replaced(cad, "     -16.408", "     1.0E+30"), "",
+         {"\"in.mtz\"", "below the range of an MTZ value"}},
+        // The COLUMN record holds 30 characters of label.
+        {"a LABO label of 31 characters", replaced(cad, "E1=FP_ISOB", "E1=" + std::string(31, 'L')), "",
+         {"LABO record of \"cad.inp\"", "31 characters", "labels hold 30"}},
     };
     for (const Refusal& r : refusals) {
         SCOPED_TRACE(r.name);
@@ -225,6 +265,45 @@ TEST(Bapply, RefusesWhatItCannotRunAndLeavesNoFile) {
     f.write("out.mtz", "mine");
     failures::expectFailure(f.run("bapply", kAnswers), "bapply", {"\"out.mtz\"", "already exists"});
     EXPECT_EQ(f.read("out.mtz"), "mine");
+}
+
+// A label of 30 characters, the most an MTZ file holds, reads back whole,
+// in the data set of the columns it came from, with its own range.
+TEST(Bapply, LabelOfThirtyCharactersReadsBackWhole) {
+    const Cell cell = {54.87, 68.32, 82.96, 90, 90, 90, "P 2 2 2"};
+    Folder f;
+    const std::string label(30, 'L');
+    f.write("cad.inp", replaced(cadInput("1.00", 0), "E1=FP_ISOB", "E1=" + label));
+    f.write("in.mtz", mtzBytes(cell, rows(40)));
+    ASSERT_EQ(f.run("bapply", kAnswers).status, 0) << f.result.err;
+    gemmi::Mtz out;
+    out.read_file((f / "out.mtz").string());
+    const gemmi::Mtz::Column* column = out.column_with_label(label);
+    ASSERT_NE(column, nullptr);
+    EXPECT_EQ(column->dataset_id, out.column_with_label("FP_ISO")->dataset_id);
+    EXPECT_EQ(column->max_value, out.column_with_label("FP_ISO")->max_value);  // scale 1, B 0
+}
+
+// Standard output read by `| head` and closed after the dialogue: the file
+// it had named is taken back, whether SIGPIPE ends the run or the write
+// fails.
+TEST(Bapply, StandardOutputClosedAfterTheNameIsTakenLeavesNoFile) {
+    const Cell cell = {54.87, 68.32, 82.96, 90, 90, 90, "P 2 2 2"};
+    for (const bool ignored : {false, true}) {
+        SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE at its default action");
+        Folder f;
+        f.write("cad.inp", cadInput("1.00", -16.408));
+        f.write("in.mtz", mtzBytes(cell, rows(40)));
+        const failures::Contents before = f.contents();
+        const auto result = failures::runWithStandardOutputClosedAfterDialogue(f, "bapply", kAnswers, ignored);
+        if (ignored) {
+            failures::expectFailure(result, "bapply", {"cannot write to standard output"});
+        } else {
+            EXPECT_EQ(result.status, 128 + SIGPIPE) << result.err;
+            EXPECT_EQ(result.err, "");
+        }
+        EXPECT_EQ(f.contents(), before);
+    }
 }
 
 TEST(Bapply, NoReflectionWithBothValuesIsNoResult) {

@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <stdexcept>
+#include <string_view>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -81,6 +86,53 @@ inline void expectUnreadableInput(Folder& f, const std::string& program, const s
     expectFailure(f.run(program, answers), program, {"\"" + file + "\"", "Permission denied"});
     fs::permissions(f / file, fs::perms::owner_all);
     EXPECT_EQ(f.contents(), before);
+}
+
+// A run whose standard output is a pipe that its reader closes once it
+// has read one line a prompt, as `| head -n <prompts>` does: the last
+// answer is given only then, so that all the program writes after its
+// dialogue, once it has taken its names, meets a pipe with no reader.
+// SIGPIPE at its default action (the status then 128 + 13, as a shell
+// shows it) or ignored (the write fails).
+inline testsupport::RunResult runWithStandardOutputClosedAfterDialogue(const Folder& f, const std::string& program,
+                                                                       const std::string& answers, bool ignoreSigpipe) {
+    const size_t lastLine = answers.rfind('\n', answers.size() - 2) + 1;  // 0 for one answer
+    const auto prompts = std::count(answers.begin(), answers.end(), '\n');
+    int in[2], out[2], err[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe");
+    const std::string exe = testsupport::program(program);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGPIPE, ignoreSigpipe ? SIG_IGN : SIG_DFL);
+        ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err[1], 2);
+        for (const int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
+        if (::chdir(f.dir.path().c_str()) != 0) _exit(127);
+        ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(in[0]), ::close(out[1]), ::close(err[1]);
+    testsupport::RunResult result;
+    auto put = [&](std::string_view text) {
+        for (ssize_t n = 0; !text.empty(); text.remove_prefix(static_cast<size_t>(n))) {
+            if ((n = ::write(in[1], text.data(), text.size())) <= 0) return;
+        }
+    };
+    put(std::string_view(answers).substr(0, lastLine));
+    char buffer[4096];
+    while (std::count(result.out.begin(), result.out.end(), '\n') < prompts) {
+        const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        result.out.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(out[0]);
+    put(std::string_view(answers).substr(lastLine));
+    ::close(in[1]);
+    for (ssize_t got; (got = ::read(err[0], buffer, sizeof buffer)) > 0;) result.err.append(buffer, static_cast<size_t>(got));
+    ::close(err[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    return result;
 }
 
 // The text, filled up with blanks to `width`.
