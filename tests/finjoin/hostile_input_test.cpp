@@ -183,6 +183,12 @@ TEST(FinjoinHostile, EachFaultAsFound) {
          answers("good.mtz", "good.mtz", "b.mtz", "good.mtz"), 0,
          {"warning: the cell angles of \"b.mtz\" (90.00 120.00 90.00) differ by more than 1 degree from those of "
           "\"good.mtz\""}, true},
+        // Devices that never end: refused at the first NUL byte, in bounded
+        // memory, not held until memory runs out.
+        {"/dev/zero as a stage", {}, "", answers("good.mtz", "/dev/zero", "good.mtz", "good.mtz"), 2,
+         {"\"/dev/zero\" is neither MTZ nor mmCIF: line 1, column 1 holds a NUL byte"}, false},
+        {"/dev/urandom as a stage", {}, "", answers("/dev/urandom", "good.mtz", "good.mtz", "good.mtz"), 2,
+         {"\"/dev/urandom\" is neither MTZ nor mmCIF", "NUL byte"}, false},
         // No reflection: status 1 and no file.
         {"no reflection", {{"none.mtz", mtzBytes(0)}}, "", answers("none.mtz", "none.mtz", "none.mtz", "none.mtz"), 1,
          {"no reflection has F and sigma"}, false},
