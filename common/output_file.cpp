@@ -46,10 +46,9 @@ extern "C" void removeHiddenFilesAndEnd(int signal) {
     ::raise(signal);  // blocked until the handler returns, then as by default
 }
 
+// Looked at for each file, not once: a signal set back to its default
+// since (a process forked to run another part) gets the handler again.
 void installSignalHandlers() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
     for (const int signal : kEndingSignals) {
         struct sigaction old = {};
         if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;

@@ -4,6 +4,10 @@
 #include <functional>
 #include <utility>
 #include <vector>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/failure.hpp"
@@ -98,6 +102,107 @@ TEST(Files, OutputKeepsWhatWasWrittenWhenTheRunUnwinds) {
     const std::string text = testsupport::readFile(dir / "out");
     EXPECT_EQ(text.size(), 6 + (2u << 20) + 1 + 5);
     EXPECT_EQ(text.substr(text.size() - 5), "last\n");
+}
+
+// What a folder holds, hidden files included: name and content.
+std::map<std::string, std::string> folderContents(const ScratchDir& dir) {
+    std::map<std::string, std::string> all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        all[entry.path().filename().string()] = testsupport::readFile(entry.path());
+    }
+    return all;
+}
+
+// A run of two all-or-nothing files in one RunOutputs, ended in each way a
+// run ends: the names it took stay only when it keeps them, and a name
+// another run took meanwhile is never removed.
+TEST(Files, RunOutputsRemoveExactlyTheNamesTheRunTook) {
+    enum class End { kept, failedAfterBoth, anotherRunTookTheSecond, failedBeforeAny };
+    const struct {
+        const char* what;
+        End end;
+        std::map<std::string, std::string> left;
+    } cases[] = {
+        {"kept", End::kept, {{"a", "a\n"}, {"b", "b\n"}}},
+        {"a failure after both were named", End::failedAfterBoth, {}},
+        {"another run's file under the second name", End::anotherRunTookTheSecond, {{"b", "theirs"}}},
+        {"a failure before either was named", End::failedBeforeAny, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const std::string a = (dir / "a").string(), b = (dir / "b").string();
+        try {
+            common::RunOutputs outputs;
+            common::AllOrNothingFile first(outputs, a), second(outputs, b);
+            first.writeRecord("a");
+            second.writeRecord("b");
+            if (c.end == End::failedBeforeAny) common::fail("stop");
+            if (c.end == End::anotherRunTookTheSecond) testsupport::writeFile(dir / "b", "theirs");
+            first.close();
+            second.close();
+            if (c.end == End::failedAfterBoth) common::fail("stop");
+            outputs.keep();
+        } catch (const common::RunTimeFailure& failure) {
+            EXPECT_NE(c.end, End::kept) << failure.message();
+            if (c.end == End::anotherRunTookTheSecond) {
+                EXPECT_NE(failure.message().find("created during the run"), std::string::npos) << failure.message();
+            }
+        }
+        EXPECT_EQ(folderContents(dir), c.left);
+    }
+}
+
+// A signal that ends the run after it named one file and while it writes
+// another removes both, and the run still ends by that signal.
+TEST(Files, RunOutputsAreRemovedByASignalThatEndsTheRun) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        SCOPED_TRACE(strsignal(signal));
+        ScratchDir dir;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::signal(signal, SIG_DFL);
+            common::RunOutputs outputs;
+            common::AllOrNothingFile first(outputs, (dir / "a").string()), second(outputs, (dir / "b").string());
+            first.writeRecord("a");
+            first.close();
+            second.writeRecord("b");
+            second.flush();
+            ::raise(signal);
+            _exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_EQ(folderContents(dir), (std::map<std::string, std::string>{}));
+    }
+}
+
+// An output named like another, spelt otherwise, is the same file, whether
+// or not it exists yet.
+TEST(Files, SameFileSeesOneNameSpeltOtherwise) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    const std::string here = (dir / "r.html").string();
+    const struct {
+        std::string x, y;
+        bool same;
+    } cases[] = {
+        {"r.html", "./r.html", true},
+        {"r.html", here, true},
+        {"r.html", "sub/../r.html", true},
+        {"./r.html", "r.html", true},
+        {"r.html", "r.json", false},
+        {"r.html", "sub/r.html", false},
+    };
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    for (const bool exists : {false, true}) {
+        if (exists) testsupport::writeFile(dir / "r.html", "");
+        for (const auto& c : cases) EXPECT_EQ(common::sameFile(c.x, c.y), c.same) << c.x << " " << c.y << " " << exists;
+    }
+    std::filesystem::current_path(before);
 }
 
 TEST(Files, NamesKeepLeadingAndEmbeddedBlanks) {
