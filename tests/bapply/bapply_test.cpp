@@ -284,28 +284,6 @@ TEST(Bapply, LabelOfThirtyCharactersReadsBackWhole) {
     EXPECT_EQ(column->max_value, out.column_with_label("FP_ISO")->max_value);  // scale 1, B 0
 }
 
-// Standard output read by `| head` and closed after the dialogue: the file
-// it had named is taken back, whether SIGPIPE ends the run or the write
-// fails.
-TEST(Bapply, StandardOutputClosedAfterTheNameIsTakenLeavesNoFile) {
-    const Cell cell = {54.87, 68.32, 82.96, 90, 90, 90, "P 2 2 2"};
-    for (const bool ignored : {false, true}) {
-        SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE at its default action");
-        Folder f;
-        f.write("cad.inp", cadInput("1.00", -16.408));
-        f.write("in.mtz", mtzBytes(cell, rows(40)));
-        const failures::Contents before = f.contents();
-        const auto result = failures::runWithStandardOutputClosedAfterDialogue(f, "bapply", kAnswers, ignored);
-        if (ignored) {
-            failures::expectFailure(result, "bapply", {"cannot write to standard output"});
-        } else {
-            EXPECT_EQ(result.status, 128 + SIGPIPE) << result.err;
-            EXPECT_EQ(result.err, "");
-        }
-        EXPECT_EQ(f.contents(), before);
-    }
-}
-
 TEST(Bapply, NoReflectionWithBothValuesIsNoResult) {
     const Cell cell = {54.87, 68.32, 82.96, 90, 90, 90, "P 2 2 2"};
     std::vector<float> data = rows(20);

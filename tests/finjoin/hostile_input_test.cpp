@@ -223,25 +223,6 @@ TEST(FinjoinHostile, EachFaultAsFound) {
     }
 }
 
-// Standard output closed after the dialogue (`| head`): the fin file named
-// before the run's last lines is taken back, whether SIGPIPE ends the run
-// or the write fails.
-TEST(FinjoinHostile, StandardOutputClosedAfterTheDialogueLeavesNoFinFile) {
-    for (const bool ignored : {false, true}) {
-        SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE at its default action");
-        Folder f;
-        f.write("good.mtz", mtzBytes(2));
-        const auto run = failures::runWithStandardOutputClosedAfterDialogue(
-            f, "finjoin", answers("good.mtz", "good.mtz", "good.mtz", "good.mtz"), ignored);
-        if (ignored) {
-            failures::expectFailure(run, "finjoin", {"cannot write to standard output"});
-        } else {
-            EXPECT_EQ(run.status, 128 + SIGPIPE) << run.err;
-        }
-        EXPECT_EQ(leftBehind(f, {"good.mtz"}), std::vector<std::string>{});
-    }
-}
-
 // The hidden file beside joined.fin, once the run has created it.
 bool hiddenFinExists(const Folder& f) {
     for (const auto& entry : fs::directory_iterator(f.dir.path())) {

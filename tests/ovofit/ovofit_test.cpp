@@ -399,20 +399,6 @@ TEST(Ovofit, ScriptAndPlotAppearTogetherOrNotAtAll) {
         ASSERT_EQ(f.run("ovofit", withPlot).status, 0) << f.result.err;
         EXPECT_TRUE(f.exists("fit.inp") && f.exists("fit.svg"));
     }
-    // Standard output closed after the dialogue (`| head`), once all three
-    // names are taken: none of the three is left.
-    for (const bool ignored : {false, true}) {
-        SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE at its default action");
-        Folder f;
-        f.write("d.hkl", data);
-        const auto run = failures::runWithStandardOutputClosedAfterDialogue(f, "ovofit", withPlot + "\ndep.cif\n", ignored);
-        if (ignored) {
-            expectFailure(run, "ovofit", {"cannot write to standard output"});
-        } else {
-            EXPECT_EQ(run.status, 128 + SIGPIPE) << run.err;
-        }
-        EXPECT_EQ(f.contents(), failures::Contents({{"d.hkl", data}}));
-    }
 }
 
 // Data too few to measure the ellipsoid from are no result, not a failed

@@ -9,7 +9,7 @@ files. Failures leave no report. With --browser the whole run's report is
 loaded in headless Chromium (skipped, saying so, when there is none).
 
 usage: report_test.py --exe build/bin/ovoreport --out DIR [--browser]"""
-import argparse, html.parser, resource, json, math, os, shutil, signal, struct, subprocess, sys, tempfile, zlib
+import argparse, html.parser, resource, json, math, os, shutil, struct, subprocess, sys, tempfile, zlib
 
 HEADINGS = ["The run in numbers", "ovofit's measurement", "The report page", "The statistics",
             "The deposition block", "The files of the run"]
@@ -356,11 +356,10 @@ def check_case(case, folder, result):
 def failure_cases(exe, work):
     """A file that cannot be read, a report that exists, a file-size limit,
     a full standard output, a picture that is a pipe, a JSON file named like
-    the report, a standard output closed after the dialogue: status 2, one
-    line (or SIGPIPE and none), and no report, nor a hidden one."""
+    the report spelt otherwise: status 2, one line, and no report, nor a
+    hidden one."""
     for what in ("missing_input", "bad_number", "report_exists", "file_size_limit", "standard_output_full",
-                 "picture_a_fifo", "json_named_./report.html", "json_named_absolute", "json_named_sub/../report.html",
-                 "standard_output_closed_sigpipe", "standard_output_closed_sigpipe_ignored"):
+                 "picture_a_fifo", "json_named_./report.html", "json_named_absolute", "json_named_sub/../report.html"):
         folder = tempfile.mkdtemp(dir=work)
         answers = make_run(folder, "whole")
         limit, stdout = None, subprocess.PIPE
@@ -369,16 +368,6 @@ def failure_cases(exe, work):
             os.mkdir(os.path.join(folder, "sub"))
             same = os.path.join(folder, "report.html") if what.endswith("absolute") else what[len("json_named_"):]
             answers = answers.replace(b"report.json\n", same.encode() + b"\n")
-        if what.startswith("standard_output_closed"):
-            before = sorted(os.listdir(folder))
-            result = closed_after_dialogue(exe, folder, answers, what.endswith("ignored"))
-            if what.endswith("ignored"):
-                check(result[0] == 2 and result[1] == b"ovoreport: cannot write to standard output\n",
-                      "%s: status %d, %r" % (what, result[0], result[1]))
-            else:
-                check(result[0] == -signal.SIGPIPE and result[1] == b"", "%s: status %d, %r" % (what, result[0], result[1]))
-            check(sorted(os.listdir(folder)) == before, "%s: left %s" % (what, sorted(set(os.listdir(folder)) - set(before))))
-            continue
         if what == "missing_input":
             os.remove(os.path.join(folder, "cad_negB.inp"))
         elif what == "bad_number":
@@ -402,27 +391,6 @@ def failure_cases(exe, work):
         check(sorted(os.listdir(folder)) == before, "%s: left %s" % (what, sorted(set(os.listdir(folder)) - set(before))))
         if what == "report_exists":
             check(open(os.path.join(folder, "report.html")).read() == "kept", "the existing report was changed")
-
-
-def closed_after_dialogue(exe, folder, answers, ignore_sigpipe):
-    """A run whose standard output is read, as `| head` reads it, up to the
-    last prompt and then closed; the last answer is given only then, so that
-    what follows, once both names are taken, meets a pipe with no reader.
-    The status (negative for a signal) and standard error."""
-    lines = answers.split(b"\n")[:-1]
-    process = subprocess.Popen([exe], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, restore_signals=True,
-                               preexec_fn=(lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)) if ignore_sigpipe
-                               else None)
-    process.stdin.write(b"\n".join(lines[:-1]) + b"\n")
-    process.stdin.flush()
-    for _ in lines:
-        process.stdout.readline()
-    process.stdout.close()
-    process.stdin.write(lines[-1] + b"\n")
-    process.stdin.close()
-    err = process.stderr.read()
-    return process.wait(timeout=60), err
 
 
 # ------------------------------------------------------------------ the browser

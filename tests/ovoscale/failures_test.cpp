@@ -10,7 +10,6 @@
 #define GEMMI_WRITE_IMPLEMENTATION
 #include <gemmi/mtz.hpp>
 
-#include "failures/failure_support.hpp"
 #include "scaling_data.hpp"
 #include "testsupport.hpp"
 
@@ -111,28 +110,6 @@ TEST(OvoscaleEnds, EachCase) {
         for (size_t r = 0; r < static_cast<size_t>(mtz.nreflections); r += 37) {
             EXPECT_EQ(mtz.data[r * mtz.columns.size() + static_cast<size_t>(free->idx)], static_cast<float>(r % 20));
         }
-    }
-}
-
-// Standard output read by `| head` and closed after the dialogue, once the
-// run has taken both names: neither file is left, whether SIGPIPE ends the
-// run or the write fails, and the next run is not blocked.
-TEST(OvoscaleEnds, StandardOutputClosedAfterTheNamesAreTakenLeavesNeitherFile) {
-    for (const bool ignored : {false, true}) {
-        SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE at its default action");
-        failures::Folder f;
-        f.write("d.hkl", smallXds(2.5));
-        const failures::Contents before = f.contents();
-        const auto result =
-            failures::runWithStandardOutputClosedAfterDialogue(f, "ovoscale", "d.hkl\nout.mtz\nout.log\n", ignored);
-        if (ignored) {
-            failures::expectFailure(result, "ovoscale", {"cannot write to standard output"});
-        } else {
-            EXPECT_EQ(result.status, 128 + SIGPIPE) << result.err;
-            EXPECT_EQ(result.err, "");
-        }
-        EXPECT_EQ(f.contents(), before);
-        EXPECT_EQ(f.run("ovoscale", "d.hkl\nout.mtz\nout.log\n").status, 0) << f.result.err;
     }
 }
 
