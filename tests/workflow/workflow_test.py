@@ -12,8 +12,10 @@ import html.parser
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import time
 import urllib.parse
 
 SOURCE, BIN, SCRATCH = sys.argv[1:4]
@@ -210,6 +212,82 @@ def check_in_chromium():
             fail("the printed index lacks %r:\n%s" % (word, text))
 
 
+# Data set folders the workflow is given beside a good one: each is run or
+# listed in the index as failed, with the reason (folder name, the file's
+# name, the index's status, a word of its message; None: it runs).
+ODD_FOLDERS = [
+    ("{brace}", "XDS_ASCII.HKL", "failed", "{ or }"),
+    ("a space", "XDS_ASCII.HKL", "ok", None),
+    ("it's", "XDS_ASCII.HKL", "ok", None),
+    ("bytes \udcff\udcfe", "XDS_ASCII.HKL", "failed", "not valid UTF-8"),
+    ("index.html", "XDS_ASCII.HKL", "failed", "the index's own file"),
+    ("lower", "xds_ascii.hkl", "ok", None),
+    ("good", "XDS_ASCII.HKL", "ok", None),
+]
+
+# Runs that must stop before any job, saying why: the settings or the data
+# folder given, the words the message must hold.
+REFUSED_RUNS = [
+    (["criterion=CC12"], ["'CC12' is not one of"]),
+    (["critrion=CC1/2"], ["critrion"]),
+    (["threshold=-1"], ["threshold", "-1"]),
+    (["apply_b_from=final"], ["'final' is not one of"]),
+    (["data=EMPTY"], ["no data set in", "XDS_ASCII.HKL"]),
+    (["data="], ["give --config data=FOLDER"]),
+]
+
+
+def odd_cases():
+    """The folder names, the refused settings, a run cut short by Ctrl-C
+    and the start folder left as it was, on a second small input."""
+    data, out = os.path.join(SCRATCH, "odd-in"), os.path.join(SCRATCH, "odd-out")
+    start = os.path.join(SCRATCH, "start")  # where Snakemake is started: left empty
+    empty = os.path.join(SCRATCH, "empty")
+    for folder in (data, start, empty):
+        os.makedirs(folder)
+    for seed, (name, file, _, _) in enumerate(ODD_FOLDERS, 10):
+        os.makedirs(os.path.join(data, name))
+        subprocess.run([sys.executable, GENERATE, os.path.join(data, name, file), "8000", str(seed), "2.0"], check=True)
+
+    def run(*config, data=data, interrupt_after=None):
+        command = ["snakemake", "-s", SNAKEFILE, "--cores", "2", "--keep-going",
+                   "--config", "data=" + data, "out=" + out, "bin=" + BIN] + list(config)
+        proc = subprocess.Popen(command, cwd=start, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                text=True, start_new_session=True)
+        if interrupt_after:  # Ctrl-C, as a terminal sends it: to the whole group
+            while not os.path.exists(interrupt_after) and proc.poll() is None:
+                time.sleep(0.005)
+            os.killpg(proc.pid, signal.SIGINT)
+        text = proc.communicate(timeout=300)[0]
+        if "Traceback" in text:
+            fail("snakemake %s: a traceback:\n%s" % (" ".join(config), text[-3000:]))
+        return proc.returncode, text
+
+    for config, words in REFUSED_RUNS:
+        config = [c.replace("EMPTY", empty) for c in config]
+        status, text = run(*config, data=config[0][5:] if config[0].startswith("data=") else data)
+        if status == 0 or any(w not in text for w in words) or os.path.exists(out):
+            fail("snakemake %s: status %d, %s made, without %s:\n%s"
+                 % (config, status, "OUT" if os.path.exists(out) else "nothing", words, text[-2000:]))
+
+    # Ctrl-C once a job's first step is done: the next plain run redoes it.
+    status, text = run(interrupt_after=os.path.join(out, "good", "status", "ovofit.json"))
+    status, text = run()
+    if status != 0:
+        fail("the run after Ctrl-C ended with status %d:\n%s" % (status, text[-3000:]))
+    with open(os.path.join(out, "index.json"), encoding="utf-8") as f:
+        index = {row["name"]: row for row in json.load(f)}
+    for name, _, expected, word in ODD_FOLDERS:
+        shown = os.fsencode(name).decode("utf-8", "backslashreplace")
+        row = index.get(shown)
+        if row is None or row["status"] != expected or (word and word not in row["message"]):
+            fail("the folder %r in the index: %s" % (name, row))
+    if os.listdir(start):
+        fail("Snakemake left %s in the folder it started in" % os.listdir(start))
+    if not os.listdir(os.path.join(out, ".snakemake", "log")):
+        fail("no log of Snakemake's in OUT/.snakemake/log")
+
+
 def main():
     for tool in ("snakemake", "gs"):
         if shutil.which(tool) is None:
@@ -271,7 +349,9 @@ def main():
     if "<b>&" in page or 'e &lt;b&gt;&amp;&quot;5&#x27;' not in page:
         fail("index.html does not escape the fifth data set's name")
     check_in_chromium()
-    print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone")
+    odd_cases()
+    print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone; "
+          "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step")
 
 
 if __name__ == "__main__":
