@@ -22,8 +22,6 @@ import tempfile
 import time
 
 SOURCE, BIN, SCRATCH = sys.argv[1:4]
-SNAKEFILE = os.path.join(SOURCE, "workflow", "Snakefile")
-PROFILE = os.path.join(SOURCE, "workflow", "profiles", "slurm")
 GENERATE = os.path.join(SOURCE, "tests", "workflow", "make_dataset.py")
 DATA, OUT = os.path.join(SCRATCH, "in"), os.path.join(SCRATCH, "out")
 NODE = "ovo%d" % os.getpid()  # also names slurmd's cgroups: no clash with another cluster
@@ -204,13 +202,16 @@ def make(name, seed, damage=None):
 
 
 def snakemake(cluster, *extra, wait=True):
-    """The README's command through the profile, from the scratch folder."""
-    command = ["snakemake", "-s", SNAKEFILE, "--profile", PROFILE,
+    """The README's command through the profile, started in the checkout
+    with the profile's path relative to it, as the README gives it: the
+    status command must be found once the Snakefile's workdir has moved to
+    OUT, and Snakemake's log must not stay in the checkout."""
+    command = ["snakemake", "-s", "workflow/Snakefile", "--profile", "workflow/profiles/slurm",
                "--config", "data=" + DATA, "out=" + OUT, "bin=" + BIN] + list(extra)
     # CI=true: Snakemake 7 asks after its cluster jobs every second instead
     # of every 10 s (its own setting for test runs): the same checks, a
     # quarter of the time.
-    run = subprocess.Popen(command, cwd=SCRATCH, env=dict(cluster.env, CI="true"), stdout=subprocess.PIPE,
+    run = subprocess.Popen(command, cwd=SOURCE, env=dict(cluster.env, CI="true"), stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True)
     if not wait:
         return run
@@ -243,6 +244,7 @@ def main():
     for seed, name in enumerate(("a", "b", "c"), 1):
         make(name, seed)
     make("damaged", 4, damage="!UNIT_CELL_CONSTANTS=")
+    checkout = sorted(os.listdir(SOURCE))
     cluster = Cluster()
     try:
         started = time.time()
@@ -253,6 +255,8 @@ def main():
         run_workflow(cluster)
     finally:
         cluster.stop()
+    if sorted(os.listdir(SOURCE)) != checkout:
+        fail("the runs left %s in the checkout" % sorted(set(os.listdir(SOURCE)) - set(checkout)))
 
 
 def run_workflow(cluster):
