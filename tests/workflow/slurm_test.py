@@ -48,7 +48,10 @@ def free_port():
 
 def cgroup_memory_works():
     """Whether a cgroup v1 memory limit can be set here (slurmd's
-    task/cgroup needs it); else slurmd's own poll enforces --mem."""
+    task/cgroup needs it, and proctrack/cgroup the freezer beside it);
+    else slurmd's own poll enforces --mem (cgroup v2 hosts, say)."""
+    if not os.path.isdir("/sys/fs/cgroup/freezer"):
+        return False
     probe = "/sys/fs/cgroup/memory/%s-probe" % NODE
     try:
         os.mkdir(probe)
