@@ -238,6 +238,50 @@ REFUSED_RUNS = [
 ]
 
 
+# The SLURM profile's job-status command: what scontrol says of job 5 (or
+# its error), what sacct says when slurmctld has forgotten the job (blank:
+# no accounting), and the answer Snakemake must get.
+INVALID = "slurm_load_jobs error: Invalid job id specified"
+STATUS_ROWS = [
+    ("JobId=5 JobName=ovo-cut JobState=COMPLETED Reason=None", "", "success"),
+    ("JobId=5 JobName=ovo-cut JobState=RUNNING Reason=None", "", "running"),
+    ("JobId=5 JobName=ovo-cut JobState=PENDING Reason=Resources", "", "running"),
+    ("JobId=5 JobName=ovo-cut JobState=COMPLETING Reason=None", "", "running"),
+    ("JobId=5 JobName=ovo-cut JobState=CANCELLED Reason=None", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=OUT_OF_MEMORY Reason=OutOfMemory", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=TIMEOUT Reason=TimeLimit", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=NODE_FAIL Reason=NodeDown", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=FAILED Reason=NonZeroExitCode", "", "failed"),
+    (INVALID, "COMPLETED", "success"),
+    (INVALID, "CANCELLED by 0", "failed"),
+    (INVALID, "", "failed"),
+    ("slurm_load_jobs error: Socket timed out on send/recv operation", "", "running"),
+]
+
+
+def check_status_command():
+    """The profile's cluster-status, run as Snakemake runs it (the command,
+    a space, sbatch's answer), against stand-ins for scontrol and sacct."""
+    import yaml
+    with open(os.path.join(SOURCE, "workflow", "profiles", "slurm", "config.yaml")) as f:
+        command = yaml.safe_load(f)["cluster-status"]
+    tools = os.path.join(SCRATCH, "fake-slurm")
+    os.makedirs(tools)
+    for tool, text in (("scontrol", '[ "$*" = "show job -o 5" ] && printf "%s\\n" "$SCONTROL" || echo "' + INVALID + '"'),
+                       ("sacct", '[ "$*" = "-n -X -P -o State -j 5" ] && [ -n "$SACCT" ] && printf "%s\\n" "$SACCT"')):
+        with open(os.path.join(tools, tool), "w") as f:
+            f.write("#!/bin/sh\n" + text + "\nexit 0\n")
+        os.chmod(os.path.join(tools, tool), 0o755)
+    for scontrol, sacct, expected in STATUS_ROWS:
+        for job in ("5", "5;cluster"):
+            env = dict(os.environ, PATH=tools + os.pathsep + os.environ["PATH"], SCONTROL=scontrol, SACCT=sacct)
+            answer = subprocess.run("%s '%s'" % (command, job), shell=True, env=env,
+                                    stdout=subprocess.PIPE, text=True).stdout.strip()
+            if answer != expected:
+                fail("the status command for job %s, scontrol %r, sacct %r: %r, not %r"
+                     % (job, scontrol, sacct, answer, expected))
+
+
 def odd_cases():
     """The folder names, the refused settings, a run cut short by Ctrl-C
     and the start folder left as it was, on a second small input."""
@@ -359,6 +403,7 @@ def main():
     if "<b>&" in page or 'e &lt;b&gt;&amp;&quot;5&#x27;' not in page:
         fail("index.html does not escape the fifth data set's name")
     check_in_chromium()
+    check_status_command()
     odd_cases()
     print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone; "
           "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step")
