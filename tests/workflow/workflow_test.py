@@ -16,6 +16,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import urllib.parse
 
@@ -338,6 +339,29 @@ def odd_cases():
             fail("the folder %r in the index: %s" % (name, row))
     if os.listdir(start):
         fail("Snakemake left %s in the folder it started in" % os.listdir(start))
+    read_only_checkout(data, out)
+
+
+def read_only_checkout(data, out):
+    """The README's command for a checkout nobody can write to (--directory
+    OUT), started in the checkout made read-only in a mount namespace of
+    its own (the scratch folder, which may lie within, left writable): no
+    traceback, nothing to do after the runs above."""
+    aside = tempfile.mkdtemp(prefix="scratch-view-")  # the scratch folder's writable view, kept aside
+    view = ('mount --bind "$1" "$2" && mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" "$0" '
+            '&& mount --bind "$2" "$1" && ! touch "$0/.probe" 2>/dev/null && cd "$0" && shift 2 && exec "$@"')
+    probe = subprocess.run(["unshare", "-m", "sh", "-c", view, SOURCE, SCRATCH, aside, "true"],
+                           capture_output=True, text=True)
+    if probe.returncode != 0:
+        os.rmdir(aside)
+        print("read-only checkout not tried: no private mount namespace here (%s)" % probe.stderr.strip()[-200:])
+        return
+    run = subprocess.run(["unshare", "-m", "sh", "-c", view, SOURCE, SCRATCH, aside, "snakemake", "-s", "workflow/Snakefile",
+                          "--directory", out, "--cores", "2", "--config", "data=" + data, "out=" + out, "bin=" + BIN],
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    os.rmdir(aside)
+    if run.returncode != 0 or "Traceback" in run.stdout or "Nothing to be done" not in run.stdout:
+        fail("from a read-only checkout: status %d:\n%s" % (run.returncode, run.stdout[-3000:]))
     if not os.listdir(os.path.join(out, ".snakemake", "log")):
         fail("no log of Snakemake's in OUT/.snakemake/log")
 
@@ -406,7 +430,7 @@ def main():
     check_status_command()
     odd_cases()
     print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone; "
-          "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step")
+          "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step, a read-only checkout")
 
 
 if __name__ == "__main__":
