@@ -8,12 +8,16 @@ Exit 0: passed; 77: skipped (snakemake or Ghostscript missing, said on
 standard output); anything else: failed, with the reason.
 """
 
+import concurrent.futures
 import html.parser
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import tempfile
+import time
 import urllib.parse
 
 SOURCE, BIN, SCRATCH = sys.argv[1:4]
@@ -210,6 +214,158 @@ def check_in_chromium():
             fail("the printed index lacks %r:\n%s" % (word, text))
 
 
+# Data set folders the workflow is given beside a good one: each is run or
+# listed in the index as failed, with the reason (folder name, the file's
+# name, the index's status, a word of its message; None: it runs).
+ODD_FOLDERS = [
+    ("{brace}", "XDS_ASCII.HKL", "failed", "{ or }"),
+    ("a space", "XDS_ASCII.HKL", "ok", None),
+    ("it's", "XDS_ASCII.HKL", "ok", None),
+    ("bytes \udcff\udcfe", "XDS_ASCII.HKL", "failed", "not valid UTF-8"),
+    ("index.html", "XDS_ASCII.HKL", "failed", "the index's own file"),
+    ("lower", "xds_ascii.hkl", "ok", None),
+    ("good", "XDS_ASCII.HKL", "ok", None),
+]
+
+# Runs that must stop before any job, saying why: the settings or the data
+# folder given, the words the message must hold.
+REFUSED_RUNS = [
+    (["criterion=CC12"], ["'CC12' is not one of"]),
+    (["critrion=CC1/2"], ["critrion"]),
+    (["threshold=-1"], ["threshold", "-1"]),
+    (["apply_b_from=final"], ["'final' is not one of"]),
+    (["data=EMPTY"], ["no data set in", "XDS_ASCII.HKL"]),
+    (["data="], ["give --config data=FOLDER"]),
+]
+
+
+# The SLURM profile's job-status command: what scontrol says of job 5 (or
+# its error), what sacct says when slurmctld has forgotten the job (blank:
+# no accounting), and the answer Snakemake must get.
+INVALID = "slurm_load_jobs error: Invalid job id specified"
+STATUS_ROWS = [
+    ("JobId=5 JobName=ovo-cut JobState=COMPLETED Reason=None", "", "success"),
+    ("JobId=5 JobName=ovo-cut JobState=RUNNING Reason=None", "", "running"),
+    ("JobId=5 JobName=ovo-cut JobState=PENDING Reason=Resources", "", "running"),
+    ("JobId=5 JobName=ovo-cut JobState=COMPLETING Reason=None", "", "running"),
+    ("JobId=5 JobName=ovo-cut JobState=CANCELLED Reason=None", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=OUT_OF_MEMORY Reason=OutOfMemory", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=TIMEOUT Reason=TimeLimit", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=NODE_FAIL Reason=NodeDown", "", "failed"),
+    ("JobId=5 JobName=ovo-cut JobState=FAILED Reason=NonZeroExitCode", "", "failed"),
+    (INVALID, "COMPLETED", "success"),
+    (INVALID, "CANCELLED by 0", "failed"),
+    (INVALID, "", "failed"),
+    ("slurm_load_jobs error: Socket timed out on send/recv operation", "", "running"),
+]
+
+
+def check_status_command():
+    """The profile's cluster-status, run as Snakemake runs it (the command,
+    a space, sbatch's answer), against stand-ins for scontrol and sacct."""
+    import yaml
+    with open(os.path.join(SOURCE, "workflow", "profiles", "slurm", "config.yaml")) as f:
+        command = yaml.safe_load(f)["cluster-status"]
+    tools = os.path.join(SCRATCH, "fake-slurm")
+    os.makedirs(tools)
+    for tool, text in (("scontrol", '[ "$*" = "show job -o 5" ] && printf "%s\\n" "$SCONTROL" || echo "' + INVALID + '"'),
+                       ("sacct", '[ "$*" = "-n -X -P -o State -j 5" ] && [ -n "$SACCT" ] && printf "%s\\n" "$SACCT"')):
+        with open(os.path.join(tools, tool), "w") as f:
+            f.write("#!/bin/sh\n" + text + "\nexit 0\n")
+        os.chmod(os.path.join(tools, tool), 0o755)
+    for scontrol, sacct, expected in STATUS_ROWS:
+        for job in ("5", "5;cluster"):
+            env = dict(os.environ, PATH=tools + os.pathsep + os.environ["PATH"], SCONTROL=scontrol, SACCT=sacct)
+            answer = subprocess.run("%s '%s'" % (command, job), shell=True, env=env,
+                                    stdout=subprocess.PIPE, text=True).stdout.strip()
+            if answer != expected:
+                fail("the status command for job %s, scontrol %r, sacct %r: %r, not %r"
+                     % (job, scontrol, sacct, answer, expected))
+
+
+def odd_cases():
+    """The folder names, the refused settings, a run cut short by Ctrl-C
+    and the start folder left as it was, on a second small input."""
+    data, out = os.path.join(SCRATCH, "odd-in"), os.path.join(SCRATCH, "odd-out")
+    start = os.path.join(SCRATCH, "start")  # where Snakemake is started: left empty
+    empty = os.path.join(SCRATCH, "empty")
+    for folder in (data, start, empty):
+        os.makedirs(folder)
+    for seed, (name, file, _, _) in enumerate(ODD_FOLDERS, 10):
+        os.makedirs(os.path.join(data, name))
+        subprocess.run([sys.executable, GENERATE, os.path.join(data, name, file), "8000", str(seed), "2.0"], check=True)
+
+    def run(*config, data=data, interrupt_after=None, cwd=start):
+        command = ["snakemake", "-s", SNAKEFILE, "--cores", "2", "--keep-going",
+                   "--config", "data=" + data, "out=" + out, "bin=" + BIN] + list(config)
+        proc = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                text=True, start_new_session=True)
+        if interrupt_after:  # Ctrl-C, as a terminal sends it: to the whole group
+            while not os.path.exists(interrupt_after) and proc.poll() is None:
+                time.sleep(0.005)
+            os.killpg(proc.pid, signal.SIGINT)
+        text = proc.communicate(timeout=300)[0]
+        if "Traceback" in text:
+            fail("snakemake %s: a traceback:\n%s" % (" ".join(config), text[-3000:]))
+        return proc.returncode, text
+
+    def refused(case):  # each from a folder of its own: they run at once
+        number, (config, words) = case
+        config = [c.replace("EMPTY", empty) for c in config]
+        folder = os.path.join(SCRATCH, "start-%d" % number)
+        os.makedirs(folder)
+        status, text = run(*config, data=config[0][5:] if config[0].startswith("data=") else data, cwd=folder)
+        if status == 0 or any(w not in text for w in words) or os.path.exists(out) or os.listdir(folder):
+            return "snakemake %s: status %d, %s made, %s left where it started, without %s:\n%s" % (
+                config, status, "OUT" if os.path.exists(out) else "nothing", os.listdir(folder), words, text[-2000:])
+        return None
+
+    with concurrent.futures.ThreadPoolExecutor(3) as pool:
+        for problem in pool.map(refused, enumerate(REFUSED_RUNS)):
+            if problem:
+                fail(problem)
+
+    # Ctrl-C once a job's first step is done: the next plain run redoes it.
+    status, text = run(interrupt_after=os.path.join(out, "good", "status", "ovofit.json"))
+    status, text = run()
+    if status != 0:
+        fail("the run after Ctrl-C ended with status %d:\n%s" % (status, text[-3000:]))
+    with open(os.path.join(out, "index.json"), encoding="utf-8") as f:
+        index = {row["name"]: row for row in json.load(f)}
+    for name, _, expected, word in ODD_FOLDERS:
+        shown = os.fsencode(name).decode("utf-8", "backslashreplace")
+        row = index.get(shown)
+        if row is None or row["status"] != expected or (word and word not in row["message"]):
+            fail("the folder %r in the index: %s" % (name, row))
+    if os.listdir(start):
+        fail("Snakemake left %s in the folder it started in" % os.listdir(start))
+    read_only_checkout(data, out)
+
+
+def read_only_checkout(data, out):
+    """The README's command for a checkout nobody can write to (--directory
+    OUT), started in the checkout made read-only in a mount namespace of
+    its own (the scratch folder, which may lie within, left writable): no
+    traceback, nothing to do after the runs above."""
+    aside = tempfile.mkdtemp(prefix="scratch-view-")  # the scratch folder's writable view, kept aside
+    view = ('mount --bind "$1" "$2" && mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" "$0" '
+            '&& mount --bind "$2" "$1" && ! touch "$0/.probe" 2>/dev/null && cd "$0" && shift 2 && exec "$@"')
+    probe = subprocess.run(["unshare", "-m", "sh", "-c", view, SOURCE, SCRATCH, aside, "true"],
+                           capture_output=True, text=True)
+    if probe.returncode != 0:
+        os.rmdir(aside)
+        print("read-only checkout not tried: no private mount namespace here (%s)" % probe.stderr.strip()[-200:])
+        return
+    run = subprocess.run(["unshare", "-m", "sh", "-c", view, SOURCE, SCRATCH, aside, "snakemake", "-s", "workflow/Snakefile",
+                          "--directory", out, "--cores", "2", "--config", "data=" + data, "out=" + out, "bin=" + BIN],
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    os.rmdir(aside)
+    if run.returncode != 0 or "Traceback" in run.stdout or "Nothing to be done" not in run.stdout:
+        fail("from a read-only checkout: status %d:\n%s" % (run.returncode, run.stdout[-3000:]))
+    if not os.listdir(os.path.join(out, ".snakemake", "log")):
+        fail("no log of Snakemake's in OUT/.snakemake/log")
+
+
 def main():
     for tool in ("snakemake", "gs"):
         if shutil.which(tool) is None:
@@ -265,13 +421,16 @@ def main():
     snakemake()
     after = files_of(OUT)
     changed = sorted({p.split(os.sep)[0] for p in after if before.get(p) != after[p]} - {".snakemake"})
-    if changed != sorted([FIFTH, "index.html", "index.json"]):
+    if changed != sorted([FIFTH, "index.html", "index.json", "index.log"]):
         fail("adding a fifth data set changed %s" % changed)
     _, page = check_index(["a", "b", "c", "damaged", FIFTH])
     if "<b>&" in page or 'e &lt;b&gt;&amp;&quot;5&#x27;' not in page:
         fail("index.html does not escape the fifth data set's name")
     check_in_chromium()
-    print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone")
+    check_status_command()
+    odd_cases()
+    print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone; "
+          "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step, a read-only checkout")
 
 
 if __name__ == "__main__":

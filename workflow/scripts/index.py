@@ -214,15 +214,31 @@ def _write(path, text):
     os.replace(tmp, path)
 
 
-def write(out, names, steps, html_path, json_path):
-    table = rows(out, names, steps)
+def refused_rows(refused):
+    """Data sets the workflow did not run (a folder name it cannot carry):
+    failed, before any step, with the reason."""
+    table = []
+    for name, why in sorted(refused.items()):
+        row = {"name": name, "status": "failed", "step": None, "message": why}
+        row.update(from_report({}))
+        row["report"] = None
+        table.append(row)
+    return table
+
+
+def write(out, names, steps, html_path, json_path, refused=None):
+    table = sorted(rows(out, names, steps) + refused_rows(refused or {}), key=lambda r: r["name"])
     _write(json_path, json.dumps(table, indent=1, ensure_ascii=False) + "\n")
     _write(html_path, page(table))
 
 
 if __name__ == "__main__":
     import sys
-    if len(sys.argv) < 5:
-        print("usage: index.py OUT INDEX.html INDEX.json STEP,STEP,... NAME...", file=sys.stderr)
+    args = sys.argv[1:]
+    refused = {}
+    if args and args[0].startswith("--refused="):  # {"name": "why it was not run"}
+        refused = json.loads(args.pop(0)[len("--refused="):])
+    if len(args) < 4:
+        print("usage: index.py [--refused=JSON] OUT INDEX.html INDEX.json STEP,STEP,... NAME...", file=sys.stderr)
         sys.exit(2)
-    write(sys.argv[1], sys.argv[5:], sys.argv[4].split(","), sys.argv[2], sys.argv[3])
+    write(args[0], args[4:], args[3].split(","), args[1], args[2], refused)
