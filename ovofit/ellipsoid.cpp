@@ -89,6 +89,7 @@ gemmi::SMat33<double> fitFalloff(const gemmi::SpaceGroup& spaceGroup, const Fram
                                 " with their mates) to fit the anisotropic falloff");
     }
     std::vector<double> beta = right;
+    beta[0] += 0.5772156649;  // the mean of ln I under Wilson's distribution is ln <I> less Euler's constant
     // Fisher scoring: the step solves (sum w x x^T) d = sum x (I - m) m / v,
     // m = exp(beta . x), v = m^2 + sigma^2, w = m^2 / v. Should a step fail
     // (a singular system, a value out of range), the start stands.
@@ -130,7 +131,7 @@ gemmi::SMat33<double> fitFalloff(const gemmi::SpaceGroup& spaceGroup, const Fram
         }
         if (!std::isfinite(largest)) break;
         beta = trial;
-        if (largest < 1e-7) break;
+        if (largest < 1e-5) break;  // of B in A^2: far below what moves an axis
     }
     // ln I falls with s^T B s: B is minus the fitted quadratic terms.
     return {-beta[1], -beta[2], -beta[3], -beta[4], -beta[5], -beta[6]};
