@@ -25,7 +25,8 @@ CASE orthorhombic (P212121, +15 0 -15 along a* b* c*) or monoclinic (P21,
 beta 105, +15 along a direction 40 degrees from a* in the a*-c* plane, 0
 along b*, -15 normal to both); Biso 30, 100 110 120 A, 50 to 1.8 A.
 TRUTH gets a line "axis v1 v2 v3 x y z" per principal axis (orthonormal
-frame, x along a, z along c*), then "h k l trueF" per reflection.
+frame, x along a, z along c*), then "h k l trueF mean centric" per
+reflection (mean: the true mean intensity, epsilon included).
 """
 
 import math
@@ -119,8 +120,8 @@ def main(argv):
     with open(truth_name, 'w') as out:
         for v, u in zip(values, axes):
             out.write('axis %r %r %r %r\n' % (float(v), float(u[0]), float(u[1]), float(u[2])))
-        for (h, k, l), f in zip(miller.tolist(), numpy.sqrt(true_j).tolist()):
-            out.write('%d %d %d %r\n' % (h, k, l, f))
+        for (h, k, l), f, e, c in zip(miller.tolist(), numpy.sqrt(true_j).tolist(), mean.tolist(), centric.tolist()):
+            out.write('%d %d %d %r %r %d\n' % (h, k, l, f, e, int(c)))
     return 0
 
 
