@@ -52,28 +52,51 @@ double binomial(double q, int n) {
     return c;
 }
 
-// E[(1 + y/mu)^q] for y standard normal, as a series in 1/mu^2.
-double gaussianSeries(double q, double mu) {
-    const double inverse2 = 1 / (mu * mu);
-    double sum = 1, power = 1, doubleFactorial = 1;
-    for (int n = 1; n <= 4; ++n) {
-        power *= inverse2;
-        doubleFactorial *= 2 * n - 1;
-        sum += doubleFactorial * binomial(q, 2 * n) * power;
+// Orders kept in the series below: the first left out is below 1e-13 of
+// the sum at mu = 64 and at mu = -32, and smaller further out.
+constexpr int kOrders = 8;
+
+// Near-Gaussian side (mu > 64), t = (x - mu)/mu, y = x - mu standard normal
+// under the weight (1 + y/mu)^a: E0[(1 + t)^q] = sum_n c_n(q) u^n with
+// u = 1/mu^2, c_n(q) = C(q, 2n) (2n-1)!!.
+void gaussianCoefficients(double q, double c[kOrders]) {
+    double doubleFactorial = 1;
+    for (int n = 0; n < kOrders; ++n) {
+        if (n > 0) doubleFactorial *= 2 * n - 1;
+        c[n] = doubleFactorial * binomial(q, 2 * n);
     }
+}
+
+// The sum over n of c_n u^n, evaluated from the highest order down.
+double powerSeries(const double c[kOrders], double u) {
+    double sum = 0;
+    for (int n = kOrders; n-- > 0;) sum = sum * u + c[n];
     return sum;
 }
 
-// The integral of x^q exp(-lambda x - x^2/2) over the integral of
-// x^q exp(-lambda x), as a series in 1/lambda^2.
-double exponentialSeries(double q, double lambda) {
-    const double inverse2 = 1 / (lambda * lambda);
-    double sum = 1, term = 1;
-    for (int n = 1; n <= 5; ++n) {
-        term *= -0.5 / n * (q + 2 * n - 1) * (q + 2 * n) * inverse2;
-        sum += term;
+// P(u) Q(u) - R(u)^2 as a power series of its own, order by order: where
+// the product and the square agree to leading order (a variance), the
+// coefficients that cancel are cancelled exactly before u enters, and the
+// difference keeps its relative precision however small u is.
+double productLessSquare(const double p[kOrders], const double q[kOrders], const double r[kOrders], double u) {
+    double c[kOrders];
+    for (int n = 0; n < kOrders; ++n) {
+        c[n] = 0;
+        for (int i = 0; i <= n; ++i) c[n] += p[i] * q[n - i] - r[i] * r[n - i];
     }
-    return sum;
+    return powerSeries(c, u);
+}
+
+// Near-exponential side (mu < -32), lambda = -mu, z = lambda x: the weight
+// z^a exp(-z) exp(-z^2 / (2 lambda^2)); the integral of z^(a+p) under it
+// over Gamma(a+1) is sum_n e_n(p) v^n with v = 1/lambda^2,
+// e_n(p) = (-1/2)^n / n! Gamma(a+1+p+2n) / Gamma(a+1).
+void exponentialCoefficients(double a, double p, double e[kOrders]) {
+    double term = std::exp(std::lgamma(a + 1 + p) - std::lgamma(a + 1));
+    for (int n = 0; n < kOrders; ++n) {
+        if (n > 0) term *= -0.5 / n * (a + p + 2 * n - 1) * (a + p + 2 * n);
+        e[n] = term;
+    }
 }
 
 }  // namespace
@@ -88,31 +111,40 @@ Moments integrateMoments(Prior prior, double mu) {
         tHigh = std::sqrt(mu + kReach);
     } else {
         const double lambda = -mu;
-        tHigh = std::sqrt(-lambda + std::sqrt(lambda * lambda + 2 * kReach * kReach));
+        // x = t^2 where x^2/2 + lambda x = kReach^2, the root written
+        // without the difference lambda^2 + c less lambda^2 for large lambda.
+        tHigh = std::sqrt(2 * kReach * kReach / (lambda + std::sqrt(lambda * lambda + 2 * kReach * kReach)));
     }
+    // The sums are taken about the mode, x0 = max(mu, 0) and t0 = sqrt(x0),
+    // so that the variances are not differences of nearly equal moments.
+    const double x0 = std::max(mu, 0.0), t0 = std::sqrt(x0);
     const GaussLegendre& gl = rule();
     const double panel = (tHigh - tLow) / kPanels;
-    double sums[5] = {0, 0, 0, 0, 0};
+    double norm = 0, root1 = 0, root2 = 0, x1 = 0, x2 = 0;
     for (int p = 0; p < kPanels; ++p) {
         const double centre = tLow + (p + 0.5) * panel;
         for (int i = 0; i < kPoints; ++i) {
             const double t = centre + 0.5 * panel * gl.node[i];
             const double t2 = t * t;
             const double exponent = mu >= 0 ? -0.5 * (t2 - mu) * (t2 - mu) : -(0.5 * t2 * t2 - mu * t2);
-            double value = 2 * gl.weight[i] * std::exp(exponent) * (a == 0 ? t : 1.0);
-            for (double& sum : sums) {
-                sum += value;
-                value *= t;
-            }
+            const double value = 2 * gl.weight[i] * std::exp(exponent) * (a == 0 ? t : 1.0);
+            const double dt = t - t0, dx = t2 - x0;
+            norm += value;
+            root1 += value * dt;
+            root2 += value * dt * dt;
+            x1 += value * dx;
+            x2 += value * dx * dx;
         }
     }
-    for (double& sum : sums) sum *= 0.5 * panel;
+    norm *= 0.5 * panel;
+    root1 *= 0.5 * panel / norm, root2 *= 0.5 * panel / norm;
+    x1 *= 0.5 * panel / norm, x2 *= 0.5 * panel / norm;
     Moments m;
-    m.logNorm = std::log(sums[0]) + (mu < 0 ? -0.5 * mu * mu : 0.0);
-    m.meanRoot = sums[1] / sums[0];
-    m.mean = sums[2] / sums[0];
-    m.varRoot = m.mean - m.meanRoot * m.meanRoot;
-    m.var = sums[4] / sums[0] - m.mean * m.mean;
+    m.logNorm = std::log(norm) + (mu < 0 ? -0.5 * mu * mu : 0.0);
+    m.meanRoot = t0 + root1;
+    m.mean = x0 + x1;
+    m.varRoot = root2 - root1 * root1;
+    m.var = x2 - x1 * x1;
     return m;
 }
 
@@ -120,30 +152,41 @@ Moments asymptoticMoments(Prior prior, double mu) {
     const double a = exponentOf(prior);
     Moments m;
     if (mu > 0) {
-        // x = mu + y, y nearly standard normal: E[x^p] = mu^p S(a+p)/S(a).
-        const double s0 = gaussianSeries(a, mu);
-        const double rootRatio = gaussianSeries(a + 0.5, mu) / s0;
-        const double meanRatio = gaussianSeries(a + 1, mu) / s0;
-        const double squareRatio = gaussianSeries(a + 2, mu) / s0;
-        m.logNorm = 0.5 * std::log(2 * M_PI) + a * std::log(mu) + std::log(s0);
-        m.meanRoot = std::sqrt(mu) * rootRatio;
-        m.mean = mu * meanRatio;
-        m.varRoot = mu * (meanRatio - rootRatio * rootRatio);
-        m.var = mu * mu * (squareRatio - meanRatio * meanRatio);
+        // x = mu (1 + t): E[x^p] = mu^p S(a+p) / S(a), S(q) = E0[(1 + t)^q].
+        // The variances are mu^2 and mu times S(a+2) S(a) - S(a+1)^2 and
+        // S(a+1) S(a) - S(a+1/2)^2 over S(a)^2, whose leading terms cancel
+        // exactly in the coefficients.
+        const double u = 1 / (mu * mu);
+        double s0[kOrders], sHalf[kOrders], s1[kOrders], s2[kOrders];
+        gaussianCoefficients(a, s0);
+        gaussianCoefficients(a + 0.5, sHalf);
+        gaussianCoefficients(a + 1, s1);
+        gaussianCoefficients(a + 2, s2);
+        const double norm = powerSeries(s0, u);
+        m.logNorm = 0.5 * std::log(2 * M_PI) + a * std::log(mu) + std::log(norm);
+        m.meanRoot = std::sqrt(mu) * powerSeries(sHalf, u) / norm;
+        m.mean = mu * powerSeries(s1, u) / norm;
+        m.varRoot = mu * productLessSquare(s1, s0, sHalf, u) / (norm * norm);
+        m.var = mu * mu * productLessSquare(s2, s0, s1, u) / (norm * norm);
         return m;
     }
-    // exp(-(x-mu)^2/2) = exp(-mu^2/2) exp(-lambda x) exp(-x^2/2), lambda = -mu.
+    // exp(-(x-mu)^2/2) = exp(-mu^2/2) exp(-lambda x) exp(-x^2/2), lambda = -mu:
+    // in z = lambda x the moments of z are those of a gamma distribution
+    // corrected by a series in 1/lambda^2, and its variances come from
+    // products less squares of those series, as above.
     const double lambda = -mu;
-    const double t0 = exponentialSeries(a, lambda);
-    const double rootRatio = std::exp(std::lgamma(a + 1.5) - std::lgamma(a + 1)) / std::sqrt(lambda) *
-                             exponentialSeries(a + 0.5, lambda) / t0;
-    const double meanRatio = (a + 1) / lambda * exponentialSeries(a + 1, lambda) / t0;
-    const double squareRatio = (a + 1) * (a + 2) / (lambda * lambda) * exponentialSeries(a + 2, lambda) / t0;
-    m.logNorm = -0.5 * mu * mu + std::lgamma(a + 1) - (a + 1) * std::log(lambda) + std::log(t0);
-    m.meanRoot = rootRatio;
-    m.mean = meanRatio;
-    m.varRoot = meanRatio - rootRatio * rootRatio;
-    m.var = squareRatio - meanRatio * meanRatio;
+    const double v = 1 / (lambda * lambda);
+    double e0[kOrders], eHalf[kOrders], e1[kOrders], e2[kOrders];
+    exponentialCoefficients(a, 0, e0);
+    exponentialCoefficients(a, 0.5, eHalf);
+    exponentialCoefficients(a, 1, e1);
+    exponentialCoefficients(a, 2, e2);
+    const double norm = powerSeries(e0, v);
+    m.logNorm = -0.5 * mu * mu + std::lgamma(a + 1) - (a + 1) * std::log(lambda) + std::log(norm);
+    m.meanRoot = powerSeries(eHalf, v) / norm / std::sqrt(lambda);
+    m.mean = powerSeries(e1, v) / norm / lambda;
+    m.varRoot = productLessSquare(e1, e0, eHalf, v) / (norm * norm) / lambda;
+    m.var = productLessSquare(e2, e0, e1, v) / (norm * norm) / (lambda * lambda);
     return m;
 }
 

@@ -33,9 +33,12 @@ struct Moments {
 // below 1e-12 for -40 <= mu <= 80.
 Moments integrateMoments(Prior prior, double mu);
 
-// Beyond the table, the asymptotic series in 1/mu (mu > 64: a nearly
+// Beyond the table, the asymptotic series in 1/mu^2 (mu > 64: a nearly
 // Gaussian posterior; mu < -32: nearly exponential in x), each to below
-// 1e-9 relative there.
+// 1e-12 relative there. The variances are series of their own, whose
+// cancelling leading terms cancel in the coefficients: no difference of
+// nearly equal moments, so Var(sqrt(x)) = 1/(4 mu) keeps its precision at
+// mu = 1e8 and beyond.
 Moments asymptoticMoments(Prior prior, double mu);
 
 // integrateMoments on a grid of mu from -32 to 64 in steps of 1/64, made

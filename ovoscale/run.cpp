@@ -22,9 +22,9 @@
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "ovoscale/posterior.hpp"
+#include "ovoscale/prior.hpp"
 #include "ovoscale/reflections.hpp"
 #include "ovoscale/scaling.hpp"
-#include "ovoscale/shells.hpp"
 
 namespace ovoscale {
 
@@ -172,24 +172,6 @@ int runOvoscale() {
                         std::to_string(prepared.rejected) + (data.amplitudes ? " with F below 0)" : " rejected, I below -4 sigma(I))"));
     }
 
-    // French and Wilson's prior: the mean of I/epsilon by shells.
-    std::optional<ShellPrior> prior;
-    if (!data.amplitudes) {
-        prior.emplace(prepared.s2Low, prepared.s2High, prepared.used);
-        for (size_t i = 0; i < data.rows.size(); ++i) {
-            const uint8_t flag = prepared.flags[i];
-            if (flag == 0) continue;
-            int32_t h, k, l;
-            indicesOf(data.rows[i], h, k, l);
-            double s[3];
-            frame.coordinates(h, k, l, s);
-            const double epsilon = flag & kEpsilonMask;
-            prior->add(s[0] * s[0] + s[1] * s[1] + s[2] * s[2], data.rows[i].intensity / epsilon,
-                       data.rows[i].sigma / epsilon);
-        }
-        prior->finish();
-    }
-
     // The anisotropic scaling.
     const std::vector<Sym6> basis = invariantTensors(operations, frame);
     const PosteriorTable table;
@@ -230,6 +212,25 @@ int runOvoscale() {
     }
     const double range = principal.values[0] - principal.values[2];
     const double resharpening = principal.values[2];
+
+    // French and Wilson's prior: each reflection's expected intensity from
+    // the fit, on the data's own scale by shells (prior.hpp).
+    std::optional<ReflectionPrior> prior;
+    if (!data.amplitudes) {
+        prior.emplace(prepared.s2Low, prepared.s2High, prepared.used);
+        for (size_t i = 0; i < data.rows.size(); ++i) {
+            const uint8_t flag = prepared.flags[i];
+            if (flag == 0) continue;
+            int32_t h, k, l;
+            indicesOf(data.rows[i], h, k, l);
+            double s[3];
+            frame.coordinates(h, k, l, s);
+            const double epsilon = flag & kEpsilonMask;
+            prior->add(s[0] * s[0] + s[1] * s[1] + s[2] * s[2], data.rows[i].intensity / epsilon,
+                       data.rows[i].sigma / epsilon, expectedIntensity(fit, s, 1));
+        }
+        prior->finish();
+    }
 
     // The MTZ: every row's amplitudes, then the corrected ones.
     gemmi::Mtz mtz(false);
@@ -302,8 +303,9 @@ int runOvoscale() {
                 out.sigma = static_cast<float>(r.sigma);
             } else {
                 const double epsilon = flag & kEpsilonMask;
+                const double priorMean = epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], expectedIntensity(fit, s, 1));
                 const Amplitude a = frenchWilson(table, (flag & kCentric) ? Prior::centric : Prior::acentric,
-                                                 r.intensity, r.sigma, epsilon * prior->meanAt(mono[0] + mono[1] + mono[2]));
+                                                 r.intensity, r.sigma, priorMean);
                 out.f = static_cast<float>(a.f);
                 out.sigma = static_cast<float>(a.sigma);
             }
@@ -337,7 +339,9 @@ int runOvoscale() {
     log.writeRecord("   " + data.summary.substr(1));
     if (!data.amplitudes) {
         log.writeRecord("   French and Wilson amplitudes: " + std::to_string(prepared.rejected) +
-                        " intensities rejected (I below -4 sigma(I)); prior mean intensity from " +
+                        " intensities rejected (I below -4 sigma(I))");
+        log.writeRecord("   French and Wilson prior: anisotropic, each reflection's mean intensity from the fitted curve "
+                        "and B tensor at its own direction, on the data's scale in " +
                         std::to_string(prior->shells()) + " shells of equal reciprocal volume");
     } else {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");

@@ -60,6 +60,11 @@ private:
     std::vector<double> values_;
 };
 
+const LogReference& referenceCurve() {
+    static const LogReference reference;
+    return reference;
+}
+
 struct Terms {
     double value = 0, first = 0, second = 0;  // l, dl/d eta, d2l/d eta2
 };
@@ -242,7 +247,7 @@ std::vector<Sym6> invariantTensors(const gemmi::GroupOps& operations, const comm
 
 ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
                       const PosteriorTable& table) {
-    static const LogReference reference;
+    const LogReference& reference = referenceCurve();
     const size_t n = basis.size() + 1;
     std::vector<double> p(n, 0.0);
     double bIso = 0;
@@ -296,6 +301,11 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
         for (size_t i = 0; i < 6; ++i) fit.b[i] += p[j] * basis[j - 1][i];
     fit.logLikelihood = current.value;
     return fit;
+}
+
+double expectedIntensity(const ScalingFit& fit, const double s[3], int epsilon) {
+    const Sym6 mono = monomials(s);
+    return epsilon * std::exp(fit.logScale + referenceCurve().at(mono[0] + mono[1] + mono[2]) - 0.5 * quadratic(fit.b, mono));
 }
 
 Principal principalComponents(const Sym6& b) {

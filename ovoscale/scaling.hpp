@@ -73,6 +73,12 @@ struct ScalingFit {
 ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
                       const PosteriorTable& table);
 
+// The mean intensity the fit expects of a reflection at s (orthonormal
+// frame) of multiplicity epsilon: k epsilon R(s^2) exp(-s^T B s / 2), through
+// the curve the fit used. French and Wilson's prior (prior.hpp) calls this
+// one function, so that it follows the fit's model whatever that becomes.
+double expectedIntensity(const ScalingFit& fit, const double s[3], int epsilon);
+
 // The principal components of a symmetric tensor: values largest first,
 // each with its unit vector (the largest component of each made positive).
 struct Principal {

@@ -19,6 +19,16 @@ centric prior's J^(-1/2) at J = 0 by itself).
     python3 french_wilson_model.py --grid                 the test grid:
         lines "prior I sigma S meanF sdF" over I/sigma from -4 to 50 and
         S/sigma from 0.1 to 1000, for both priors
+    python3 french_wilson_model.py --moments              the moments in
+        x = J/sigma against mu = I/sigma - sigma/S (sigma/(2S) centric),
+        lines "prior mu logNorm E[sqrt x] E[x] Var(sqrt x) Var(x)" for mu
+        from -40 to 1e8: both sides of -32 and of 64, and far out
+
+The moments are integrals of x^a exp(-(x - mu)^2 / 2) over x >= 0 (a = 0
+acentric, -1/2 centric) by mpmath's tanh-sinh quadrature at 40 digits, the
+variances integrated as the mean of the squared deviation from the mean
+(no difference of moments), the interval split at the mode and at 4, 12
+and 40 widths of the posterior from it.
 """
 
 import math
@@ -98,9 +108,55 @@ def grid():
                 print(prior, repr(signal * sigma), repr(sigma), repr(mean), repr(f), repr(sd))
 
 
+def moments(mu, centric):
+    """logNorm, E[sqrt x], E[x], Var(sqrt x), Var(x) of the posterior in x,
+    logNorm the log of the integral of x^a exp(-(x - mu)^2 / 2)."""
+    import mpmath
+    mpmath.mp.dps = 40
+    mu = mpmath.mpf(mu)
+    a = mpmath.mpf(-0.5) if centric else mpmath.mpf(0)
+    if mu >= 0:
+        # Nearly Gaussian around mu, width 1; below 0 nothing.
+        def log_density(x):
+            return a * mpmath.log(x) - (x - mu) ** 2 / 2 if x > 0 else -mpmath.inf
+        mode, width = mu, mpmath.mpf(1)
+        shift = mpmath.mpf(0)
+    else:
+        # exp(-(x - mu)^2 / 2) = exp(-mu^2 / 2) exp(mu x - x^2 / 2): mostly
+        # exponential of width 1/|mu| from 0.
+        def log_density(x):
+            return a * mpmath.log(x) + mu * x - x * x / 2 if x > 0 else -mpmath.inf
+        mode, width = mpmath.mpf(0), 1 / (-mu + 1)
+        shift = -mu * mu / 2
+    points = [mode + k * width for k in (-40, -12, -4, 0, 4, 12, 40)]
+    points = sorted(set([mpmath.mpf(0)] + [p for p in points if p > 0] + [mode + 60 * width + 10]))
+
+    def integral(g):
+        return mpmath.quad(lambda x: mpmath.exp(log_density(x)) * g(x), points)
+
+    norm = integral(lambda x: 1)
+    mean_root = integral(mpmath.sqrt) / norm
+    mean = integral(lambda x: x) / norm
+    var_root = integral(lambda x: (mpmath.sqrt(x) - mean_root) ** 2) / norm
+    var = integral(lambda x: (x - mean) ** 2) / norm
+    return mpmath.log(norm) + shift, mean_root, mean, var_root, var
+
+
+def moment_grid():
+    values = [-40, -36, -32.5, -32.015625, -31.99, -31.984375, -31.5, -20, -3, 0, 0.3, 5, 10.007, 40, 63.5, 63.99,
+              63.984375, 64.015625, 64.5, 70, 100, 300, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8]
+    for prior in ('acentric', 'centric'):
+        for mu in values:
+            row = moments(mu, prior == 'centric')
+            print(prior, repr(float(mu)), ' '.join(repr(float(v)) for v in row))
+
+
 def main(argv):
     if argv[1:] == ['--grid']:
         grid()
+        return 0
+    if argv[1:] == ['--moments']:
+        moment_grid()
         return 0
     if len(argv) not in (4, 5) or (len(argv) == 5 and argv[4] != 'centric'):
         sys.stderr.write(__doc__)

@@ -604,6 +604,17 @@ TEST(Ovofit, FittedLimitsOfGeneratedDataMatchTheTruth) {
     monoclinic.cell = {45, 50, 60, 90, 105, 90};
     monoclinic.turn = 30;
     monoclinic.limits[0] = 2.3, monoclinic.limits[1] = 2.7, monoclinic.limits[2] = 1.95;
+    // Axes 55 degrees from a*, one limit of 2.233 A; a larger cell, and a
+    // triclinic one whose axes are free in all three directions.
+    known_limits::Model monoclinic55;
+    monoclinic55.spaceGroup = 3;
+    monoclinic55.cell = {60, 70, 80, 90, 105, 90};
+    monoclinic55.turn = 55;
+    monoclinic55.limits[0] = 2.233, monoclinic55.limits[1] = 2.7, monoclinic55.limits[2] = 1.9;
+    known_limits::Model triclinic = monoclinic55;
+    triclinic.spaceGroup = 1;
+    triclinic.cell = {55, 62, 70, 80, 105, 95};
+    triclinic.turn = 40;
     known_limits::Model reversed = orthorhombic;
     reversed.limits[0] = 1.9, reversed.limits[2] = 2.6;
     // CC1/2 of a shell is noisier than its mean I/sigma (Wilson's strong
@@ -617,6 +628,8 @@ TEST(Ovofit, FittedLimitsOfGeneratedDataMatchTheTruth) {
         {"orthorhombic", orthorhombic, ""},
         {"orthorhombic, limits the other way", reversed, "I/sigma"},
         {"monoclinic, axes 30 degrees from a*", monoclinic, ""},
+        {"monoclinic, axes 55 degrees from a*", monoclinic55, ""},
+        {"triclinic, axes 40 degrees from a* about b", triclinic, ""},
         {"unmerged, CC1/2 printed", unmerged, ""},
         {"unmerged, the script by CC1/2", unmergedCc, "CC1/2"},
     };
@@ -642,6 +655,13 @@ TEST(Ovofit, FittedLimitsOfGeneratedDataMatchTheTruth) {
                 if (along > best) best = along, row = r;
             }
             EXPECT_GT(best, 0.99) << "the fitted axes stray from the true ones";
+            // Fitted axes (monoclinic and triclinic) within 2 degrees.
+            if (c.model.spaceGroup <= 15) {
+                EXPECT_LT(std::acos(std::min(1.0, best)) * 180 / M_PI, 2.0);
+            }
+            if (c.model.multiplicity == 0) std::printf("[ ovofit ] %s: limit %d %.3f A of %.3f, its axis %.2f degrees off\n", c.what.c_str(), i,
+                        table.axes[static_cast<size_t>(row)].iOverSigma.angstrom, c.model.limits[i],
+                        std::acos(std::min(1.0, best)) * 180 / M_PI);
             const auto& axis = table.axes[static_cast<size_t>(row)];
             if (c.model.multiplicity == 0) {
                 EXPECT_NEAR(axis.iOverSigma.angstrom, c.model.limits[i], 0.03 * c.model.limits[i]);

@@ -1,0 +1,69 @@
+#include "ovoscale/prior.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ovoscale {
+
+int ReflectionPrior::shellCount(int64_t count) {
+    int64_t n = std::clamp<int64_t>(count / 200, 1, 50);
+    if (n < 10) n = std::clamp<int64_t>(count / 50, n, 10);
+    return static_cast<int>(n);
+}
+
+ReflectionPrior::ReflectionPrior(double s2Low, double s2High, int64_t count) {
+    const int n = shellCount(count);
+    cubeLow_ = std::pow(s2Low, 1.5);
+    cubeStep_ = (std::pow(s2High, 1.5) - cubeLow_) / n;
+    sums_.resize(static_cast<size_t>(n));
+}
+
+int ReflectionPrior::shellOf(double s2) const {
+    if (!(cubeStep_ > 0)) return 0;
+    const double u = (std::pow(s2, 1.5) - cubeLow_) / cubeStep_;
+    return std::clamp(static_cast<int>(u), 0, static_cast<int>(sums_.size()) - 1);
+}
+
+void ReflectionPrior::add(double s2, double intensityOverEpsilon, double sigmaOverEpsilon, double expectedOverEpsilon) {
+    Sum& sum = sums_[static_cast<size_t>(shellOf(s2))];
+    sum.intensity += intensityOverEpsilon;
+    sum.sigma += sigmaOverEpsilon;
+    sum.expected += expectedOverEpsilon;
+    sum.s2 += s2;
+    ++sum.count;
+}
+
+void ReflectionPrior::finish() {
+    std::vector<double> logs, weights;
+    for (const Sum& sum : sums_) {
+        if (sum.count == 0 || !(sum.expected > 0)) continue;
+        const double n = static_cast<double>(sum.count);
+        centre_.push_back(sum.s2 / n);
+        logs.push_back(std::log(std::max(sum.intensity, 0.1 * sum.sigma) / sum.expected));
+        weights.push_back(n);
+    }
+    const size_t n = logs.size();
+    logCorrection_.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        // A straight line in s^2 through the shells i-2 .. i+2, at shell i.
+        const size_t from = i >= 2 ? i - 2 : 0, to = std::min(n, i + 3);
+        double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (size_t j = from; j < to; ++j) {
+            const double x = centre_[j] - centre_[i], w = weights[j];
+            sw += w, sx += w * x, sy += w * logs[j], sxx += w * x * x, sxy += w * x * logs[j];
+        }
+        const double determinant = sw * sxx - sx * sx;
+        logCorrection_[i] = determinant > 1e-12 * sw * sxx ? (sy * sxx - sx * sxy) / determinant : sy / sw;
+    }
+}
+
+double ReflectionPrior::correctionAt(double s2) const {
+    if (centre_.empty()) return 1;
+    if (centre_.size() == 1 || s2 <= centre_.front()) return std::exp(logCorrection_.front());
+    if (s2 >= centre_.back()) return std::exp(logCorrection_.back());
+    const size_t i = static_cast<size_t>(std::upper_bound(centre_.begin(), centre_.end(), s2) - centre_.begin()) - 1;
+    const double f = (s2 - centre_[i]) / (centre_[i + 1] - centre_[i]);
+    return std::exp(logCorrection_[i] + f * (logCorrection_[i + 1] - logCorrection_[i]));
+}
+
+}  // namespace ovoscale

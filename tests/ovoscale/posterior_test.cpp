@@ -1,0 +1,103 @@
+// The posterior's moments against the independent model at 40 digits
+// (tests/model/french_wilson_model.py --moments), over mu from -40 to 1e8:
+// what ovoscale reads (the table inside, the series outside), each series
+// on both sides of its seam (-32, 64), and the quadrature beyond the table.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ovoscale/posterior.hpp"
+
+namespace {
+
+struct Truth {
+    std::string prior;
+    double mu;
+    ovoscale::Moments m;
+};
+
+std::vector<Truth> modelMoments() {
+    const std::string command =
+        std::string("/usr/bin/python3 ") + SUITE_SOURCE_DIR + "/tests/model/french_wilson_model.py --moments";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::vector<Truth> rows;
+    if (!pipe) return rows;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        std::istringstream in(line);
+        Truth t;
+        if (in >> t.prior >> t.mu >> t.m.logNorm >> t.m.meanRoot >> t.m.mean >> t.m.varRoot >> t.m.var) rows.push_back(t);
+    }
+    return rows;
+}
+
+// The largest relative difference of the four moments, and the absolute
+// one of the log of the normalising integral.
+double worstDifference(const ovoscale::Moments& got, const ovoscale::Moments& want) {
+    double worst = std::fabs(got.logNorm - want.logNorm);
+    for (const auto field : {&ovoscale::Moments::meanRoot, &ovoscale::Moments::mean, &ovoscale::Moments::varRoot,
+                             &ovoscale::Moments::var}) {
+        worst = std::max(worst, std::fabs(got.*field / (want.*field) - 1));
+    }
+    return worst;
+}
+
+TEST(Posterior, MomentsEqualAnIndependentIntegrationFromMinus40To1e8) {
+    const std::vector<Truth> rows = modelMoments();
+    ASSERT_GE(rows.size(), 40u) << "the model gave no moments (is python3-mpmath installed?)";
+    const ovoscale::PosteriorTable table;
+    struct Way {
+        const char* name;
+        double low, high;  // the mu where it is expected to hold
+        double tolerance;
+        ovoscale::Moments (*at)(const ovoscale::PosteriorTable&, ovoscale::Prior, double);
+    };
+    const Way ways[] = {
+        {"what ovoscale reads", -1e300, 1e300, 2e-8,
+         [](const ovoscale::PosteriorTable& t, ovoscale::Prior p, double mu) { return t.at(p, mu); }},
+        {"the Gaussian series", 63, 1e300, 1e-12,
+         [](const ovoscale::PosteriorTable&, ovoscale::Prior p, double mu) { return ovoscale::asymptoticMoments(p, mu); }},
+        {"the exponential series", -1e300, -31, 1e-12,
+         [](const ovoscale::PosteriorTable&, ovoscale::Prior p, double mu) { return ovoscale::asymptoticMoments(p, mu); }},
+        {"the quadrature", -40, 80, 1e-12,
+         [](const ovoscale::PosteriorTable&, ovoscale::Prior p, double mu) { return ovoscale::integrateMoments(p, mu); }},
+    };
+    for (const Way& way : ways) {
+        double worst = 0;
+        int compared = 0;
+        for (const Truth& t : rows) {
+            if (t.mu < way.low || t.mu > way.high) continue;
+            const ovoscale::Prior prior = t.prior == "centric" ? ovoscale::Prior::centric : ovoscale::Prior::acentric;
+            const ovoscale::Moments got = way.at(table, prior, t.mu);
+            const double difference = worstDifference(got, t.m);
+            EXPECT_LE(difference, way.tolerance) << way.name << ", " << t.prior << " mu " << t.mu;
+            EXPECT_GT(got.varRoot, 0) << way.name << ", " << t.prior << " mu " << t.mu;
+            worst = std::max(worst, difference);
+            ++compared;
+        }
+        EXPECT_GE(compared, 8) << way.name;
+        std::printf("[ ovoscale ] %s: %d moments, largest relative difference %.1e\n", way.name, compared, worst);
+    }
+}
+
+// French and Wilson's sigma of a very strong reflection: F = sqrt(I) and
+// sigma(F) = sigma(I) / (2 sqrt(I)) to first order, never 0.
+TEST(Posterior, StrongReflectionKeepsItsSigma) {
+    const ovoscale::PosteriorTable table;
+    for (const double signal : {1e2, 1e4, 1e6, 1e8, 1e10}) {
+        for (const ovoscale::Prior prior : {ovoscale::Prior::acentric, ovoscale::Prior::centric}) {
+            const double sigma = 3;
+            const ovoscale::Amplitude a = ovoscale::frenchWilson(table, prior, signal * sigma, sigma, 1e3 * signal * sigma);
+            const double f = std::sqrt(signal * sigma);
+            EXPECT_NEAR(a.f / f, 1, 1.0 / signal) << signal;
+            EXPECT_NEAR(a.sigma / (sigma / (2 * f)), 1, 2.0 / signal) << signal;
+        }
+    }
+}
+
+}  // namespace
