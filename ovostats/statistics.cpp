@@ -1,0 +1,377 @@
+#include "ovostats/statistics.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include <gemmi/math.hpp>
+#include <gemmi/reciproc.hpp>
+
+#include "common/failure.hpp"
+#include "common/hkl_key.hpp"
+
+namespace ovostats {
+
+namespace {
+
+using common::merging_table::Shell;
+using common::merging_table::Table;
+
+uint64_t mix(uint64_t x) {  // splitmix64's finaliser
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+// Everything summed over the reflections of one shell (or of all shells).
+struct Sums {
+    int64_t observations = 0, unique = 0, possible = 0, possibleInside = 0, uniqueInside = 0;
+    double iOverSigma = 0;
+    gemmi::Correlation halves;
+    // Friedel's law off: acentric reflections.
+    int64_t possibleAcentric = 0, bothMates = 0, mateObservations = 0, matesMeasured = 0;
+    gemmi::Correlation anomalousHalves;
+    // Second pass.
+    double absoluteDeviation = 0, measWeighted = 0, pimWeighted = 0, intensity = 0;
+};
+
+std::optional<double> ratio(double numerator, double denominator) {
+    if (!(denominator != 0)) return std::nullopt;
+    return numerator / denominator;
+}
+
+std::optional<double> percent(int64_t part, int64_t whole) {
+    if (whole == 0) return std::nullopt;
+    return 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+}
+
+// A correlation needs three pairs at least to say anything.
+std::optional<double> coefficient(const gemmi::Correlation& c) {
+    if (c.n < 3 || !(c.sum_xx > 0) || !(c.sum_yy > 0)) return std::nullopt;
+    return c.coefficient();
+}
+
+Shell rowOf(const Sums& s, double dMax, double dMin, bool ellipsoid, bool friedelsLaw) {
+    Shell out;
+    out.dMax = dMax;
+    out.dMin = dMin;
+    out.observations = s.observations;
+    out.unique = s.unique;
+    out.possible = s.possible;
+    out.completeness = percent(s.unique, s.possible);
+    if (ellipsoid) {
+        out.possibleInEllipsoid = s.possibleInside;
+        out.completenessEllipsoid = percent(s.uniqueInside, s.possibleInside);
+    }
+    if (s.unique > 0) {
+        out.multiplicity = static_cast<double>(s.observations) / static_cast<double>(s.unique);
+        out.iOverSigma = s.iOverSigma / static_cast<double>(s.unique);
+    }
+    out.rMerge = ratio(s.absoluteDeviation, s.intensity);
+    out.rMeas = ratio(s.measWeighted, s.intensity);
+    out.rPim = ratio(s.pimWeighted, s.intensity);
+    out.ccHalf = coefficient(s.halves);
+    if (!friedelsLaw) {
+        out.anomalousCompleteness = percent(s.bothMates, s.possibleAcentric);
+        if (s.matesMeasured > 0) {
+            out.anomalousMultiplicity =
+                static_cast<double>(s.mateObservations) / static_cast<double>(s.matesMeasured);
+        }
+        out.ccAnomalous = coefficient(s.anomalousHalves);
+    }
+    return out;
+}
+
+// The means of the two halves: the one that takes the first observation
+// is x or y as the reflection's own random bit says.
+template <typename Whole>
+bool halfMeans(int32_t count, Whole sumWeight, Whole sumWeighted, float halfWeight, float halfWeighted, bool swap,
+               double& x, double& y) {
+    if (count < 2) return false;
+    const double restWeight = static_cast<double>(sumWeight) - halfWeight;
+    const double restWeighted = static_cast<double>(sumWeighted) - halfWeighted;
+    if (!(halfWeight > 0) || !(restWeight > 0)) return false;
+    x = static_cast<double>(halfWeighted) / halfWeight;
+    y = restWeighted / restWeight;
+    if (swap) std::swap(x, y);
+    return true;
+}
+
+}  // namespace
+
+MergingStatistics::MergingStatistics(const Setup& setup)
+    : setup_(setup), operations_(setup.spaceGroup->operations()), asu_(setup.spaceGroup), table_(1 << 16) {
+    if (!setup_.friedelsLaw) mates_.resize(2 * table_.size());
+}
+
+size_t MergingStatistics::find(uint64_t key) const {
+    const size_t mask = table_.size() - 1;
+    size_t slot = static_cast<size_t>(mix(key)) & mask;
+    while (table_[slot].key != key && table_[slot].key != kEmpty) slot = (slot + 1) & mask;
+    return slot;
+}
+
+void MergingStatistics::grow() {
+    std::vector<Entry> old(2 * table_.size());
+    old.swap(table_);
+    std::vector<Mate> oldMates;
+    if (!setup_.friedelsLaw) {
+        oldMates.resize(2 * table_.size());
+        oldMates.swap(mates_);
+    }
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (old[i].key == kEmpty) continue;
+        const size_t slot = find(old[i].key);
+        table_[slot] = old[i];
+        if (!setup_.friedelsLaw) {
+            mates_[2 * slot] = oldMates[2 * i];
+            mates_[2 * slot + 1] = oldMates[2 * i + 1];
+        }
+    }
+}
+
+bool MergingStatistics::reduce(const Observation& o, gemmi::Op::Miller& asu, bool& minus) {
+    if (!(o.sigma > 0) || !std::isfinite(o.sigma) || !std::isfinite(o.intensity) || (o.h == 0 && o.k == 0 && o.l == 0)) {
+        ++tally_.leftOut;
+        return false;
+    }
+    const gemmi::Op::Miller hkl{{o.h, o.k, o.l}};
+    if (operations_.is_systematically_absent(hkl)) {
+        ++tally_.absent;
+        return false;
+    }
+    const auto [reduced, isym] = asu_.to_asu(hkl, operations_);
+    for (const int index : reduced) {
+        if (index <= -common::kHklKeyOffset || index >= common::kHklKeyOffset) {
+            common::fail("the indices " + std::to_string(o.h) + " " + std::to_string(o.k) + " " +
+                         std::to_string(o.l) + " lie beyond the largest this program takes (" +
+                         std::to_string(common::kHklKeyOffset - 1) + ")");
+        }
+    }
+    asu = reduced;
+    minus = isym % 2 == 0;
+    return true;
+}
+
+void MergingStatistics::addFirst(const Observation& o) {
+    gemmi::Op::Miller hkl;
+    bool minus = false;
+    if (!reduce(o, hkl, minus)) return;
+    ++tally_.used;
+    const uint64_t key = common::packHkl(hkl[0], hkl[1], hkl[2]);
+    size_t slot = find(key);
+    if (table_[slot].key == kEmpty) {
+        if (2 * (filled_ + 1) > table_.size()) {  // at most half full
+            grow();
+            slot = find(key);
+        }
+        table_[slot].key = key;
+        ++filled_;
+    }
+    Entry& e = table_[slot];
+    const double weight = 1.0 / (static_cast<double>(o.sigma) * o.sigma);
+    const double weighted = weight * o.intensity;
+    if (e.count % 2 == 0) {
+        e.halfWeight += static_cast<float>(weight);
+        e.halfWeighted += static_cast<float>(weighted);
+    }
+    ++e.count;
+    e.sumWeight += weight;
+    e.sumWeighted += weighted;
+    if (!setup_.friedelsLaw) {
+        Mate& m = mates_[2 * slot + (minus ? 1 : 0)];
+        if (m.count % 2 == 0) {
+            m.halfWeight += static_cast<float>(weight);
+            m.halfWeighted += static_cast<float>(weighted);
+        }
+        ++m.count;
+        m.sumWeight += static_cast<float>(weight);
+        m.sumWeighted += static_cast<float>(weighted);
+    }
+}
+
+int MergingStatistics::shellOf(double s2) const {
+    if (edges_.empty() || s2 < edges_.front() || s2 > edges_.back()) return -1;
+    // The first edge at or above s2 closes the shell: (e_i, e_i+1], the
+    // first shell taking its lower edge as well.
+    const auto upper = std::lower_bound(edges_.begin() + 1, edges_.end(), s2);
+    return static_cast<int>(upper - edges_.begin()) - 1;
+}
+
+bool MergingStatistics::endFirstPass() {
+    if (filled_ == 0) return false;
+    double lowest = INFINITY, highest = 0;
+    for (const Entry& e : table_) {
+        if (e.key == kEmpty) continue;
+        int32_t h, k, l;
+        common::unpackHkl(e.key, h, k, l);
+        const double s2 = setup_.cell.calculate_1_d2(gemmi::Op::Miller{{h, k, l}});
+        lowest = std::min(lowest, s2);
+        highest = std::max(highest, s2);
+    }
+    edges_.clear();
+    const ShellChoice& choice = setup_.shells;
+    if (choice.kind == ShellChoice::given) {
+        edges_.push_back(lowest);
+        for (const double d : choice.dMin) edges_.push_back(std::max(lowest, 1.0 / (d * d)));
+    } else {
+        // XSCALE's shells: equal steps of 1/d^2 from 0; or equal steps of
+        // reciprocal volume, 1/d^3, from the data's lowest resolution.
+        edges_.push_back(lowest);
+        const int n = std::max(1, choice.count);
+        for (int i = 1; i < n; ++i) {
+            const double f = static_cast<double>(i) / n;
+            const double s2 = choice.kind == ShellChoice::equalSquared
+                                  ? f * highest
+                                  : std::pow(std::pow(lowest, 1.5) + f * (std::pow(highest, 1.5) - std::pow(lowest, 1.5)),
+                                             2.0 / 3.0);
+            edges_.push_back(std::max(lowest, s2));
+        }
+        edges_.push_back(highest);
+    }
+    for (Entry& e : table_) {
+        if (e.key == kEmpty) continue;
+        int32_t h, k, l;
+        common::unpackHkl(e.key, h, k, l);
+        const gemmi::Op::Miller hkl{{h, k, l}};
+        e.shell = static_cast<int16_t>(shellOf(setup_.cell.calculate_1_d2(hkl)));
+        e.inside = setup_.ellipsoid && common::isInsideEllipsoid(h, k, l, *setup_.ellipsoid);
+        e.centric = operations_.is_reflection_centric(hkl);
+    }
+    const size_t shells = edges_.size() - 1;
+    for (auto& sums : rSums_) sums.assign(shells, RSums{});
+    return true;
+}
+
+void MergingStatistics::addSecond(const Observation& o) {
+    gemmi::Op::Miller hkl;
+    bool minus = false;
+    const Tally before = tally_;
+    const bool used = reduce(o, hkl, minus);
+    tally_ = before;  // counted in the first pass
+    if (!used) return;
+    const Entry& e = table_[find(common::packHkl(hkl[0], hkl[1], hkl[2]))];
+    if (e.shell < 0) {
+        ++tally_.outsideShells;
+        return;
+    }
+    if (e.count < 2) return;
+    const double mean = e.sumWeighted / e.sumWeight;
+    const double deviation = std::fabs(o.intensity - mean);
+    const double n = e.count;
+    for (int t = 0; t < (e.inside ? 2 : 1); ++t) {
+        RSums& r = rSums_[t][static_cast<size_t>(e.shell)];
+        r.absoluteDeviation += deviation;
+        r.measWeighted += std::sqrt(n / (n - 1)) * deviation;
+        r.pimWeighted += std::sqrt(1 / (n - 1)) * deviation;
+        r.intensity += o.intensity;
+    }
+}
+
+std::vector<Table> MergingStatistics::tables() const {
+    const size_t shells = edges_.size() - 1;
+    const bool ellipsoid = setup_.ellipsoid.has_value();
+    const bool friedelsLaw = setup_.friedelsLaw;
+    const int tableCount = ellipsoid ? 2 : 1;
+    // [table][shell], and [table] for all shells.
+    std::vector<Sums> sums[2];
+    Sums overall[2];
+    for (auto& s : sums) s.resize(shells);
+    auto both = [&](int t, int shell, auto&& add) {
+        add(sums[t][static_cast<size_t>(shell)]);
+        add(overall[t]);
+    };
+
+    for (size_t slot = 0; slot < table_.size(); ++slot) {
+        const Entry& e = table_[slot];
+        if (e.key == kEmpty || e.shell < 0) continue;
+        const bool swap = (mix(e.key ^ setup_.seed) & 1) != 0;
+        double x = 0, y = 0;
+        const bool paired = halfMeans(e.count, e.sumWeight, e.sumWeighted, e.halfWeight, e.halfWeighted, swap, x, y);
+        // Anomalous: the two mates' half-set differences.
+        bool anomalousPaired = false;
+        double dx = 0, dy = 0;
+        int mateObservations = 0, matesMeasured = 0;
+        bool bothMates = false;
+        if (!friedelsLaw && !e.centric) {
+            const Mate& plus = mates_[2 * slot];
+            const Mate& minus = mates_[2 * slot + 1];
+            double px = 0, py = 0, mx = 0, my = 0;
+            const bool swapMinus = (mix(e.key ^ ~setup_.seed) & 1) != 0;
+            anomalousPaired = halfMeans(plus.count, plus.sumWeight, plus.sumWeighted, plus.halfWeight,
+                                        plus.halfWeighted, swap, px, py) &&
+                              halfMeans(minus.count, minus.sumWeight, minus.sumWeighted, minus.halfWeight,
+                                        minus.halfWeighted, swapMinus, mx, my);
+            dx = px - mx;
+            dy = py - my;
+            mateObservations = plus.count + minus.count;
+            matesMeasured = (plus.count > 0) + (minus.count > 0);
+            bothMates = plus.count > 0 && minus.count > 0;
+        }
+        for (int t = 0; t < (e.inside ? tableCount : 1); ++t) {
+            both(t, e.shell, [&](Sums& s) {
+                s.observations += e.count;
+                ++s.unique;
+                if (e.inside) ++s.uniqueInside;
+                s.iOverSigma += e.sumWeighted / std::sqrt(e.sumWeight);
+                if (paired) s.halves.add_point(x, y);
+                if (!friedelsLaw && !e.centric) {
+                    s.mateObservations += mateObservations;
+                    s.matesMeasured += matesMeasured;
+                    s.bothMates += bothMates;
+                    if (anomalousPaired) s.anomalousHalves.add_point(dx, dy);
+                }
+            });
+        }
+    }
+    for (int t = 0; t < tableCount; ++t) {
+        for (size_t shell = 0; shell < shells; ++shell) {
+            both(t, static_cast<int>(shell), [&](Sums& s) {
+                const RSums& r = rSums_[t][shell];
+                s.absoluteDeviation += r.absoluteDeviation;
+                s.measWeighted += r.measWeighted;
+                s.pimWeighted += r.pimWeighted;
+                s.intensity += r.intensity;
+            });
+        }
+    }
+
+    // The possible reflections: every index of the asymmetric unit in the
+    // shells that the space group allows.
+    const double dMin = 1 / std::sqrt(edges_.back());
+    gemmi::for_all_reflections(
+        [&](const gemmi::Op::Miller& hkl) {
+            const int shell = shellOf(setup_.cell.calculate_1_d2(hkl));
+            if (shell < 0) return;
+            const bool inside = ellipsoid && common::isInsideEllipsoid(hkl[0], hkl[1], hkl[2], *setup_.ellipsoid);
+            const bool acentric = !friedelsLaw && !operations_.is_reflection_centric(hkl);
+            for (int t = 0; t < tableCount; ++t) {
+                both(t, shell, [&](Sums& s) {
+                    ++s.possible;
+                    if (inside) ++s.possibleInside;
+                    if (acentric) ++s.possibleAcentric;
+                });
+            }
+        },
+        setup_.cell, setup_.spaceGroup, dMin * (1 - 1e-9));
+
+    std::vector<Table> out;
+    for (int t = 0; t < tableCount; ++t) {
+        Table table;
+        table.name = t == 0 ? common::merging_table::kAllName : common::merging_table::kKeptName;
+        table.friedelsLaw = friedelsLaw;
+        for (size_t shell = 0; shell < shells; ++shell) {
+            table.shells.push_back(rowOf(sums[t][shell], 1 / std::sqrt(edges_[shell]),
+                                           1 / std::sqrt(edges_[shell + 1]), ellipsoid, friedelsLaw));
+        }
+        table.overall = rowOf(overall[t], table.shells.front().dMax, table.shells.back().dMin, ellipsoid, friedelsLaw);
+        table.inner = table.shells.front();
+        table.outer = table.shells.back();
+        out.push_back(std::move(table));
+    }
+    return out;
+}
+
+}  // namespace ovostats

@@ -1,0 +1,113 @@
+// The merging statistics of unmerged observations by resolution shell, of
+// all the data and of the reflections inside an input script's ellipsoid.
+//
+// Two passes over the same observations in the same order: the first
+// brings each to the asymmetric unit and sums, per unique reflection, its
+// count, the weights 1/sigma^2 and the weighted intensities, as a whole
+// and for one random half; the second adds |I - <I>| of each observation
+// to its shell's sums for Rmerge, Rmeas and Rpim. Memory: one entry per
+// unique reflection, never one per observation.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <gemmi/symmetry.hpp>
+#include <gemmi/unitcell.hpp>
+
+#include "common/ellipsoid.hpp"
+#include "common/layout/merging_table.hpp"
+
+namespace ovostats {
+
+// One measurement as the reflection layer gives it.
+struct Observation {
+    int32_t h = 0, k = 0, l = 0;
+    float intensity = 0, sigma = 0;
+    int32_t batch = 0;
+};
+
+// How the resolution range is cut into shells.
+struct ShellChoice {
+    enum Kind { equalSquared, equalVolume, given } kind = equalSquared;
+    int count = 10;              // equalSquared, equalVolume
+    std::vector<double> dMin;    // given: the high-resolution edge of each shell, largest first
+};
+
+struct Setup {
+    gemmi::UnitCell cell;
+    const gemmi::SpaceGroup* spaceGroup = nullptr;
+    bool friedelsLaw = true;
+    std::optional<common::EllipsoidFrame> ellipsoid;
+    ShellChoice shells;
+    uint64_t seed = 0x5eed0f5a11ULL;  // the choice of half-sets
+};
+
+// What the first pass left out.
+struct Tally {
+    int64_t used = 0;
+    int64_t leftOut = 0;   // sigma not above 0 (XDS's misfits), I or sigma not finite, or 0 0 0
+    int64_t absent = 0;        // systematically absent in the space group
+    int64_t outsideShells = 0; // beyond the given shells (second pass)
+};
+
+class MergingStatistics {
+public:
+    explicit MergingStatistics(const Setup& setup);
+
+    // First pass. Fails (common::fail) on indices beyond a key's range.
+    void addFirst(const Observation& o);
+    // The shells chosen; false when no observation was used.
+    bool endFirstPass();
+    // Second pass: the same observations in the same order.
+    void addSecond(const Observation& o);
+    // The table of all the data, then (with an ellipsoid) of those inside it.
+    std::vector<common::merging_table::Table> tables() const;
+
+    const Tally& tally() const { return tally_; }
+    // The shells' edges in 1/d^2, lowest resolution first (n + 1 values).
+    const std::vector<double>& edges() const { return edges_; }
+
+private:
+    struct Entry {
+        uint64_t key = kEmpty;
+        int32_t count = 0;
+        int16_t shell = -1;   // -1: outside the shells
+        uint8_t inside = 0;   // inside the ellipsoid
+        uint8_t centric = 0;
+        double sumWeight = 0;
+        double sumWeighted = 0;
+        float halfWeight = 0;    // the half that takes the first observation
+        float halfWeighted = 0;
+    };
+    struct Mate {  // one Friedel half of a reflection, when Friedel's law is off
+        int32_t count = 0;
+        float sumWeight = 0, sumWeighted = 0, halfWeight = 0, halfWeighted = 0;
+    };
+    static constexpr uint64_t kEmpty = ~uint64_t{0};
+
+    size_t find(uint64_t key) const;  // the slot of key, or of the empty slot where it goes
+    void grow();
+    // The index in the asymmetric unit and whether it is the Friedel mate;
+    // false for an observation left out.
+    bool reduce(const Observation& o, gemmi::Op::Miller& asu, bool& minus);
+    int shellOf(double inverseD2) const;
+
+    Setup setup_;
+    gemmi::GroupOps operations_;
+    gemmi::ReciprocalAsu asu_;
+    std::vector<Entry> table_;
+    std::vector<Mate> mates_;  // two a slot, + then -, when Friedel's law is off
+    size_t filled_ = 0;
+    std::vector<double> edges_;
+
+    // Second-pass sums per shell: [table][shell].
+    struct RSums {
+        double absoluteDeviation = 0, measWeighted = 0, pimWeighted = 0, intensity = 0;
+    };
+    std::vector<RSums> rSums_[2];
+    Tally tally_;
+};
+
+}  // namespace ovostats
