@@ -25,14 +25,52 @@ uint64_t mix(uint64_t x) {  // splitmix64's finaliser
     return x ^ (x >> 31);
 }
 
+// The sums of a correlation of half-set means averaged over every split.
+struct HalfSets {
+    int64_t n = 0;
+    double sumMean = 0, sumSquaredMean = 0, sumVariance = 0, sumCovariance = 0;
+    void add(double mean, double variance, double covariance) {
+        ++n;
+        sumMean += mean;
+        sumSquaredMean += mean * mean;
+        sumVariance += variance;
+        sumCovariance += covariance;
+    }
+    // Three pairs at least, and a spread of the means.
+    std::optional<double> coefficient() const {
+        if (n < 3) return std::nullopt;
+        const double count = static_cast<double>(n);
+        const double spread = sumSquaredMean - sumMean * sumMean / count;
+        const double xx = spread + sumVariance * (1 - 1 / count);
+        const double xy = spread + sumCovariance * (1 - 1 / count);
+        if (!(xx > 0)) return std::nullopt;
+        return xy / xx;
+    }
+};
+
+// A reflection's (or a mate's) mean and, over the random splits, the
+// variance of each half mean and the covariance of the two; false when it
+// was measured fewer than twice.
+bool splitMoments(int32_t count, double sumIntensity, double sumSquares, double& mean, double& variance,
+                  double& covariance) {
+    if (count < 2) return false;
+    const double n = count;
+    mean = sumIntensity / n;
+    const double s2 = std::max(0.0, (sumSquares - n * mean * mean) / (n - 1));
+    const double smaller = std::floor(n / 2), larger = n - smaller;
+    variance = s2 * (0.5 * (1 / smaller + 1 / larger) - 1 / n);
+    covariance = -s2 / n;
+    return true;
+}
+
 // Everything summed over the reflections of one shell (or of all shells).
 struct Sums {
     int64_t observations = 0, unique = 0, possible = 0, possibleInside = 0, uniqueInside = 0;
     double iOverSigma = 0;
-    gemmi::Correlation halves;
+    HalfSets halves;
     // Friedel's law off: acentric reflections.
     int64_t possibleAcentric = 0, bothMates = 0, mateObservations = 0, matesMeasured = 0;
-    gemmi::Correlation anomalousHalves;
+    HalfSets anomalousHalves;
     // Second pass.
     double absoluteDeviation = 0, measWeighted = 0, pimWeighted = 0, intensity = 0;
 };
@@ -45,12 +83,6 @@ std::optional<double> ratio(double numerator, double denominator) {
 std::optional<double> percent(int64_t part, int64_t whole) {
     if (whole == 0) return std::nullopt;
     return 100.0 * static_cast<double>(part) / static_cast<double>(whole);
-}
-
-// A correlation needs three pairs at least to say anything.
-std::optional<double> coefficient(const gemmi::Correlation& c) {
-    if (c.n < 3 || !(c.sum_xx > 0) || !(c.sum_yy > 0)) return std::nullopt;
-    return c.coefficient();
 }
 
 Shell rowOf(const Sums& s, double dMax, double dMin, bool ellipsoid, bool friedelsLaw) {
@@ -72,31 +104,16 @@ Shell rowOf(const Sums& s, double dMax, double dMin, bool ellipsoid, bool friede
     out.rMerge = ratio(s.absoluteDeviation, s.intensity);
     out.rMeas = ratio(s.measWeighted, s.intensity);
     out.rPim = ratio(s.pimWeighted, s.intensity);
-    out.ccHalf = coefficient(s.halves);
+    out.ccHalf = s.halves.coefficient();
     if (!friedelsLaw) {
         out.anomalousCompleteness = percent(s.bothMates, s.possibleAcentric);
         if (s.matesMeasured > 0) {
             out.anomalousMultiplicity =
                 static_cast<double>(s.mateObservations) / static_cast<double>(s.matesMeasured);
         }
-        out.ccAnomalous = coefficient(s.anomalousHalves);
+        out.ccAnomalous = s.anomalousHalves.coefficient();
     }
     return out;
-}
-
-// The means of the two halves: the one that takes the first observation
-// is x or y as the reflection's own random bit says.
-template <typename Whole>
-bool halfMeans(int32_t count, Whole sumWeight, Whole sumWeighted, float halfWeight, float halfWeighted, bool swap,
-               double& x, double& y) {
-    if (count < 2) return false;
-    const double restWeight = static_cast<double>(sumWeight) - halfWeight;
-    const double restWeighted = static_cast<double>(sumWeighted) - halfWeighted;
-    if (!(halfWeight > 0) || !(restWeight > 0)) return false;
-    x = static_cast<double>(halfWeighted) / halfWeight;
-    y = restWeighted / restWeight;
-    if (swap) std::swap(x, y);
-    return true;
 }
 
 }  // namespace
@@ -173,22 +190,17 @@ void MergingStatistics::addFirst(const Observation& o) {
     Entry& e = table_[slot];
     const double weight = 1.0 / (static_cast<double>(o.sigma) * o.sigma);
     const double weighted = weight * o.intensity;
-    if (e.count % 2 == 0) {
-        e.halfWeight += static_cast<float>(weight);
-        e.halfWeighted += static_cast<float>(weighted);
-    }
+    const double intensity = o.intensity;
     ++e.count;
     e.sumWeight += weight;
     e.sumWeighted += weighted;
+    e.sumIntensity += intensity;
+    e.sumSquares += intensity * intensity;
     if (!setup_.friedelsLaw) {
         Mate& m = mates_[2 * slot + (minus ? 1 : 0)];
-        if (m.count % 2 == 0) {
-            m.halfWeight += static_cast<float>(weight);
-            m.halfWeighted += static_cast<float>(weighted);
-        }
         ++m.count;
-        m.sumWeight += static_cast<float>(weight);
-        m.sumWeighted += static_cast<float>(weighted);
+        m.sumIntensity += intensity;
+        m.sumSquares += intensity * intensity;
     }
 }
 
@@ -287,25 +299,22 @@ std::vector<Table> MergingStatistics::tables() const {
     for (size_t slot = 0; slot < table_.size(); ++slot) {
         const Entry& e = table_[slot];
         if (e.key == kEmpty || e.shell < 0) continue;
-        const bool swap = (mix(e.key ^ setup_.seed) & 1) != 0;
-        double x = 0, y = 0;
-        const bool paired = halfMeans(e.count, e.sumWeight, e.sumWeighted, e.halfWeight, e.halfWeighted, swap, x, y);
-        // Anomalous: the two mates' half-set differences.
+        double mean = 0, variance = 0, covariance = 0;
+        const bool paired = splitMoments(e.count, e.sumIntensity, e.sumSquares, mean, variance, covariance);
+        // Anomalous: the difference of the two mates' half means.
         bool anomalousPaired = false;
-        double dx = 0, dy = 0;
+        double difference = 0, differenceVariance = 0, differenceCovariance = 0;
         int mateObservations = 0, matesMeasured = 0;
         bool bothMates = false;
         if (!friedelsLaw && !e.centric) {
             const Mate& plus = mates_[2 * slot];
             const Mate& minus = mates_[2 * slot + 1];
-            double px = 0, py = 0, mx = 0, my = 0;
-            const bool swapMinus = (mix(e.key ^ ~setup_.seed) & 1) != 0;
-            anomalousPaired = halfMeans(plus.count, plus.sumWeight, plus.sumWeighted, plus.halfWeight,
-                                        plus.halfWeighted, swap, px, py) &&
-                              halfMeans(minus.count, minus.sumWeight, minus.sumWeighted, minus.halfWeight,
-                                        minus.halfWeighted, swapMinus, mx, my);
-            dx = px - mx;
-            dy = py - my;
+            double pm = 0, pv = 0, pc = 0, mm = 0, mv = 0, mc = 0;
+            anomalousPaired = splitMoments(plus.count, plus.sumIntensity, plus.sumSquares, pm, pv, pc) &&
+                              splitMoments(minus.count, minus.sumIntensity, minus.sumSquares, mm, mv, mc);
+            difference = pm - mm;
+            differenceVariance = pv + mv;
+            differenceCovariance = pc + mc;
             mateObservations = plus.count + minus.count;
             matesMeasured = (plus.count > 0) + (minus.count > 0);
             bothMates = plus.count > 0 && minus.count > 0;
@@ -316,12 +325,12 @@ std::vector<Table> MergingStatistics::tables() const {
                 ++s.unique;
                 if (e.inside) ++s.uniqueInside;
                 s.iOverSigma += e.sumWeighted / std::sqrt(e.sumWeight);
-                if (paired) s.halves.add_point(x, y);
+                if (paired) s.halves.add(mean, variance, covariance);
                 if (!friedelsLaw && !e.centric) {
                     s.mateObservations += mateObservations;
                     s.matesMeasured += matesMeasured;
                     s.bothMates += bothMates;
-                    if (anomalousPaired) s.anomalousHalves.add_point(dx, dy);
+                    if (anomalousPaired) s.anomalousHalves.add(difference, differenceVariance, differenceCovariance);
                 }
             });
         }

@@ -3,10 +3,20 @@
 //
 // Two passes over the same observations in the same order: the first
 // brings each to the asymmetric unit and sums, per unique reflection, its
-// count, the weights 1/sigma^2 and the weighted intensities, as a whole
-// and for one random half; the second adds |I - <I>| of each observation
-// to its shell's sums for Rmerge, Rmeas and Rpim. Memory: one entry per
-// unique reflection, never one per observation.
+// count, the weights 1/sigma^2, the weighted intensities, the intensities
+// and their squares; the second adds |I - <I>| of each observation to its
+// shell's sums for Rmerge, Rmeas and Rpim. Memory: one entry per unique
+// reflection, never one per observation.
+//
+// CC1/2 is the correlation that random half-sets give on average: each
+// reflection's observations dealt at random into two halves of n/2 (n odd:
+// (n-1)/2 and (n+1)/2, either way round), the half means unweighted. The
+// sums of the correlation's numerator and denominators are averaged over
+// every such split exactly, from each reflection's mean and sample
+// variance (the covariance of the two half means is -S^2/n, the variance
+// of each S^2 (1/m - 1/n) for a half of m): no seed, and no spread from one
+// draw of halves to another. CC_anom likewise, from the differences of the
+// two mates' half means.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +51,6 @@ struct Setup {
     bool friedelsLaw = true;
     std::optional<common::EllipsoidFrame> ellipsoid;
     ShellChoice shells;
-    uint64_t seed = 0x5eed0f5a11ULL;  // the choice of half-sets
 };
 
 // What the first pass left out.
@@ -76,14 +85,14 @@ private:
         int16_t shell = -1;   // -1: outside the shells
         uint8_t inside = 0;   // inside the ellipsoid
         uint8_t centric = 0;
-        double sumWeight = 0;
-        double sumWeighted = 0;
-        float halfWeight = 0;    // the half that takes the first observation
-        float halfWeighted = 0;
+        double sumWeight = 0;    // 1/sigma^2
+        double sumWeighted = 0;  // I/sigma^2
+        double sumIntensity = 0;
+        double sumSquares = 0;
     };
     struct Mate {  // one Friedel half of a reflection, when Friedel's law is off
         int32_t count = 0;
-        float sumWeight = 0, sumWeighted = 0, halfWeight = 0, halfWeighted = 0;
+        double sumIntensity = 0, sumSquares = 0;
     };
     static constexpr uint64_t kEmpty = ~uint64_t{0};
 
