@@ -109,10 +109,6 @@ int runOvostats() {
     setup.spaceGroup = input->spaceGroup;
     setup.friedelsLaw = input->friedelsLaw;
     setup.shells = shells;
-    if (input->merged) {
-        common::report("warning: " + common::quoted(dataName) +
-                       " says its data are merged: every reflection counts once, and Rmerge and CC1/2 are not defined");
-    }
 
     // Both outputs exist under hidden names until both are complete.
     common::AllOrNothingFile table(tableName);
@@ -127,6 +123,10 @@ int runOvostats() {
     }
     input->forEach([&](const Observation& o) { statistics.addSecond(o); });
     const std::vector<merging_table::Table> tables = statistics.tables();
+    if (input->merged) {
+        common::report("warning: " + common::quoted(dataName) +
+                       " says its data are merged: every reflection counts once, and Rmerge and CC1/2 are not defined");
+    }
 
     const Tally& tally = statistics.tally();
     common::say(input->kind + " file " + dataName + ", space group " + setup.spaceGroup->xhm() +
