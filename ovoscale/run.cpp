@@ -72,17 +72,14 @@ struct Prepared {
     double s2Low = INFINITY, s2High = 0;
 };
 
-void indicesOf(const ovofit::MergedReflection& r, int32_t& h, int32_t& k, int32_t& l) {
-    common::unpackHkl(r.key >> 1, h, k, l);
-    if (r.key & 1) h = -h, k = -k, l = -l;  // I- of data without Friedel's law
-}
+void indicesOf(const MergedReflection& r, int32_t& h, int32_t& k, int32_t& l) { r.measuredIndices(h, k, l); }
 
 Prepared prepare(const ReflectionData& data, const gemmi::GroupOps& operations,
                  const common::OrthonormalFrame<double>& frame) {
     Prepared p;
     p.flags.resize(data.rows.size());
     for (size_t i = 0; i < data.rows.size(); ++i) {
-        const ovofit::MergedReflection& r = data.rows[i];
+        const MergedReflection& r = data.rows[i];
         if (std::isnan(r.sigma)) continue;
         if (data.amplitudes ? !(r.intensity >= 0) : rejected(r.intensity, r.sigma)) {
             ++p.rejected;
@@ -115,7 +112,7 @@ public:
         for (size_t i = 0; i < data_.rows.size(); ++i) {
             const uint8_t flag = prepared_.flags[i];
             if (flag == 0) continue;
-            const ovofit::MergedReflection& r = data_.rows[i];
+            const MergedReflection& r = data_.rows[i];
             int32_t h, k, l;
             indicesOf(r, h, k, l);
             frame_.coordinates(h, k, l, m.s);
@@ -160,7 +157,8 @@ struct Row {
 
 int runOvoscale() {
     const Answers answers = askAnswers();
-    ReflectionData data = answers.mtzInput ? readMtz(answers.reflections, answers.labels) : readXds(answers.reflections);
+    ReflectionData data = answers.mtzInput ? readMergedMtz(answers.reflections, answers.labels)
+                                            : readMerging(answers.reflections, answers.labels);
     common::say(data.summary);
 
     const common::ReciprocalCell reciprocal = common::computeReciprocalCell(data.cell);
@@ -284,7 +282,7 @@ int runOvoscale() {
     const size_t columns = mtz.columns.size();
     int64_t written = 0;
     for (size_t i = 0; i < data.rows.size(); ++i) {
-        const ovofit::MergedReflection& r = data.rows[i];
+        const MergedReflection& r = data.rows[i];
         float* row = &mtz.data[i * columns];
         int32_t h, k, l;
         indicesOf(r, h, k, l);
