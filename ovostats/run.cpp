@@ -3,6 +3,7 @@
 #include "ovostats/run.hpp"
 
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -104,7 +105,7 @@ int runOvostats() {
 
     Setup setup;
     if (!scriptName.empty()) setup.ellipsoid = readEllipsoid(scriptName);
-    const std::unique_ptr<ObservationInput> input = openObservations(dataName);
+    const auto input = std::make_unique<ObservationInput>(dataName);
     setup.cell = input->cell;
     setup.spaceGroup = input->spaceGroup;
     setup.friedelsLaw = input->friedelsLaw;

@@ -28,15 +28,13 @@
 
 #include "common/ellipsoid.hpp"
 #include "common/layout/merging_table.hpp"
+#include "common/reflections/xds_file.hpp"
 
 namespace ovostats {
 
-// One measurement as the reflection layer gives it.
-struct Observation {
-    int32_t h = 0, k = 0, l = 0;
-    float intensity = 0, sigma = 0;
-    int32_t batch = 0;
-};
+// One measurement as the reflection layer gives it: the indices as
+// measured, I, sigma(I) and the batch.
+using Observation = common::reflections::Observation;
 
 // How the resolution range is cut into shells.
 struct ShellChoice {
