@@ -29,6 +29,14 @@ uint64_t mix(uint64_t x) {  // splitmix64's finaliser
 struct HalfSets {
     int64_t n = 0;
     double sumMean = 0, sumSquaredMean = 0, sumVariance = 0, sumCovariance = 0;
+    HalfSets& operator+=(const HalfSets& o) {
+        n += o.n;
+        sumMean += o.sumMean;
+        sumSquaredMean += o.sumSquaredMean;
+        sumVariance += o.sumVariance;
+        sumCovariance += o.sumCovariance;
+        return *this;
+    }
     void add(double mean, double variance, double covariance) {
         ++n;
         sumMean += mean;
@@ -73,6 +81,19 @@ struct Sums {
     HalfSets anomalousHalves;
     // Second pass.
     double absoluteDeviation = 0, measWeighted = 0, pimWeighted = 0, intensity = 0;
+
+    Sums& operator+=(const Sums& o) {
+        observations += o.observations, unique += o.unique, possible += o.possible;
+        possibleInside += o.possibleInside, uniqueInside += o.uniqueInside;
+        iOverSigma += o.iOverSigma;
+        halves += o.halves;
+        possibleAcentric += o.possibleAcentric, bothMates += o.bothMates;
+        mateObservations += o.mateObservations, matesMeasured += o.matesMeasured;
+        anomalousHalves += o.anomalousHalves;
+        absoluteDeviation += o.absoluteDeviation, measWeighted += o.measWeighted;
+        pimWeighted += o.pimWeighted, intensity += o.intensity;
+        return *this;
+    }
 };
 
 std::optional<double> ratio(double numerator, double denominator) {
@@ -289,12 +310,8 @@ std::vector<Table> MergingStatistics::tables() const {
     const int tableCount = ellipsoid ? 2 : 1;
     // [table][shell], and [table] for all shells.
     std::vector<Sums> sums[2];
-    Sums overall[2];
     for (auto& s : sums) s.resize(shells);
-    auto both = [&](int t, int shell, auto&& add) {
-        add(sums[t][static_cast<size_t>(shell)]);
-        add(overall[t]);
-    };
+    auto both = [&](int t, int shell, auto&& add) { add(sums[t][static_cast<size_t>(shell)]); };
 
     for (size_t slot = 0; slot < table_.size(); ++slot) {
         const Entry& e = table_[slot];
@@ -371,11 +388,19 @@ std::vector<Table> MergingStatistics::tables() const {
         Table table;
         table.name = t == 0 ? common::merging_table::kAllName : common::merging_table::kKeptName;
         table.friedelsLaw = friedelsLaw;
-        for (size_t shell = 0; shell < shells; ++shell) {
-            table.shells.push_back(rowOf(sums[t][shell], 1 / std::sqrt(edges_[shell]),
-                                           1 / std::sqrt(edges_[shell + 1]), ellipsoid, friedelsLaw));
+        // The data kept end where the ellipsoid does: shells beyond it,
+        // with nothing kept, are not theirs (nor is their sphere).
+        size_t used = shells;
+        if (t == 1) {
+            while (used > 1 && sums[t][used - 1].observations == 0) --used;
         }
-        table.overall = rowOf(overall[t], table.shells.front().dMax, table.shells.back().dMin, ellipsoid, friedelsLaw);
+        Sums overall;
+        for (size_t shell = 0; shell < used; ++shell) {
+            table.shells.push_back(rowOf(sums[t][shell], 1 / std::sqrt(edges_[shell]), 1 / std::sqrt(edges_[shell + 1]),
+                                         ellipsoid, friedelsLaw));
+            overall += sums[t][shell];
+        }
+        table.overall = rowOf(overall, table.shells.front().dMax, table.shells.back().dMin, ellipsoid, friedelsLaw);
         table.inner = table.shells.front();
         table.outer = table.shells.back();
         out.push_back(std::move(table));

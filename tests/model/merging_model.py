@@ -180,8 +180,12 @@ def model(path, script=None, shells=10):
 
     result = {'all': shell_stats(cs, obs, poss, poss_in, s2_of, edges, not friedel), 'edges': edges}
     if ellipsoid:
-        kept = flex.bool([inside(h) for h in obs.indices()])
-        result['kept'] = shell_stats(cs, obs.select(kept), poss, poss_in, s2_of, edges, not friedel)
+        kept = obs.select(flex.bool([inside(h) for h in obs.indices()]))
+        # The kept data's table ends with their last shell that holds any.
+        shell_of = [bisect.bisect_left(edges, s, 1) - 1 for s in s2_of(kept.indices())]
+        used = max(shell_of) + 1 if shell_of else 1
+        result['kept'] = shell_stats(cs, kept, poss[:used], poss_in[:used], s2_of, edges[:used + 1], not friedel)
+        result['possible_acentric_kept'] = poss_acentric[:used] + [sum(poss_acentric[:used])]
     result['possible_acentric'] = poss_acentric + [sum(poss_acentric)]
     return result
 
