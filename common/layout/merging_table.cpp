@@ -312,6 +312,38 @@ std::optional<Table> readTable(InputFile& file) {
     return table;
 }
 
+bool startsTable(std::string_view firstLine) { return firstLine.substr(0, kTablePrefix.size()) == kTablePrefix; }
+
+shell_statistics::ShellTable asShellTable(const Table& table, const std::string& file) {
+    namespace stats = shell_statistics;
+    stats::ShellTable out;
+    if (table.shells.size() + 1 > static_cast<size_t>(stats::kMaxRows)) {
+        common::fail("the table \"" + table.name + "\" of " + file + " has " + std::to_string(table.shells.size()) +
+                     " shells, more than the " + std::to_string(stats::kMaxRows - 1) + " of a log's table");
+    }
+    const auto row = [](const Shell& s, std::string label) {
+        stats::ShellRow r;
+        r.label = std::move(label);
+        r.observed = static_cast<float>(s.observations);
+        r.secondCount = static_cast<float>(s.unique);
+        r.thirdCount = static_cast<float>(s.possible);
+        r.completeness = s.completeness ? static_cast<float>(*s.completeness) : stats::kXdsUndefined;
+        r.rmerge = s.rMerge ? static_cast<float>(100 * *s.rMerge) : stats::kXdsUndefined;
+        r.isigma = s.iOverSigma ? static_cast<float>(*s.iOverSigma) : stats::kXdsUndefined;
+        r.redundancy = r.secondCount == 0 ? stats::kXdsUndefined : r.observed / r.secondCount;
+        if (s.observations <= INT32_MAX) r.observedCount = static_cast<int32_t>(s.observations);
+        return r;
+    };
+    for (const Shell& s : table.shells) {
+        char label[16];
+        std::snprintf(label, sizeof label, "%6.2f", s.dMin);
+        out.rows[static_cast<size_t>(out.count++)] = row(s, std::string(label).substr(0, stats::kLabelWidth));
+    }
+    out.rows[static_cast<size_t>(out.count++)] = row(table.overall, " total");
+    out.hasTotal = true;
+    return out;
+}
+
 std::string json(const std::vector<Table>& tables) {
     std::string out = "{";
     for (size_t t = 0; t < tables.size(); ++t) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "common/input_file.hpp"
+#include "common/layout/shell_statistics.hpp"
 
 namespace common::merging_table {
 
@@ -67,6 +68,17 @@ std::vector<std::string> lines(const Table& table);
 // that does not hold what its place calls for ends the run with the file,
 // the line and the field.
 std::optional<Table> readTable(InputFile& file);
+
+// Whether a file's first line is the start of a table (a file of ovostats
+// rather than a log).
+bool startsTable(std::string_view firstLine);
+
+// A table as the rows of a log's table, for the programs that pair a
+// starting and a final run (mergetab): a row a shell labelled by its
+// high-resolution limit (F6.2), then the "total" row of the overall one;
+// completeness and Rmerge in percent, a value not defined as XDS marks it.
+// More shells than a log's table holds ends the run.
+shell_statistics::ShellTable asShellTable(const Table& table, const std::string& file);
 
 // Both tables as a JSON object {"all": {...}, "kept": {...}}; each table is
 // {"friedels_law": ..., "shells": [...], "overall": {...}, "inner": {...},
