@@ -15,6 +15,7 @@ ObservationInput::ObservationInput(std::string name) : name_(std::move(name)) {
     merged = header.merged;
     friedelsLaw = header.kind == reflections::FileKind::mtzUnmerged ? false : header.friedelsLaw;
     kind = reflections::kindName(header.kind);
+    recordsAtMost = header.recordsAtMost;
 }
 
 void ObservationInput::forEach(const std::function<void(const Observation&)>& take) const {

@@ -27,6 +27,7 @@ public:
     bool friedelsLaw = true;
     bool merged = false;
     std::string kind;  // common::reflections::kindName
+    size_t recordsAtMost = 0;
 
     // Every observation, in the file's order, read from its start.
     void forEach(const std::function<void(const Observation&)>& take) const;

@@ -110,6 +110,7 @@ int runOvostats() {
     setup.spaceGroup = input->spaceGroup;
     setup.friedelsLaw = input->friedelsLaw;
     setup.shells = shells;
+    setup.recordsAtMost = input->recordsAtMost;
 
     // Both outputs exist under hidden names until both are complete.
     common::AllOrNothingFile table(tableName);

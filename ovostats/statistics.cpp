@@ -59,16 +59,25 @@ struct HalfSets {
 // A reflection's (or a mate's) mean and, over the random splits, the
 // variance of each half mean and the covariance of the two; false when it
 // was measured fewer than twice.
-bool splitMoments(int32_t count, double sumIntensity, double sumSquares, double& mean, double& variance,
+bool splitMoments(int32_t count, float meanIntensity, float squares, double& mean, double& variance,
                   double& covariance) {
     if (count < 2) return false;
     const double n = count;
-    mean = sumIntensity / n;
-    const double s2 = std::max(0.0, (sumSquares - n * mean * mean) / (n - 1));
+    mean = meanIntensity;
+    const double s2 = std::max(0.0, static_cast<double>(squares) / (n - 1));
     const double smaller = std::floor(n / 2), larger = n - smaller;
     variance = s2 * (0.5 * (1 / smaller + 1 / larger) - 1 / n);
     covariance = -s2 / n;
     return true;
+}
+
+// Welford's step: the running mean and sum of squared deviations of
+// `count` values (count already includes the new one).
+void addToMoments(int32_t count, double value, float& mean, float& squares) {
+    const double before = mean;
+    const double after = before + (value - before) / count;
+    squares = static_cast<float>(squares + (value - before) * (value - after));
+    mean = static_cast<float>(after);
 }
 
 // Everything summed over the reflections of one shell (or of all shells).
@@ -140,28 +149,44 @@ Shell rowOf(const Sums& s, double dMax, double dMin, bool ellipsoid, bool friede
 }  // namespace
 
 MergingStatistics::MergingStatistics(const Setup& setup)
-    : setup_(setup), operations_(setup.spaceGroup->operations()), asu_(setup.spaceGroup), table_(1 << 16) {
+    : setup_(setup), operations_(setup.spaceGroup->operations()), asu_(setup.spaceGroup), keys_(1 << 12, kEmpty), table_(1 << 12) {
     if (!setup_.friedelsLaw) mates_.resize(2 * table_.size());
 }
 
 size_t MergingStatistics::find(uint64_t key) const {
-    const size_t mask = table_.size() - 1;
-    size_t slot = static_cast<size_t>(mix(key)) & mask;
-    while (table_[slot].key != key && table_[slot].key != kEmpty) slot = (slot + 1) & mask;
+    // The home slot: a hash of h and k scaled to the table's size, plus l,
+    // so that the observations of a row of l, which files often list
+    // together, probe neighbouring slots.
+    const size_t size = keys_.size();
+    constexpr uint64_t kL = (uint64_t{1} << common::kHklKeyIndexBits) - 1;
+    using Wide = unsigned __int128;
+    const auto base = static_cast<size_t>((static_cast<Wide>(mix(key >> common::kHklKeyIndexBits)) * size) >> 64);
+    size_t slot = (base + static_cast<size_t>(key & kL)) % size;
+    while (keys_[slot] != key && keys_[slot] != kEmpty) slot = slot + 1 == size ? 0 : slot + 1;
     return slot;
 }
 
 void MergingStatistics::grow() {
-    std::vector<Entry> old(2 * table_.size());
+    // Doubled, but never beyond room for as many reflections as the file
+    // has records (then by a quarter at a time, should that be wrong).
+    size_t slots = 2 * keys_.size();
+    if (setup_.recordsAtMost > 0) {
+        const size_t room = setup_.recordsAtMost / 3 * 4 + 16;
+        slots = std::max(std::min(slots, room), keys_.size() + keys_.size() / 4);
+    }
+    std::vector<uint64_t> oldKeys(slots, kEmpty);
+    oldKeys.swap(keys_);
+    std::vector<Entry> old(slots);
     old.swap(table_);
     std::vector<Mate> oldMates;
     if (!setup_.friedelsLaw) {
-        oldMates.resize(2 * table_.size());
+        oldMates.resize(2 * slots);
         oldMates.swap(mates_);
     }
     for (size_t i = 0; i < old.size(); ++i) {
-        if (old[i].key == kEmpty) continue;
-        const size_t slot = find(old[i].key);
+        if (oldKeys[i] == kEmpty) continue;
+        const size_t slot = find(oldKeys[i]);
+        keys_[slot] = oldKeys[i];
         table_[slot] = old[i];
         if (!setup_.friedelsLaw) {
             mates_[2 * slot] = oldMates[2 * i];
@@ -171,25 +196,46 @@ void MergingStatistics::grow() {
 }
 
 bool MergingStatistics::reduce(const Observation& o, gemmi::Op::Miller& asu, bool& minus) {
-    if (!(o.sigma > 0) || !std::isfinite(o.sigma) || !std::isfinite(o.intensity) || (o.h == 0 && o.k == 0 && o.l == 0)) {
+    // A weight 1/sigma^2 beyond single precision (sigma below 1e-19) is no
+    // measurement either.
+    if (!(o.sigma > 1e-19f) || !std::isfinite(o.sigma) || !std::isfinite(o.intensity) ||
+        (o.h == 0 && o.k == 0 && o.l == 0)) {
         ++tally_.leftOut;
         return false;
     }
+    // The operation that brought the last observation to the unit is tried
+    // first: files list the observations of one region together.
     const gemmi::Op::Miller hkl{{o.h, o.k, o.l}};
-    if (operations_.is_systematically_absent(hkl)) {
-        ++tally_.absent;
+    const std::vector<gemmi::Op>& ops = operations_.sym_ops;
+    const auto bring = [&](size_t i) {
+        const gemmi::Op::Miller turned = ops[i].apply_to_hkl_without_division(hkl);
+        if (asu_.is_in(turned)) {
+            asu = gemmi::Op::divide_hkl_by_DEN(turned);
+            minus = false;
+            return true;
+        }
+        const gemmi::Op::Miller negated{{-turned[0], -turned[1], -turned[2]}};
+        if (asu_.is_in(negated)) {
+            asu = gemmi::Op::divide_hkl_by_DEN(negated);
+            minus = true;
+            return true;
+        }
         return false;
+    };
+    if (!bring(lastOperation_)) {
+        size_t i = 0;
+        while (i < ops.size() && !bring(i)) ++i;
+        if (i == ops.size()) common::fail("no symmetry operation brings " + std::to_string(o.h) + " " +
+                                          std::to_string(o.k) + " " + std::to_string(o.l) + " to the asymmetric unit");
+        lastOperation_ = i;
     }
-    const auto [reduced, isym] = asu_.to_asu(hkl, operations_);
-    for (const int index : reduced) {
+    for (const int index : asu) {
         if (index <= -common::kHklKeyOffset || index >= common::kHklKeyOffset) {
             common::fail("the indices " + std::to_string(o.h) + " " + std::to_string(o.k) + " " +
                          std::to_string(o.l) + " lie beyond the largest this program takes (" +
                          std::to_string(common::kHklKeyOffset - 1) + ")");
         }
     }
-    asu = reduced;
-    minus = isym % 2 == 0;
     return true;
 }
 
@@ -197,31 +243,34 @@ void MergingStatistics::addFirst(const Observation& o) {
     gemmi::Op::Miller hkl;
     bool minus = false;
     if (!reduce(o, hkl, minus)) return;
-    ++tally_.used;
     const uint64_t key = common::packHkl(hkl[0], hkl[1], hkl[2]);
     size_t slot = find(key);
-    if (table_[slot].key == kEmpty) {
-        if (2 * (filled_ + 1) > table_.size()) {  // at most half full
+    if (keys_[slot] == kEmpty) {
+        if (4 * (filled_ + 1) > 3 * keys_.size()) {  // at most three quarters full
             grow();
             slot = find(key);
         }
-        table_[slot].key = key;
+        keys_[slot] = key;
+        // Absences go with the orbit: tested once for each reflection.
+        table_[slot].absent = operations_.is_systematically_absent(hkl);
         ++filled_;
     }
     Entry& e = table_[slot];
+    if (e.absent) {
+        ++tally_.absent;
+        return;
+    }
     const double weight = 1.0 / (static_cast<double>(o.sigma) * o.sigma);
-    const double weighted = weight * o.intensity;
     const double intensity = o.intensity;
     ++e.count;
-    e.sumWeight += weight;
-    e.sumWeighted += weighted;
-    e.sumIntensity += intensity;
-    e.sumSquares += intensity * intensity;
+    e.sumWeight = static_cast<float>(e.sumWeight + weight);
+    e.sumWeighted = static_cast<float>(e.sumWeighted + weight * intensity);
+    addToMoments(e.count, intensity, e.mean, e.squares);
+    ++tally_.used;
     if (!setup_.friedelsLaw) {
         Mate& m = mates_[2 * slot + (minus ? 1 : 0)];
         ++m.count;
-        m.sumIntensity += intensity;
-        m.sumSquares += intensity * intensity;
+        addToMoments(m.count, intensity, m.mean, m.squares);
     }
 }
 
@@ -234,12 +283,12 @@ int MergingStatistics::shellOf(double s2) const {
 }
 
 bool MergingStatistics::endFirstPass() {
-    if (filled_ == 0) return false;
+    if (tally_.used == 0) return false;
     double lowest = INFINITY, highest = 0;
-    for (const Entry& e : table_) {
-        if (e.key == kEmpty) continue;
+    for (size_t slot = 0; slot < keys_.size(); ++slot) {
+        if (keys_[slot] == kEmpty || table_[slot].absent) continue;
         int32_t h, k, l;
-        common::unpackHkl(e.key, h, k, l);
+        common::unpackHkl(keys_[slot], h, k, l);
         const double s2 = setup_.cell.calculate_1_d2(gemmi::Op::Miller{{h, k, l}});
         lowest = std::min(lowest, s2);
         highest = std::max(highest, s2);
@@ -264,10 +313,11 @@ bool MergingStatistics::endFirstPass() {
         }
         edges_.push_back(highest);
     }
-    for (Entry& e : table_) {
-        if (e.key == kEmpty) continue;
+    for (size_t slot = 0; slot < keys_.size(); ++slot) {
+        Entry& e = table_[slot];
+        if (keys_[slot] == kEmpty || e.absent) continue;
         int32_t h, k, l;
-        common::unpackHkl(e.key, h, k, l);
+        common::unpackHkl(keys_[slot], h, k, l);
         const gemmi::Op::Miller hkl{{h, k, l}};
         e.shell = static_cast<int16_t>(shellOf(setup_.cell.calculate_1_d2(hkl)));
         e.inside = setup_.ellipsoid && common::isInsideEllipsoid(h, k, l, *setup_.ellipsoid);
@@ -286,12 +336,13 @@ void MergingStatistics::addSecond(const Observation& o) {
     tally_ = before;  // counted in the first pass
     if (!used) return;
     const Entry& e = table_[find(common::packHkl(hkl[0], hkl[1], hkl[2]))];
+    if (e.absent) return;
     if (e.shell < 0) {
         ++tally_.outsideShells;
         return;
     }
     if (e.count < 2) return;
-    const double mean = e.sumWeighted / e.sumWeight;
+    const double mean = static_cast<double>(e.sumWeighted) / e.sumWeight;
     const double deviation = std::fabs(o.intensity - mean);
     const double n = e.count;
     for (int t = 0; t < (e.inside ? 2 : 1); ++t) {
@@ -315,9 +366,9 @@ std::vector<Table> MergingStatistics::tables() const {
 
     for (size_t slot = 0; slot < table_.size(); ++slot) {
         const Entry& e = table_[slot];
-        if (e.key == kEmpty || e.shell < 0) continue;
+        if (keys_[slot] == kEmpty || e.shell < 0) continue;
         double mean = 0, variance = 0, covariance = 0;
-        const bool paired = splitMoments(e.count, e.sumIntensity, e.sumSquares, mean, variance, covariance);
+        const bool paired = splitMoments(e.count, e.mean, e.squares, mean, variance, covariance);
         // Anomalous: the difference of the two mates' half means.
         bool anomalousPaired = false;
         double difference = 0, differenceVariance = 0, differenceCovariance = 0;
@@ -327,8 +378,8 @@ std::vector<Table> MergingStatistics::tables() const {
             const Mate& plus = mates_[2 * slot];
             const Mate& minus = mates_[2 * slot + 1];
             double pm = 0, pv = 0, pc = 0, mm = 0, mv = 0, mc = 0;
-            anomalousPaired = splitMoments(plus.count, plus.sumIntensity, plus.sumSquares, pm, pv, pc) &&
-                              splitMoments(minus.count, minus.sumIntensity, minus.sumSquares, mm, mv, mc);
+            anomalousPaired = splitMoments(plus.count, plus.mean, plus.squares, pm, pv, pc) &&
+                              splitMoments(minus.count, minus.mean, minus.squares, mm, mv, mc);
             difference = pm - mm;
             differenceVariance = pv + mv;
             differenceCovariance = pc + mc;
@@ -341,7 +392,7 @@ std::vector<Table> MergingStatistics::tables() const {
                 s.observations += e.count;
                 ++s.unique;
                 if (e.inside) ++s.uniqueInside;
-                s.iOverSigma += e.sumWeighted / std::sqrt(e.sumWeight);
+                s.iOverSigma += e.sumWeighted / std::sqrt(static_cast<double>(e.sumWeight));
                 if (paired) s.halves.add(mean, variance, covariance);
                 if (!friedelsLaw && !e.centric) {
                     s.mateObservations += mateObservations;

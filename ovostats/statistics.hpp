@@ -3,8 +3,8 @@
 //
 // Two passes over the same observations in the same order: the first
 // brings each to the asymmetric unit and sums, per unique reflection, its
-// count, the weights 1/sigma^2, the weighted intensities, the intensities
-// and their squares; the second adds |I - <I>| of each observation to its
+// count, the weights 1/sigma^2, the weighted intensities, the mean
+// intensity and the sum of squared deviations from it; the second adds |I - <I>| of each observation to its
 // shell's sums for Rmerge, Rmeas and Rpim. Memory: one entry per unique
 // reflection, never one per observation.
 //
@@ -49,6 +49,7 @@ struct Setup {
     bool friedelsLaw = true;
     std::optional<common::EllipsoidFrame> ellipsoid;
     ShellChoice shells;
+    size_t recordsAtMost = 0;  // the records the file can hold (0: not known), a bound on the table
 };
 
 // What the first pass left out.
@@ -78,19 +79,23 @@ public:
 
 private:
     struct Entry {
-        uint64_t key = kEmpty;
         int32_t count = 0;
         int16_t shell = -1;   // -1: outside the shells
-        uint8_t inside = 0;   // inside the ellipsoid
-        uint8_t centric = 0;
-        double sumWeight = 0;    // 1/sigma^2
-        double sumWeighted = 0;  // I/sigma^2
-        double sumIntensity = 0;
-        double sumSquares = 0;
+        uint8_t inside : 1 = 0;   // inside the ellipsoid
+        uint8_t centric : 1 = 0;
+        uint8_t absent : 1 = 0;   // systematically absent: its observations left out
+        // Single precision keeps an entry at 24 bytes (32 with its key), as
+        // many as the merge's: the sums of a few hundred weights and the
+        // running mean and sum of squared deviations (Welford's, which
+        // loses nothing to cancellation) need no more.
+        float sumWeight = 0;     // 1/sigma^2
+        float sumWeighted = 0;   // I/sigma^2
+        float mean = 0;          // unweighted
+        float squares = 0;       // sum of squared deviations from it
     };
     struct Mate {  // one Friedel half of a reflection, when Friedel's law is off
         int32_t count = 0;
-        double sumIntensity = 0, sumSquares = 0;
+        float mean = 0, squares = 0;
     };
     static constexpr uint64_t kEmpty = ~uint64_t{0};
 
@@ -104,6 +109,10 @@ private:
     Setup setup_;
     gemmi::GroupOps operations_;
     gemmi::ReciprocalAsu asu_;
+    size_t lastOperation_ = 0;
+    // The keys apart from the sums, so that a probe runs over 8 bytes a
+    // slot: the table is searched twice for every observation.
+    std::vector<uint64_t> keys_;
     std::vector<Entry> table_;
     std::vector<Mate> mates_;  // two a slot, + then -, when Friedel's law is off
     size_t filled_ = 0;
