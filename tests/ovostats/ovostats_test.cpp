@@ -274,3 +274,39 @@ TEST(Ovostats, RunsWithoutAResult) {
 }
 
 }  // namespace
+
+namespace {
+
+// ovoreport given ovostats's table as its last answer: both tables in the
+// statistics without any log, and the deposition items of the data kept in
+// place of ovofit's; the same run answered one line short reports as
+// before, the table left out.
+TEST(Ovostats, OvoreportShowsTheTablesAndDepositsTheKeptData) {
+    testsupport::ScratchDir dir;
+    testsupport::writeFile(dir / "t.txt", text({sample("all", true, true, true), sample("kept", true, true, true)}));
+    testsupport::writeFile(dir / "fit.cif",
+                           "data_ovofit\n_reflns.entry_id UNNAMED\n_reflns.pdbx_percent_possible_spherical 98.6\n"
+                           "loop_\n_reflns_shell.pdbx_ordinal\n_reflns_shell.d_res_high\n1 3.0\n2 2.5\n");
+    const std::string before = std::string(7, '\n') + "fit.cif\n\n\n\nreport.html\nreport.json\n";
+    const auto whole = testsupport::run(testsupport::program("ovoreport"), before + "t.txt\n", dir.path());
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string html = testsupport::readFile(dir / "report.html");
+    EXPECT_NE(html.find("Computed by ovostats"), std::string::npos);
+    EXPECT_NE(html.find("<th>all</th><th>kept</th>"), std::string::npos);
+    EXPECT_EQ(html.find("both logs, the starting and the final"), std::string::npos);
+    const std::string json = testsupport::readFile(dir / "report.json");
+    EXPECT_NE(json.find("\"merging_statistics\": {\"file\": \"t.txt\""), std::string::npos);
+    EXPECT_NE(json.find("_reflns.pdbx_percent_possible_spherical 99.7"), std::string::npos) << json;
+    EXPECT_EQ(json.find("98.6"), std::string::npos);
+    EXPECT_NE(json.find("_reflns_shell.pdbx_CC_half"), std::string::npos);
+    EXPECT_EQ(json.find("_reflns_shell.pdbx_ordinal\\n_reflns_shell.d_res_high\\n1 3.0"), std::string::npos);
+
+    testsupport::ScratchDir old;
+    testsupport::writeFile(old / "fit.cif", testsupport::readFile(dir / "fit.cif"));
+    const auto shortRun = testsupport::run(testsupport::program("ovoreport"), before, old.path());
+    ASSERT_EQ(shortRun.status, 0) << shortRun.err;
+    EXPECT_NE(testsupport::readFile(old / "report.json").find("\"merging_statistics\": null"), std::string::npos);
+    EXPECT_NE(testsupport::readFile(old / "report.json").find("98.6"), std::string::npos);
+}
+
+}  // namespace
