@@ -87,6 +87,45 @@ def cc_half(asu_array, seeds=SPLITS):
     return total / seeds
 
 
+def cc_anom(acentric, seeds=SPLITS):
+    """CC_anom: the correlation of I(+) - I(-) between random halves (each
+    mate's observations split at random, unweighted half means), the mean
+    over many draws; None with fewer than three reflections."""
+    import random
+    groups = {}
+    for h, i in zip(acentric.indices(), acentric.data()):
+        groups.setdefault(tuple(h), []).append(i)
+    pairs = []
+    for h, values in groups.items():
+        mate = tuple(-x for x in h)
+        if h < mate and mate in groups and len(values) >= 2 and len(groups[mate]) >= 2:
+            pairs.append((values, groups[mate]))
+    if len(pairs) < 3:
+        return None
+    rng = random.Random(7)
+
+    def halves(values):
+        v = list(values)
+        rng.shuffle(v)
+        m = len(v) // 2 + (rng.random() < 0.5 if len(v) % 2 else 0)
+        return sum(v[:m]) / m, sum(v[m:]) / (len(v) - m)
+    total = 0.0
+    for _ in range(seeds):
+        xs, ys = [], []
+        for plus, minus in pairs:
+            p1, p2 = halves(plus)
+            m1, m2 = halves(minus)
+            xs.append(p1 - m1)
+            ys.append(p2 - m2)
+        n = len(xs)
+        mx, my = sum(xs) / n, sum(ys) / n
+        sxy = sum((a - mx) * (b - my) for a, b in zip(xs, ys))
+        sxx = sum((a - mx) ** 2 for a in xs)
+        syy = sum((b - my) ** 2 for b in ys)
+        total += sxy / math.sqrt(sxx * syy)
+    return total / seeds
+
+
 def shell_stats(cs, sub, possible_s2, possible_inside, s2_of, edges, anomalous):
     """The numbers of one set of observations per shell (and overall)."""
     from cctbx import miller
@@ -128,6 +167,7 @@ def shell_stats(cs, sub, possible_s2, possible_inside, s2_of, edges, anomalous):
             both = am.as_non_anomalous_array().merge_equivalents().redundancies().data() == 2
             row['anomalous_both'] = both.count(True)
             row['anomalous_multiplicity'] = acentric.size() / am.size() if am.size() else None
+            row['cc_anom'] = cc_anom(acentric)
         out.append(row)
     return out
 

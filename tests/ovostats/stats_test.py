@@ -7,7 +7,8 @@ reflections equal, the possible inside the ellipsoid equal to the
 reflection, completeness within 0.1 point, multiplicity, Rmerge, Rmeas,
 Rpim and I/sigma within 1 %, CC1/2 within 0.02 (shells of 50 reflections
 or more); with Friedel's law off the
-anomalous completeness within 0.1 point and multiplicity within 1 %.
+anomalous completeness within 0.1 point, multiplicity within 1 % and
+CC_anom within 0.03.
 
     /usr/bin/python3 stats_test.py --exe build/bin/ovostats --source . --out DIR
 """
@@ -156,6 +157,9 @@ def compare(label, program, model, friedel, possible_acentric, failures):
             got = p['anomalous_completeness']
             if expected is not None and (got is None or abs(got - expected) > 0.1):
                 failures.append('%s: anomalous completeness %s, the model %.3f' % (where, got, expected))
+            if m.get('cc_anom') is not None and m['n_unique'] >= MOST_FOR_CC and \
+                    (p['cc_anom'] is None or abs(p['cc_anom'] - m['cc_anom']) > 0.03):
+                failures.append('%s: cc_anom %s, the model %.4f' % (where, p['cc_anom'], m['cc_anom']))
             if m.get('anomalous_multiplicity') is not None and \
                     abs(p['anomalous_multiplicity'] - m['anomalous_multiplicity']) > 0.01 * m['anomalous_multiplicity']:
                 failures.append('%s: anomalous multiplicity %s, the model %.4f' % (
