@@ -1,27 +1,30 @@
-#include "ovoclip/mtz_cut.hpp"
-
-#include <cmath>
-
+// gemmi's MTZ writer is compiled here, before the header includes gemmi.
 #define USE_STD_SNPRINTF  // gemmi's own formatter is not packaged
 #define GEMMI_WRITE_IMPLEMENTATION
 #include <gemmi/mtz.hpp>
 #undef GEMMI_WRITE_IMPLEMENTATION
 
+#include "ovoclip/mtz_cut.hpp"
+
+#include <cmath>
+
 #include "common/output_file.hpp"
 #include "common/records.hpp"
-#include "common/reflections/mtz_file.hpp"
 #include "common/terminal.hpp"
 
 namespace ovoclip {
 
-void cutMtzFile(const std::string& input, const std::string& output, const EllipsoidFrame& frame,
-                TruncationTally& tally) {
-    namespace reflections = common::reflections;
-    // Created first, as the XDS route creates its output: a name taken ends
-    // the run before the reading.
-    common::AllOrNothingFile file(output);
+namespace reflections = common::reflections;
+
+// The output is created first, as the XDS route creates its own: a name
+// taken ends the run before the reading.
+MtzCut::MtzCut(const std::string& input, const std::string& output)
+    : file_(output), headers_(reflections::readMtzWhole(input)) {}
+
+void MtzCut::cut(const EllipsoidFrame& frame, TruncationTally& tally) {
     common::say("reading the MTZ file now");
-    reflections::MtzHeaders headers = reflections::readMtzWhole(input);
+    reflections::MtzHeaders& headers = headers_;
+    common::AllOrNothingFile& file = file_;
     const reflections::MtzColumns chosen = reflections::chooseMtzColumns(headers, "");
     gemmi::Mtz& mtz = headers.mtz;
     const size_t columns = mtz.columns.size();

@@ -10,15 +10,26 @@
 
 #include <string>
 
+#include "common/output_file.hpp"
+#include "common/reflections/mtz_file.hpp"
 #include "ovoclip/truncation.hpp"
 
 namespace ovoclip {
 
-// Reads the MTZ file `input` through the reflection layer (headers held to
-// the size, indices whole numbers), writes the kept rows to `output` all or
-// nothing, and tallies the rejected rows' value and sigma (IMEAN, I of
-// unmerged data, the mean of I(+) and I(-), or F; as chosen by the layer).
-void cutMtzFile(const std::string& input, const std::string& output, const EllipsoidFrame& frame,
-                TruncationTally& tally);
+// Reads the MTZ file `input` whole through the reflection layer (headers
+// held to the size, indices whole numbers) and creates `output` (all or
+// nothing), before anything else of the run is written; cut() then keeps
+// the rows inside the ellipsoid, writes them and tallies the rejected rows'
+// value and sigma (IMEAN, I of unmerged data, the first of I(+) and I(-)
+// present, or F: as the layer chooses them).
+class MtzCut {
+public:
+    MtzCut(const std::string& input, const std::string& output);
+    void cut(const EllipsoidFrame& frame, TruncationTally& tally);
+
+private:
+    common::AllOrNothingFile file_;
+    common::reflections::MtzHeaders headers_;
+};
 
 }  // namespace ovoclip

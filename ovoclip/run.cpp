@@ -2,6 +2,8 @@
 // the planeview script, in the order a run takes them.
 #include "ovoclip/run.hpp"
 
+#include <optional>
+
 #include "common/failure.hpp"
 #include "common/file_names.hpp"
 #include "common/input_file.hpp"
@@ -43,6 +45,14 @@ void echoCell(const common::UnitCell& cell, const common::ReciprocalCell& recipr
 
 int runOvoclip() {
     const InputScript script = readInputScript();
+    // An MTZ file, merged or unmerged, is read whole and its cut created
+    // before anything is written; the XDS file is read as ever, a record at
+    // a time, after the reslimit file.
+    const std::string inputName = common::fileNameFrom(script.inputReflectionFile);
+    std::optional<MtzCut> mtzCut;
+    if (common::reflections::isMtz(inputName)) {
+        mtzCut.emplace(inputName, common::fileNameFrom(script.outputReflectionFile));
+    }
 
     // The reslimit file is written and closed before either reflection file
     // is opened, so it is whole whatever happens later (a signal, a full
@@ -60,13 +70,9 @@ int runOvoclip() {
     TruncationTally tally;
     const common::UnitCell& cell = script.cell;
     const common::ReciprocalCell reciprocal = common::computeReciprocalCell(cell);
-    // An MTZ file, merged or unmerged, is cut through the reflection layer;
-    // the XDS file as ever, a record at a time.
-    const std::string inputName = common::fileNameFrom(script.inputReflectionFile);
-    if (common::reflections::isMtz(inputName)) {
-        const std::string outputName = common::fileNameFrom(script.outputReflectionFile);
+    if (mtzCut) {
         echoCell(cell, reciprocal);
-        cutMtzFile(inputName, outputName, prepareEllipsoid(cell, reciprocal, script.ellipsoidAxes, limits), tally);
+        mtzCut->cut(prepareEllipsoid(cell, reciprocal, script.ellipsoidAxes, limits), tally);
         writePlaneviewScript(tally);
         return 0;
     }
