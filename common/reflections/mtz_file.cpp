@@ -38,11 +38,6 @@ int columnOf(const MtzHeaders& headers, const std::string& label, const std::str
     return static_cast<int>(found->idx);
 }
 
-const gemmi::Mtz::Column* present(const gemmi::Mtz& mtz, const char* label, char type) {
-    const gemmi::Mtz::Column* c = mtz.column_with_label(label);
-    return c != nullptr && c->type == type ? c : nullptr;
-}
-
 MtzHeaders readHeaders(const std::string& path, bool withData) {
     MtzHeaders headers;
     headers.name = path;
@@ -126,12 +121,18 @@ MtzColumns chooseMtzColumns(const MtzHeaders& headers, const std::string& labels
         return chosen;
     }
     if (value.empty()) {
-        if (present(mtz, "I(+)", 'K') != nullptr && present(mtz, "I(-)", 'K') != nullptr) {
-            chosen.plus = columnOf(headers, "I(+)", "K");
-            chosen.sigmaPlus = columnOf(headers, "SIGI(+)", "M");
-            chosen.minus = columnOf(headers, "I(-)", "K");
-            chosen.sigmaMinus = columnOf(headers, "SIGI(-)", "M");
-            chosen.labels = "I(+) SIGI(+) I(-) SIGI(-)";
+        // I(+) and I(-) (Iplus, Iminus as some write them): the first two
+        // columns of anomalous intensities (type K), each with its sigma
+        // (type M) right after it.
+        std::vector<size_t> pairs;
+        for (size_t i = 3; i + 1 < mtz.columns.size(); ++i) {
+            if (mtz.columns[i].type == 'K' && mtz.columns[i + 1].type == 'M') pairs.push_back(i);
+        }
+        if (pairs.size() >= 2) {
+            chosen.plus = static_cast<int>(pairs[0]), chosen.sigmaPlus = chosen.plus + 1;
+            chosen.minus = static_cast<int>(pairs[1]), chosen.sigmaMinus = chosen.minus + 1;
+            chosen.labels = mtz.columns[pairs[0]].label + " " + mtz.columns[pairs[0] + 1].label + " " +
+                            mtz.columns[pairs[1]].label + " " + mtz.columns[pairs[1] + 1].label;
         }
         if (mtz.column_with_label("IMEAN") != nullptr) {
             value = "IMEAN", sigma = "SIGIMEAN";

@@ -58,13 +58,16 @@ ReflectionFile::ReflectionFile(const std::string& path, const ReflectionOptions&
     header_.merged = !mtz_->unmerged();
     header_.kind = header_.merged ? FileKind::mtzMerged : FileKind::mtzUnmerged;
     header_.amplitudes = columns.amplitudes;
+    // The labels are the mean's two, then the mates' four.
+    const std::string& labels = columns.labels;
+    const size_t afterMean = columns.value < 0 ? 0 : labels.find(' ', labels.find(' ') + 1);
     if (columns.anomalous() && (options.keepMates || columns.value < 0)) {
         columns.value = columns.sigma = -1;
         header_.friedelsLaw = false;
-        header_.columns = "I(+) SIGI(+) I(-) SIGI(-)";
+        header_.columns = afterMean == std::string::npos ? labels : labels.substr(afterMean == 0 ? 0 : afterMean + 1);
     } else {
         columns.plus = columns.sigmaPlus = columns.minus = columns.sigmaMinus = -1;
-        header_.columns = columns.labels.substr(0, columns.labels.find(' ', columns.labels.find(' ') + 1));
+        header_.columns = labels.substr(0, afterMean);
     }
     // Each row one record, I(+) and I(-) two.
     header_.recordsAtMost = static_cast<size_t>(mtz_->mtz.nreflections) * (header_.friedelsLaw ? 1 : 2);
