@@ -197,6 +197,12 @@ def main():
     args.exe = os.path.abspath(args.exe)
     args.source = os.path.abspath(args.source)
     os.makedirs(args.out, exist_ok=True)
+    try:
+        import cctbx.miller  # noqa: F401
+        import gemmi  # noqa: F401
+    except ImportError as missing:
+        print('SKIPPED: the model needs cctbx and gemmi for Python (%s)' % missing)
+        return 77
     failures = []
     rng = random.Random(34)
 
