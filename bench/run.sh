@@ -8,6 +8,7 @@
 #   MERGED=10000000     reflections in the merged XDS file   (about 410 MB)
 #   UNMERGED=5000000    reflections in the unmerged XDS file (about 460 MB)
 #   UNMERGED_FIT=1000000  observations in ovofit's unmerged file (about 92 MB)
+#   STATS=10000000      observations in ovostats's unmerged file (about 920 MB)
 #   P1_RADIUS=156       the P1 file of unique reflections only (8.0 M, 326 MB)
 #   FIN=10000000        records in the fin file               (about 1.1 GB)
 #   PLANES=1000000      records in the plane-heavy fin file   (about 110 MB;
@@ -15,7 +16,7 @@
 #   LOG_BYTES=1000000000  bytes of the Phaser log and of each XSCALE.LP log
 #   CASES="..."         the cases to run (default all: ovoclip-merged
 #                       ovofit-merged ovoscale-scaled ovoclip-unmerged ovofit-unmerged-fit ovofit-p1
-#                       planeview planeview-planes honer mergetab)
+#                       planeview planeview-planes honer mergetab ovostats-unmerged)
 #   SCALED=78           radius in h, k, l of the merged P1 file for ovoscale
 #                       (78: about 1.0 M unique reflections, 41 MB)
 # TMPDIR (default /tmp) gets a scratch folder for the inputs and outputs,
@@ -36,6 +37,9 @@
 #              the merged file (within 2 x of ovoclip), 1e6 unmerged
 #              observations (within 3 x), and the P1 file of 8 M unique
 #              reflections for the peak memory (40 bytes a reflection)
+#   ovostats   ovofit on the same unmerged file (both read it through the
+#              reflection layer and bring each observation to the unit;
+#              ovostats reads it twice): within 2 x, its peak within ovofit's
 #   ovoscale   ovofit on the same merged file of unique reflections (both
 #              read and merge it with the same code; ovoscale is to stay
 #              within 3 x of ovofit, its peak below 64 bytes a unique
@@ -57,18 +61,19 @@ fin=${FIN:-10000000}
 planes=${PLANES:-1000000}
 logBytes=${LOG_BYTES:-1000000000}
 scaled=${SCALED:-78}
-cases=${CASES:-ovoclip-merged ovofit-merged ovoscale-scaled ovoclip-unmerged ovofit-unmerged-fit ovofit-p1 planeview planeview-planes honer mergetab}
+stats=${STATS:-10000000}
+cases=${CASES:-ovoclip-merged ovofit-merged ovoscale-scaled ovoclip-unmerged ovofit-unmerged-fit ovofit-p1 planeview planeview-planes honer mergetab ovostats-unmerged}
 build="$top/build-bench"
 
 echo "== building Release in $build"
 cmake -B "$build" -S "$top" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target ovoclip ovofit ovoscale planeview honer mergetab generate_xds generate_logs generate_fin timeit \
+cmake --build "$build" -j2 --target ovoclip ovofit ovoscale planeview honer mergetab ovostats generate_xds generate_logs generate_fin timeit \
   >/dev/null
 bin="$build/bin"
 tools="$build/bench-bin"
 
 scratch=${TMPDIR:-/tmp}
-needKb=$(( (scaled * scaled * scaled * 2 * 41 * 3 + merged * 41 * 3 + unmerged * 92 * 3 + unmergedFit * 92 + p1Radius * p1Radius * p1Radius * 90 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
+needKb=$(( (scaled * scaled * scaled * 2 * 41 * 3 + merged * 41 * 3 + unmerged * 92 * 3 + unmergedFit * 92 + stats * 92 + p1Radius * p1Radius * p1Radius * 90 + (fin + planes) * 110 + logBytes * 3 + 200000000) / 1024 ))
 availKb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
 if [ "$availKb" -lt "$needKb" ]; then
   echo "run.sh: $scratch has $((availKb / 1024)) MB free, the run needs about $((needKb / 1024)) MB" >&2
@@ -82,6 +87,7 @@ echo "== generating inputs in $work"
 "$tools/generate_xds" merged "$merged" merged.hkl
 "$tools/generate_xds" unmerged "$unmerged" unmerged.hkl
 "$tools/generate_xds" unmerged "$unmergedFit" unmerged-fit.hkl
+"$tools/generate_xds" unmerged "$stats" stats.hkl
 "$tools/generate_xds" p1 "$p1Radius" p1.hkl
 "$tools/generate_fin" "$fin" in.fin
 "$tools/generate_fin" "$planes" planes.fin 22
@@ -125,9 +131,11 @@ printf 'merged.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit
 printf 'start.LP\nfinal.LP\nstatistics.html\n' > answers-mergetab
 printf 'scaled.hkl\nscaled.mtz\nscaled.log\n' > answers-ovoscale
 printf 'scaled.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit-scaled
+printf 'stats.hkl\n\nout.hkl\nfit.inp\n\n' > answers-ovofit-stats
+printf 'stats.hkl\n\n\nstats.txt\nstats.json\n' > answers-ovostats
 
 size() { stat -c %s "$1"; }
-cat scaled.hkl merged.hkl unmerged.hkl unmerged-fit.hkl p1.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
+cat scaled.hkl merged.hkl unmerged.hkl unmerged-fit.hkl stats.hkl p1.hkl in.fin planes.fin phaser.log start.LP final.LP > /dev/null  # into the page cache
 
 results="$work/results.txt"
 : > "$results"
@@ -147,7 +155,8 @@ time_run() {
 # Removes the outputs of the last run and writes back what is waiting to be
 # written, so that no run pays for the writes of the one before.
 clean() {
-  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html fit.inp scaled.mtz scaled.log
+  rm -f out.hkl pv-out.inp ./*_reslimit.dat copy.hkl page.ps honer-cad.inp statistics.html fit.inp scaled.mtz scaled.log \
+    stats.txt stats.json
   sync
 }
 
@@ -178,6 +187,9 @@ run_case() {  # CASE FLOOR-FIRST
       local kind=${name#ovofit-}
       floors=("ovoclip:-i:answers-ovoclip-$kind:-o:/dev/null:--:$bin/ovoclip")
       program=(-i "answers-ovofit-$kind" -o /dev/null -- "$bin/ovofit") ;;
+    ovostats-unmerged)
+      floors=("ovofit:-i:answers-ovofit-stats:-o:/dev/null:--:$bin/ovofit")
+      program=(-i answers-ovostats -o /dev/null -- "$bin/ovostats") ;;
     mergetab)
       floors=("cat:-o:/dev/null:--:cat:start.LP:final.LP")
       program=(-i answers-mergetab -o /dev/null -- "$bin/mergetab") ;;
@@ -200,6 +212,7 @@ run_case() {  # CASE FLOOR-FIRST
     mergetab) [ "$(wc -l < statistics.html)" = 25 ] ;;
     ovofit-*) [ "$(wc -l < fit.inp)" = 5 ] ;;
     ovoscale-scaled) [ -s scaled.mtz ] && grep -q "^     eigenB" scaled.log ;;
+    ovostats-unmerged) [ -s stats.txt ] && [ -s stats.json ] ;;
   esac || { echo "run.sh: $name wrote no result" >&2; exit 2; }
   if [ "$name" = ovoclip-merged ]; then keptMerged=$(size out.hkl); fi
   if [ "$name" = ovoclip-unmerged ]; then keptUnmerged=$(size out.hkl); fi
@@ -260,6 +273,7 @@ report ovoscale-scaled "$(size scaled.hkl)" "$scaledUnique"
 echo "   ovoscale: $scaledUnique unique reflections; peak target 64 bytes each + 16 MB = $(( (scaledUnique * 64 + 16777216) / 1048576 )) MB"
 report ovofit-unmerged-fit "$(size unmerged-fit.hkl)" "$unmergedFit"
 report ovofit-p1 "$(size p1.hkl)" "$(grep -vc '^!' p1.hkl)"
+report ovostats-unmerged "$(size stats.hkl)" "$stats"
 echo
 echo "   every run, wall/cpu seconds in the order run:"
 awk '{ key = $1 " " $2; if (!(key in seen)) { seen[key] = 1; order[++n] = key }

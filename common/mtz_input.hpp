@@ -17,7 +17,8 @@ namespace common {
 // What an MTZ file's headers claim must fit its size before gemmi
 // allocates for it: every column, batch, symmetry operator, data set and
 // history line needs a record of 80 bytes among the headers (a batch three,
-// BH, TITLE and BHCH), and the rows of the data fill exactly the bytes
+// BH, TITLE and BHCH, and the words BH announces), the headers end with
+// MTZENDOFHEADERS (a cut file does not), and the rows of the data fill exactly the bytes
 // between the first 80 and the headers. A claim of a million batches would
 // otherwise take 860 bytes each, whatever the file holds.
 template <typename Stream>
@@ -31,7 +32,7 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
     const auto dataBytes = static_cast<uint64_t>(4 * (offset - 1) - 80);
     const uint64_t headerBytes = fileSize - static_cast<uint64_t>(4 * (offset - 1));
     if (!stream.seek(static_cast<std::ptrdiff_t>(4 * (offset - 1)))) gemmi::fail("cannot go to the headers");
-    int64_t columns = 0, rows = 0;
+    int64_t columns = 0, rows = 0, batches = 0;
     auto claim = [&](std::string_view what, int64_t count, uint64_t records) {
         if (count < 0 || static_cast<uint64_t>(count) * records * 80 > headerBytes) {
             gemmi::fail("the headers claim " + std::to_string(count) + " " + std::string(what) + ", more than their " +
@@ -59,7 +60,7 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
         }
     };
     char record[81] = {};
-    bool main = true;
+    bool main = true, ended = false;
     while (stream.read(record, 80)) {
         const int key = gemmi::ialpha4_id(record);
         const char* args = gemmi::Mtz::skip_word(record);
@@ -90,7 +91,8 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
                 columns = gemmi::simple_atoi(args, &args);
                 rows = gemmi::simple_atoi(args, &args);
                 claim("columns", columns, 1);
-                claim("batches", gemmi::simple_atoi(args), 3);
+                batches = gemmi::simple_atoi(args);
+                claim("batches", batches, 3);
             } else if (key == gemmi::ialpha4_id("SYMI")) {
                 claim("symmetry operators", gemmi::simple_atoi(args), 1);
             } else if (key == gemmi::ialpha4_id("NDIF")) {
@@ -99,11 +101,31 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
             }
         } else if (key == gemmi::ialpha4_id("MTZH")) {
             claim("history lines", gemmi::simple_atoi(args), 1);
+        } else if (key == gemmi::ialpha4_id("MTZB")) {
+            // Each batch: its BH record, a title, the words it announces
+            // (not in records of 80 bytes), then BHCH.
+            for (int64_t b = 0; b < batches; ++b) {
+                std::string words(4000, '\0');
+                int64_t total = -1;
+                if (stream.read(record, 80) && gemmi::ialpha3_id(record) == gemmi::ialpha3_id("BH ")) {
+                    const char* numbers = gemmi::Mtz::skip_word(record);
+                    gemmi::simple_atoi(numbers, &numbers);  // the batch's number
+                    total = gemmi::simple_atoi(numbers);
+                }
+                if (total < 0 || total > 1000 || !stream.read(record, 80) ||
+                    !stream.read(words.data(), static_cast<size_t>(4 * total)) || !stream.read(record, 80) ||
+                    gemmi::ialpha4_id(record) != gemmi::ialpha4_id("BHCH")) {
+                    gemmi::fail("the headers of batch " + std::to_string(b + 1) + " of " + std::to_string(batches) +
+                                " are damaged or missing (a cut file?)");
+                }
+            }
         } else if (key == gemmi::ialpha4_id("MTZE")) {
+            ended = true;
             break;
         }
     }
     if (main) gemmi::fail("the headers end before their END record (a cut file?)");
+    if (!ended) gemmi::fail("the headers end before their last record, MTZENDOFHEADERS (a cut file?)");
     if (announced >= 0 && static_cast<size_t>(announced) != datasets.size()) {
         gemmi::fail("the headers announce " + std::to_string(announced) + " data sets and describe " +
                     std::to_string(datasets.size()) + " (a cut header?)");

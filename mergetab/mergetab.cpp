@@ -18,6 +18,10 @@
 // Exit 0 with a table written, 1 when a log has no marker line (the
 // statistics file then stays empty), 2 on a failed open or read.
 //
+// Where no XSCALE log exists, ovostats's table file stands for a log: given
+// as the starting log its table of all the observations is read, given as
+// the final log its table of the data kept (common/layout/merging_table).
+//
 // The logs are read and their shells paired by common/layout/shell_statistics,
 // which ovoreport shares.
 //
@@ -26,14 +30,19 @@
 
 #include "common/failure.hpp"
 #include "common/input_file.hpp"
+#include "common/layout/merging_table.hpp"
 #include "common/layout/shell_statistics.hpp"
 #include "common/output_file.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
 #include "mergetab/mergetab.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -217,6 +226,34 @@ bool scanLog(common::InputFile& log, ShellTable& table) {
     return true;
 }
 
+// Whether `name` is a regular file that starts as a table of ovostats does
+// (a pipe is never looked into: it is read once, as a log).
+bool isOvostatsTable(const std::string& name) {
+    struct stat info;
+    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "rb"), std::fclose);
+    if (!file) return false;
+    char first[64] = {};
+    const size_t got = std::fread(first, 1, sizeof first, file.get());
+    return common::merging_table::startsTable(std::string_view(first, got));
+}
+
+// The half of an ovostats table file that stands for a run: its table of
+// all the observations before, of those kept after; false (reported) when
+// the file has no such table.
+bool scanTables(common::InputFile& file, bool kept, ShellTable& table) {
+    namespace merging_table = common::merging_table;
+    const std::string wanted = kept ? merging_table::kKeptName : merging_table::kAllName;
+    while (const std::optional<merging_table::Table> t = merging_table::readTable(file)) {
+        if (t->name == wanted) {
+            table = merging_table::asShellTable(*t, file.name());
+            return true;
+        }
+    }
+    common::report("no table \"" + wanted + "\" in " + file.name() + "; the statistics file is left empty");
+    return false;
+}
+
 }  // namespace
 
 namespace mergetab {
@@ -230,8 +267,18 @@ int runMergetab() {
     ShellTable starting;
     ShellTable finished;
     int status = 0;
-    if (scanLog(startingLog, starting) && scanLog(finalLog, finished)) {
-        reportDifferentShells(starting, finished, names.startingLog, names.finalLog);
+    // ovostats's tables stand for the two runs where no XSCALE log exists:
+    // the table of all the observations before, that of the data kept after.
+    const bool startingTables = isOvostatsTable(names.startingLog);
+    const bool finalTables = isOvostatsTable(names.finalLog);
+    const auto scan = [](common::InputFile& file, bool tables, bool kept, ShellTable& table) {
+        return tables ? scanTables(file, kept, table) : scanLog(file, table);
+    };
+    if (scan(startingLog, startingTables, false, starting) && scan(finalLog, finalTables, true, finished)) {
+        // The data kept end before all the data do: no hint about XSCALE's shells.
+        if (!startingTables && !finalTables) {
+            reportDifferentShells(starting, finished, names.startingLog, names.finalLog);
+        }
         writeStatisticsTable(statistics, starting, finished);
     } else {
         status = common::kExitNoResult;

@@ -7,6 +7,7 @@
 
 #include "common/cell.hpp"
 #include "common/column_classes.hpp"  // SUITE_SSE2
+#include "common/ellipsoid.hpp"
 #include "common/input_file.hpp"
 #include "common/output_file.hpp"
 #include "ovoclip/input_script.hpp"
@@ -23,45 +24,14 @@ struct TruncationTally {
     float meanRejectedFOverSigma = 0;  // 0 while nothing is rejected
 };
 
-// Everything of the ellipsoid test that depends only on the cell, the axes
-// and the limits, formed once for the pass.
-struct EllipsoidFrame {
-    common::OrthonormalFrame<float> orthonormal;  // h, k, l to reciprocal-space coordinates
-    float axes[3][3] = {};
-    float q1 = 0, q2 = 0, q3 = 0;
-    // The same numbers for the three axes side by side, for the SSE2 form:
-    // column j of the axes (with 0 in the fourth lane), and q1, q2, q3
-    // (with 1, so that the fourth lane stays 0).
-    alignas(16) float axisColumn[3][4] = {};
-    alignas(16) float q[4] = {};
-};
-
-EllipsoidFrame prepareEllipsoid(const common::UnitCell& cell, const common::ReciprocalCell& reciprocal,
-                                const float ellipsoidAxes[3][3], const ResolutionLimits& limits);
-
-// E: 1 on the surface of the ellipsoid, below 1 inside. The three axes'
-// terms one after the other, and side by side in one SSE2 register where
-// the build has it; every operation is rounded to float in the same order
-// in both, so that the two give the same bits (the tests hold them equal).
-float ellipsoidMeasureScalar(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+using common::EllipsoidFrame;
+using common::ellipsoidMeasure;
+using common::ellipsoidMeasureScalar;
 #if SUITE_SSE2
-float ellipsoidMeasureSse2(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame);
+using common::ellipsoidMeasureSse2;
 #endif
-inline float ellipsoidMeasure(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame) {
-#if SUITE_SSE2
-    return ellipsoidMeasureSse2(h, k, l, frame);
-#else
-    return ellipsoidMeasureScalar(h, k, l, frame);
-#endif
-}
-
-// Kept when E <= 1 or E is not a number.
-inline bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const EllipsoidFrame& frame) {
-    return !(ellipsoidMeasure(h, k, l, frame) > 1.0f);
-}
-bool isInsideEllipsoid(int32_t h, int32_t k, int32_t l, const common::UnitCell& cell,
-                       const common::ReciprocalCell& reciprocal, const float ellipsoidAxes[3][3],
-                       const ResolutionLimits& limits);
+using common::isInsideEllipsoid;
+using common::prepareEllipsoid;
 
 enum class PassEnd {
     complete,       // the data ended and the end-of-data line was written

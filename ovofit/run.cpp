@@ -22,11 +22,11 @@
 #include "common/layout/limits_table.hpp"
 #include "common/records.hpp"
 #include "common/terminal.hpp"
+#include "common/reflections/merge.hpp"
+#include "common/reflections/reflection_file.hpp"
 #include "ovofit/deposition.hpp"
 #include "ovofit/ellipsoid.hpp"
-#include "ovofit/merge.hpp"
 #include "ovofit/plot.hpp"
-#include "ovofit/xds_file.hpp"
 
 namespace ovofit {
 
@@ -112,22 +112,21 @@ Answers askAnswers() {
     return answers;
 }
 
-std::vector<MergedReflection> readAndMerge(common::InputFile& file, const XdsHeader& header,
-                                           const gemmi::SpaceGroup& spaceGroup, std::vector<HalfMeans>& halves) {
+std::vector<MergedReflection> readAndMerge(common::reflections::ReflectionFile& file,
+                                           std::vector<HalfMeans>& halves) {
     // The records a file's size can hold bound its unique reflections: a
     // merged file's list is made that large at once, an unmerged file's
     // table never grows beyond room for them.
-    std::error_code unknown;
-    const uintmax_t bytes = std::filesystem::file_size(file.name(), unknown);
-    const size_t room = unknown ? 0 : static_cast<size_t>(bytes / (common::xds_record::kPrintedRecordLength + 1));
-    Merger merger(spaceGroup, header.friedelsLaw, header.merged ? room : 0, !header.merged, room);
+    const common::reflections::ReflectionHeader& header = file.header();
+    const size_t room = header.recordsAtMost;
+    Merger merger(*header.spaceGroup, header.friedelsLaw, header.merged ? room : 0, !header.merged, room);
     Observation observation;
     int64_t records = 0;
-    while (readObservation(file, observation)) {
+    while (file.next(observation)) {
         ++records;
         if (!merger.add(observation)) {
-            file.failAt(1, 18, "indices beyond " + std::to_string(kIndexLimit - 1) +
-                                   " in the asymmetric unit cannot be merged");
+            file.failAtRecord(1, 18, "indices beyond " + std::to_string(kIndexLimit - 1) +
+                                         " in the asymmetric unit cannot be merged");
         }
     }
     std::vector<MergedReflection> merged = merger.result();
@@ -277,50 +276,8 @@ common::limits_table::Table limitsTable(const Answers& answers, const std::vecto
 // Each axis in the row of its limit's rank, as ovoclip pairs them; record 5
 // keeps the limits in the order of the axes, nearest a*, b*, c*, which is
 // how planeview takes them.
-// Every operation of the group keeps the cell's metric: each product of two
-// edge vectors within a thousandth of the product of their lengths (about
-// 0.06 degree in an angle, a thousandth in the ratio of two edges).
-bool cellFits(const common::UnitCell& c, const gemmi::SpaceGroup& spaceGroup) {
-    const gemmi::UnitCell cell(c.a, c.b, c.c, c.alpha, c.beta, c.gamma);
-    const gemmi::Mat33& orth = cell.orth.mat;
-    for (const gemmi::Op& op : spaceGroup.operations().sym_ops) {
-        const gemmi::Mat33 m = orth.multiply(gemmi::rot_as_mat33(op));
-        for (int i = 0; i < 3; ++i) {
-            for (int j = i; j < 3; ++j) {
-                const double scale = std::sqrt(orth.column_dot(i, i) * orth.column_dot(j, j));
-                if (!(std::fabs(m.column_dot(i, j) - orth.column_dot(i, j)) <= 1e-3 * scale)) return false;
-            }
-        }
-    }
-    return true;
-}
-
-std::string cellText(const common::UnitCell& c) {
-    std::string text;
-    for (const float value : {c.a, c.b, c.c, c.alpha, c.beta, c.gamma}) text += " " + common::generalText(value);
-    return text;
-}
-
-// A cell the group does not allow is refused rather than measured, naming
-// both; so is a rhombohedral group whose cell is given in rhombohedral axes
-// (a = b = c, alpha = beta = gamma), which the merge and the frame would
-// read as hexagonal ones.
-void checkCellAgainstGroup(const std::string& file, const XdsHeader& header, const gemmi::SpaceGroup& spaceGroup) {
-    if (cellFits(header.cell, spaceGroup)) return;
-    const std::string group = "space group " + std::string(spaceGroup.hm) + " (" +
-                              std::to_string(header.spaceGroupNumber) + ")";
-    if (spaceGroup.ext == 'H') {
-        const gemmi::SpaceGroup* rhombohedral = gemmi::find_spacegroup_by_name(std::string(spaceGroup.hm) + ":R");
-        if (rhombohedral != nullptr && cellFits(header.cell, *rhombohedral)) {
-            common::fail(file + ": the cell" + cellText(header.cell) + " is in rhombohedral axes; ovofit reads " +
-                         group + " in hexagonal axes only (a = b, gamma 120): give the data indexed in those");
-        }
-    }
-    common::fail(file + ": the cell" + cellText(header.cell) + " contradicts " + group + ", whose symmetry it " +
-                 "does not have (" + gemmi::crystal_system_str(spaceGroup.crystal_system()) + " lattice)");
-}
-
-common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, const std::vector<AxisLimit>& limits) {
+common::InputScript scriptFor(const Answers& answers, const common::reflections::ReflectionHeader& header,
+                              const std::vector<AxisLimit>& limits) {
     const double measured[3] = {limits[0].limit, limits[1].limit, limits[2].limit};
     const std::array<int, 3> order = common::input_script::rowsByLimit(measured);
     common::InputScript script;
@@ -340,16 +297,12 @@ common::InputScript scriptFor(const Answers& answers, const XdsHeader& header, c
 int runOvofit() {
     const Answers answers = askAnswers();
 
-    common::InputFile xds(answers.xdsFile);
-    const XdsHeader header = readXdsHeader(xds);
-    const gemmi::SpaceGroup* spaceGroup = gemmi::find_spacegroup_by_number(header.spaceGroupNumber);
-    if (spaceGroup == nullptr) {
-        common::fail(xds.name() + ": no space group numbered " + std::to_string(header.spaceGroupNumber));
-    }
-    checkCellAgainstGroup(xds.name(), header, *spaceGroup);
+    common::reflections::ReflectionFile file(answers.xdsFile);
+    const common::reflections::ReflectionHeader& header = file.header();
+    const gemmi::SpaceGroup* spaceGroup = header.spaceGroup;
     common::say(common::FreeLine()
-                    .text("space group " + std::string(spaceGroup->hm) + " (" +
-                          std::to_string(header.spaceGroupNumber) + "); cell")
+                    .text("space group " + std::string(spaceGroup->hm) + " (" + std::to_string(spaceGroup->number) +
+                          "); cell")
                     .real(header.cell.a)
                     .real(header.cell.b)
                     .real(header.cell.c)
@@ -357,13 +310,19 @@ int runOvofit() {
                     .real(header.cell.beta)
                     .real(header.cell.gamma)
                     .text(header.friedelsLaw ? "; Friedel's law holds" : "; Friedel's law does not hold"));
+    if (file.mtz() != nullptr) {
+        common::say(std::string(common::reflections::kindName(header.kind)) + "; columns " + header.columns);
+    }
 
     if (answers.criterion == Criterion::correlation && header.merged) {
-        common::fail(xds.name() + " holds merged data (MERGE=TRUE): CC1/2 needs the unmerged observations; "
-                     "answer I/sigma or give the unmerged file");
+        common::fail(file.mtz() == nullptr
+                         ? header.name + " holds merged data (MERGE=TRUE): CC1/2 needs the unmerged observations; "
+                                         "answer I/sigma or give the unmerged file"
+                         : common::quoted(header.name) + " holds merged data (no batches): CC1/2 needs the unmerged "
+                                                         "observations; answer I/sigma or give the unmerged file");
     }
     std::vector<HalfMeans> halves;
-    const std::vector<MergedReflection> merged = readAndMerge(xds, header, *spaceGroup, halves);
+    const std::vector<MergedReflection> merged = readAndMerge(file, halves);
     // Data too few to measure give no result, which is not a failed read.
     EllipsoidAxes axes;
     std::vector<AxisLimit> limits;
@@ -372,7 +331,7 @@ int runOvofit() {
         common::say("axes: " + axes.description);
         limits = measureLimits(*spaceGroup, header.cell, axes, merged, halves, answers.threshold, answers.criterion);
     } catch (const TooFewReflections& tooFew) {
-        common::report(tooFew.message() + " in " + xds.name() + "; no script was written");
+        common::report(tooFew.message() + " in " + header.name + "; no script was written");
         return common::kExitNoResult;
     }
     const Frame frame = makeFrame(header.cell);

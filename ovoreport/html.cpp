@@ -298,10 +298,64 @@ void plot(Page& page, const std::string& title, const std::string& unitLabel, co
     page << "</svg>\n";
 }
 
+// ovostats's two tables side by side: all the observations and those
+// inside the ellipsoid, shell by shell, then the overall row.
+void mergingTables(Page& page, const MergingTables& m) {
+    namespace table = common::merging_table;
+    const table::Table* halves[2] = {&m.all, m.kept ? &*m.kept : nullptr};
+    page << "<p>Computed by ovostats from the unmerged observations " << from(m.file)
+         << (m.kept ? ": all of them, and those inside the ellipsoid (kept)." : ": all of them (no ellipsoid was given).")
+         << " Completeness in the sphere of each shell and inside the ellipsoid; R values as fractions; "
+            "I/&#x3C3;(I) of the merged reflections.</p>\n";
+    struct Column {
+        const char* heading;
+        std::string (*cell)(const table::Shell&);
+    };
+    static const Column kColumns[] = {
+        {"observed", [](const table::Shell& s) { return std::to_string(s.observations); }},
+        {"unique", [](const table::Shell& s) { return std::to_string(s.unique); }},
+        {"completeness (%)", [](const table::Shell& s) { return s.completeness ? fixed(*s.completeness, 1) : std::string(); }},
+        {"in the ellipsoid (%)",
+         [](const table::Shell& s) { return s.completenessEllipsoid ? fixed(*s.completenessEllipsoid, 1) : std::string(); }},
+        {"multiplicity", [](const table::Shell& s) { return s.multiplicity ? fixed(*s.multiplicity, 2) : std::string(); }},
+        {"R<sub>merge</sub>", [](const table::Shell& s) { return s.rMerge ? fixed(*s.rMerge, 3) : std::string(); }},
+        {"R<sub>meas</sub>", [](const table::Shell& s) { return s.rMeas ? fixed(*s.rMeas, 3) : std::string(); }},
+        {"R<sub>pim</sub>", [](const table::Shell& s) { return s.rPim ? fixed(*s.rPim, 3) : std::string(); }},
+        {"I/&#x3C3;(I)", [](const table::Shell& s) { return s.iOverSigma ? fixed(*s.iOverSigma, 1) : std::string(); }},
+        {"CC<sub>1/2</sub>", [](const table::Shell& s) { return s.ccHalf ? fixed(*s.ccHalf, 3) : std::string(); }},
+    };
+    const int sides = m.kept ? 2 : 1;
+    page << "<table class=\"stats\"><tr><th rowspan=\"2\">shell (" << kAngstrom << ")</th><th rowspan=\"2\">possible</th>";
+    for (const Column& c : kColumns) page << "<th colspan=\"" << std::to_string(sides) << "\">" << c.heading << "</th>";
+    page << "</tr>\n<tr>";
+    for (size_t i = 0; i < std::size(kColumns); ++i) page << (sides == 2 ? "<th>all</th><th>kept</th>" : "<th>all</th>");
+    page << "</tr>\n";
+    const auto row = [&](const std::string& label, const table::Shell& all, const table::Shell* kept) {
+        page << "<tr><td>" << h(label) << "</td><td>" << std::to_string(all.possible) << "</td>";
+        for (const Column& c : kColumns) {
+            page << "<td>" << c.cell(all) << "</td>";
+            if (sides == 2) page << "<td>" << (kept ? c.cell(*kept) : std::string()) << "</td>";
+        }
+        page << "</tr>\n";
+    };
+    for (size_t i = 0; i < m.all.shells.size(); ++i) {
+        const table::Shell& s = m.all.shells[i];
+        const table::Shell* k = halves[1] && i < halves[1]->shells.size() ? &halves[1]->shells[i] : nullptr;
+        row(fixed(s.dMax, 2) + " - " + fixed(s.dMin, 2), s, k);
+    }
+    row("overall", m.all.overall, halves[1] ? &halves[1]->overall : nullptr);
+    page << "</table>\n";
+}
+
 void statisticsSection(Page& page, const Run& run) {
     page << "<section id=\"statistics\"><h2>The statistics</h2>\n";
     if (!run.statistics) {
-        page << "<p>Not shown: both logs, the starting and the final XSCALE.LP or CORRECT.LP, are needed.</p></section>\n";
+        if (run.merging) {
+            mergingTables(page, *run.merging);
+        } else {
+            page << "<p>Not shown: both logs, the starting and the final XSCALE.LP or CORRECT.LP, are needed.</p>";
+        }
+        page << "</section>\n";
         return;
     }
     const Statistics& s = *run.statistics;
@@ -344,7 +398,9 @@ void statisticsSection(Page& page, const Run& run) {
     plot(page, "Completeness", "completeness (%)", completeness);
     plot(page, "I/&#x3C3;(I)", "mean I/&#x3C3;(I) (no unit)", isigma);
     plot(page, "Rmerge", "Rmerge (%)", rmerge);
-    page << "</div>\n</section>\n";
+    page << "</div>\n";
+    if (run.merging) mergingTables(page, *run.merging);
+    page << "</section>\n";
 }
 
 void depositionSection(Page& page, const Run& run) {

@@ -156,6 +156,15 @@ void writeJson(common::OutputFile& json, const Run& run) {
     } else {
         t += "  \"statistics\": null,\n";
     }
+    if (run.merging) {
+        std::vector<common::merging_table::Table> tables = {run.merging->all};
+        if (run.merging->kept) tables.push_back(*run.merging->kept);
+        std::string object = common::merging_table::json(tables);
+        while (!object.empty() && object.back() == '\n') object.pop_back();
+        t += "  \"merging_statistics\": {\"file\": " + str(run.merging->file) + ", \"tables\": " + object + "},\n";
+    } else {
+        t += "  \"merging_statistics\": null,\n";
+    }
     t += "  \"deposition\": " +
          (run.deposition ? "{\"file\": " + (run.deposition->file.empty() ? std::string("null") : str(run.deposition->file)) +
                                ", \"text\": " + str(run.deposition->text) + "}"

@@ -1,7 +1,7 @@
 // ovoreport: one run's files in one report a person reads (report.html) and
 // the same numbers for pipelines (report.json).
 //
-// Run: thirteen answers on standard input, one line each, in the order of
+// Run: fourteen answers on standard input (the last may be left out), one line each, in the order of
 // Answers (run_files.hpp); every input may be blank when the run does not
 // have that file, and the report then says what is missing. The outputs are
 // created first (an existing one is never overwritten) and are written all
@@ -41,6 +41,11 @@ Answers askAnswers() {
     a.finalLog = input("Please type the final XSCALE.LP or CORRECT.LP (blank for none)", "name of the final log");
     a.report = input("Please type the name of the report to create", "name of the report");
     a.json = input("Please type the name of the JSON file to create (blank for none)", "name of the JSON file");
+    a.mergingTable = common::fileNameFrom(
+        common::askOrBlank("Please type the table of ovostats (blank for none)", "name of ovostats's table"));
+    if (const std::string fault = common::faultOfFileName(a.mergingTable); !a.mergingTable.empty() && !fault.empty()) {
+        common::fail("the name of ovostats's table names no file: " + fault);
+    }
     if (a.report.empty()) common::fail("no name was given for the report");
     if (!a.json.empty() && common::sameFile(a.report, a.json)) {
         common::fail("the report and the JSON file are one file: " + common::quoted(a.report) + " and " +

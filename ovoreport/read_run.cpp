@@ -196,11 +196,47 @@ bool isSvg(const std::string& name) {
 
 // ------------------------------------------------------------ the deposition
 
+// The data-reduction items of the data kept (ovostats's "kept" table) in
+// the first block, in place of the same items ovofit wrote (its
+// completeness counts the reflections before the cut) and of its
+// _reflns_shell loop.
+void putMergingItems(gemmi::cif::Document& doc, const common::merging_table::Table& kept) {
+    if (doc.blocks.empty()) doc.blocks.emplace_back("ovofit");
+    gemmi::cif::Block& block = doc.blocks.front();
+    const common::merging_table::DepositionItems items = common::merging_table::depositionItems(kept);
+    if (gemmi::cif::Table old = block.find_mmcif_category("_reflns_shell."); old.ok()) old.erase();
+    for (const auto& [name, value] : items.reflns) block.set_pair("_reflns." + name, value);
+    gemmi::cif::Loop& loop = block.init_mmcif_loop("_reflns_shell.", items.shellTags);
+    for (const std::vector<std::string>& row : items.shellRows) loop.add_row(row);
+}
+
+// ovostats's table file: the table of all the data, then that of the data
+// inside the ellipsoid when the run had one.
+MergingTables readMergingTables(const std::string& name) {
+    common::InputFile file(name);
+    MergingTables tables;
+    tables.file = name;
+    bool all = false;
+    while (std::optional<common::merging_table::Table> table = common::merging_table::readTable(file)) {
+        if (table->name == common::merging_table::kAllName && !all) {
+            tables.all = std::move(*table);
+            all = true;
+        } else if (table->name == common::merging_table::kKeptName && all && !tables.kept) {
+            tables.kept = std::move(*table);
+        } else {
+            file.failAt(0, 0, "a table \"" + table->name + "\" where \"all\", then \"kept\", belong");
+        }
+    }
+    if (!all) common::fail(common::quoted(name) + " holds no table of ovostats");
+    return tables;
+}
+
 std::string fixed(double value, int decimals) { return common::fixedText(static_cast<float>(value), decimals); }
 
 // ovofit's mmCIF fragment (none when `name` is empty), read with gemmi's
 // CIF reader and written out again, then the B tensor's principal components as _reflns items.
-Deposition readDeposition(const std::string& name, const std::optional<Anisotropy>& anisotropy) {
+Deposition readDeposition(const std::string& name, const std::optional<Anisotropy>& anisotropy,
+                          const common::merging_table::Table* kept) {
     Deposition d;
     d.file = name;
     gemmi::cif::Document doc;
@@ -212,6 +248,7 @@ Deposition readDeposition(const std::string& name, const std::optional<Anisotrop
             common::fail("cannot read the mmCIF fragment " + common::quoted(name) + ": " + e.what());
         }
     }
+    if (kept) putMergingItems(doc, *kept);
     std::ostringstream text;
     for (const gemmi::cif::Block& block : doc.blocks) {
         gemmi::cif::write_cif_block_to_stream(text, block, gemmi::cif::Style::Simple);
@@ -261,7 +298,7 @@ void listFiles(Run& run) {
     const Answers& a = run.answers;
     const std::vector<std::string> read = {a.appliedScript, a.planeviewScript, a.scalingLog, a.cadScript,
                                            a.ovofitScript,  a.ovofitTranscript, a.ovofitPlot, a.ovofitCif,
-                                           a.pagePicture,   a.startingLog,     a.finalLog};
+                                           a.pagePicture,   a.startingLog,     a.finalLog,         a.mergingTable};
     // The folder of the report is the run's folder: every file in it, and the
     // files read from elsewhere.
     fs::path folder = fs::path(a.report).parent_path();
@@ -383,14 +420,16 @@ Run readRun(const Answers& answers) {
             none(std::string(common::shell_statistics::kMissingTable) + " in " +
                  (startingRead ? answers.finalLog : answers.startingLog) + ": the statistics are not shown");
         }
-    } else {
+    } else if (answers.mergingTable.empty()) {
         none("the statistics need both logs, the starting and the final XSCALE.LP or CORRECT.LP: not shown");
     }
+    if (!answers.mergingTable.empty()) run.merging = readMergingTables(answers.mergingTable);
+    const common::merging_table::Table* kept = run.merging && run.merging->kept ? &*run.merging->kept : nullptr;
     if (!answers.ovofitCif.empty()) {
-        run.deposition = readDeposition(answers.ovofitCif, run.anisotropy);
+        run.deposition = readDeposition(answers.ovofitCif, run.anisotropy, kept);
     } else {
         none("no mmCIF fragment of ovofit: the deposition block holds only the B tensor");
-        if (run.anisotropy) run.deposition = readDeposition("", run.anisotropy);
+        if (run.anisotropy || kept) run.deposition = readDeposition("", run.anisotropy, kept);
     }
     if (run.applied && run.measured) run.ellipsoidDifferences = differences(*run.applied, *run.measured);
     listFiles(run);

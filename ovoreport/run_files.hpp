@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/cell.hpp"
+#include "common/layout/merging_table.hpp"
 #include "common/layout/shell_statistics.hpp"
 
 namespace ovoreport {
@@ -30,6 +31,7 @@ struct Answers {
     std::string finalLog;        // likewise, after
     std::string report;          // report.html, to create
     std::string json;            // report.json, to create; empty for none
+    std::string mergingTable;    // ovostats's table (asked last: the end of the input is none)
 };
 
 // An ellipsoid as an ovoclip input script gives it.
@@ -92,6 +94,13 @@ struct Statistics {
     std::vector<common::shell_statistics::TableLine> lines;  // into the two tables
 };
 
+// ovostats's tables: all the observations, and those inside the ellipsoid.
+struct MergingTables {
+    std::string file;
+    common::merging_table::Table all;
+    std::optional<common::merging_table::Table> kept;
+};
+
 struct Deposition {
     std::string file;
     std::string text;  // ovofit's items as read, then the B tensor's
@@ -116,6 +125,7 @@ struct Run {
     bool plotUsable = false;     // ovofit's plot: an SVG picture to embed
     bool pictureUsable = false;  // page.png: a PNG picture to embed
     std::optional<Statistics> statistics;
+    std::optional<MergingTables> merging;
     std::optional<Deposition> deposition;
     // A difference between the ellipsoid applied and the one ovofit measured.
     std::vector<std::string> ellipsoidDifferences;

@@ -1,8 +1,11 @@
-// The reflection file ovoscale reads: an XDS_ASCII file, merged or not,
-// merged as ovofit merges it (its own code), or an MTZ file of merged data
-// with the columns named in the dialogue.
+// The reflection file ovoscale reads, through the suite's reflection layer
+// (common/reflections/): an XDS_ASCII file, merged or not, or an unmerged
+// MTZ file, merged as ovofit merges them; or an MTZ file of merged data
+// with the columns named in the dialogue, read row by row and carried
+// through.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,9 +15,19 @@
 #include <gemmi/symmetry.hpp>
 
 #include "common/cell.hpp"
-#include "ovofit/merge.hpp"
+#include "common/reflections/merge.hpp"
+#include "common/reflections/reflection_file.hpp"
 
 namespace ovoscale {
+
+using common::reflections::MergedReflection;
+
+// I+ and I- of a unique reflection of anomalous data and their sigmas, NaN
+// where not measured; of a centric reflection, whose mates are equivalent,
+// the mean in both.
+struct Mates {
+    float plus = NAN, sigmaPlus = NAN, minus = NAN, sigmaMinus = NAN;
+};
 
 struct ReflectionData {
     common::UnitCell cell;
@@ -22,22 +35,28 @@ struct ReflectionData {
     // One entry a unique reflection (an MTZ file: a row), the value I or F
     // and its sigma in the entry's intensity and sigma; a missing value has
     // a sigma that is not a number.
-    std::vector<ovofit::MergedReflection> rows;
+    std::vector<MergedReflection> rows;
+    // Beside each row of anomalous data (an XDS file without Friedel's law,
+    // an MTZ file with I(+) and I(-)): its mates; the row holds their mean,
+    // which the fit takes. Empty otherwise.
+    std::vector<Mates> mates;
+    bool anomalous() const { return !mates.empty(); }
     bool amplitudes = false;
     std::string valueLabel, sigmaLabel;  // MTZ only
-    std::optional<gemmi::Mtz> mtz;      // an MTZ input, kept to carry its columns through
+    std::optional<gemmi::Mtz> mtz;      // a merged MTZ input, kept to carry its columns through
     std::string summary;                // what was read, for the terminal and the log
 };
 
-// True when the file starts with the bytes "MTZ ".
-bool isMtz(const std::string& path);
+using common::reflections::isMtz;
 
-ReflectionData readXds(const std::string& path);
+// An XDS_ASCII file or an unmerged MTZ file, merged.
+ReflectionData readMerging(const std::string& path, const std::string& labels);
 
 // `labels`: "I SIGI" or "F SIGF" as typed; blank takes IMEAN SIGIMEAN when
-// the file has IMEAN, else FP SIGFP. A label that is not in the file, a
-// column of the wrong type, unmerged data (batches) or headers that
-// disagree with the file's size end the run.
-ReflectionData readMtz(const std::string& path, const std::string& labels);
+// the file has IMEAN, with I(+) and I(-) beside it when it has them, or
+// I(+) and I(-) alone (their mean the value), else FP SIGFP. A label that is not in the file, a
+// column of the wrong type or headers that disagree with the file's size
+// end the run.
+ReflectionData readMergedMtz(const std::string& path, const std::string& labels);
 
 }  // namespace ovoscale

@@ -3,6 +3,7 @@
 #include "ovoscale/run.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -72,17 +73,14 @@ struct Prepared {
     double s2Low = INFINITY, s2High = 0;
 };
 
-void indicesOf(const ovofit::MergedReflection& r, int32_t& h, int32_t& k, int32_t& l) {
-    common::unpackHkl(r.key >> 1, h, k, l);
-    if (r.key & 1) h = -h, k = -k, l = -l;  // I- of data without Friedel's law
-}
+void indicesOf(const MergedReflection& r, int32_t& h, int32_t& k, int32_t& l) { r.measuredIndices(h, k, l); }
 
 Prepared prepare(const ReflectionData& data, const gemmi::GroupOps& operations,
                  const common::OrthonormalFrame<double>& frame) {
     Prepared p;
     p.flags.resize(data.rows.size());
     for (size_t i = 0; i < data.rows.size(); ++i) {
-        const ovofit::MergedReflection& r = data.rows[i];
+        const MergedReflection& r = data.rows[i];
         if (std::isnan(r.sigma)) continue;
         if (data.amplitudes ? !(r.intensity >= 0) : rejected(r.intensity, r.sigma)) {
             ++p.rejected;
@@ -115,7 +113,7 @@ public:
         for (size_t i = 0; i < data_.rows.size(); ++i) {
             const uint8_t flag = prepared_.flags[i];
             if (flag == 0) continue;
-            const ovofit::MergedReflection& r = data_.rows[i];
+            const MergedReflection& r = data_.rows[i];
             int32_t h, k, l;
             indicesOf(r, h, k, l);
             frame_.coordinates(h, k, l, m.s);
@@ -156,11 +154,46 @@ struct Row {
     float f = NAN, sigma = NAN, fIso = NAN, sigmaIso = NAN;
 };
 
+// The columns of anomalous data, as reduction programs write them, then
+// each corrected alike under the same label with _ISO.
+constexpr size_t kAnomalousColumns = 6;
+constexpr const char* kAnomalousLabels[kAnomalousColumns] = {"F(+)", "SIGF(+)", "F(-)", "SIGF(-)", "DANO", "SIGDANO"};
+constexpr char kAnomalousTypes[kAnomalousColumns + 1] = "GLGLDQ";
+
+// F(+), SIGF(+), F(-), SIGF(-), DANO, SIGDANO of one reflection: the mates'
+// amplitudes by French and Wilson with the prior of the mean, NaN where a
+// mate was not measured or is rejected; DANO where both are. A centric
+// reflection's mates are one reflection: FP in both, no DANO.
+std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row& mean, bool centric,
+                                                  const PosteriorTable& table, double priorMean) {
+    std::array<float, kAnomalousColumns> v;
+    v.fill(NAN);
+    if (centric) {
+        v[0] = v[2] = mean.f;
+        v[1] = v[3] = mean.sigma;
+        return v;
+    }
+    auto amplitude = [&](float intensity, float sigma, float& f, float& sigmaF) {
+        if (std::isnan(intensity) || rejected(intensity, sigma)) return;
+        const Amplitude a = frenchWilson(table, Prior::acentric, intensity, sigma, priorMean);
+        f = static_cast<float>(a.f);
+        sigmaF = static_cast<float>(a.sigma);
+    };
+    amplitude(mates.plus, mates.sigmaPlus, v[0], v[1]);
+    amplitude(mates.minus, mates.sigmaMinus, v[2], v[3]);
+    if (!std::isnan(v[0]) && !std::isnan(v[2])) {
+        v[4] = v[0] - v[2];
+        v[5] = static_cast<float>(std::hypot(v[1], v[3]));
+    }
+    return v;
+}
+
 }  // namespace
 
 int runOvoscale() {
     const Answers answers = askAnswers();
-    ReflectionData data = answers.mtzInput ? readMtz(answers.reflections, answers.labels) : readXds(answers.reflections);
+    ReflectionData data = answers.mtzInput ? readMergedMtz(answers.reflections, answers.labels)
+                                            : readMerging(answers.reflections, answers.labels);
     common::say(data.summary);
 
     const common::ReciprocalCell reciprocal = common::computeReciprocalCell(data.cell);
@@ -236,6 +269,16 @@ int runOvoscale() {
     gemmi::Mtz mtz(false);
     const std::string history = "ovoscale: FP_ISO = FP exp(+s^T Baniso s/4), Baniso range " + trimmedFixed(range, 3) + " A^2";
     size_t fColumn = 0, sigmaColumn = 0, fIsoColumn = 0, sigmaIsoColumn = 0;
+    // The anomalous columns, then their corrected twins.
+    std::array<size_t, 2 * kAnomalousColumns> anomalousColumn{};
+    const bool anomalous = data.anomalous() && !data.amplitudes;
+    auto addAnomalousColumns = [&](bool expand) {
+        if (!anomalous) return;
+        for (size_t j = 0; j < 2 * kAnomalousColumns; ++j) {
+            const std::string label = std::string(kAnomalousLabels[j % kAnomalousColumns]) + (j < kAnomalousColumns ? "" : "_ISO");
+            anomalousColumn[j] = mtz.add_column(label, kAnomalousTypes[j % kAnomalousColumns], -1, -1, expand).idx;
+        }
+    };
     std::vector<std::string> replaced;
     std::string freeLabel;
     if (data.mtz) {
@@ -244,8 +287,12 @@ int runOvoscale() {
         // Columns of the names written here are replaced, but for the
         // amplitudes read themselves when they are FP and SIGFP.
         const bool ownAmplitudes = data.amplitudes && data.valueLabel == "FP" && data.sigmaLabel == "SIGFP";
-        for (const char* label : {"FP", "SIGFP", "FP_ISO", "SIGFP_ISO"}) {
-            if (ownAmplitudes && (std::string(label) == "FP" || std::string(label) == "SIGFP")) continue;
+        std::vector<std::string> written = {"FP", "SIGFP", "FP_ISO", "SIGFP_ISO"};
+        for (size_t j = 0; anomalous && j < 2 * kAnomalousColumns; ++j) {
+            written.push_back(std::string(kAnomalousLabels[j % kAnomalousColumns]) + (j < kAnomalousColumns ? "" : "_ISO"));
+        }
+        for (const std::string& label : written) {
+            if (ownAmplitudes && (label == "FP" || label == "SIGFP")) continue;
             if (const gemmi::Mtz::Column* c = mtz.column_with_label(label)) {
                 replaced.push_back(label);
                 mtz.remove_column(static_cast<size_t>(c->idx));
@@ -260,6 +307,7 @@ int runOvoscale() {
         }
         fIsoColumn = mtz.add_column("FP_ISO", 'F', -1, -1, true).idx;
         sigmaIsoColumn = mtz.add_column("SIGFP_ISO", 'Q', -1, -1, true).idx;
+        addAnomalousColumns(true);
         for (const gemmi::Mtz::Column& c : mtz.columns) {
             std::string upper = c.label;
             for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -277,6 +325,7 @@ int runOvoscale() {
         sigmaColumn = mtz.add_column("SIGFP", 'Q', -1, -1, false).idx;
         fIsoColumn = mtz.add_column("FP_ISO", 'F', -1, -1, false).idx;
         sigmaIsoColumn = mtz.add_column("SIGFP_ISO", 'Q', -1, -1, false).idx;
+        addAnomalousColumns(false);
         mtz.nreflections = static_cast<int>(data.rows.size());
         mtz.data.resize(data.rows.size() * mtz.columns.size());
         mtz.sort_order = {{1, 2, 3, 0, 0}};
@@ -285,7 +334,7 @@ int runOvoscale() {
     const size_t columns = mtz.columns.size();
     int64_t written = 0;
     for (size_t i = 0; i < data.rows.size(); ++i) {
-        const ovofit::MergedReflection& r = data.rows[i];
+        const MergedReflection& r = data.rows[i];
         float* row = &mtz.data[i * columns];
         int32_t h, k, l;
         indicesOf(r, h, k, l);
@@ -312,9 +361,22 @@ int runOvoscale() {
             const double factor = std::exp(quadratic(aniso, mono) / 4);
             out.fIso = static_cast<float>(out.f * factor);
             out.sigmaIso = static_cast<float>(out.sigma * factor);
+            if (anomalous) {
+                const double epsilon = flag & kEpsilonMask;
+                const std::array<float, kAnomalousColumns> v =
+                    anomalousRow(data.mates[i], out, (flag & kCentric) != 0, table,
+                                 epsilon * prior->meanAt(mono[0] + mono[1] + mono[2]));
+                for (size_t j = 0; j < kAnomalousColumns; ++j) {
+                    row[anomalousColumn[j]] = v[j];
+                    row[anomalousColumn[j + kAnomalousColumns]] = static_cast<float>(v[j] * factor);
+                }
+            }
             ++written;
         } else if (data.amplitudes && data.valueLabel == "FP" && data.sigmaLabel == "SIGFP") {
             out.f = row[fColumn], out.sigma = row[sigmaColumn];  // carried as they were
+        }
+        if (anomalous && flag == 0) {
+            for (const size_t column : anomalousColumn) row[column] = NAN;
         }
         row[fColumn] = out.f;
         row[sigmaColumn] = out.sigma;

@@ -173,6 +173,16 @@ inline const std::vector<Program>& all() {
          "start.lp\nfinal.lp\nstats.html\n",
          {{"start.lp", xscaleLog()}, {"final.lp", xscaleLog()}},
          {{"start.lp", N::kInput}, {"final.lp", N::kInput}, {"stats.html", N::kOutput}}},
+        // Both outputs or neither; the script's names are never opened.
+        {"ovostats",
+         "d.hkl\novo.inp\n\nstats.txt\nstats.json\n",
+         {{"d.hkl", ovofitXds()}, {"ovo.inp", "XDS_ASCII.HKL\ntrunc.hkl\n" + kCell + kAxesAndLimits}},
+         {{"ovo.inp", N::kInput, {}, true},
+          {"XDS_ASCII.HKL", N::kNamedOnly},
+          {"trunc.hkl", N::kNamedOnly},
+          {"d.hkl", N::kInput},
+          {"stats.txt", N::kOutput},
+          {"stats.json", N::kOutput}}},
         // The outputs are created first; every input may be blank.
         {"ovoreport",
          "ovo.inp\npv.inp\n\n\n\n\n\n\n\nstart.lp\nfinal.lp\nreport.html\nreport.json\n",

@@ -16,7 +16,7 @@
 #include "falloff_data.hpp"
 #include "ovofit/ellipsoid.hpp"
 #include "ovofit/merge.hpp"
-#include "ovofit/xds_file.hpp"
+#include "common/reflections/xds_file.hpp"
 
 namespace {
 
@@ -153,15 +153,15 @@ TEST(Ovofit, QuickRecordReaderGivesWhatTheFieldReaderGives) {
     Folder f;
     f.write("data.hkl", falloff::mergedXds(model) + "     1     2     3       12.5          2\n");
     common::InputFile lines((f / "data.hkl").string()), records((f / "data.hkl").string());
-    ovofit::readXdsHeader(records);
+    common::reflections::readXdsHeader(records);
     std::string_view line;
     while (lines.next(line) && line.substr(0, 14) != "!END_OF_HEADER") {}
     int compared = 0;
     for (;;) {
         ASSERT_TRUE(lines.next(line));
         ovofit::Observation quick, plain;
-        const bool more = ovofit::readObservation(records, quick);
-        ASSERT_EQ(common::xds_record::readGeneralRecord(line, lines, ovofit::kOnDamagedRecord, plain), more) << line;
+        const bool more = common::reflections::readObservation(records, quick);
+        ASSERT_EQ(common::xds_record::readGeneralRecord(line, lines, common::reflections::kOnDamagedRecord, plain), more) << line;
         if (!more) break;
         ++compared;
         EXPECT_TRUE(quick.h == plain.h && quick.k == plain.k && quick.l == plain.l) << line;

@@ -1,10 +1,10 @@
-#include "ovofit/merge.hpp"
+#include "common/reflections/merge.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace ovofit {
+namespace common::reflections {
 
 namespace {
 
@@ -327,4 +327,4 @@ std::vector<MergedReflection> Merger::result() {
     return merged;
 }
 
-}  // namespace ovofit
+}  // namespace common::reflections

@@ -1,18 +1,17 @@
-#include "ovofit/xds_file.hpp"
+#include "common/reflections/xds_file.hpp"
 
 #include <cmath>
 #include <string>
 
 #include "common/failure.hpp"
 #include "common/records.hpp"
+#include "common/reflections/cell_check.hpp"
 
-namespace ovofit {
+namespace common::reflections {
 
 namespace {
 
 namespace xds_record = common::xds_record;
-
-constexpr double kRadian = 3.14159265358979323846 / 180.0;
 
 // The blank-separated items after `keyword` on a keyword line, or none.
 struct Items {
@@ -82,6 +81,8 @@ bool truthItem(Items& items, const common::InputFile& file, std::string_view key
     file.failAt(first, last, "\"" + std::string(item) + "\" is neither TRUE nor FALSE");
 }
 
+constexpr std::string_view kFrameItem = "ITEM_ZD=";
+
 enum Keyword { kCell, kSpaceGroup, kMerge, kFriedel, kItems, kKeywordCount };
 constexpr std::string_view kKeywords[kKeywordCount] = {"UNIT_CELL_CONSTANTS=", "SPACE_GROUP_NUMBER=", "MERGE=",
                                                       "FRIEDEL'S_LAW=", "NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD="};
@@ -114,6 +115,7 @@ XdsHeader readXdsHeader(common::InputFile& file) {
             common::fail(file.name() + " has no end-of-header line (\"!END_OF_HEADER\" in columns 1-14)");
         }
         if (xds_record::isEndOfHeader(line)) break;
+        if (findKeyword(line, kFrameItem).found()) header.frameItem = xds_record::itemPlace(line, kFrameItem);
         for (size_t i = 0; i < 5; ++i) {
             if (!findKeyword(line, xds_record::kItemKeywords[i]).found()) continue;
             header.items.item[i] = xds_record::itemPlace(line, xds_record::kItemKeywords[i]);
@@ -129,21 +131,7 @@ XdsHeader readXdsHeader(common::InputFile& file) {
     for (int which = 0; which < kKeywordCount; ++which) {
         if (!seen[which]) common::fail(file.name() + " has no " + std::string(kKeywords[which]) + " in its header");
     }
-    const common::UnitCell& c = header.cell;
-    if (!(c.a > 0 && c.b > 0 && c.c > 0 && c.alpha > 0 && c.alpha < 180 && c.beta > 0 && c.beta < 180 &&
-          c.gamma > 0 && c.gamma < 180)) {
-        common::fail(file.name() + ": UNIT_CELL_CONSTANTS= does not describe a cell (edges above 0, angles between "
-                     "0 and 180 degrees)");
-    }
-    // Three angles meet at a corner only when the squared volume of the unit
-    // cell, this times (abc)^2, is above 0 (each below the sum of the other
-    // two, all three below 360 degrees).
-    const double ca = std::cos(c.alpha * kRadian), cb = std::cos(c.beta * kRadian), cg = std::cos(c.gamma * kRadian);
-    if (!(1 - ca * ca - cb * cb - cg * cg + 2 * ca * cb * cg > 1e-9)) {
-        common::fail(file.name() + ": UNIT_CELL_CONSTANTS= is an impossible cell: angles of " +
-                     common::generalText(c.alpha) + ", " + common::generalText(c.beta) + " and " +
-                     common::generalText(c.gamma) + " degrees cannot meet at a corner of a cell");
-    }
+    checkCellValues(file.name() + ": UNIT_CELL_CONSTANTS=", header.cell);
     if (header.spaceGroupNumber < 1 || header.spaceGroupNumber > 230) {
         common::fail(file.name() + ": SPACE_GROUP_NUMBER= " + std::to_string(header.spaceGroupNumber) +
                      " is not a space group number (1 to 230)");
@@ -159,13 +147,14 @@ XdsHeader readXdsHeader(common::InputFile& file) {
                       std::to_string(header.items.item[i]);
         }
         common::fail(file.name() + ": the header puts the fields elsewhere (" + places +
-                     "); ovofit reads h, k, l, IOBS and SIGMA(IOBS) only as items 1 to 5");
+                     "); " + common::programName() + " reads h, k, l, IOBS and SIGMA(IOBS) only as items 1 to 5");
     }
     return header;
 }
 
-bool readObservation(common::InputFile& file, Observation& observation) {
-    std::string_view line;
+namespace {
+
+bool readRecord(common::InputFile& file, Observation& observation, std::string_view& line) {
     if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
     // A record as XDS writes it is read in place.
     xds_record::PrintedIndices indices;
@@ -180,4 +169,39 @@ bool readObservation(common::InputFile& file, Observation& observation) {
     return xds_record::readGeneralRecord(line, file, kOnDamagedRecord, observation);
 }
 
-}  // namespace ovofit
+}  // namespace
+
+bool readObservation(common::InputFile& file, Observation& observation) {
+    std::string_view line;
+    return readRecord(file, observation, line);
+}
+
+}  // namespace common::reflections
+
+namespace common::reflections {
+
+bool readObservationWithFrame(common::InputFile& file, const XdsHeader& header, Observation& observation) {
+    std::string_view line;
+    if (!readRecord(file, observation, line)) return false;
+    observation.batch = 0;
+    if (header.frameItem < 6) return true;
+    // The blank-separated items of the record, counted to ITEM_ZD=.
+    size_t at = 0;
+    for (int32_t item = 1;; ++item) {
+        while (at < line.size() && line[at] == ' ') ++at;
+        const size_t end = std::min(line.find(' ', at), line.size());
+        if (at >= line.size()) file.failAt(0, 0, "the record has no item " + std::to_string(header.frameItem) + " (ITEM_ZD=)");
+        if (item == header.frameItem) {
+            float z = 0;
+            if (common::parseFreeNumber(line.substr(at, end - at), z) != common::ParseStatus::ok || !(std::fabs(z) < 1e8f)) {
+                file.failAt(static_cast<int>(at) + 1, static_cast<int>(end),
+                            "\"" + std::string(line.substr(at, end - at)) + "\" is not a frame number (ITEM_ZD=)");
+            }
+            observation.batch = static_cast<int32_t>(std::floor(z)) + 1;
+            return true;
+        }
+        at = end;
+    }
+}
+
+}  // namespace common::reflections
