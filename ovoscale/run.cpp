@@ -347,12 +347,15 @@ int runOvoscale() {
             double s[3];
             frame.coordinates(h, k, l, s);
             const Sym6 mono = monomials(s);
+            // French and Wilson's prior: the expected intensity of this
+            // reflection at its own direction, the mates' as the mean's.
+            const double epsilon = flag & kEpsilonMask;
+            const double priorMean =
+                prior ? epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], expectedIntensity(fit, s, 1)) : 0.0;
             if (data.amplitudes) {
                 out.f = static_cast<float>(r.intensity);
                 out.sigma = static_cast<float>(r.sigma);
             } else {
-                const double epsilon = flag & kEpsilonMask;
-                const double priorMean = epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], expectedIntensity(fit, s, 1));
                 const Amplitude a = frenchWilson(table, (flag & kCentric) ? Prior::centric : Prior::acentric,
                                                  r.intensity, r.sigma, priorMean);
                 out.f = static_cast<float>(a.f);
@@ -362,10 +365,8 @@ int runOvoscale() {
             out.fIso = static_cast<float>(out.f * factor);
             out.sigmaIso = static_cast<float>(out.sigma * factor);
             if (anomalous) {
-                const double epsilon = flag & kEpsilonMask;
                 const std::array<float, kAnomalousColumns> v =
-                    anomalousRow(data.mates[i], out, (flag & kCentric) != 0, table,
-                                 epsilon * prior->meanAt(mono[0] + mono[1] + mono[2]));
+                    anomalousRow(data.mates[i], out, (flag & kCentric) != 0, table, priorMean);
                 for (size_t j = 0; j < kAnomalousColumns; ++j) {
                     row[anomalousColumn[j]] = v[j];
                     row[anomalousColumn[j + kAnomalousColumns]] = static_cast<float>(v[j] * factor);
