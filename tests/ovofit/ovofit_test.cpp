@@ -745,6 +745,13 @@ TEST(Ovofit, DepositionFragmentReadsBackWithGemmi) {
         return std::stod(*value);
     };
     EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_signal_type")), "local <I/sigmaI>");
+    // How the signal was measured, and the block's keys first.
+    ASSERT_NE(block.find_value("_reflns.pdbx_signal_details"), nullptr);
+    EXPECT_NE(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_signal_details")).find("20 deg"), std::string::npos);
+    ASSERT_GE(block.items.size(), 3u);
+    EXPECT_EQ(block.items[0].pair[0], "_reflns.pdbx_ordinal");
+    EXPECT_EQ(block.items[1].pair[0], "_reflns.entry_id");
+    EXPECT_EQ(block.items[2].pair[0], "_reflns.pdbx_diffrn_id");
     EXPECT_EQ(number("pdbx_observed_signal_threshold"), 1.5);
     EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_orthogonalization_convention")), "pdb");
     double limits[3], axes[3][3];
