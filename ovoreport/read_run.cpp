@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -543,7 +544,13 @@ Run readRun(const Answers& answers) {
     run.answers = answers;
     run.version = common::suiteVersion();
     {
-        const std::time_t now = std::time(nullptr);
+        // SOURCE_DATE_EPOCH, when set, fixes the date (a report made again reads alike).
+        std::time_t now = std::time(nullptr);
+        if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+            char* end = nullptr;
+            const long long seconds = std::strtoll(epoch, &end, 10);
+            if (end != epoch && *end == '\0' && seconds >= 0) now = static_cast<std::time_t>(seconds);
+        }
         std::tm utc{};
         gmtime_r(&now, &utc);
         char text[32];

@@ -689,6 +689,24 @@ TEST(Ovofit, CriterionAnswersAndDriversOfFiveAnswers) {
     }
 }
 
+// A reflection file that cannot be read ends the run as soon as it is
+// named: the questions after it are not asked.
+TEST(Ovofit, FileToReadCheckedWhenNamed) {
+    const struct {
+        std::string what, name, fragment;
+    } cases[] = {{"missing", "none.hkl", "none.hkl"}, {"a folder", "sub", "sub"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        fs::create_directory(f / "sub");
+        f.run("ovofit", answers(c.name));
+        expectFailure(f.result, "ovofit", {c.fragment});
+        EXPECT_NE(f.result.out.find("Please type in name of XDS reflection file"), std::string::npos);
+        EXPECT_EQ(f.result.out.find("threshold"), std::string::npos) << f.result.out;
+        EXPECT_FALSE(f.exists("fit.inp"));
+    }
+}
+
 // The real unmerged file: both limits along every axis, and along c* the
 // fitted I/sigma limit is no longer the edge of the shell before one noisy
 // shell (3.41 A when the shells ran to the farthest reflection), but where
