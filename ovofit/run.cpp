@@ -424,7 +424,7 @@ int runOvofit() {
     std::optional<common::AllOrNothingFile> plot;
     if (!answers.plot.empty()) {
         plot.emplace(answers.plot);
-        writePlot(*plot, limits, answers.threshold);
+        writePlot(*plot, limits, answers.threshold, combinations);
         plot->flush();
     }
     std::optional<common::AllOrNothingFile> deposition;
