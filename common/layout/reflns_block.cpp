@@ -1,6 +1,7 @@
 #include "common/layout/reflns_block.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -24,7 +25,8 @@ bool canStandBare(std::string_view text) {
         if (isBlank(c) || c == '\n' || c == '\r' || static_cast<unsigned char>(c) < 32) return false;
     }
     std::string lower(text.substr(0, std::min<size_t>(text.size(), 7)));
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(c | 0x20); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
     for (const std::string_view reserved : {"data_", "save_", "loop_", "stop_", "global_"}) {
         if (lower.compare(0, reserved.size(), reserved) == 0) return false;
     }
