@@ -60,6 +60,8 @@ void report(std::string_view message) {
     std::fflush(stderr);
 }
 
+const char* suiteVersion() { return SUITE_VERSION; }
+
 int runProgram(std::string_view name, int (*body)()) {
     setProgramName(name);
     openStandardStreams();

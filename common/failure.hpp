@@ -39,6 +39,9 @@ std::string escapedForTerminal(std::string_view text);
 // Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed.
 void openStandardStreams();
 
+// The suite's version, as --version prints it.
+const char* suiteVersion();
+
 // Runs body(); a RunTimeFailure is reported and gives kExitFailure.
 // Standard output is flushed in every case.
 int runProgram(std::string_view name, int (*body)());

@@ -136,9 +136,13 @@ void writeDeposition(common::OutputFile& file, const std::vector<AxisLimit>& lim
     };
     file.writeRecord("# The truncation ellipsoid measured by ovofit, for the deposition of data cut");
     file.writeRecord("# anisotropically. Axes in the frame x along a, y in the a-b plane, z along c*.");
+    file.writeRecord("# To merge into a deposition file: copy the _reflns items below into the entry's");
+    file.writeRecord("# data block and give _reflns.entry_id the entry's _entry.id (data_ovofit and");
+    file.writeRecord("# UNNAMED only make this file readable alone); ovoreport writes them as one block");
+    file.writeRecord("# for the ellipsoid applied, without a data_ line.");
     file.writeRecord("data_ovofit");
-    item("entry_id", "UNNAMED");
     item("pdbx_ordinal", "1");
+    item("entry_id", "UNNAMED");
     item("pdbx_diffrn_id", "1");
     item("d_resolution_low", fixed(c.dLow, 3));
     item("d_resolution_high", fixed(c.dHigh, 3));
@@ -153,6 +157,13 @@ void writeDeposition(common::OutputFile& file, const std::vector<AxisLimit>& lim
     }
     item("pdbx_orthogonalization_convention", "pdb");
     item("pdbx_signal_type", criterion == Criterion::correlation ? "'local wCC_half'" : "'local <I/sigmaI>'");
+    // How the signal was measured, in words (ovofit's way, as its help says).
+    const std::string cone = "reflections within " + std::to_string(std::lround(kConeDegrees)) +
+                             " deg of each axis in shells along it; ";
+    item("pdbx_signal_details",
+         criterion == Criterion::correlation
+             ? "'CC1/2 of random half-sets, " + cone + "logistic fitted; limit where it falls below the threshold'"
+             : "'mean I/sigma(I), " + cone + "exp(p0+p1 x+p2 x^2), x=1/d^2, fitted; limit where it crosses the threshold'");
     item("pdbx_observed_signal_threshold", fixed(threshold, 2));
     item("pdbx_percent_possible_ellipsoidal", fixed(c.ellipsoidal(), 1));
     item("pdbx_percent_possible_spherical", fixed(c.spherical(), 1));

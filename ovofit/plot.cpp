@@ -10,11 +10,15 @@ namespace ovofit {
 
 namespace {
 
-// Drawing area inside a 640 x 420 picture; x is 1/d, labelled in d.
-constexpr double kLeft = 70, kRight = 610, kTop = 40, kBottom = 360;
+// Drawing area inside a 680 x 520 picture; x is 1/d, labelled in d. Below
+// it the resolution axis and the legend, so that no word lies on a curve.
+constexpr double kLeft = 70, kRight = 610, kTop = 40, kBottom = 360, kWidth = 680, kHeight = 520;
+constexpr double kLegendTop = 428, kLegendStep = 18;
 constexpr const char* kColours[3] = {"#c0392b", "#2471a3", "#1e8449"};
 
 std::string number(double value, int decimals = 1) { return common::fixedText(static_cast<float>(value), decimals); }
+// A whole number as a tick reads it ("6", never the "6." of F format).
+std::string whole(double value) { return std::to_string(std::lround(value)); }
 
 struct Scale {
     double sMax, yMax;
@@ -49,17 +53,24 @@ void drawAxes(common::OutputFile& plot, const Scale& scale) {
         text(plot, x, kBottom + 20, "middle", number(d));
     }
     text(plot, (kLeft + kRight) / 2, kBottom + 45, "middle", "resolution (&#197;)");
-    const double yStep = std::max(1.0, std::ceil(scale.yMax / 8));
+    // Steps of 1, 2 or 5 times a power of ten, at most eight of them.
+    double yStep = 1;
+    for (double power = 1; yStep * 8 < scale.yMax; power *= 10) {
+        for (const double m : {1.0, 2.0, 5.0}) {
+            yStep = m * power;
+            if (yStep * 8 >= scale.yMax) break;
+        }
+    }
     for (double v = 0; v <= scale.yMax; v += yStep) {
         line(plot, kLeft - 5, scale.y(v), kLeft, scale.y(v), "stroke=\"black\"");
-        text(plot, kLeft - 8, scale.y(v) + 4, "end", number(v, 0));
+        text(plot, kLeft - 8, scale.y(v) + 4, "end", whole(v));
     }
     plot.writeRecord("<text transform=\"translate(22 200) rotate(-90)\" text-anchor=\"middle\">mean I/sigma(I)</text>");
 }
 
 // One axis: the shell means at the middle of each shell, its limit dotted,
-// and its legend line.
-void drawAxis(common::OutputFile& plot, const Scale& scale, const AxisLimit& axis, int i) {
+// and its legend line below the plot, naming the axis by a*, b*, c*.
+void drawAxis(common::OutputFile& plot, const Scale& scale, const AxisLimit& axis, int i, const std::string& name) {
     const std::string colour = kColours[i];
     std::string points;
     for (const Shell& shell : axis.shells) {
@@ -95,49 +106,72 @@ void drawAxis(common::OutputFile& plot, const Scale& scale, const AxisLimit& axi
     }
     const double x = scale.x(1.0 / axis.limit);
     line(plot, x, kTop, x, kBottom, "stroke=\"" + colour + "\" stroke-dasharray=\"3 3\"");
-    const auto& u = axis.direction;
-    const bool beyond = axis.limit == axis.bySignal.limit ? axis.bySignal.where == Crossing::beyond
-                                                          : axis.byCorrelation && axis.byCorrelation->where == Crossing::beyond;
-    std::string legend = "axis " + std::to_string(i + 1) + " (" + number(u[0], 2) + " " + number(u[1], 2) + " " +
-                         number(u[2], 2) + "): I/sigma " + number(axis.bySignal.limit, 2) +
-                         (axis.bySignal.where == Crossing::beyond ? " beyond" : "");
+    std::string legend = "axis " + std::to_string(i + 1) + ", " + name + ": limit by I/sigma " +
+                         number(axis.bySignal.limit, 2) + " &#197;" +
+                         (axis.bySignal.where == Crossing::beyond ? " (beyond: the data's edge)" : "");
     if (axis.byCorrelation) {
-        legend += ", CC1/2 " + number(axis.byCorrelation->limit, 2) +
-                  (axis.byCorrelation->where == Crossing::beyond ? " beyond" : "");
+        legend += ", by CC1/2 " + number(axis.byCorrelation->limit, 2) + " &#197;" +
+                  (axis.byCorrelation->where == Crossing::beyond ? " (beyond)" : "");
     }
-    text(plot, kRight - 10, kTop + 20 + 18 * i, "end", legend + " &#197;", colour);
-    if (beyond) text(plot, x - 3, kTop + 80 + 14 * i, "end", "beyond", colour);
+    const double y = kLegendTop + kLegendStep * i;
+    line(plot, kLeft, y - 4, kLeft + 24, y - 4, "stroke=\"" + colour + "\" stroke-width=\"2\"");
+    text(plot, kLeft + 30, y, "start", legend, colour);
+}
+
+// The largest value of the shell means and of the fitted curve over the
+// shells: the top of the scale, so that no curve is cut flat.
+double highest(const AxisLimit& axis) {
+    double top = 0;
+    for (const Shell& shell : axis.shells) top = std::max(top, shell.meanIOverSigma);
+    if (axis.signal) {
+        const double sFirst = axis.shells.front().sLow, sLast = axis.shells.back().sHigh;
+        for (int n = 0; n <= 60; ++n) {
+            const double s = sFirst + (sLast - sFirst) * n / 60;
+            const double v = axis.signal->at(s * s);
+            if (std::isfinite(v)) top = std::max(top, v);
+        }
+    }
+    return top;
 }
 
 }  // namespace
 
-void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold) {
+void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold,
+               const std::vector<std::string>& names) {
     Scale scale{0, threshold * 2};
     for (const AxisLimit& axis : axes) {
         scale.sMax = std::max(scale.sMax, axis.shells.back().sHigh);
-        for (const Shell& shell : axis.shells) scale.yMax = std::max(scale.yMax, shell.meanIOverSigma);
+        scale.yMax = std::max(scale.yMax, highest(axis));
     }
     scale.sMax *= 1.05;
-    scale.yMax = std::ceil(scale.yMax * 1.1);
+    scale.yMax = std::ceil(scale.yMax * 1.05);
 
-    plot.writeRecord("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"420\" "
-                     "font-family=\"sans-serif\" font-size=\"13\">");
-    plot.writeRecord("<rect width=\"640\" height=\"420\" fill=\"white\"/>");
-    text(plot, 340, 24, "middle", "mean I/sigma(I) along the three axes of the ellipsoid");
+    plot.writeRecord("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + whole(kWidth) + "\" height=\"" +
+                     whole(kHeight) + "\" font-family=\"sans-serif\" font-size=\"13\">");
+    plot.writeRecord("<rect width=\"" + whole(kWidth) + "\" height=\"" + whole(kHeight) + "\" fill=\"white\"/>");
+    text(plot, (kLeft + kRight) / 2, 24, "middle", "mean I/sigma(I) along the three axes of the ellipsoid");
     drawAxes(plot, scale);
     line(plot, kLeft, scale.y(threshold), kRight, scale.y(threshold), "stroke=\"grey\" stroke-dasharray=\"6 4\"");
-    text(plot, kRight, scale.y(threshold) - 5, "end", "threshold " + number(threshold, 2), "grey");
+    // The thresholds in the legend, below the axes' lines.
+    const double below = kLegendTop + kLegendStep * static_cast<double>(axes.size());
+    line(plot, kLeft, below - 4, kLeft + 24, below - 4, "stroke=\"grey\" stroke-dasharray=\"6 4\"");
+    std::string thresholds = "threshold of mean I/sigma(I) " + number(threshold, 2);
     if (axes.front().correlation) {
         line(plot, kRight, kBottom, kRight, kTop, "stroke=\"black\"");
         for (int tenth = 0; tenth <= 10; tenth += 2) {
             line(plot, kRight, scale.yCorrelation(tenth / 10.0), kRight + 5, scale.yCorrelation(tenth / 10.0), "stroke=\"black\"");
             text(plot, kRight + 8, scale.yCorrelation(tenth / 10.0) + 4, "start", number(tenth / 10.0, 1));
         }
-        plot.writeRecord("<text transform=\"translate(632 200) rotate(-90)\" text-anchor=\"middle\">CC1/2 (dashed)</text>");
-        text(plot, kLeft + 10, scale.yCorrelation(0.30) - 4, "start", "CC1/2 0.30", "grey");
+        // the title clear of the tick labels (to x = 640 at most)
+        plot.writeRecord("<text transform=\"translate(" + whole(kWidth - 14) + " " + whole((kTop + kBottom) / 2) +
+                         ") rotate(-90)\" text-anchor=\"middle\">CC1/2 (dashed)</text>");
         line(plot, kLeft, scale.yCorrelation(0.30), kRight, scale.yCorrelation(0.30), "stroke=\"grey\" stroke-dasharray=\"2 6\"");
+        thresholds += "; of CC1/2 " + number(kCorrelationThreshold, 2) + " (dotted, right-hand scale)";
     }
-    for (size_t i = 0; i < axes.size(); ++i) drawAxis(plot, scale, axes[i], static_cast<int>(i));
+    text(plot, kLeft + 30, below, "start", thresholds, "grey");
+    for (size_t i = 0; i < axes.size(); ++i) {
+        drawAxis(plot, scale, axes[i], static_cast<int>(i), i < names.size() ? names[i] : std::string());
+    }
     plot.writeRecord("</svg>");
 }
 

@@ -2,6 +2,7 @@
 // threshold and the three limits marked, as an SVG drawing.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "common/output_file.hpp"
@@ -9,6 +10,8 @@
 
 namespace ovofit {
 
-void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold);
+// `names`: each axis as a combination of a*, b*, c* ("1.00 a*"), for the legend.
+void writePlot(common::OutputFile& plot, const std::vector<AxisLimit>& axes, double threshold,
+               const std::vector<std::string>& names);
 
 }  // namespace ovofit

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ constexpr double kDefaultThreshold = 1.5;  // I/sigma(I), the classic F/sigma(F)
 
 struct Answers {
     std::string xdsFile, truncatedFile, script, plot, deposition;
+    // The XDS file, opened as soon as it is named: a file that cannot be
+    // read ends the run before the other questions are asked.
+    std::unique_ptr<common::InputFile> xds;
     double threshold = kDefaultThreshold;
     Criterion criterion = Criterion::signal;
 };
@@ -75,6 +79,7 @@ Answers askAnswers() {
     Answers answers;
     answers.xdsFile = common::askFileName("Please type in name of XDS reflection file",
                                           "name of the XDS reflection file");
+    answers.xds = std::make_unique<common::InputFile>(answers.xdsFile);
     answers.threshold = thresholdFrom(
         common::ask("Please type the I/sigma(I) threshold (blank for 1.5)", "I/sigma(I) threshold"));
     answers.truncatedFile = common::askFileName("Please type the name of the truncated file for ovoclip",
@@ -379,7 +384,7 @@ int runOvofit() {
     std::optional<common::AllOrNothingFile> plot;
     if (!answers.plot.empty()) {
         plot.emplace(outputs, answers.plot);
-        writePlot(*plot, limits, answers.threshold);
+        writePlot(*plot, limits, answers.threshold, combinations);
         plot->flush();
     }
     std::optional<common::AllOrNothingFile> deposition;

@@ -23,13 +23,23 @@ namespace {
 
 namespace stats = common::shell_statistics;
 
-std::string fixed(double value, int decimals) { return common::fixedText(static_cast<float>(value), decimals); }
+// Fixed decimals; a value that rounds to zero shows no minus sign.
+std::string fixed(double value, int decimals) {
+    std::string text = common::fixedText(static_cast<float>(value), decimals);
+    if (!text.empty() && text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+    return text;
+}
 std::string h(std::string_view text) { return escapeHtml(text); }
 // A whole number as SVG and CSS read it ("310", never the "310." of F format).
 std::string whole(double value) { return std::to_string(static_cast<long long>(std::lround(value))); }
 
-// "(from NAME)" after a number.
-std::string from(const std::string& file) { return "<span class=\"src\">" + h(file) + "</span>"; }
+// "(from NAME)" after a number: the name within the run's folder, the name
+// as given on hovering.
+std::string from(const Run& run, const std::string& file) {
+    const std::string shown = run.shown(file);
+    return "<span class=\"src\"" + (shown == file ? std::string() : " title=\"" + h(file) + "\"") + ">" + h(shown) +
+           "</span>";
+}
 
 constexpr const char* kAngstrom = "&#xC5;";
 
@@ -53,10 +63,18 @@ td, li, p { overflow-wrap: anywhere; }
 .stats { font-size: 0.8em; }
 @page { size: A4; margin: 14mm; }
 @media print {
-  body { max-width: none; padding: 0; font-size: 10pt; }
+  body { max-width: none; padding: 0; font-size: 9pt; }
+  h2 { margin-top: 1em; }
   h2, h3 { break-after: avoid; }
-  table, figure, .plots svg, pre { break-inside: avoid; }
-  .page img { max-height: 240mm; }
+  /* a heading stays with what follows it; a long table or block may break */
+  .keep, figure, .plots svg, tr, .warn, .missing { break-inside: avoid; }
+  h2 + table, pre { break-before: avoid; }
+  figure { margin: 0.5em 0; }
+  figure.plot img { max-height: 85mm; }
+  .page img { max-height: 110mm; }
+  table.files, pre { font-size: 7.5pt; }
+  table.files td { padding: 0 4px; }
+  .plots svg { width: 32%; }
 }
 )";
 
@@ -118,10 +136,10 @@ void ellipsoidTable(Page& page, const Ellipsoid& e) {
 }
 
 void runInNumbers(Page& page, const Run& run) {
-    page << "<section id=\"numbers\"><h2>The run in numbers</h2>\n<table>\n";
+    page << "<section id=\"numbers\"><div class=\"keep\"><h2>The run in numbers</h2>\n<table>\n";
     const auto row = [&](const std::string& what, const std::string& value, const std::string& file) {
         page << "<tr><th class=\"t\">" << what << "</th><td class=\"t\">" << value << "</td><td class=\"t\">"
-             << (file.empty() ? std::string() : from(file)) << "</td></tr>\n";
+             << (file.empty() ? std::string() : from(run, file)) << "</td></tr>\n";
     };
     if (run.applied) {
         const common::UnitCell& c = run.applied->cell;
@@ -132,10 +150,24 @@ void runInNumbers(Page& page, const Run& run) {
     if (run.spaceGroup) row("space group", h(*run.spaceGroup), run.spaceGroupFile);
     if (run.truncation) {
         const Truncation& t = *run.truncation;
-        row("reflections in", std::to_string(t.read), t.file);
-        row("rejected (outside the ellipsoid)", std::to_string(t.rejected), t.file);
-        row("kept", std::to_string(t.kept), t.file);
-        row("mean of the rejected (sum F / sum &#x3C3;F)", fixed(t.meanRejected, 2), t.file);
+        const RecordKind& k = run.recordKind;
+        const std::string kind = !k.merged ? "records (observations if the data are unmerged, unique reflections if merged)"
+                                 : *k.merged ? "unique reflections (merged data)"
+                                             : "observations (unmerged data)";
+        row("records in: " + kind, std::to_string(t.read), t.file);
+        row("rejected (outside the ellipsoid): " + kind, std::to_string(t.rejected), t.file);
+        row("kept: " + kind, std::to_string(t.kept), t.file);
+        row("mean I/&#x3C3;(I) of the rejected (&#x3A3; I / &#x3A3; &#x3C3;(I))", fixed(t.meanRejected, 2), t.file);
+    }
+    if (run.recordKind.merged && !*run.recordKind.merged) {
+        if (run.recordKind.uniqueIn) {
+            row("unique reflections in (the observations merged by ovofit)", std::to_string(*run.recordKind.uniqueIn),
+                run.recordKind.uniqueInFile);
+        }
+        if (run.recordKind.uniqueKept) {
+            row("unique reflections kept (merged by ovoscale)", std::to_string(*run.recordKind.uniqueKept),
+                run.recordKind.uniqueKeptFile);
+        }
     }
     if (run.anisotropy) {
         const Anisotropy& a = *run.anisotropy;
@@ -148,20 +180,24 @@ void runInNumbers(Page& page, const Run& run) {
         }
         row("range of the components", fixed(a.range(), 3) + " " + kAngstrom + "&#xB2;", a.file);
     }
+    if (run.isotropicB) {
+        row("isotropic B (the trace of B over 3)", fixed(run.isotropicB->b, 3) + " " + kAngstrom + "&#xB2;", run.isotropicB->file);
+    }
     if (run.appliedB) row("B applied", fixed(run.appliedB->b, 3) + " " + kAngstrom + "&#xB2;", run.appliedB->file);
-    page << "</table>\n";
+    page << "</table></div>\n";
     if (run.applied) {
-        page << "<h3>The ellipsoid applied</h3><p>" << from(run.applied->file) << "</p>\n";
+        page << "<div class=\"keep\"><h3>The ellipsoid applied</h3><p>" << from(run, run.applied->file) << "</p>\n";
         ellipsoidTable(page, *run.applied);
+        page << "</div>\n";
     }
     page << "</section>\n";
 }
 
 void ovofitSection(Page& page, const Run& run) {
-    page << "<section id=\"ovofit\"><h2>ovofit's measurement</h2>\n";
+    page << "<section id=\"ovofit\"><div class=\"keep\"><h2>ovofit's measurement</h2>\n";
     if (run.ovofitLimits) {
         const OvofitLimits& limits = *run.ovofitLimits;
-        page << "<p>Limits by axis " << from(limits.file) << "; the input script takes those by " << h(limits.criterion)
+        page << "<p>Limits by axis " << from(run, limits.file) << "; the input script takes those by " << h(limits.criterion)
              << ".</p>\n<table><tr><th>axis</th><th class=\"t\">direction</th><th>shell edge (" << kAngstrom
              << ")</th><th>by I/&#x3C3; (" << kAngstrom << ")</th><th>by CC&#xBD; (" << kAngstrom << ")</th></tr>\n";
         const auto value = [](const FittedLimit& f) {
@@ -181,30 +217,32 @@ void ovofitSection(Page& page, const Run& run) {
                                                       : "no table of them in " + h(run.answers.ovofitTranscript) + ".")
              << "</p>\n";
     }
+    page << "</div>\n";
     if (run.measured) {
-        page << "<h3>The ellipsoid ovofit measured</h3><p>" << from(run.measured->file) << "</p>\n";
+        page << "<div class=\"keep\"><h3>The ellipsoid ovofit measured</h3><p>" << from(run, run.measured->file) << "</p>\n";
         ellipsoidTable(page, *run.measured);
+        page << "</div>\n";
     }
     if (run.plotUsable) {
-        page << "<figure><img alt=\"ovofit's plot of mean I/sigma against resolution along each axis\" src=\"data:image/svg+xml;base64,";
+        page << "<figure class=\"plot\"><img alt=\"ovofit's plot of mean I/sigma against resolution along each axis\" src=\"data:image/svg+xml;base64,";
         page.base64Of(run.answers.ovofitPlot);
-        page << "\"/><figcaption>ovofit's plot " << from(run.answers.ovofitPlot) << "</figcaption></figure>\n";
+        page << "\"/><figcaption>ovofit's plot " << from(run, run.answers.ovofitPlot) << "</figcaption></figure>\n";
     }
     page << "</section>\n";
 }
 
 void pageSection(Page& page, const Run& run) {
-    page << "<section id=\"page\" class=\"page\"><h2>The report page</h2>\n";
+    page << "<section id=\"page\" class=\"page\"><div class=\"keep\"><h2>The report page</h2>\n";
     if (run.pictureUsable) {
         page << "<figure><img alt=\"the twelve panels: the h=0, k=0 and l=0 planes at four stages\" src=\"data:image/png;base64,";
         page.base64Of(run.answers.pagePicture);
         page << "\"/><figcaption>Pseudo-precession images of the h=0, k=0 and l=0 planes: initial, truncated, "
                 "anisotropically scaled, isotropic B applied "
-             << from(run.answers.pagePicture) << "</figcaption></figure>\n";
+             << from(run, run.answers.pagePicture) << "</figcaption></figure>\n";
     } else {
         page << "<p>Not shown: no picture of the page was given, or it is not a PNG picture.</p>\n";
     }
-    page << "</section>\n";
+    page << "</div></section>\n";
 }
 
 // ------------------------------------------------------------ statistics
@@ -226,13 +264,17 @@ struct Point {
 
 // One plot: the value against resolution (x at 1/d^2, labelled in d), the
 // starting run and the final one.
-void plot(Page& page, const std::string& title, const std::string& unitLabel, const std::vector<Point> series[2]) {
+// A value above `cap` (when not 0) is drawn at the top, and the plot says so.
+void plot(Page& page, const std::string& title, const std::string& unitLabel, const std::vector<Point> series[2],
+          double cap) {
     constexpr double kLeft = 52, kRight = 300, kTop = 44, kBottom = 186, kWidth = 310, kHeight = 226;
     double sMax = 0, yMax = 0;
+    bool capped = false;
     for (int k = 0; k < 2; ++k) {
         for (const Point& p : series[k]) {
             sMax = std::max(sMax, p.s2);
-            yMax = std::max(yMax, p.value);
+            yMax = std::max(yMax, cap > 0 ? std::min(p.value, cap) : p.value);
+            capped = capped || (cap > 0 && p.value > cap);
         }
     }
     if (sMax <= 0) sMax = 0.25;
@@ -275,6 +317,10 @@ void plot(Page& page, const std::string& title, const std::string& unitLabel, co
          << "\" text-anchor=\"middle\">resolution d (" << kAngstrom << "), at even steps of 1/d&#xB2;</text>\n";
     page << "<text transform=\"translate(12 " << whole((kTop + kBottom) / 2)
          << ") rotate(-90)\" text-anchor=\"middle\">" << unitLabel << "</text>\n";
+    if (capped) {
+        page << "<text x=\"" << fixed(kRight, 1) << "\" y=\"" << fixed(kTop - 3, 1) << "\" text-anchor=\"end\" font-size=\"8\">"
+             << "values above " << whole(cap) << " drawn at the top</text>\n";
+    }
     static const char* kColour[2] = {"#2471a3", "#c0392b"};
     static const char* kDash[2] = {"", " stroke-dasharray=\"5 3\""};
     static const char* kName[2] = {"before (starting run)", "after (final run)"};
@@ -300,10 +346,10 @@ void plot(Page& page, const std::string& title, const std::string& unitLabel, co
 
 // ovostats's two tables side by side: all the observations and those
 // inside the ellipsoid, shell by shell, then the overall row.
-void mergingTables(Page& page, const MergingTables& m) {
+void mergingTables(Page& page, const Run& run, const MergingTables& m) {
     namespace table = common::merging_table;
     const table::Table* halves[2] = {&m.all, m.kept ? &*m.kept : nullptr};
-    page << "<p>Computed by ovostats from the unmerged observations " << from(m.file)
+    page << "<p>Computed by ovostats from the unmerged observations " << from(run, m.file)
          << (m.kept ? ": all of them, and those inside the ellipsoid (kept)." : ": all of them (no ellipsoid was given).")
          << " Completeness in the sphere of each shell and inside the ellipsoid; R values as fractions; "
             "I/&#x3C3;(I) of the merged reflections.</p>\n";
@@ -348,21 +394,25 @@ void mergingTables(Page& page, const MergingTables& m) {
 }
 
 void statisticsSection(Page& page, const Run& run) {
-    page << "<section id=\"statistics\"><h2>The statistics</h2>\n";
+    page << "<section id=\"statistics\"><div class=\"keep\"><h2>The statistics</h2>\n";
     if (!run.statistics) {
         if (run.merging) {
-            mergingTables(page, *run.merging);
+            mergingTables(page, run, *run.merging);
         } else {
-            page << "<p>Not shown: both logs, the starting and the final XSCALE.LP or CORRECT.LP, are needed.</p>";
+            page << "<p>Not shown: no XSCALE.LP or CORRECT.LP with a table of statistics by shell was given.</p>";
         }
-        page << "</section>\n";
+        page << "</div></section>\n";
         return;
     }
     const Statistics& s = *run.statistics;
     const auto kind = [](const stats::ShellTable& t) { return t.fromCorrect ? "CORRECT log, whole data set" : "XSCALE log"; };
-    page << "<p>Before: " << from(s.startingFile) << " (" << kind(s.starting) << "). After: " << from(s.finalFile) << " ("
-         << kind(s.finished) << "). Shells of equal limits share a row; a shell of one log only has a row of its own.</p>\n";
-    page << "<table class=\"stats\"><tr><th rowspan=\"2\">shell (" << kAngstrom << ")</th><th colspan=\"2\">observed</th>"
+    page << "<p>Before: "
+         << (s.startingFile.empty() ? std::string("not given") : from(run, s.startingFile) + " (" + kind(s.starting) + ")")
+         << ". After: "
+         << (s.finalFile.empty() ? std::string("not given") : from(run, s.finalFile) + " (" + kind(s.finished) + ")")
+         << ". Shells of equal limits share a row; a shell of one log only has a row of its own. Observed: "
+            "observations; redundancy: observations per unique reflection.</p>\n";
+    page << "<table class=\"stats\"><tr><th rowspan=\"2\">shell (" << kAngstrom << ")</th><th colspan=\"2\">observed (observations)</th>"
          << "<th colspan=\"2\">redundancy</th><th colspan=\"2\">completeness (%)</th><th colspan=\"2\">R<sub>merge</sub> (%)</th>"
          << "<th colspan=\"2\">I/&#x3C3;(I)</th></tr>\n<tr>";
     for (int i = 0; i < 5; ++i) page << "<th>before</th><th>after</th>";
@@ -394,37 +444,54 @@ void statisticsSection(Page& page, const Run& run) {
             }
         }
     }
-    page << "</table>\n<div class=\"plots\">\n";
-    plot(page, "Completeness", "completeness (%)", completeness);
-    plot(page, "I/&#x3C3;(I)", "mean I/&#x3C3;(I) (no unit)", isigma);
-    plot(page, "Rmerge", "Rmerge (%)", rmerge);
+    page << "</table></div>\n<div class=\"plots\">\n";
+    plot(page, "Completeness", "completeness (%)", completeness, 0);
+    plot(page, "I/&#x3C3;(I)", "mean I/&#x3C3;(I)", isigma, 0);
+    plot(page, "Rmerge", "Rmerge (%)", rmerge, 100);
     page << "</div>\n";
-    if (run.merging) mergingTables(page, *run.merging);
+    if (run.merging) mergingTables(page, run, *run.merging);
     page << "</section>\n";
 }
 
 void depositionSection(Page& page, const Run& run) {
-    page << "<section id=\"deposition\"><h2>The deposition block</h2>\n";
+    page << "<section id=\"deposition\"><div class=\"keep\"><h2>The deposition block</h2>\n";
     if (!run.ellipsoidDifferences.empty()) {
-        page << "<div class=\"warn\"><p><strong>Warning:</strong> the ellipsoid applied " << from(run.applied->file)
-             << " differs from the one ovofit measured " << from(run.measured->file) << ":</p><ul>\n";
+        page << "<div class=\"warn\"><p><strong>Warning:</strong> the ellipsoid applied " << from(run, run.applied->file)
+             << " differs from the one ovofit measured " << from(run, run.measured->file) << ":</p><ul>\n";
         for (const std::string& d : run.ellipsoidDifferences) page << "<li>" << h(d) << "</li>\n";
-        page << "</ul><p>The items below describe what ovofit measured.</p></div>\n";
+        page << "</ul><p>The items below describe the ellipsoid applied; ovofit&#39;s signal and completeness items, "
+                "which describe its own, are left out.</p></div>\n";
     }
     if (run.deposition) {
-        page << "<p>To copy into the deposition's mmCIF file: "
-             << (run.deposition->file.empty() ? std::string("the B tensor")
-                                              : "ovofit's items " + from(run.deposition->file) + ", then the B tensor")
-             << (run.anisotropy ? " " + from(run.anisotropy->file) : std::string(" (not given)")) << ".</p>\n<pre>"
-             << escapeHtmlLines(run.deposition->text) << "</pre>\n";
+        const Deposition& d = *run.deposition;
+        page << "<p>One <code>_reflns</code> block, its keys first, to copy into the data block of the entry&#39;s "
+                "mmCIF file (it has no <code>data_</code> line of its own; give <code>_reflns.entry_id</code> the "
+                "entry&#39;s <code>_entry.id</code>).";
+        if (!d.ellipsoidSource.empty()) page << " The ellipsoid: " << h(d.ellipsoidSource) << ".";
+        if (!d.file.empty()) page << " ovofit&#39;s items " << from(run, d.file) << ".";
+        if (run.anisotropy) {
+            page << " The B tensor " << from(run, run.anisotropy->file)
+                 << ": each eigenvalue is the principal component less the smallest component (the logs give "
+                    "components that sum to zero; the dictionary allows no negative eigenvalue), so the first "
+                    "table&#39;s ";
+            std::string list;
+            for (const Component& c : run.anisotropy->components) list += (list.empty() ? "" : ", ") + fixed(c.value, 3);
+            page << list << " " << kAngstrom << "&#xB2; are written as ";
+            float smallest = run.anisotropy->components[0].value;
+            for (const Component& c : run.anisotropy->components) smallest = std::min(smallest, c.value);
+            list.clear();
+            for (const Component& c : run.anisotropy->components) list += (list.empty() ? "" : ", ") + fixed(c.value - smallest, 3);
+            page << list << ".";
+        }
+        page << "</p></div>\n<pre>" << escapeHtmlLines(d.text()) << "</pre>\n";
     } else {
-        page << "<p>Not shown: neither ovofit's mmCIF fragment nor a table of principal components was given.</p>\n";
+        page << "<p>Not shown: no ellipsoid, mmCIF fragment of ovofit or table of principal components was given.</p></div>\n";
     }
     page << "</section>\n";
 }
 
 void filesSection(Page& page, const Run& run) {
-    page << "<section id=\"files\"><h2>The files of the run</h2>\n<table><tr><th class=\"t\">file</th><th>size (bytes)</th>"
+    page << "<section id=\"files\"><h2>The files of the run</h2>\n<table class=\"files\"><tr><th class=\"t\">file</th><th>size (bytes)</th>"
             "<th class=\"t\">read for this report</th></tr>\n";
     for (const RunFile& f : run.files) {
         page << "<tr><td class=\"t\">" << h(f.name) << "</td><td>" << (f.size ? std::to_string(*f.size) : std::string("?"))
@@ -442,8 +509,27 @@ void writeHtml(common::OutputFile& html, const Run& run) {
             "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:; "
             "style-src 'unsafe-inline'\"/>\n"
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n<title>Anisotropy report: "
-         << h(run.answers.report) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
-         << "<h1>Anisotropy correction: the report of one run</h1>\n";
+         << h(run.dataSet) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
+         << "<h1>Anisotropy correction of " << h(run.dataSet) << "</h1>\n";
+    page << "<p class=\"about\">Data set <strong>" << h(run.dataSet) << "</strong> (named after " << h(run.dataSetFrom)
+         << "); report written " << h(run.written) << " by ovoreport " << h(run.version) << ", in the run&#39;s folder "
+         << h(run.folder) << ".";
+    if (run.ovofitLimits) {
+        const OvofitLimits& l = *run.ovofitLimits;
+        page << " ovofit&#39;s parameters: limits by " << h(l.criterion) << ", I/&#x3C3;(I) threshold "
+             << fixed(l.iOverSigmaThreshold, 2) << ", CC&#xBD; threshold " << fixed(l.ccThreshold, 2) << ".";
+    }
+    if (run.applied) {
+        page << " Limits applied: " << fixed(run.applied->limitOfRow[0], 3) << ", " << fixed(run.applied->limitOfRow[1], 3)
+             << ", " << fixed(run.applied->limitOfRow[2], 3) << " " << kAngstrom << ".";
+    }
+    page << "</p>\n";
+    if (!run.symmetryWarnings.empty()) {
+        page << "<div class=\"warn\"><p><strong>Warning:</strong> a log of other data? Its cell or space group is not "
+                "the data&#39;s:</p><ul>\n";
+        for (const std::string& w : run.symmetryWarnings) page << "<li>" << h(w) << "</li>\n";
+        page << "</ul></div>\n";
+    }
     if (!run.missing.empty()) {
         page << "<div class=\"missing\"><p><strong>Missing from this run</strong> (the rest is shown):</p><ul>\n";
         for (const std::string& m : run.missing) page << "<li>" << h(m) << "</li>\n";

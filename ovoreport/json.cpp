@@ -40,11 +40,24 @@ std::string list(const Values& values) {
     return text + "]";
 }
 
+// The reciprocal axis an axis of the ellipsoid lies nearest: that of its
+// largest coefficient as a combination of a*, b*, c*.
+std::string nearestAxis(const std::array<double, 3>& c) {
+    size_t best = 0;
+    for (size_t i = 1; i < 3; ++i) {
+        if (std::fabs(c[i]) > std::fabs(c[best])) best = i;
+    }
+    if (!std::isfinite(c[best])) return "null";
+    static const char* kStar[3] = {"a*", "b*", "c*"};
+    return str(kStar[best]);
+}
+
 std::string ellipsoid(const Ellipsoid& e) {
     std::string text = "{\"file\": " + str(e.file) + ", \"axes\": [";
     for (size_t i = 0; i < 3; ++i) {
         text += std::string(i ? ", " : "") + "{\"limit\": " + num(e.limitOfRow[i]) + ", \"orthonormal\": " +
-                list(e.axes[i]) + ", \"reciprocal\": " + list(e.reciprocalCombination[i]) + "}";
+                list(e.axes[i]) + ", \"reciprocal\": " + list(e.reciprocalCombination[i]) +
+                ", \"nearest\": " + nearestAxis(e.reciprocalCombination[i]) + "}";
     }
     return text + "]}";
 }
@@ -82,6 +95,15 @@ void writeJson(common::OutputFile& json, const Run& run) {
              (named[i].second->empty() ? std::string("null") : str(*named[i].second));
     }
     t += "},\n";
+    t += "  \"data_set\": " + str(run.dataSet) + ",\n  \"written\": " + str(run.written) +
+         ",\n  \"version\": " + str(run.version) + ",\n";
+    if (run.ovofitLimits) {
+        t += "  \"parameters\": {\"file\": " + str(run.ovofitLimits->file) + ", \"criterion\": " +
+             str(run.ovofitLimits->criterion) + ", \"isigma_threshold\": " + num(static_cast<float>(run.ovofitLimits->iOverSigmaThreshold)) +
+             ", \"cc_half_threshold\": " + num(static_cast<float>(run.ovofitLimits->ccThreshold)) + "},\n";
+    } else {
+        t += "  \"parameters\": null,\n";
+    }
     if (run.applied) {
         const common::UnitCell& c = run.applied->cell;
         t += "  \"cell\": {\"file\": " + str(run.applied->file) + ", \"a\": " + num(c.a) + ", \"b\": " + num(c.b) +
@@ -98,7 +120,12 @@ void writeJson(common::OutputFile& json, const Run& run) {
         const Truncation& r = *run.truncation;
         t += "  \"truncation\": {\"file\": " + str(r.file) + ", \"read\": " + std::to_string(r.read) +
              ", \"rejected\": " + std::to_string(r.rejected) + ", \"kept\": " + std::to_string(r.kept) +
-             ", \"mean_rejected\": " + num(r.meanRejected) + "},\n";
+             ", \"mean_rejected\": " + num(r.meanRejected) + ", \"counts\": " +
+             (!run.recordKind.merged ? std::string("null")
+                                     : str(*run.recordKind.merged ? "unique reflections" : "observations")) +
+             ", \"unique_in\": " + (run.recordKind.uniqueIn ? std::to_string(*run.recordKind.uniqueIn) : "null") +
+             ", \"unique_kept\": " + (run.recordKind.uniqueKept ? std::to_string(*run.recordKind.uniqueKept) : "null") +
+             "},\n";
     } else {
         t += "  \"truncation\": null,\n";
     }
@@ -113,6 +140,12 @@ void writeJson(common::OutputFile& json, const Run& run) {
     } else {
         t += "  \"anisotropic_b\": null,\n";
     }
+    t += "  \"isotropic_b\": " +
+         (run.isotropicB ? "{\"file\": " + str(run.isotropicB->file) + ", \"b\": " + num(run.isotropicB->b) + "}"
+                         : std::string("null")) + ",\n";
+    t += "  \"symmetry_warnings\": [";
+    for (size_t i = 0; i < run.symmetryWarnings.size(); ++i) t += (i ? ", " : "") + str(run.symmetryWarnings[i]);
+    t += "],\n";
     t += "  \"b_applied\": " +
          (run.appliedB ? "{\"file\": " + str(run.appliedB->file) + ", \"b\": " + num(run.appliedB->b) + "}"
                        : std::string("null")) + ",\n";
@@ -167,7 +200,8 @@ void writeJson(common::OutputFile& json, const Run& run) {
     }
     t += "  \"deposition\": " +
          (run.deposition ? "{\"file\": " + (run.deposition->file.empty() ? std::string("null") : str(run.deposition->file)) +
-                               ", \"text\": " + str(run.deposition->text) + "}"
+                               ", \"ellipsoid\": " + str(run.deposition->ellipsoidSource) +
+                               ", \"text\": " + str(run.deposition->text()) + "}"
                          : std::string("null")) + ",\n";
     t += "  \"files\": [";
     for (size_t i = 0; i < run.files.size(); ++i) {

@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <filesystem>
 #include <sstream>
@@ -63,7 +65,8 @@ Ellipsoid readEllipsoid(const std::string& name) {
     common::InputFile script(name);
     Ellipsoid e;
     e.file = name;
-    script.nextOrFail("record 1 of the input script (the reflection file)");
+    e.reflectionFile = std::string(script.nextOrFail("record 1 of the input script (the reflection file)"));
+    while (!e.reflectionFile.empty() && e.reflectionFile.back() == ' ') e.reflectionFile.pop_back();
     script.nextOrFail("record 2 of the input script (the truncated file)");
     e.cell = common::input_script::readCell(script.nextOrFail("record 3 of the input script (the cell)"), script);
     common::input_script::readAxes(script.nextOrFail("record 4 of the input script (the axes)"), script, e.axes);
@@ -124,6 +127,8 @@ std::optional<OvofitLimits> readOvofitLimits(const std::string& transcript) {
     OvofitLimits limits;
     limits.file = transcript;
     limits.criterion = table->criterion == lt::Criterion::cc ? "CC1/2" : "I/sigma";
+    limits.iOverSigmaThreshold = table->iOverSigmaThreshold;
+    limits.ccThreshold = table->ccThreshold;
     for (const lt::Axis& axis : table->axes) {
         FittedAxis a;
         a.cosines = axis.direction;
@@ -194,21 +199,7 @@ bool isSvg(const std::string& name) {
     return start.find("<svg") != std::string::npos;
 }
 
-// ------------------------------------------------------------ the deposition
-
-// The data-reduction items of the data kept (ovostats's "kept" table) in
-// the first block, in place of the same items ovofit wrote (its
-// completeness counts the reflections before the cut) and of its
-// _reflns_shell loop.
-void putMergingItems(gemmi::cif::Document& doc, const common::merging_table::Table& kept) {
-    if (doc.blocks.empty()) doc.blocks.emplace_back("ovofit");
-    gemmi::cif::Block& block = doc.blocks.front();
-    const common::merging_table::DepositionItems items = common::merging_table::depositionItems(kept);
-    if (gemmi::cif::Table old = block.find_mmcif_category("_reflns_shell."); old.ok()) old.erase();
-    for (const auto& [name, value] : items.reflns) block.set_pair("_reflns." + name, value);
-    gemmi::cif::Loop& loop = block.init_mmcif_loop("_reflns_shell.", items.shellTags);
-    for (const std::vector<std::string>& row : items.shellRows) loop.add_row(row);
-}
+// ------------------------------------------------- lines of transcripts and logs
 
 // ovostats's table file: the table of all the data, then that of the data
 // inside the ellipsoid when the run had one.
@@ -231,51 +222,276 @@ MergingTables readMergingTables(const std::string& name) {
     return tables;
 }
 
-std::string fixed(double value, int decimals) { return common::fixedText(static_cast<float>(value), decimals); }
+// The data-reduction items of the data kept (ovostats's "kept" table) in
+// the one _reflns block, in place of the same items from ovofit (its
+// completeness counts the reflections before the cut) and of its
+// _reflns_shell loop.
+void putMergingItems(common::reflns_block::Block& block, const common::merging_table::Table& kept) {
+    common::merging_table::DepositionItems items = common::merging_table::depositionItems(kept);
+    for (auto& [name, value] : items.reflns) block.set(name, std::move(value));
+    block.setLoop({"_reflns_shell", std::move(items.shellTags), std::move(items.shellRows)});
+}
 
-// ovofit's mmCIF fragment (none when `name` is empty), read with gemmi's
-// CIF reader and written out again, then the B tensor's principal components as _reflns items.
-Deposition readDeposition(const std::string& name, const std::optional<Anisotropy>& anisotropy,
-                          const common::merging_table::Table* kept) {
-    Deposition d;
-    d.file = name;
-    gemmi::cif::Document doc;
-    if (!name.empty()) {
-        common::InputFile opened(name);  // the report of a missing file, as for every other
-        try {
-            doc = gemmi::cif::read_file(name);
-        } catch (const std::exception& e) {
-            common::fail("cannot read the mmCIF fragment " + common::quoted(name) + ": " + e.what());
+// The number that ends `text` ("... 13395" of "... 13395 records"), none
+// when it ends in no digit.
+std::optional<int64_t> numberBefore(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    size_t start = text.size();
+    while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
+    if (start == text.size() || text.size() - start > 15) return std::nullopt;
+    return std::stoll(std::string(text.substr(start)));
+}
+
+// ovofit's or ovoscale's line "N records of merged|unmerged data read; ...
+// M unique reflections": the kind of the records and the unique count.
+struct RecordsLine {
+    bool merged = false;
+    std::optional<int64_t> unique;
+};
+std::optional<RecordsLine> recordsLine(const std::string& name) {
+    common::InputFile file(name);
+    std::string_view line;
+    while (file.next(line)) {
+        const bool merged = line.find("records of merged data read;") != std::string_view::npos;
+        if (!merged && line.find("records of unmerged data read;") == std::string_view::npos) continue;
+        RecordsLine found;
+        found.merged = merged;
+        const size_t unique = line.find(" unique reflections");
+        if (unique != std::string_view::npos) found.unique = numberBefore(line.substr(0, unique));
+        return found;
+    }
+    return std::nullopt;
+}
+
+// ovoscale's "Isotropic B (trace/3):    50.928".
+std::optional<double> isotropicBInLog(const std::string& name) {
+    common::InputFile log(name);
+    constexpr std::string_view kKey = "Isotropic B (trace/3):";
+    std::string_view line;
+    while (log.next(line)) {
+        const size_t at = line.find(kKey);
+        if (at == std::string_view::npos) continue;
+        const std::string rest(line.substr(at + kKey.size()));
+        char* end = nullptr;
+        const double b = std::strtod(rest.c_str(), &end);
+        if (end == rest.c_str() || !std::isfinite(b)) return std::nullopt;
+        return b;
+    }
+    return std::nullopt;
+}
+
+// The last SPACE_GROUP_NUMBER= and UNIT_CELL_CONSTANTS= of an XDS log (the
+// refined ones of CORRECT come last).
+LogSymmetry symmetryInLog(const std::string& name) {
+    LogSymmetry found;
+    found.file = name;
+    common::InputFile log(name);
+    std::string_view line;
+    while (log.next(line)) {
+        constexpr std::string_view kGroup = "SPACE_GROUP_NUMBER=", kCell = "UNIT_CELL_CONSTANTS=";
+        const size_t group = line.find(kGroup);
+        if (group != std::string_view::npos) {
+            const std::string rest(line.substr(group + kGroup.size()));
+            char* end = nullptr;
+            const long number = std::strtol(rest.c_str(), &end, 10);
+            if (end != rest.c_str() && number > 0 && number <= 230) found.spaceGroupNumber = static_cast<int>(number);
+        }
+        const size_t cell = line.find(kCell);
+        if (cell != std::string_view::npos) {
+            const std::string rest(line.substr(cell + kCell.size()));
+            std::array<double, 6> values{};
+            const char* at = rest.c_str();
+            bool ok = true;
+            for (double& v : values) {
+                char* end = nullptr;
+                v = std::strtod(at, &end);
+                if (end == at || !std::isfinite(v) || v <= 0) {
+                    ok = false;
+                    break;
+                }
+                at = end;
+            }
+            if (ok) found.cell = values;
         }
     }
-    if (kept) putMergingItems(doc, *kept);
-    std::ostringstream text;
-    for (const gemmi::cif::Block& block : doc.blocks) {
-        gemmi::cif::write_cif_block_to_stream(text, block, gemmi::cif::Style::Simple);
+    return found;
+}
+
+// The space group number that ends a name such as "P 2 2 2 (16)".
+std::optional<int> spaceGroupNumber(const std::string& name) {
+    const size_t open = name.rfind('(');
+    if (open == std::string::npos || name.empty() || name.back() != ')') return std::nullopt;
+    const std::string_view inside = std::string_view(name).substr(open + 1, name.size() - open - 2);
+    if (inside.empty() || inside.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    const std::optional<int64_t> n = numberBefore(inside);
+    if (!n || *n < 1 || *n > 230) return std::nullopt;
+    return static_cast<int>(*n);
+}
+
+// Where a log's cell or space group is not the data's: edges that differ
+// by more than 2 %, angles by more than 2 degrees, another space group.
+std::vector<std::string> symmetryDifferences(const Run& run, const LogSymmetry& log) {
+    const std::optional<Ellipsoid>& applied = run.applied;
+    const std::optional<std::string>& group = run.spaceGroup;
+    std::vector<std::string> found;
+    const std::optional<int> number = group ? spaceGroupNumber(*group) : std::nullopt;
+    if (log.spaceGroupNumber && number && *log.spaceGroupNumber != *number) {
+        found.push_back(run.shown(log.file) + " is of space group number " + std::to_string(*log.spaceGroupNumber) +
+                        ", the data of " + *group);
     }
-    if (anisotropy) {
-        if (doc.blocks.empty()) text << "data_ovofit\n";
+    if (log.cell && applied) {
+        const common::UnitCell& c = applied->cell;
+        const double data[6] = {c.a, c.b, c.c, c.alpha, c.beta, c.gamma};
+        bool differs = false;
+        for (size_t i = 0; i < 6; ++i) {
+            const double gap = std::fabs((*log.cell)[i] - data[i]);
+            differs = differs || (i < 3 ? gap > 0.02 * data[i] : gap > 2.0);
+        }
+        if (differs) {
+            std::string text = run.shown(log.file) + " has the cell ";
+            for (size_t i = 0; i < 6; ++i) text += (i ? " " : "") + common::reflns_block::cifNumber((*log.cell)[i], i < 3 ? 2 : 1);
+            text += ", the data ";
+            for (size_t i = 0; i < 6; ++i) text += (i ? " " : "") + common::reflns_block::cifNumber(data[i], i < 3 ? 2 : 1);
+            found.push_back(text + " (" + run.shown(applied->file) + ")");
+        }
+    }
+    return found;
+}
+
+// ------------------------------------------------------------ the deposition
+
+namespace rb = common::reflns_block;
+
+// The items of ovofit's fragment, none when no fragment was given.
+gemmi::cif::Document readFragment(const std::string& name) {
+    gemmi::cif::Document doc;
+    if (name.empty()) return doc;
+    common::InputFile opened(name);  // the report of a missing file, as for every other
+    try {
+        doc = gemmi::cif::read_file(name);
+    } catch (const std::exception& e) {
+        common::fail("cannot read the mmCIF fragment " + common::quoted(name) + ": " + e.what());
+    }
+    return doc;
+}
+
+// One item of ovofit's fragment as it is written there (a CIF value), none
+// when it is not there.
+std::optional<std::string> fragmentValue(gemmi::cif::Document& doc, const std::string& name) {
+    for (gemmi::cif::Block& block : doc.blocks) {
+        if (const std::string* v = block.find_value("_reflns." + name)) return *v;
+    }
+    return std::nullopt;
+}
+
+// The one _reflns block to copy into the deposition: its keys, the
+// ellipsoid applied (or, without the script applied, the one ovofit
+// measured) with where it comes from, how the signal was measured and the
+// completeness when the ellipsoid is ovofit's, and the B tensor.
+Deposition composeDeposition(const Run& run) {
+    Deposition d;
+    d.file = run.answers.ovofitCif;
+    gemmi::cif::Document doc = readFragment(d.file);
+    rb::Block& block = d.block;
+    block.comment("_reflns items of the data set " + run.dataSet + ", cut anisotropically; written by ovoreport " +
+                  run.version + ", " + run.written + ".");
+    block.comment("No data_ line: copy the items into the data block of the entry's mmCIF file, and give");
+    block.comment("_reflns.entry_id the entry's _entry.id (here the data set's name stands in for it).");
+    block.set("pdbx_ordinal", "1");
+    block.setText("entry_id", run.dataSet);
+    block.set("pdbx_diffrn_id", "1");
+
+    // The ellipsoid: the one applied, ovofit's when it is the same.
+    const bool ovofitsOwn = run.applied && run.measured && run.ellipsoidDifferences.empty();
+    const Ellipsoid* ellipsoid = run.applied ? &*run.applied : nullptr;
+    if (run.applied && !run.measured) {
+        d.ellipsoidSource = "the ellipsoid applied, " + run.applied->file + "; no script of ovofit was given, so how its limits were chosen is not known here";
+    } else if (ovofitsOwn) {
+        d.ellipsoidSource = "the ellipsoid applied, " + run.applied->file + ", which is the one ovofit measured (" +
+                            run.measured->file + ")";
+    } else if (run.applied) {
+        d.ellipsoidSource = "the ellipsoid applied, " + run.applied->file + ", set by hand or elsewhere: it differs from the one ovofit measured (" +
+                            run.measured->file + "), whose signal and completeness items are therefore left out";
+    } else if (run.measured) {
+        ellipsoid = &*run.measured;
+        d.ellipsoidSource = "the ellipsoid ovofit measured, " + run.measured->file +
+                            "; no ovoclip input script applied was given: that it was applied is not known here";
+    }
+    if (!d.ellipsoidSource.empty()) {
+        std::string text = "Ellipsoid: " + d.ellipsoidSource + ".";
+        // comment lines of at most about 100 characters
+        while (text.size() > 100) {
+            size_t cut = text.rfind(' ', 100);
+            if (cut == std::string::npos || cut == 0) cut = 100;
+            block.comment(text.substr(0, cut));
+            text = "  " + text.substr(cut + 1);
+        }
+        block.comment(text);
+    }
+    if (ellipsoid) {
+        for (size_t i = 0; i < 3; ++i) {
+            block.setNumber("pdbx_aniso_diffraction_limit_" + std::to_string(i + 1), ellipsoid->limitOfRow[i], 3);
+        }
+        for (size_t i = 0; i < 3; ++i) {
+            for (size_t j = 0; j < 3; ++j) {
+                block.setNumber("pdbx_aniso_diffraction_limit_axis_" + std::to_string(i + 1) + "_ortho[" +
+                                    std::to_string(j + 1) + "]",
+                                ellipsoid->axes[i][j], 4);
+            }
+        }
+        block.set("pdbx_orthogonalization_convention", "pdb");
+    }
+    // ovofit's measurement describes the ellipsoid only when it is the one applied.
+    if (ovofitsOwn || (!run.applied && run.measured)) {
+        for (const char* name : {"pdbx_signal_type", "pdbx_signal_details"}) {
+            if (auto v = fragmentValue(doc, name)) block.setText(name, gemmi::cif::as_string(*v));
+        }
+        if (auto t = fragmentValue(doc, "pdbx_observed_signal_threshold")) block.set("pdbx_observed_signal_threshold", *t);
+        if (auto p = fragmentValue(doc, "pdbx_percent_possible_ellipsoidal")) block.set("pdbx_percent_possible_ellipsoidal", *p);
+        for (gemmi::cif::Block& b : doc.blocks) {
+            const std::vector<std::string> names = {"pdbx_ordinal", "pdbx_diffrn_id", "d_res_low", "d_res_high",
+                                                    "pdbx_percent_possible_ellipsoidal"};
+            gemmi::cif::Table table = b.find("_reflns_shell.", names);
+            if (!table.ok() || table.length() == 0) continue;
+            rb::Loop loop{"_reflns_shell", names, {}};
+            for (gemmi::cif::Table::Row tableRow : table) {
+                std::vector<std::string> row;
+                for (size_t c = 0; c < names.size(); ++c) row.push_back(tableRow.at(static_cast<int>(c)));
+                loop.rows.push_back(std::move(row));
+            }
+            block.addLoop(std::move(loop));
+            break;
+        }
+    }
+    if (run.anisotropy) {
         // The logs give components that sum to zero (the isotropic part
         // removed); the dictionary allows no negative eigenvalue. Each is
         // given less the smallest: the same tensor of differences, relative
         // to the direction of the best diffraction.
-        double smallest = anisotropy->components[0].value;
-        for (const Component& c : anisotropy->components) smallest = std::min(smallest, static_cast<double>(c.value));
+        const Anisotropy& a = *run.anisotropy;
+        double smallest = a.components[0].value;
+        for (const Component& c : a.components) smallest = std::min(smallest, static_cast<double>(c.value));
+        std::string shown;
+        for (const Component& c : a.components) shown += (shown.empty() ? "" : ", ") + rb::cifNumber(c.value, 3);
+        block.comment("B tensor: the principal components of the anisotropic B of " + a.file + " (" + shown + " A^2),");
+        block.comment("  each less the smallest, " + rb::cifNumber(smallest, 3) +
+                      ", as eigenvalue: the dictionary allows no negative eigenvalue.");
         for (size_t n = 0; n < 3; ++n) {
-            const Component& c = anisotropy->components[n];
-            text << "_reflns.pdbx_aniso_B_tensor_eigenvalue_" << n + 1 << "   " << fixed(c.value - smallest, 3)
-                 << '\n';
+            const Component& c = a.components[n];
+            block.setNumber("pdbx_aniso_B_tensor_eigenvalue_" + std::to_string(n + 1), c.value - smallest, 3);
             for (size_t i = 0; i < 3; ++i) {
-                text << "_reflns.pdbx_aniso_B_tensor_eigenvector_" << n + 1 << "_ortho[" << i + 1 << "]   "
-                     << fixed(c.cosines[i], 4) << '\n';
+                block.setNumber("pdbx_aniso_B_tensor_eigenvector_" + std::to_string(n + 1) + "_ortho[" +
+                                    std::to_string(i + 1) + "]",
+                                c.cosines[i], 4);
             }
         }
     }
-    d.text = text.str();
     return d;
 }
 
 // ------------------------------------------------------------ the comparison
+
+std::string fixed(double value, int decimals) { return common::fixedText(static_cast<float>(value), decimals); }
 
 std::vector<std::string> differences(const Ellipsoid& applied, const Ellipsoid& measured) {
     std::vector<std::string> found;
@@ -339,9 +555,47 @@ void listFiles(Run& run) {
 
 }  // namespace
 
+std::string Run::shown(const std::string& file) const {
+    if (file.empty()) return file;
+    std::error_code error;
+    const fs::path path = fs::absolute(fs::path(file), error).lexically_normal();
+    if (error) return file;
+    const fs::path here(folder);
+    for (const fs::path& base : {here, here.parent_path()}) {
+        if (base.empty() || base == base.root_path()) continue;
+        const fs::path within = path.lexically_relative(base);
+        if (!within.empty() && *within.begin() != "..") return within.string();
+    }
+    const fs::path parent = path.parent_path().filename();
+    return parent.empty() ? path.string() : (parent / path.filename()).string();
+}
+
 Run readRun(const Answers& answers) {
     Run run;
     run.answers = answers;
+    run.version = common::suiteVersion();
+    {
+        // SOURCE_DATE_EPOCH, when set, fixes the date (a report made again reads alike).
+        std::time_t now = std::time(nullptr);
+        if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+            char* end = nullptr;
+            const long long seconds = std::strtoll(epoch, &end, 10);
+            if (end != epoch && *end == '\0' && seconds >= 0) now = static_cast<std::time_t>(seconds);
+        }
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+        run.written = text;
+    }
+    {
+        std::error_code error;
+        fs::path folder = fs::absolute(fs::path(answers.report).parent_path().empty() ? fs::path(".")
+                                                                                        : fs::path(answers.report).parent_path(),
+                                       error);
+        run.folder = folder.lexically_normal().string();
+        while (run.folder.size() > 1 && run.folder.back() == '/') run.folder.pop_back();
+    }
     const auto none = [&](const std::string& what) { run.missing.push_back(what); };
 
     if (!answers.appliedScript.empty()) {
@@ -363,6 +617,9 @@ Run readRun(const Answers& answers) {
         }
     } else {
         none("no log of the anisotropic scaling (ovoscale's or Phaser's): the principal components of B are not shown");
+    }
+    if (!answers.scalingLog.empty()) {
+        if (auto b = isotropicBInLog(answers.scalingLog)) run.isotropicB = IsotropicB{answers.scalingLog, *b};
     }
     if (!answers.cadScript.empty()) {
         run.appliedB = readAppliedB(answers.cadScript);
@@ -405,33 +662,90 @@ Run readRun(const Answers& answers) {
     } else {
         none("no picture of the report page (page.png): the twelve panels are not shown");
     }
-    if (!answers.startingLog.empty() && !answers.finalLog.empty()) {
+    if (!answers.startingLog.empty() || !answers.finalLog.empty()) {
         Statistics s;
         s.startingFile = answers.startingLog;
         s.finalFile = answers.finalLog;
-        common::InputFile starting(answers.startingLog);
-        common::InputFile finished(answers.finalLog);
-        const bool startingRead = common::shell_statistics::readTable(starting, s.starting);
-        const bool finalRead = common::shell_statistics::readTable(finished, s.finished);
-        if (startingRead && finalRead) {
+        bool startingRead = false, finalRead = false;
+        if (!answers.startingLog.empty()) {
+            common::InputFile starting(answers.startingLog);
+            startingRead = common::shell_statistics::readTable(starting, s.starting);
+            if (!startingRead) {
+                none(std::string(common::shell_statistics::kMissingTable) + " in " + answers.startingLog +
+                     ": the statistics before are not shown");
+                s.startingFile.clear();
+            }
+        } else {
+            none("no starting XSCALE.LP or CORRECT.LP: the statistics before are not shown");
+        }
+        if (!answers.finalLog.empty()) {
+            common::InputFile finished(answers.finalLog);
+            finalRead = common::shell_statistics::readTable(finished, s.finished);
+            if (!finalRead) {
+                none(std::string(common::shell_statistics::kMissingTable) + " in " + answers.finalLog +
+                     ": the statistics after are not shown");
+                s.finalFile.clear();
+            }
+        } else {
+            none("no final XSCALE.LP or CORRECT.LP: the statistics after are not shown");
+        }
+        if (startingRead || finalRead) {
             run.statistics = std::move(s);
             run.statistics->lines = common::shell_statistics::pairRows(run.statistics->starting, run.statistics->finished);
-        } else {
-            none(std::string(common::shell_statistics::kMissingTable) + " in " +
-                 (startingRead ? answers.finalLog : answers.startingLog) + ": the statistics are not shown");
+        }
+        for (const std::string* log : {&answers.startingLog, &answers.finalLog}) {
+            if (!log->empty()) run.logSymmetry.push_back(symmetryInLog(*log));
         }
     } else if (answers.mergingTable.empty()) {
-        none("the statistics need both logs, the starting and the final XSCALE.LP or CORRECT.LP: not shown");
+        none("no XSCALE.LP or CORRECT.LP, starting or final: the statistics are not shown");
     }
     if (!answers.mergingTable.empty()) run.merging = readMergingTables(answers.mergingTable);
-    const common::merging_table::Table* kept = run.merging && run.merging->kept ? &*run.merging->kept : nullptr;
-    if (!answers.ovofitCif.empty()) {
-        run.deposition = readDeposition(answers.ovofitCif, run.anisotropy, kept);
-    } else {
-        none("no mmCIF fragment of ovofit: the deposition block holds only the B tensor");
-        if (run.anisotropy || kept) run.deposition = readDeposition("", run.anisotropy, kept);
-    }
     if (run.applied && run.measured) run.ellipsoidDifferences = differences(*run.applied, *run.measured);
+    for (const LogSymmetry& log : run.logSymmetry) {
+        for (std::string& w : symmetryDifferences(run, log)) {
+            run.symmetryWarnings.push_back(std::move(w));
+        }
+    }
+    // What the counts of records are.
+    if (!answers.ovofitTranscript.empty()) {
+        if (auto line = recordsLine(answers.ovofitTranscript)) {
+            run.recordKind.merged = line->merged;
+            run.recordKind.file = answers.ovofitTranscript;
+            run.recordKind.uniqueIn = line->unique;
+            run.recordKind.uniqueInFile = answers.ovofitTranscript;
+        }
+    }
+    if (!answers.scalingLog.empty()) {
+        if (auto line = recordsLine(answers.scalingLog)) {
+            if (!run.recordKind.merged) {
+                run.recordKind.merged = line->merged;
+                run.recordKind.file = answers.scalingLog;
+            }
+            run.recordKind.uniqueKept = line->unique;
+            run.recordKind.uniqueKeptFile = answers.scalingLog;
+        }
+    }
+    // The data set: the folder of the reflection file the script cuts.
+    const Ellipsoid* script = run.applied ? &*run.applied : run.measured ? &*run.measured : nullptr;
+    if (script && !script->reflectionFile.empty()) {
+        std::error_code error;
+        const fs::path data = fs::absolute(fs::path(script->reflectionFile), error).lexically_normal();
+        run.dataSet = data.parent_path().filename().string();
+        run.dataSetFrom = "the folder of " + script->reflectionFile + ", record 1 of " + script->file;
+    }
+    if (run.dataSet.empty()) {
+        run.dataSet = fs::path(run.folder).filename().string();
+        run.dataSetFrom = "the report's folder";
+    }
+    if (run.dataSet.empty()) run.dataSet = "unnamed";
+    const common::merging_table::Table* kept = run.merging && run.merging->kept ? &*run.merging->kept : nullptr;
+    if (!answers.ovofitCif.empty() || run.anisotropy || run.applied || run.measured || kept) {
+        run.deposition = composeDeposition(run);
+        if (kept) putMergingItems(run.deposition->block, *kept);
+    } else {
+        none("no ellipsoid, mmCIF fragment of ovofit or table of principal components: no deposition block");
+    }
+    if (answers.ovofitCif.empty()) none("no mmCIF fragment of ovofit: the deposition block has no signal items");
     listFiles(run);
     return run;
 }

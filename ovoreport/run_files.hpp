@@ -12,6 +12,7 @@
 
 #include "common/cell.hpp"
 #include "common/layout/merging_table.hpp"
+#include "common/layout/reflns_block.hpp"
 #include "common/layout/shell_statistics.hpp"
 
 namespace ovoreport {
@@ -37,6 +38,7 @@ struct Answers {
 // An ellipsoid as an ovoclip input script gives it.
 struct Ellipsoid {
     std::string file;
+    std::string reflectionFile;  // record 1: the XDS file it cuts
     common::UnitCell cell;
     float axes[3][3] = {};      // rows in the orthonormal frame
     float limitOfRow[3] = {};   // Angstrom, row i paired as ovoclip pairs it
@@ -48,8 +50,33 @@ struct Truncation {
     std::string file;
     int32_t read = 0;
     int32_t rejected = 0;
-    float meanRejected = 0;  // sum F over sum sigma of the rejected; may be NaN or infinite
+    float meanRejected = 0;  // sum I over sum sigma(I) of the rejected; may be NaN or infinite
     int32_t kept = 0;
+};
+
+// What the counts of records are: ovoclip counts the records of the XDS
+// file, observations when it is unmerged, unique reflections when merged.
+struct RecordKind {
+    std::optional<bool> merged;   // none when no file of the run says
+    std::string file;             // the transcript or log that says
+    std::optional<int64_t> uniqueIn;    // ovofit: the unique reflections of the data read
+    std::string uniqueInFile;
+    std::optional<int64_t> uniqueKept;  // ovoscale on the truncated data
+    std::string uniqueKeptFile;
+};
+
+struct IsotropicB {
+    std::string file;
+    double b = 0;  // A^2, the trace of the fitted B over 3
+};
+
+// The cell and space group a statistics log names (its last
+// SPACE_GROUP_NUMBER= and UNIT_CELL_CONSTANTS=), and how they compare with
+// the data's.
+struct LogSymmetry {
+    std::string file;
+    std::optional<int> spaceGroupNumber;
+    std::optional<std::array<double, 6>> cell;
 };
 
 struct Component {
@@ -83,6 +110,8 @@ struct FittedAxis {
 struct OvofitLimits {
     std::string file;
     std::string criterion;  // the limits the script takes: "I/sigma" or "CC1/2"
+    double iOverSigmaThreshold = 0;
+    double ccThreshold = 0;
     std::vector<FittedAxis> axes;
 };
 
@@ -102,8 +131,10 @@ struct MergingTables {
 };
 
 struct Deposition {
-    std::string file;
-    std::string text;  // ovofit's items as read, then the B tensor's
+    std::string file;                    // ovofit's fragment read; empty for none
+    std::string ellipsoidSource;         // where the ellipsoid described comes from, in words
+    common::reflns_block::Block block;   // the items to copy
+    std::string text() const { return block.text(); }
 };
 
 struct RunFile {
@@ -114,12 +145,22 @@ struct RunFile {
 
 struct Run {
     Answers answers;
+    std::string dataSet;      // the folder of the reflection file, else of the report
+    std::string dataSetFrom;  // how the name was found
+    std::string written;      // the date and time (UTC) the report was written
+    std::string version;      // the suite's
+    std::string folder;       // the run's folder: names are shown within it
     std::optional<std::string> spaceGroup;
     std::string spaceGroupFile;
     std::optional<Ellipsoid> applied;
     std::optional<Truncation> truncation;
     std::optional<Anisotropy> anisotropy;
     std::optional<AppliedB> appliedB;
+    std::optional<IsotropicB> isotropicB;
+    RecordKind recordKind;
+    std::vector<LogSymmetry> logSymmetry;
+    // A log of another crystal: its cell or space group differs from the data's.
+    std::vector<std::string> symmetryWarnings;
     std::optional<Ellipsoid> measured;
     std::optional<OvofitLimits> ovofitLimits;
     bool plotUsable = false;     // ovofit's plot: an SVG picture to embed
@@ -131,6 +172,11 @@ struct Run {
     std::vector<std::string> ellipsoidDifferences;
     std::vector<RunFile> files;
     std::vector<std::string> missing;  // one line each: what is not shown, and why
+
+    // A file's name as the report shows it: within the run's folder (the
+    // report's, or the one above it, which holds the workflow's steps), else
+    // its own folder's name and its name.
+    std::string shown(const std::string& file) const;
 };
 
 // Reads every file named in `answers`; a named file that cannot be opened

@@ -241,6 +241,70 @@ private:
     std::string last_;
 };
 
+// ------------------------------------------------------------------ the answers in the transcript
+
+// The suite's programs ask each question on a line of its own that starts
+// " Please " or " Type "; after each such line of the program's standard
+// output, the answer it was given, on a line of its own as on a terminal, so
+// that the transcript shows the step's inputs. Streamed: any size of output.
+class AnswerWriter {
+public:
+    AnswerWriter(int out, const fs::path& name, const std::vector<std::string>& answers)
+        : out_(out), name_(name), answers_(answers) {}
+    void add(const char* data, size_t size) {
+        size_t start = 0;
+        for (size_t i = 0; i < size; ++i) {
+            if (start_.size() < kLongest && !startDone_) {
+                start_ += data[i];
+                if (data[i] == '\n') startDone_ = true;
+            }
+            if (data[i] != '\n') continue;
+            writeAll(out_, data + start, i + 1 - start, name_);
+            start = i + 1;
+            endLine();
+        }
+        writeAll(out_, data + start, size - start, name_);
+    }
+
+private:
+    static constexpr size_t kLongest = 8;
+    void endLine() {
+        const bool question = start_.rfind(" Please ", 0) == 0 || start_.rfind(" Type ", 0) == 0;
+        if (question && next_ < answers_.size()) {
+            const std::string line = answers_[next_++] + "\n";
+            writeAll(out_, line.data(), line.size(), name_);
+        }
+        start_.clear();
+        startDone_ = false;
+    }
+    int out_;
+    const fs::path& name_;
+    const std::vector<std::string>& answers_;
+    size_t next_ = 0;
+    std::string start_;
+    bool startDone_ = false;
+};
+
+// Rewrites the program's standard output with its answers (none: as it is).
+void addAnswers(const fs::path& outName, const std::vector<std::string>& answers) {
+    const fs::path answered = outName.string() + ".answered";
+    const int in = openOrFail(outName, O_RDONLY);
+    const int out = openOrFail(answered, O_WRONLY | O_CREAT | O_TRUNC);
+    AnswerWriter writer(out, answered, answers);
+    constexpr size_t kChunk = 1 << 16;
+    const std::unique_ptr<char[]> buffer(new char[kChunk]);  // not cleared: read into
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.get(), kChunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) failWith("cannot read", outName.string(), errno);
+        if (got == 0) break;
+        writer.add(buffer.get(), static_cast<size_t>(got));
+    }
+    ::close(in);
+    closeOrFail(out, answered);
+    move(answered, outName);
+}
+
 std::string appendStandardError(int transcript, const fs::path& transcriptName, const fs::path& errName) {
     const int err = openOrFail(errName, O_RDONLY);
     LastLine last;
@@ -360,8 +424,11 @@ Ran runProgram(const Job& job, const fs::path& work, const fs::path& outName, co
         _exit(128 + received);
     }
     sigprocmask(SIG_SETMASK, &before, nullptr);
-    ran.lastLine = appendStandardError(out, outName, errName);
     closeOrFail(out, outName);
+    if (job.answers && !job.answers->empty()) addAnswers(outName, *job.answers);
+    const int transcript = openOrFail(outName, O_WRONLY | O_APPEND);
+    ran.lastLine = appendStandardError(transcript, outName, errName);
+    closeOrFail(transcript, outName);
     return ran;
 }
 

@@ -179,10 +179,21 @@ std::optional<double> shellLimit(std::string_view label) {
 bool sameShell(const ShellRow& a, const ShellRow& b) {
     const std::optional<double> limitA = shellLimit(a.label);
     const std::optional<double> limitB = shellLimit(b.label);
-    return limitA && limitB && *limitA == *limitB;
+    if (limitA || limitB) return limitA && limitB && *limitA == *limitB;
+    // Two labels that are no numbers (a blank one, "<2&>") are the same
+    // shell when they read alike, blanks aside.
+    const auto withoutBlanks = [](std::string_view label) {
+        std::string text;
+        for (const char c : label) {
+            if (c != ' ') text += c;
+        }
+        return text;
+    };
+    return withoutBlanks(a.label) == withoutBlanks(b.label);
 }
 
-// Shell rows pair when their limits are equal; otherwise the two lists,
+// Shell rows pair when their limits are equal, or when neither label is a
+// number and the two read alike, blanks aside; otherwise the two lists,
 // each from low to high resolution, are merged: the row of the larger limit
 // comes first on a line of its own, the other half blank, and a row whose
 // label is not a number comes out where it stands, before the other log's

@@ -84,7 +84,8 @@ struct TableLine {
     const ShellRow* after = nullptr;   // likewise the final log
 };
 
-// Shell rows pair when their limits are equal; otherwise the two lists,
+// Shell rows pair when their limits are equal, or when neither label is a
+// number and the two labels are equal once their blanks are removed; otherwise the two lists,
 // each from low to high resolution, are merged: the row of the larger limit
 // comes first on a line of its own, the other half blank, and a row whose
 // label is not a number comes out where it stands, before the other log's

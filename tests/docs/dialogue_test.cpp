@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -159,6 +162,73 @@ std::string joined(const std::vector<std::string>& answers, size_t n) {
     return text;
 }
 
+// The numbers of a text: every word that reads wholly as a number, the
+// minus sign U+2212 read as '-'.
+std::vector<double> numbersIn(std::string text) {
+    for (size_t at = text.find("\u2212"); at != std::string::npos; at = text.find("\u2212", at)) text.replace(at, 3, "-");
+    for (char& c : text) {
+        if (c == ',' || c == '/' || c == '`' || c == ';' || c == ':' || c == '(' || c == ')') c = ' ';
+    }
+    std::vector<double> found;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        char* end = nullptr;
+        const double v = std::strtod(word.c_str(), &end);
+        if (end != word.c_str() && *end == '\0') found.push_back(v);
+    }
+    return found;
+}
+
+// README's table "The example in numbers" against the files of a fresh run
+// in `run`: each quoted text starts a line of the file, and the value's numbers
+// stand in the file in that order. The prose that repeats them (ovofit's
+// limits, the B of honer's CAD script and of bapply's dialogue) agrees.
+void expectExampleNumbers(const std::vector<std::string>& readme, const fs::path& run) {
+    size_t i = 0;
+    while (i < readme.size() && readme[i].rfind("| quantity | value | file | its line there |", 0) != 0) ++i;
+    ASSERT_LT(i, readme.size()) << "README has no table of the example's numbers";
+    std::map<std::string, std::vector<double>> values;
+    int rows = 0;
+    for (i += 2; i < readme.size() && readme[i].rfind("|", 0) == 0; ++i) {
+        std::vector<std::string> cells;
+        for (size_t at = 1, next; (next = readme[i].find('|', at)) != std::string::npos; at = next + 1) {
+            cells.push_back(trimmed(readme[i].substr(at, next - at)));
+        }
+        ASSERT_EQ(cells.size(), 4u) << readme[i];
+        SCOPED_TRACE(cells[0]);
+        ++rows;
+        const std::string file = cells[2].substr(1, cells[2].size() - 2);
+        const std::vector<std::string> lines = testsupport::lines(testsupport::readFile(run / file));
+        for (size_t at = cells[3].find('`'); at != std::string::npos; at = cells[3].find('`', cells[3].find('`', at + 1) + 1)) {
+            const std::string quoted = cells[3].substr(at + 1, cells[3].find('`', at + 1) - at - 1);
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(quoted, 0) == 0; }))
+                << "no line of " << file << " starts \"" << quoted << "\"";
+        }
+        const std::vector<double> want = numbersIn(cells[1]);
+        const std::vector<double> have = numbersIn(testsupport::readFile(run / file));
+        size_t next = 0;
+        for (const double v : want) {
+            while (next < have.size() && have[next] != v) ++next;
+            EXPECT_LT(next, have.size()) << v << " is not in " << file << " (in the order of the table)";
+            ++next;
+        }
+        values[cells[0]] = want;
+    }
+    EXPECT_EQ(rows, 7);
+    std::string prose;
+    for (const std::string& line : readme) prose += line + " ";
+    const auto after = [&prose](const std::string& start, const std::string& end) {
+        const size_t at = prose.find(start);
+        if (at == std::string::npos) return std::vector<double>{};
+        return numbersIn(prose.substr(at + start.size(), prose.find(end, at + start.size()) - at - start.size()));
+    };
+    std::vector<double> limits = after("`ovofit` gives fitted limits of", "(shell edges");
+    std::erase_if(limits, [](double v) { return v == 0; });
+    EXPECT_EQ(limits, values["`ovofit`'s fitted I/σ limits along a*, b*, c* (Å)"]);
+    EXPECT_EQ(after("for the example's B =", "Å"), values["B applied, taken by `honer` (Å²)"]);
+    EXPECT_EQ(after(" scale 1.00 and B", "for FP_ISO"), values["B applied, taken by `honer` (Å²)"]);
+}
+
 TEST(Dialogue, ReadmeAndHelpListThePromptsInTheOrderTheProgramsAsk) {
     const std::vector<std::string> readme = testsupport::lines(testsupport::readFile(kSource / "README.md"));
     const std::vector<Row> rows = readmeTable(readme);
@@ -196,6 +266,7 @@ TEST(Dialogue, ReadmeAndHelpListThePromptsInTheOrderTheProgramsAsk) {
         }
         const auto whole = testsupport::run(exe, joined(row.answers, row.answers.size()), run.path());
         ASSERT_EQ(whole.status, 0) << whole.err;
+        if (row.program == "ovofit") testsupport::writeFile(run / "ovofit.terminal", whole.out);
 
         const auto help = testsupport::run(exe, "", run.path(), {"--help"});
         if (kEndIsBlankFrom.count(row.program) && !asked.empty()) {
@@ -208,6 +279,8 @@ TEST(Dialogue, ReadmeAndHelpListThePromptsInTheOrderTheProgramsAsk) {
         expectListedInOrder("--help", promptsIn(testsupport::lines(help.out), asked), asked, row.program);
         expectListedInOrder("README.md", promptsIn(readmeDialogue(readme, row.program), asked), asked, row.program);
     }
+    // The example's numbers as README gives them, against this fresh run.
+    expectExampleNumbers(readme, run.path());
 }
 
 }  // namespace

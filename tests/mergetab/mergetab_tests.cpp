@@ -263,19 +263,23 @@ TEST(Mergetab, WideCountsWidenBothCountColumns) {
     }
 }
 
-// Rows pair when their labels, blanks removed, are equal as numbers; the
-// starting log's label is shown. A label that is no number pairs with
-// nothing and comes first, alone.
+// Rows pair when their labels, blanks removed, are equal as numbers, or,
+// when neither is a number, equal as text; the starting log's label is
+// shown. A label that is no number pairs with no number and comes first,
+// alone.
 TEST(Mergetab, LabelsCopiedEscapedAndPairedByTheirLimits) {
     const struct {
         std::string label, shown;
         bool paired;
+        std::string finalLabel = "  8.22";
     } labels[] = {{"      ", "        ", false},  {"  8.22", "    8.22", true},    {"8.2200", "  8.2200", true},
                   {" 8. 22", "   8. 22", true},   {"822e-2", "  822e-2", true},    {"  8.23", "    8.23", false},
-                  {"a<b&c>", "  a&lt;b&amp;c&gt;", false}, {"  8.2x", "    8.2x", false}};
+                  {"a<b&c>", "  a&lt;b&amp;c&gt;", false}, {"  8.2x", "    8.2x", false},
+                  {"      ", "        ", true, "      "}, {" <2&> ", "   &lt;2&amp;&gt; ", true, "<2&>  "},
+                  {" <2&> ", "   &lt;2&amp;&gt; ", false, " <3&> "}};
     for (const auto& l : labels) {
         MergetabRun run;
-        runMergetab(run, table({l.label, "5423"}), table({"  8.22", "5400"}));
+        runMergetab(run, table({l.label, "5423"}), table({l.finalLabel, "5400"}));
         EXPECT_EQ(run.result.status, 0) << run.result.err;
         EXPECT_EQ(run.result.err.empty(), l.paired) << l.label;
         EXPECT_EQ(firstRow(run), l.shown + (l.paired ? "     5423  5400    21.7 21.6    99.0%   99.0%     3.0%   3.0%    20.0  20.0"

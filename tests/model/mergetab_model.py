@@ -25,7 +25,8 @@ What it holds to:
   or after 21 rows when none comes;
 - a label's limit: the label without its blanks when that is wholly one
   finite number (sign, digits with at most one point, exponent); two shells
-  pair when both have a limit and the limits are equal.  The two shell lists
+  pair when both have a limit and the limits are equal, or when neither has
+  one and the labels without their blanks are the same text.  The two shell lists
   are merged: a pair shares a line; otherwise the starting shell comes first
   alone when it has no limit, or when the final one has a limit and is
   smaller, else the final shell comes alone.  The two total rows share the
@@ -190,7 +191,9 @@ def limit(row):
 
 
 def same_shell(a, b):
-    return limit(a) is not None and limit(a) == limit(b)
+    if limit(a) is not None or limit(b) is not None:
+        return limit(a) is not None and limit(a) == limit(b)
+    return a['label'].replace(b' ', b'') == b['label'].replace(b' ', b'')
 
 
 def shells_differ(start, final):

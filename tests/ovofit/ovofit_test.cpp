@@ -2,6 +2,9 @@
 // the real unmerged file from CORRECT, and every way a run can fail.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -585,6 +588,50 @@ common::limits_table::Table tableOf(Folder& f) {
     return table.value_or(common::limits_table::Table{});
 }
 
+// ovofit's plot read as a person reads it: no word inside the drawing area
+// (70..610 x 40..360), where it would lie on a curve or a limit line; no
+// curve cut flat at the top; tick labels that are whole numbers without a
+// point; each axis named in the legend by a*, b*, c*; the right-hand title
+// clear of its tick labels.
+void expectReadablePlot(const std::string& plot) {
+    const std::regex text(R"re(<text x="([-0-9.]+)" y="([-0-9.]+)"[^>]*>([^<]*)</text>)re");
+    int words = 0;
+    for (std::sregex_iterator it(plot.begin(), plot.end(), text), end; it != end; ++it) {
+        const double x = std::stod((*it)[1]), y = std::stod((*it)[2]);
+        EXPECT_FALSE(x > 70 && x < 610 && y > 40 && y < 360) << "a word on the drawing: " << (*it)[3];
+        EXPECT_FALSE(std::regex_match((*it)[3].str(), std::regex(R"re(\d+\.)re"))) << "a tick reads " << (*it)[3];
+        ++words;
+    }
+    EXPECT_GT(words, 10);
+    const std::regex polyline(R"re(<polyline[^>]*points="([^"]*)")re");
+    for (std::sregex_iterator it(plot.begin(), plot.end(), polyline), end; it != end; ++it) {
+        std::istringstream points((*it)[1].str());
+        int atTop = 0;
+        for (std::string point; points >> point;) {
+            const double y = std::stod(point.substr(point.find(',') + 1));
+            EXPECT_GE(y, 40.0);
+            atTop += y <= 40.05;
+        }
+        EXPECT_LE(atTop, 1) << "a curve cut flat at the top";
+    }
+    for (const char* axis : {"axis 1, ", "axis 2, ", "axis 3, "}) {
+        const size_t at = plot.find(axis);
+        ASSERT_NE(at, std::string::npos) << axis;
+        const std::string name = plot.substr(at + 8, plot.find(':', at) - at - 8);
+        EXPECT_TRUE(name.find("a*") != std::string::npos || name.find("b*") != std::string::npos ||
+                    name.find("c*") != std::string::npos)
+            << axis << name;
+    }
+    const std::smatch title = [&plot] {
+        std::smatch m;
+        std::regex_search(plot, m, std::regex(R"re(translate\(([0-9.]+) [0-9.]+\) rotate\(-90\)" text-anchor="middle">CC1/2)re"));
+        return m;
+    }();
+    if (!title.empty()) {
+        EXPECT_GT(std::stod(title[1]) - 8, 618 + 3 * 8) << "the right-hand title on its tick labels";
+    }
+}
+
 // Data generated with known limits and the noise of real data (Wilson's
 // intensities, normal errors, a few hundred reflections a shell): the
 // fitted I/sigma limits within 3% of the truth along each axis, the CC1/2
@@ -676,6 +723,7 @@ TEST(Ovofit, FittedLimitsOfGeneratedDataMatchTheTruth) {
         }
         const std::string plot = f.read("fit.svg");
         EXPECT_EQ(plot.find("CC1/2 (dashed)") != std::string::npos, c.model.multiplicity > 0);
+        expectReadablePlot(plot);
     }
 }
 
@@ -706,6 +754,24 @@ TEST(Ovofit, CriterionAnswersAndDriversOfFiveAnswers) {
             expectFailure(f.result, "ovofit", {c.fragment});
             EXPECT_FALSE(f.exists("fit.inp"));
         }
+    }
+}
+
+// A reflection file that cannot be read ends the run as soon as it is
+// named: the questions after it are not asked.
+TEST(Ovofit, FileToReadCheckedWhenNamed) {
+    const struct {
+        std::string what, name, fragment;
+    } cases[] = {{"missing", "none.hkl", "none.hkl"}, {"a folder", "sub", "sub"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder f;
+        fs::create_directory(f / "sub");
+        f.run("ovofit", answers(c.name));
+        expectFailure(f.result, "ovofit", {c.fragment});
+        EXPECT_NE(f.result.out.find("Please type in name of XDS reflection file"), std::string::npos);
+        EXPECT_EQ(f.result.out.find("threshold"), std::string::npos) << f.result.out;
+        EXPECT_FALSE(f.exists("fit.inp"));
     }
 }
 
@@ -765,6 +831,13 @@ TEST(Ovofit, DepositionFragmentReadsBackWithGemmi) {
         return std::stod(*value);
     };
     EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_signal_type")), "local <I/sigmaI>");
+    // How the signal was measured, and the block's keys first.
+    ASSERT_NE(block.find_value("_reflns.pdbx_signal_details"), nullptr);
+    EXPECT_NE(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_signal_details")).find("20 deg"), std::string::npos);
+    ASSERT_GE(block.items.size(), 3u);
+    EXPECT_EQ(block.items[0].pair[0], "_reflns.pdbx_ordinal");
+    EXPECT_EQ(block.items[1].pair[0], "_reflns.entry_id");
+    EXPECT_EQ(block.items[2].pair[0], "_reflns.pdbx_diffrn_id");
     EXPECT_EQ(number("pdbx_observed_signal_threshold"), 1.5);
     EXPECT_EQ(gemmi::cif::as_string(*block.find_value("_reflns.pdbx_orthogonalization_convention")), "pdb");
     double limits[3], axes[3][3];

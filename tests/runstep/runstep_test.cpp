@@ -71,6 +71,10 @@ const Case kCases[] = {
      {"a.txt", "b.txt", "c.txt"}, "failed",
      "finished without writing b.txt, c.txt", 0,
      "prog: warning: 3 reflections left out\n\n[workflow] step s failed: finished without writing b.txt, c.txt\n"},
+    {"each answer after its question", "echo ' Please type the first'; read a; echo ' Type the second'; read b; "
+     "echo \"$b $a\" > out.txt; echo ' Please type more'; echo ' Please note' >&2",
+     {"out.txt"}, "ok", std::nullopt, 0,
+     " Please type the first\nfirst\n Type the second\nsecond\n Please type more\n Please note\n"},
     {"silent status", "exit 1", {}, "failed", "exit status 1", 1, ""},
     {"ended by a signal", "kill -SEGV $$", {"out.txt"}, "failed", "ended by SIGSEGV", -SIGSEGV, ""},
     {"no result, a file made", "touch out.txt; echo 'prog: no reflection inside the ellipsoid' >&2; exit 1",

@@ -121,6 +121,11 @@ def numbers(value):
     return []
 
 
+def page_text(out):
+    with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
+        return f.read()
+
+
 def check_index(expected_names):
     with open(os.path.join(OUT, "index.json"), encoding="utf-8") as f:
         index = json.load(f)
@@ -144,6 +149,14 @@ def check_index(expected_names):
                     fail("%s: %s %r of the index is not in its report.json" % (row["name"], key, v))
         if not row["space_group"] or not row["criterion"]:
             fail("%s: space group or criterion missing: %s" % (row["name"], row))
+        # each limit with its axis, in the order a*, b*, c*
+        if [x.get("axis") for x in row["limits"]] != ["a*", "b*", "c*"]:
+            fail("%s: the limits' axes %s" % (row["name"], row["limits"]))
+    good = [r for r in index if r["status"] == "ok"]
+    for row in good:
+        shown = ", ".join("%.2f along %s" % (x["limit"], x["axis"]) for x in row["limits"])
+        if shown not in page_text(OUT):
+            fail("%s: index.html does not show the limits as %r" % (row["name"], shown))
     with open(os.path.join(OUT, "index.html"), encoding="utf-8") as f:
         page = f.read()
     table = Table()

@@ -21,7 +21,7 @@ COLUMNS = [  # key, heading, kind (for sorting and the cell's shape)
     ("message", "Message", "text"),
     ("space_group", "Space group", "text"),
     ("cell", "Cell (\u00c5, \u00b0)", "cell"),
-    ("limits", "Limits (\u00c5)", "triple"),
+    ("limits", "Limits (\u00c5) by axis", "limits"),
     ("criterion", "Criterion", "text"),
     ("completeness", "Completeness in ellipsoid (%)", "number"),
     ("b_range", "Anisotropic B range (\u00c5\u00b2)", "number"),
@@ -72,10 +72,16 @@ def from_report(report):
         cell = [cell.get(k) for k in ("a", "b", "c", "alpha", "beta", "gamma")]
     axes = _dig(report, "ellipsoid_applied", "axes")
     signal = _deposition_item(report, "pdbx_signal_type")
+    limits = None
+    if isinstance(axes, list):
+        # each limit with the reciprocal axis its own lies nearest, in the order a*, b*, c*
+        order = {"a*": 0, "b*": 1, "c*": 2}
+        limits = [{"limit": a.get("limit"), "axis": a.get("nearest")} for a in axes if isinstance(a, dict)]
+        limits.sort(key=lambda x: order.get(x["axis"], 3))
     return {
         "cell": cell,
         "space_group": _dig(report, "space_group", "name"),
-        "limits": [a.get("limit") for a in axes] if isinstance(axes, list) else None,
+        "limits": limits,
         "criterion": CRITERIA.get(signal, signal),
         "completeness": _float(_deposition_item(report, "pdbx_percent_possible_ellipsoidal")),
         "b_range": _dig(report, "anisotropic_b", "range"),
@@ -128,6 +134,10 @@ def _cell_text(key, kind, value):
         return "", ""
     if kind == "number":
         return _number(value), _number(value, 6)
+    if kind == "limits" and isinstance(value, list):
+        text = ", ".join("%s along %s" % (_number(x.get("limit")), x.get("axis") or "?") for x in value)
+        smallest = min((x["limit"] for x in value if isinstance(x.get("limit"), (int, float))), default=None)
+        return text, _number(smallest, 6)
     if kind in ("cell", "triple") and isinstance(value, list):
         text = " ".join(_number(v) for v in value)
         return text, text
