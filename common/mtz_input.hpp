@@ -124,8 +124,10 @@ void checkMtzClaims(Stream& stream, uint64_t fileSize) {
             break;
         }
     }
-    if (main) gemmi::fail("the headers end before their END record (a cut file?)");
-    if (!ended) gemmi::fail("the headers end before their last record, MTZENDOFHEADERS (a cut file?)");
+    if (!ended) {
+        gemmi::fail(main ? "the headers end before their END record, and before MTZENDOFHEADERS (a cut file?)"
+                         : "the headers end before their last record, MTZENDOFHEADERS (a cut file?)");
+    }
     if (announced >= 0 && static_cast<size_t>(announced) != datasets.size()) {
         gemmi::fail("the headers announce " + std::to_string(announced) + " data sets and describe " +
                     std::to_string(datasets.size()) + " (a cut header?)");

@@ -226,12 +226,16 @@ TEST(ReflectionLayer, DamagedAndContradictoryFilesAreRefused) {
         testsupport::writeFile(p, bytes);
     };
     // Every 80-byte header record that starts with `key` made `text`.
-    auto rewriteRecords = [](const fs::path& p, const std::string& key, const std::string& text) {
+    // Each header record starting with `key` rewritten after its own first
+    // `kept` bytes (a DCELL's data set number).
+    auto rewriteRecords = [](const fs::path& p, const std::string& key, const std::string& text, size_t kept = 0) {
         std::string bytes = testsupport::readFile(p);
         int32_t offset = 0;
         std::memcpy(&offset, &bytes[4], 4);
         for (size_t at = 4 * static_cast<size_t>(offset - 1); at + 80 <= bytes.size(); at += 80) {
-            if (bytes.compare(at, key.size(), key) == 0) bytes.replace(at, 80, (text + std::string(80, ' ')).substr(0, 80));
+            if (bytes.compare(at, key.size(), key) == 0) {
+                bytes.replace(at + kept, 80 - kept, (text + std::string(80, ' ')).substr(0, 80 - kept));
+            }
         }
         testsupport::writeFile(p, bytes);
     };
@@ -249,7 +253,7 @@ TEST(ReflectionLayer, DamagedAndContradictoryFilesAreRefused) {
         {"a cell of zeros", [&](const fs::path& p) {
              unmerged(p);
              rewriteRecords(p, "CELL ", "CELL      0.0000    0.0000    0.0000    0.0000    0.0000    0.0000");
-             rewriteRecords(p, "DCELL", "DCELL         1     0.0000    0.0000    0.0000    0.0000    0.0000    0.0000");
+             rewriteRecords(p, "DCELL", "     0.0000    0.0000    0.0000    0.0000    0.0000    0.0000", 15);
          },
          "the cell (CELL and DCELL records) is missing or zero"},
         {"a cut file", [&](const fs::path& p) {

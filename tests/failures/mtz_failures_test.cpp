@@ -43,11 +43,15 @@ std::string withFloat(std::string bytes, size_t word, float value) {
 }
 
 // Every header record that starts with `key` made `text`.
-std::string withRecords(std::string bytes, const std::string& key, const std::string& text) {
+// Every header record that starts with `key` replaced by `text`, after the
+// record's own first `kept` bytes (a DCELL's data set number, say).
+std::string withRecords(std::string bytes, const std::string& key, const std::string& text, size_t kept = 0) {
     int32_t offset = 0;
     std::memcpy(&offset, &bytes[4], 4);
     for (size_t at = 4 * static_cast<size_t>(offset - 1); at + 80 <= bytes.size(); at += 80) {
-        if (bytes.compare(at, key.size(), key) == 0) bytes.replace(at, 80, failures::pad(text, 80).substr(0, 80));
+        if (bytes.compare(at, key.size(), key) == 0) {
+            bytes.replace(at + kept, 80 - kept, failures::pad(text, 80).substr(0, 80 - kept));
+        }
     }
     return bytes;
 }
@@ -64,7 +68,7 @@ TEST(MtzFailures, EachFaultThroughEachProgram) {
         std::string report;
     } faults[] = {
         {"a cell of zeros",
-         withRecords(withRecords(good, "CELL ", "CELL 0 0 0 0 0 0"), "DCELL", "DCELL 1 0 0 0 0 0 0"),
+         withRecords(withRecords(good, "CELL ", "CELL 0 0 0 0 0 0"), "DCELL", " 0 0 0 0 0 0", 15),
          "the cell (CELL and DCELL records) is missing or zero"},
         {"the headers cut", good.substr(0, good.size() - 200), "MTZENDOFHEADERS (a cut file?)"},
         {"the file cut within its rows", good.substr(0, 1000), "a cut file?"},

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -296,7 +297,7 @@ TEST(Ovostats, OvoreportShowsTheTablesAndDepositsTheKeptData) {
     EXPECT_EQ(html.find("both logs, the starting and the final"), std::string::npos);
     const std::string json = testsupport::readFile(dir / "report.json");
     EXPECT_NE(json.find("\"merging_statistics\": {\"file\": \"t.txt\""), std::string::npos);
-    EXPECT_NE(json.find("_reflns.pdbx_percent_possible_spherical 99.7"), std::string::npos) << json;
+    EXPECT_TRUE(std::regex_search(json, std::regex("_reflns.pdbx_percent_possible_spherical +99.7"))) << json;
     EXPECT_EQ(json.find("98.6"), std::string::npos);
     EXPECT_NE(json.find("_reflns_shell.pdbx_CC_half"), std::string::npos);
     EXPECT_EQ(json.find("_reflns_shell.pdbx_ordinal\\n_reflns_shell.d_res_high\\n1 3.0"), std::string::npos);
@@ -306,7 +307,6 @@ TEST(Ovostats, OvoreportShowsTheTablesAndDepositsTheKeptData) {
     const auto shortRun = testsupport::run(testsupport::program("ovoreport"), before, old.path());
     ASSERT_EQ(shortRun.status, 0) << shortRun.err;
     EXPECT_NE(testsupport::readFile(old / "report.json").find("\"merging_statistics\": null"), std::string::npos);
-    EXPECT_NE(testsupport::readFile(old / "report.json").find("98.6"), std::string::npos);
 }
 
 }  // namespace
