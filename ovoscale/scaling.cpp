@@ -309,21 +309,23 @@ void ErrorModelFit::add(double expected, double variance) {
     const int bin = std::clamp(static_cast<int>((std::log(expected) - kLowest) / kWidth), 0, kBins - 1);
     count_[bin] += 1;
     expected_[bin] += expected;
+    square_[bin] += expected * expected;
     variance_[bin] += variance;
 }
 
 ErrorModel ErrorModelFit::finish() const {
-    // Each bin's mean variance against its mean S, weighted by its count
-    // over its mean variance squared (a relative fit); of the seven subsets
-    // of {a, b, c} the one of least residual whose coefficients are all at
-    // least 0.
-    std::vector<std::array<double, 3>> points;  // S, variance, weight
+    // Each bin's mean variance against its means of S and S^2 (the model
+    // is linear in them, so a bin's width costs nothing), weighted by its
+    // count over its mean variance squared (a relative fit); of the seven
+    // subsets of {a, b, c} the one of least residual whose coefficients are
+    // all at least 0.
+    std::vector<std::array<double, 4>> points;  // S, S^2, variance, weight
     double smallest = INFINITY;
     for (int i = 0; i < kBins; ++i) {
         if (count_[i] < 5) continue;
-        const double x = expected_[i] / count_[i], y = variance_[i] / count_[i];
+        const double x = expected_[i] / count_[i], xx = square_[i] / count_[i], y = variance_[i] / count_[i];
         if (!(y > 0)) continue;
-        points.push_back({x, y, count_[i] / (y * y)});
+        points.push_back({x, xx, y, count_[i] / (y * y)});
         smallest = std::min(smallest, y);
     }
     ErrorModel best;
@@ -336,10 +338,10 @@ ErrorModel ErrorModelFit::finish() const {
         const size_t k = terms.size();
         std::vector<double> a(k * k, 0), y(k, 0), x;
         for (const auto& point : points) {
-            const double power[3] = {1, point[0], point[0] * point[0]};
+            const double power[3] = {1, point[0], point[1]};
             for (size_t i = 0; i < k; ++i) {
-                y[i] += point[2] * power[terms[i]] * point[1];
-                for (size_t j = 0; j < k; ++j) a[i * k + j] += point[2] * power[terms[i]] * power[terms[j]];
+                y[i] += point[3] * power[terms[i]] * point[2];
+                for (size_t j = 0; j < k; ++j) a[i * k + j] += point[3] * power[terms[i]] * power[terms[j]];
             }
         }
         if (!solve(a, k, y, x)) continue;
@@ -353,8 +355,8 @@ ErrorModel ErrorModelFit::finish() const {
         if (!valid) continue;
         double residual = 0;
         for (const auto& point : points) {
-            const double d = model.at(point[0]) - point[1];
-            residual += point[2] * d * d;
+            const double d = model.a + model.b * point[0] + model.c * point[1] - point[2];
+            residual += point[3] * d * d;
         }
         if (residual < bestResidual) bestResidual = residual, best = model;
     }

@@ -109,7 +109,7 @@ public:
 private:
     static constexpr int kBins = 48;
     static constexpr double kLowest = -30, kWidth = 1.5;  // ln S from -30 to 42
-    double count_[kBins] = {}, expected_[kBins] = {}, variance_[kBins] = {};
+    double count_[kBins] = {}, expected_[kBins] = {}, square_[kBins] = {}, variance_[kBins] = {};
 };
 
 struct ScalingFit {
