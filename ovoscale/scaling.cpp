@@ -130,13 +130,14 @@ double sigmaOf(const Measurement& m, const Sym6& mono, const SigmaRule& rule, co
 
 Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
               const PosteriorTable& table, const LogReference& reference, const std::vector<double>& p,
-              const SigmaRule& rule) {
+              const SigmaRule& rule, ErrorModelFit* errors = nullptr) {
     const size_t n = basis.size() + 1;
     const Sym6 b = tensorOf(basis, p);
     Pass pass;
     source.forEach([&](const Measurement& m) {
         const Sym6 mono = monomials(m.s);
         const double eta = etaOf(m, mono, p[0], b, reference);
+        if (errors) errors->add(std::exp(eta), m.sigma * m.sigma);
         const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, sigmaOf(m, mono, rule, reference), eta);
         double g[kMaxParameters];
         g[0] = 1;
@@ -376,6 +377,7 @@ struct Maximum {
     bool converged = false;
     int iterations = 0;
     Pass last;
+    ErrorModel errors;  // fitted at the point reached
 };
 
 // Newton steps with Levenberg-Marquardt damping (on the negative Hessian,
@@ -386,7 +388,9 @@ Maximum maximise(const MeasurementSource& source, bool amplitudes, const std::ve
                  const SigmaRule& rule, const std::vector<std::vector<double>>& free) {
     const size_t n = basis.size() + 1, r = free.size();
     Maximum result;
-    Pass current = evaluate(source, amplitudes, basis, table, reference, p, rule);
+    // The error model's sums at the point reached ride along each pass.
+    ErrorModelFit errorsHere, errorsTried;
+    Pass current = evaluate(source, amplitudes, basis, table, reference, p, rule, &errorsHere);
     double lambda = 1e-3;
     constexpr int kMaxPasses = 200;
     for (int passes = 1; passes < kMaxPasses && r > 0; ++passes) {
@@ -418,10 +422,12 @@ Maximum maximise(const MeasurementSource& source, bool amplitudes, const std::ve
         const bool small = lambda <= 1e-2 && ((largest < 1e-4 && std::fabs(step[0]) < 1e-6) || gain < 1e-3);
         std::vector<double> trial = p;
         for (size_t i = 0; i < n; ++i) trial[i] += step[i];
-        const Pass next = evaluate(source, amplitudes, basis, table, reference, trial, rule);
+        errorsTried = ErrorModelFit();
+        const Pass next = evaluate(source, amplitudes, basis, table, reference, trial, rule, &errorsTried);
         if (std::isfinite(next.value) && (next.value >= current.value || small)) {
             p = trial;
             current = next;
+            errorsHere = errorsTried;
             lambda = std::max(lambda / 10, 1e-9);
             ++result.iterations;
             if (small) {
@@ -438,6 +444,7 @@ Maximum maximise(const MeasurementSource& source, bool amplitudes, const std::ve
     }
     if (r == 0) result.converged = true;
     result.last = current;
+    result.errors = errorsHere.finish();
     return result;
 }
 
@@ -536,31 +543,34 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
 
     SigmaRule rule;
     Maximum maximum;
+    if (!amplitudes) {
+        // The first error model at the expected intensities of the start.
+        ErrorModelFit errors;
+        const Sym6 b = tensorOf(basis, p);
+        source.forEach([&](const Measurement& m) {
+            errors.add(std::exp(etaOf(m, monomials(m.s), p[0], b, reference)), m.sigma * m.sigma);
+        });
+        rule.model = true;
+        rule.errors = errors.finish();
+        rule.b = b;
+        rule.logScale = p[0];
+        fit.errorModelUsed = true;
+    }
     constexpr int kMostRounds = 4;
     for (int round = 0; round < kMostRounds; ++round) {
-        if (!amplitudes) {
-            // The error model at the expected intensities of the last fit
-            // (the start, first).
-            ErrorModelFit errors;
-            const Sym6 b = tensorOf(basis, p);
-            source.forEach([&](const Measurement& m) {
-                errors.add(std::exp(etaOf(m, monomials(m.s), p[0], b, reference)), m.sigma * m.sigma);
-            });
-            rule.model = true;
-            rule.errors = errors.finish();
-            rule.b = b;
-            rule.logScale = p[0];
-            fit.errorModelUsed = true;
-            fit.errorModel = rule.errors;
-        }
         const std::vector<double> before = p;
+        fit.errorModel = rule.errors;
         maximum = maximise(source, amplitudes, basis, table, reference, p, rule, free);
         fit.iterations += maximum.iterations;
         ++fit.rounds;
         if (!maximum.converged || amplitudes) break;
         double moved = 0;
         for (size_t j = 1; j < n; ++j) moved = std::max(moved, std::fabs(p[j] - before[j]));
-        if (round > 0 && moved < 0.01) break;
+        if (round > 0 && moved < 0.02) break;
+        // The error model at the expected intensities of this fit, for the next.
+        rule.errors = maximum.errors;
+        rule.b = tensorOf(basis, p);
+        rule.logScale = p[0];
     }
     fit.converged = maximum.converged;
 

@@ -29,7 +29,7 @@
 // observed intensity, from the true one, or are constant. S depends on
 // the fit: the scaling is fitted with the sigmas read, the error model is
 // fitted to them at that S, the scaling fitted again with the model's
-// sigmas at the S of the previous fit, until B moves by less than 0.01 A^2
+// sigmas at the S of the previous fit, until B moves by less than 0.02 A^2
 // (at most four rounds).
 //
 // For amplitudes F with sigma(F) the error enters as a complex Gaussian
