@@ -117,15 +117,23 @@ struct SigmaRule {
     double logScale = 0;
 };
 
-double etaOf(const Measurement& m, const Sym6& mono, double logScale, const Sym6& b, const LogReference& reference) {
-    const double s2 = mono[0] + mono[1] + mono[2];
-    return std::log(static_cast<double>(m.epsilon)) + logScale + reference.at(s2) - 0.5 * quadratic(b, mono);
+// ln epsilon for epsilon 0 to 127, made once.
+const std::array<double, 128>& logEpsilon() {
+    static const std::array<double, 128> table = [] {
+        std::array<double, 128> t{};
+        for (size_t i = 1; i < t.size(); ++i) t[i] = std::log(static_cast<double>(i));
+        return t;
+    }();
+    return table;
 }
 
-double sigmaOf(const Measurement& m, const Sym6& mono, const SigmaRule& rule, const LogReference& reference) {
-    if (!rule.model) return m.sigma;
-    const double expected = std::exp(etaOf(m, mono, rule.logScale, rule.b, reference));
-    return std::sqrt(std::max(rule.errors.at(expected), 1e-30));
+// ln epsilon + ln R(s^2): the part of eta that the parameters leave alone.
+double etaBase(const Measurement& m, const Sym6& mono, const LogReference& reference) {
+    return logEpsilon()[static_cast<size_t>(std::clamp(m.epsilon, 1, 127))] + reference.at(mono[0] + mono[1] + mono[2]);
+}
+
+double etaOf(const Measurement& m, const Sym6& mono, double logScale, const Sym6& b, const LogReference& reference) {
+    return etaBase(m, mono, reference) + logScale - 0.5 * quadratic(b, mono);
 }
 
 Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
@@ -136,9 +144,15 @@ Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vecto
     Pass pass;
     source.forEach([&](const Measurement& m) {
         const Sym6 mono = monomials(m.s);
-        const double eta = etaOf(m, mono, p[0], b, reference);
-        if (errors) errors->add(std::exp(eta), m.sigma * m.sigma);
-        const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, sigmaOf(m, mono, rule, reference), eta);
+        const double base = etaBase(m, mono, reference);
+        const double eta = base + p[0] - 0.5 * quadratic(b, mono);
+        if (errors) errors->add(std::exp(eta), m.sigma * m.sigma, eta);
+        double sigma = m.sigma;
+        if (rule.model) {
+            const double expected = std::exp(base + rule.logScale - 0.5 * quadratic(rule.b, mono));
+            sigma = std::sqrt(std::max(rule.errors.at(expected), 1e-30));
+        }
+        const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, sigma, eta);
         double g[kMaxParameters];
         g[0] = 1;
         for (size_t j = 1; j < n; ++j) g[j] = -0.5 * quadratic(basis[j - 1], mono);
@@ -223,14 +237,9 @@ bool solve(std::vector<double> a, size_t n, std::vector<double> y, std::vector<d
 
 // A start from a straight line through ln(<I/epsilon> / R) against s^2 in
 // ten bins of s^2 (<F^2/epsilon> for amplitudes): ln k and an isotropic B.
-void startingPoint(const MeasurementSource& source, bool amplitudes, const LogReference& reference, double& logScale,
-                   double& bIso) {
-    double lowest = INFINITY, highest = 0;
-    source.forEach([&](const Measurement& m) {
-        const double s2 = m.s[0] * m.s[0] + m.s[1] * m.s[1] + m.s[2] * m.s[2];
-        lowest = std::min(lowest, s2);
-        highest = std::max(highest, s2);
-    });
+// `lowest`, `highest`: the range of s^2 of the reflections.
+void startingPoint(const MeasurementSource& source, bool amplitudes, const LogReference& reference, double lowest,
+                   double highest, double& logScale, double& bIso) {
     constexpr int kBins = 10;
     double intensity[kBins] = {}, curve[kBins] = {}, s2sum[kBins] = {};
     int64_t count[kBins] = {};
@@ -305,9 +314,11 @@ std::vector<Sym6> invariantTensors(const gemmi::GroupOps& operations, const comm
     return basis;
 }
 
-void ErrorModelFit::add(double expected, double variance) {
+void ErrorModelFit::add(double expected, double variance) { add(expected, variance, std::log(expected)); }
+
+void ErrorModelFit::add(double expected, double variance, double logExpected) {
     if (!(expected > 0) || !std::isfinite(variance)) return;
-    const int bin = std::clamp(static_cast<int>((std::log(expected) - kLowest) / kWidth), 0, kBins - 1);
+    const int bin = std::clamp(static_cast<int>((logExpected - kLowest) / kWidth), 0, kBins - 1);
     count_[bin] += 1;
     expected_[bin] += expected;
     square_[bin] += expected * expected;
@@ -422,6 +433,14 @@ Maximum maximise(const MeasurementSource& source, bool amplitudes, const std::ve
         const bool small = lambda <= 1e-2 && ((largest < 1e-4 && std::fabs(step[0]) < 1e-6) || gain < 1e-3);
         std::vector<double> trial = p;
         for (size_t i = 0; i < n; ++i) trial[i] += step[i];
+        if (small && gain < 1e-3) {
+            // Taken without a pass of its own: its gain is below what the
+            // rounding of the sums would show.
+            p = trial;
+            ++result.iterations;
+            result.converged = true;
+            break;
+        }
         errorsTried = ErrorModelFit();
         const Pass next = evaluate(source, amplitudes, basis, table, reference, trial, rule, &errorsTried);
         if (std::isfinite(next.value) && (next.value >= current.value || small)) {
@@ -447,6 +466,24 @@ Maximum maximise(const MeasurementSource& source, bool amplitudes, const std::ve
     result.errors = errorsHere.finish();
     return result;
 }
+
+// Every stride-th reflection of a source: the early rounds of a large data
+// set, where a quarter of a million reflections fix B to well within the
+// precision of the last round, which takes them all.
+class Subsample : public MeasurementSource {
+public:
+    Subsample(const MeasurementSource& all, int64_t stride) : all_(all), stride_(stride) {}
+    void forEach(const std::function<void(const Measurement&)>& use) const override {
+        int64_t i = 0;
+        all_.forEach([&](const Measurement& m) {
+            if (i++ % stride_ == 0) use(m);
+        });
+    }
+
+private:
+    const MeasurementSource& all_;
+    int64_t stride_;
+};
 
 double trace(const Sym6& b) { return b[0] + b[1] + b[2]; }
 Sym6 deviator(const Sym6& b) {
@@ -537,17 +574,22 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
 
     std::vector<double> p(n, 0.0);
     double bIso = 0;
-    startingPoint(source, amplitudes, reference, p[0], bIso);
+    startingPoint(source, amplitudes, reference, s2Low, s2High, p[0], bIso);
     const Sym6 isotropic = {bIso, bIso, bIso, 0, 0, 0};
     for (size_t j = 1; j < n; ++j) p[j] = dot(isotropic, basis[j - 1]);
 
+    // Above 250 000 reflections the rounds before the last take a quarter
+    // million of them, evenly spread; the last round takes them all.
+    constexpr int64_t kSubsample = 250000;
+    const Subsample part(source, std::max<int64_t>(1, count / kSubsample));
+    bool whole = count <= kSubsample || amplitudes;
     SigmaRule rule;
     Maximum maximum;
     if (!amplitudes) {
         // The first error model at the expected intensities of the start.
         ErrorModelFit errors;
         const Sym6 b = tensorOf(basis, p);
-        source.forEach([&](const Measurement& m) {
+        (whole ? source : static_cast<const MeasurementSource&>(part)).forEach([&](const Measurement& m) {
             errors.add(std::exp(etaOf(m, monomials(m.s), p[0], b, reference)), m.sigma * m.sigma);
         });
         rule.model = true;
@@ -556,21 +598,30 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
         rule.logScale = p[0];
         fit.errorModelUsed = true;
     }
-    constexpr int kMostRounds = 4;
+    constexpr int kMostRounds = 5;
     for (int round = 0; round < kMostRounds; ++round) {
         const std::vector<double> before = p;
         fit.errorModel = rule.errors;
-        maximum = maximise(source, amplitudes, basis, table, reference, p, rule, free);
+        maximum = maximise(whole ? source : static_cast<const MeasurementSource&>(part), amplitudes, basis, table, reference, p, rule, free);
         fit.iterations += maximum.iterations;
         ++fit.rounds;
         if (!maximum.converged || amplitudes) break;
         double moved = 0;
         for (size_t j = 1; j < n; ++j) moved = std::max(moved, std::fabs(p[j] - before[j]));
-        if (round > 0 && moved < 0.02) break;
+        if (round > 0 && moved < 0.05) {
+            if (whole) break;
+            whole = true;  // the last round, over every reflection
+        }
         // The error model at the expected intensities of this fit, for the next.
         rule.errors = maximum.errors;
         rule.b = tensorOf(basis, p);
         rule.logScale = p[0];
+    }
+    if (!whole && maximum.converged) {
+        fit.errorModel = rule.errors;
+        maximum = maximise(source, amplitudes, basis, table, reference, p, rule, free);
+        fit.iterations += maximum.iterations;
+        ++fit.rounds;
     }
     fit.converged = maximum.converged;
 
