@@ -44,6 +44,9 @@ double fitStart(double s2High) {
     const double start = std::min(1.0 / (kFitLowResolution * kFitLowResolution), s2High - kFitSpan);
     return std::max(start, 1.0 / (kFitLowestResolution * kFitLowestResolution));
 }
+// A term of B known no better than this (its standard error, A^2) is not
+// a result: a few hundred reflections of one wedge or a narrow shell.
+constexpr double kLargestError = 5.0;
 // Fewer reflections than this in the fitted range give no result.
 constexpr int64_t kFewestFitted = 100;
 
@@ -235,7 +238,7 @@ int runOvoscale() {
     const Source source(data, prepared, frame, s2Low);
     if (!(prepared.s2High >= s2Low)) {
         return noResult("no reflection of " + common::quoted(answers.reflections) + " lies beyond " +
-                        fixedText(kFitLowestResolution, 4, 1).substr(1) + " A, where the fit starts");
+                        trimmedFixed(kFitLowestResolution, 1) + " A, where the fit starts");
     }
     const ScalingFit fit = fitScaling(source, data.amplitudes, basis, table);
     const double dHigh = 1.0 / std::sqrt(prepared.s2High);
@@ -249,6 +252,12 @@ int runOvoscale() {
     if (!fit.converged) {
         return noResult("the fit of the scale and B did not converge (" + std::to_string(fit.iterations) +
                         " steps taken)");
+    }
+    if (!(fit.largestError <= kLargestError)) {
+        return noResult("the data do not determine B: a term's standard error is " +
+                        common::generalText(static_cast<float>(fit.largestError)) + " A^2 (" +
+                        std::to_string(fit.reflections) + " reflections fitted), more than " +
+                        trimmedFixed(kLargestError, 1) + " A^2");
     }
     const double bIso = (fit.b[0] + fit.b[1] + fit.b[2]) / 3;
     const Principal whole = principalComponents(fit.b);
@@ -402,6 +411,7 @@ int runOvoscale() {
     }
     log.writeRecord("   Converged after " + std::to_string(fit.iterations) + " steps; log-likelihood " +
                     common::generalText(static_cast<float>(fit.logLikelihood)));
+    log.writeRecord("   Largest standard error of a term of B: " + trimmedFixed(fit.largestError, 3) + " A^2");
     log.writeRecord("   Scale ln k:" + fixedText(fit.logScale, 12, 4));
     log.writeRecord("   Isotropic B (trace/3):" + fixedText(bIso, 10, 3));
     log.writeRecord("   Principal components of anisotropic part of B affecting observed amplitudes:");

@@ -74,7 +74,20 @@ Terms intensityTerms(const PosteriorTable& table, const Measurement& m, double s
     const double mu = r - q;
     const Moments moments = table.at(m.centric ? Prior::centric : Prior::acentric, mu);
     Terms t;
-    t.value = -w * eta - 0.5 * q * (2 * r - q) + moments.logNorm;
+    if (mu < -32) {
+        // Far below zero -q(2r - q)/2 and the log of the integral are
+        // -mu^2/2 apart from their sum, and their difference would lose it
+        // (at mu = -1e8 entirely): the sum -r^2/2 plus the integral less
+        // its exp(-mu^2/2), from the integral's series in 1/lambda
+        // (x^a exp(-lambda x - x^2/2), lambda = -mu).
+        const double lambda = -mu, inverse2 = 1 / (lambda * lambda);
+        const double rest = m.centric ? 0.5 * std::log(M_PI / lambda) +
+                                            std::log(1 - inverse2 * (3.0 / 8 - inverse2 * 105.0 / 128))
+                                      : -std::log(lambda) + std::log(1 - inverse2 * (1 - inverse2 * (3 - 15 * inverse2)));
+        t.value = -w * eta - 0.5 * r * r + rest;
+    } else {
+        t.value = -w * eta - 0.5 * q * (2 * r - q) + moments.logNorm;
+    }
     t.first = -w + moments.mean * q;
     t.second = moments.var * q * q - moments.mean * q;
     return t;
@@ -624,6 +637,29 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
         ++fit.rounds;
     }
     fit.converged = maximum.converged;
+    // The standard errors of the terms of B from the curvature at the
+    // optimum (the inverse of the negative Hessian within the free span).
+    {
+        const size_t r = free.size();
+        std::vector<double> a(r * r, 0);
+        for (size_t u = 0; u < r; ++u)
+            for (size_t v = 0; v < r; ++v)
+                for (size_t i = 0; i < n; ++i)
+                    for (size_t j = 0; j < n; ++j) a[u * r + v] -= free[u][i] * maximum.last.hessian[i][j] * free[v][j];
+        fit.largestError = 0;
+        for (size_t j = 1; j < n && r > 0; ++j) {
+            // Var(p_j) = e_j^T V A^-1 V^T e_j.
+            std::vector<double> y(r), x;
+            for (size_t u = 0; u < r; ++u) y[u] = free[u][j];
+            if (!solve(a, r, y, x)) {
+                fit.largestError = INFINITY;
+                break;
+            }
+            double variance = 0;
+            for (size_t u = 0; u < r; ++u) variance += y[u] * x[u];
+            fit.largestError = std::max(fit.largestError, std::sqrt(std::max(variance, 0.0)));
+        }
+    }
 
     // The terms the data leave open: the least anisotropic tensor of those
     // the data cannot tell apart (the isotropic B at 0 where that is open).

@@ -131,6 +131,10 @@ struct ScalingFit {
     std::vector<std::array<double, 3>> missingDirections;
     bool isotropicHeld = false;
     int heldTerms = 0;
+    // The largest standard error of the terms of B (A^2, each the
+    // coefficient of a tensor of unit norm), from the curvature at the
+    // optimum.
+    double largestError = 0;
 };
 
 // One measurement's log-likelihood (value, first and second derivative)

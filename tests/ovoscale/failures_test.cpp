@@ -63,8 +63,18 @@ TEST(OvoscaleEnds, EachCase) {
          "d.hkl\nout.mtz\nout.log\n", 1, "too few reflections to fit"},
         {"no reflection beyond 10 A", [](const fs::path& d) { testsupport::writeFile(d / "d.hkl", smallXds(12.0)); },
          "d.hkl\nout.mtz\nout.log\n", 1, "where the fit starts"},
-        {"data ending at 6 A: fitted from 10 A", [](const fs::path& d) { testsupport::writeFile(d / "d.hkl", smallXds(6.0)); },
-         "d.hkl\nout.mtz\nout.log\n", 0, "reflections from 10 to 6 A"},
+        {"data ending at 6 A, fitted from 10 A: 486 reflections leave B open by 24 A^2",
+         [](const fs::path& d) { testsupport::writeFile(d / "d.hkl", smallXds(6.0)); }, "d.hkl\nout.mtz\nout.log\n", 1,
+         "the data do not determine B"},
+        {"data ending at 4.5 A, 6000 reflections, fitted from 10 A",
+         [](const fs::path& d) {
+             scaling_data::Model m;
+             m.cell[0] = 80, m.cell[1] = 100, m.cell[2] = 120;
+             m.dHigh = 4.5;
+             m.bIso = 80;
+             testsupport::writeFile(d / "d.hkl", scaling_data::xds(m, scaling_data::draw(m)));
+         },
+         "d.hkl\nout.mtz\nout.log\n", 0, "reflections from 10 to 4.5"},
         {"a falloff slower than the reference curve: not positive definite",
          [](const fs::path& d) { testsupport::writeFile(d / "d.hkl", smallXds(2.5, -60)); },
          "d.hkl\nout.mtz\nout.log\n", 1, "not positive definite"},
