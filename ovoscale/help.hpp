@@ -30,7 +30,8 @@ inline constexpr char kOvoscaleHelp[] =
     "and held at zero anisotropy.\n"
     "\n"
     "Exit status: 0 done; 1 no result (too few reflections, a fit that does\n"
-    "not converge, a B tensor that is not positive definite; nothing is\n"
-    "written); 2 a file could not be opened, read or written.\n"
+    "not converge, a term of B with a standard error above 5 A^2, a B tensor\n"
+    "that is not positive definite; nothing is written); 2 a file could not be\n"
+    "opened, read or written.\n"
     "\n"
     "Options: -h or --help, --version. Drivers give no arguments.\n";
