@@ -30,6 +30,8 @@ The data:
 Usage:
   ovoscale_truth.py --exe build/bin/ovoscale            the full grid (a table)
   ovoscale_truth.py --exe build/bin/ovoscale --short    the few cases a test runs
+  ovoscale_truth.py --exe ... --route      ovofit's ellipsoid, ovoclip's cut, then ovoscale
+  ovoscale_truth.py --exe ... --resolution / --zone   0.6 to 4.5 A; the h0l zone of P21
   ovoscale_truth.py --exe ... --case NAME               one case
   --keep DIR keeps the files. Exit status 1 when a case misses its target.
 """
@@ -166,16 +168,27 @@ def read_log(path):
     return values, axes, b_iso, lines
 
 
-def run(case, exe, keep=None):
+def run(case, exe, keep=None, route=False):
+    """ovoscale on the drawn file; with `route`, on the file that ovofit's
+    ellipsoid and ovoclip cut from it (the suite's own route)."""
     folder = keep or tempfile.mkdtemp(prefix="ovoscale_truth_")
     os.makedirs(folder, exist_ok=True)
     hkl, i, sigma, j = draw(case)
     write_xds(os.path.join(folder, "d.hkl"), case, hkl, i, sigma)
-    for name in ("out.mtz", "out.log"):
+    for name in ("out.mtz", "out.log", "cut.hkl", "fit.inp", "pv.inp"):
         if os.path.exists(os.path.join(folder, name)):
             os.remove(os.path.join(folder, name))
     started = time.time()
-    done = subprocess.run([exe], input="d.hkl\nout.mtz\nout.log\n", cwd=folder, capture_output=True, text=True)
+    scaled = "d.hkl"
+    if route:
+        bin_dir = os.path.dirname(exe)
+        for program, answers in (("ovofit", "d.hkl\n\ncut.hkl\nfit.inp\n\n\n\n"), ("ovoclip", "fit.inp\npv.inp\n")):
+            step = subprocess.run([os.path.join(bin_dir, program)], input=answers, cwd=folder, capture_output=True,
+                                  text=True)
+            if step.returncode != 0:
+                raise SystemExit("%s ended with status %d: %s" % (program, step.returncode, step.stderr))
+        scaled = "cut.hkl"
+    done = subprocess.run([exe], input=scaled + "\nout.mtz\nout.log\n", cwd=folder, capture_output=True, text=True)
     seconds = time.time() - started
     result = {"case": case, "status": done.returncode, "reflections": len(hkl), "seconds": seconds,
               "terminal": done.stdout + done.stderr, "signal": float(np.mean(j / sigma))}
@@ -274,6 +287,7 @@ def main():
     parser.add_argument("--short", action="store_true")
     parser.add_argument("--resolution", action="store_true", help="the high and low resolution cases")
     parser.add_argument("--zone", action="store_true", help="the h0l zone of P21")
+    parser.add_argument("--route", action="store_true", help="ovofit, ovoclip, then ovoscale on the cut file")
     parser.add_argument("--case")
     parser.add_argument("--keep")
     args = parser.parse_args()
@@ -295,6 +309,10 @@ def main():
             failures += result["status"] not in (0, 1) or (result["status"] == 0 and (
                 not notes or abs(result["values"]).max() > 1e-3 and "b*" not in " ".join(notes)))
         return 1 if failures else 0
+    elif args.route:
+        # The suite's route at I/sigma 5: the range within 5 % of the truth.
+        runs = [(case.with_noise(noise, 5.0), 0.05) for case in base_cases()[:4]
+                for noise in ("observed", "true", "constant")]
     elif args.resolution:
         runs = [(c, 0.10) for c in resolution_cases()]
     else:
@@ -307,7 +325,7 @@ def main():
     print("%-34s %-8s %5s %8s %7s %9s %7s %7s %6s" % ("case", "sigma", "I/sig", "refl", "status", "range%",
                                                       "axis", "dBiso", "sec"))
     for case, tolerance in runs:
-        result = run(case, args.exe, args.keep)
+        result = run(case, args.exe, args.keep, args.route)
         verdict = judge(result, tolerance)
         failures += not verdict["ok"]
         if result["status"] != 0:
