@@ -148,7 +148,8 @@ def write_xds(path, case, hkl, i, sigma):
         out.write("!FORMAT=XDS_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n!Generated with a known B tensor\n")
         out.write("!SPACE_GROUP_NUMBER=%5d\n" % case.group)
         out.write("!UNIT_CELL_CONSTANTS=%10.3f%10.3f%10.3f%8.3f%8.3f%8.3f\n" % tuple(case.cell))
-        out.write("!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!END_OF_HEADER\n")
+        out.write("!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
+                  "!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n")
         lines = ["%6d%6d%6d%11.3E%11.3E\n" % (h, k, l, a, b) for (h, k, l), a, b in zip(hkl.tolist(), i, sigma)]
         out.write("".join(lines))
         out.write("!END_OF_DATA\n")
