@@ -254,8 +254,12 @@ int runOvoscale() {
                         " steps taken)");
     }
     if (!(fit.largestError <= kLargestError)) {
-        return noResult("the data do not determine B: a term's standard error is " +
-                        common::generalText(static_cast<float>(fit.largestError)) + " A^2 (" +
+        const bool iso = fit.isotropicError > kLargestError;
+        const bool aniso = fit.anisotropicError > kLargestError;
+        return noResult(std::string("the data do not determine ") +
+                        (iso && aniso ? "the isotropic B nor the anisotropic part" : iso ? "the isotropic B" : "the anisotropic part of B") +
+                        ": standard errors " + common::generalText(static_cast<float>(fit.isotropicError)) + " and " +
+                        common::generalText(static_cast<float>(fit.anisotropicError)) + " A^2 (" +
                         std::to_string(fit.reflections) + " reflections fitted), more than " +
                         trimmedFixed(kLargestError, 1) + " A^2");
     }
@@ -411,7 +415,8 @@ int runOvoscale() {
     }
     log.writeRecord("   Converged after " + std::to_string(fit.iterations) + " steps; log-likelihood " +
                     common::generalText(static_cast<float>(fit.logLikelihood)));
-    log.writeRecord("   Largest standard error of a term of B: " + trimmedFixed(fit.largestError, 3) + " A^2");
+    log.writeRecord("   Standard errors: isotropic B " + trimmedFixed(fit.isotropicError, 3) +
+                    " A^2, anisotropic part up to " + trimmedFixed(fit.anisotropicError, 3) + " A^2");
     log.writeRecord("   Scale ln k:" + fixedText(fit.logScale, 12, 4));
     log.writeRecord("   Isotropic B (trace/3):" + fixedText(bIso, 10, 3));
     log.writeRecord("   Principal components of anisotropic part of B affecting observed amplitudes:");

@@ -637,8 +637,10 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
         ++fit.rounds;
     }
     fit.converged = maximum.converged;
-    // The standard errors of the terms of B from the curvature at the
-    // optimum (the inverse of the negative Hessian within the free span).
+    // The standard errors from the curvature at the optimum: the covariance
+    // of the parameters is V A^-1 V^T, A the negative Hessian within the
+    // free span V; that of the isotropic B (trace/3) and the largest of a
+    // unit combination of the anisotropic part follow from it.
     {
         const size_t r = free.size();
         std::vector<double> a(r * r, 0);
@@ -646,19 +648,46 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
             for (size_t v = 0; v < r; ++v)
                 for (size_t i = 0; i < n; ++i)
                     for (size_t j = 0; j < n; ++j) a[u * r + v] -= free[u][i] * maximum.last.hessian[i][j] * free[v][j];
-        fit.largestError = 0;
-        for (size_t j = 1; j < n && r > 0; ++j) {
-            // Var(p_j) = e_j^T V A^-1 V^T e_j.
+        std::vector<double> covariance(n * n, 0);
+        bool definite = true;
+        for (size_t j = 0; j < n && r > 0 && definite; ++j) {
             std::vector<double> y(r), x;
             for (size_t u = 0; u < r; ++u) y[u] = free[u][j];
             if (!solve(a, r, y, x)) {
-                fit.largestError = INFINITY;
+                definite = false;
                 break;
             }
-            double variance = 0;
-            for (size_t u = 0; u < r; ++u) variance += y[u] * x[u];
-            fit.largestError = std::max(fit.largestError, std::sqrt(std::max(variance, 0.0)));
+            for (size_t k = 0; k < n; ++k)
+                for (size_t u = 0; u < r; ++u) covariance[k * n + j] += free[u][k] * x[u];
         }
+        if (!definite) {
+            fit.isotropicError = fit.anisotropicError = INFINITY;
+        } else {
+            double iso = 0;
+            for (size_t i = 1; i < n; ++i)
+                for (size_t j = 1; j < n; ++j)
+                    iso += trace(basis[i - 1]) * trace(basis[j - 1]) / 9 * covariance[i * n + j];
+            fit.isotropicError = std::sqrt(std::max(iso, 0.0));
+            // The deviator's six coordinates of unit Frobenius norm (the
+            // off-diagonal ones times sqrt 2) and their covariance.
+            const double weight[6] = {1, 1, 1, std::sqrt(2.0), std::sqrt(2.0), std::sqrt(2.0)};
+            std::vector<double> spread(36, 0);
+            for (size_t i = 1; i < n; ++i) {
+                const Sym6 di = deviator(basis[i - 1]);
+                for (size_t j = 1; j < n; ++j) {
+                    const Sym6 dj = deviator(basis[j - 1]);
+                    for (size_t x = 0; x < 6; ++x)
+                        for (size_t y = 0; y < 6; ++y)
+                            spread[x * 6 + y] += weight[x] * di[x] * weight[y] * dj[y] * covariance[i * n + j];
+                }
+            }
+            std::vector<double> spreadValues, spreadVectors;
+            symmetricEigen(spread, 6, spreadValues, spreadVectors);
+            double largest = 0;
+            for (const double v : spreadValues) largest = std::max(largest, v);
+            fit.anisotropicError = std::sqrt(largest);
+        }
+        fit.largestError = std::max(fit.isotropicError, fit.anisotropicError);
     }
 
     // The terms the data leave open: the least anisotropic tensor of those

@@ -131,10 +131,10 @@ struct ScalingFit {
     std::vector<std::array<double, 3>> missingDirections;
     bool isotropicHeld = false;
     int heldTerms = 0;
-    // The largest standard error of the terms of B (A^2, each the
-    // coefficient of a tensor of unit norm), from the curvature at the
-    // optimum.
-    double largestError = 0;
+    // Standard errors (A^2) from the curvature at the optimum: of the
+    // isotropic B, of the worst-determined combination of unit norm of the
+    // anisotropic part, and the larger of the two.
+    double isotropicError = 0, anisotropicError = 0, largestError = 0;
 };
 
 // One measurement's log-likelihood (value, first and second derivative)
