@@ -27,11 +27,16 @@
 // statistics: the variance of a measurement is linear in its true
 // intensity), so the fit is unbiased whether the sigmas came from the
 // observed intensity, from the true one, or are constant. S depends on
-// the fit: the scaling is fitted with the sigmas read, the error model is
-// fitted to them at that S, the scaling fitted again with the model's
-// sigmas at the S of the previous fit, until B moves by less than 0.05 A^2
-// (at most five rounds; above 250 000 reflections all but the last on a
-// quarter million of them, evenly spread).
+// the fit: the error model is fitted at the S of the starting point (a
+// straight line through the shells' mean intensities), the scaling with
+// the model's sigmas at that S, the error model again at the S of that
+// fit, and so on, until B moves by less than 0.05 A^2 (at most five
+// rounds; above 250 000 reflections all but the last on a quarter million
+// of them, evenly spread). The log-likelihood far below zero in mu is
+// taken from its series, not as the difference of two numbers of mu^2/2.
+//
+// The standard errors of the isotropic B and of the anisotropic part come
+// from the curvature of the log-likelihood at its maximum.
 //
 // For amplitudes F with sigma(F) the error enters as a complex Gaussian
 // error added to the structure factor, whose amplitude error is sigma(F):
@@ -43,8 +48,8 @@
 // from the linear dependence of the fit's derivatives before the fit, left
 // out of it, and then set to the least anisotropic tensor the data allow:
 // the anisotropic part held at zero along a missing direction, the
-// isotropic B at zero where the data span no resolution. Each such term is
-// named in `undetermined`.
+// isotropic B at zero where the data span no resolution. ScalingFit says
+// which (missingDirections, isotropicHeld, heldTerms).
 #pragma once
 
 #include <array>
