@@ -34,10 +34,12 @@ small, free to redistribute and consistent with one another:
     epsilon = 2 on the axes. P is the protein reference curve that the
     suite's anisotropic scaling fits against (common/protein_reference.hpp):
     Wilson's sum of f_j(s)^2 over the atoms of the average residue, with the
-    form factors of International Tables vol. C (gemmi's IT92 table). The
-    composition is read from that header, between its "composition begins"
-    and "composition ends" lines, so that the data and the fit share one
-    curve; K is the mean intensity at 3.0 A before the B factors (the data
+    form factors of International Tables vol. C (gemmi's IT92 table), times
+    1 + gamma(s^2), the empirical protein correction of Popov and Bourenkov
+    (a Chebyshev series in s^2, as cctbx holds it). The composition and the
+    series are read from that header, between its "composition begins" and
+    "composition ends" lines and its "correction begins" and "correction
+    ends" lines, so that the data and the fit share one curve; K is the mean intensity at 3.0 A before the B factors (the data
     reach their signal's end near the limits of ovoclip.inp, 3.0, 2.5, 2.1 A).
   * True intensities follow Wilson statistics (exponential for acentric
     reflections, chi-square with one degree of freedom for the centric zones
@@ -121,15 +123,44 @@ def average_residue(path=REFERENCE_CURVE):
     return atoms
 
 
+def protein_correction(path=REFERENCE_CURVE):
+    """(low, high, coefficients) of the protein correction's Chebyshev series
+    in s^2, as the header lists them: kCorrectionLow, kCorrectionHigh and the
+    numbers between its two marker lines."""
+    with open(path) as header:
+        text = header.read()
+    low = float(re.search(r"kCorrectionLow\s*=\s*([0-9.eE+-]+)", text).group(1))
+    high = float(re.search(r"kCorrectionHigh\s*=\s*([0-9.eE+-]+)", text).group(1))
+    inside = text.split("correction begins", 1)[1].split("correction ends", 1)[0]
+    inside = inside.split("{", 1)[1].split("}", 1)[0]
+    coefficients = [float(x) for x in inside.replace(",", " ").split()]
+    assert len(coefficients) > 10, "no coefficients between the markers of " + path
+    return low, high, coefficients
+
+
 class ProteinReference:
-    """<I>(s^2) = sum of count * f(s)^2 over the average residue, s^2 = 1/d^2,
-    f from gemmi's IT92 coefficients at (sin(theta)/lambda)^2 = s^2/4."""
+    """<I>(s^2) = (1 + gamma(s^2)) * sum of count * f(s)^2 over the average
+    residue, s^2 = 1/d^2, f from gemmi's IT92 coefficients at
+    (sin(theta)/lambda)^2 = s^2/4, gamma the Chebyshev series c0/2 + sum c_k T_k(t)
+    with t = (2 s^2 - low - high)/(high - low), s^2 held within [low, high]."""
 
     def __init__(self):
         self.atoms = [(gemmi.Element(name).it92, count) for name, count in average_residue()]
+        self.low, self.high, self.coefficients = protein_correction()
+
+    def correction(self, s2):
+        x = min(max(s2, self.low), self.high)
+        t = (2 * x - self.low - self.high) / (self.high - self.low)
+        previous, current, total = 1.0, t, 0.5 * self.coefficients[0]
+        for k, c in enumerate(self.coefficients[1:], start=1):
+            if k > 1:
+                previous, current = current, 2 * t * current - previous
+            total += c * current
+        return total
 
     def mean_intensity(self, s2):
-        return sum(count * coef.calculate_sf(s2 / 4.0) ** 2 for coef, count in self.atoms)
+        atoms = sum(count * coef.calculate_sf(s2 / 4.0) ** 2 for coef, count in self.atoms)
+        return atoms * (1.0 + self.correction(s2))
 
 
 # ------------------------------------------------- single precision, as ovoclip

@@ -31,10 +31,23 @@ namespace ovoscale {
 
 namespace {
 
-// The fit takes the reflections from 5 A outwards: at lower resolution the
-// mean intensity of a protein crystal follows its solvent and its shape,
-// which a curve of randomly placed atoms does not describe.
+// The fit takes the reflections from 5 A outwards where the data reach
+// 3.3 A or beyond (a span of 0.05 1/A^2 in s^2 from 5 A): there the mean
+// intensity of a protein crystal follows the reference curve, while at
+// lower resolution it follows its solvent and shape as much as its atoms.
+// Data that end before 3.3 A are fitted over the last 0.05 1/A^2 of s^2
+// they have, never from further in than 10 A, where the protein correction
+// of the curve begins: data that end at 4.5 A are fitted from 10 A.
 constexpr double kFitLowResolution = 5.0;
+constexpr double kFitLowestResolution = 10.0;
+constexpr double kFitSpan = 0.05;  // 1/A^2
+double fitStart(double s2High) {
+    const double start = std::min(1.0 / (kFitLowResolution * kFitLowResolution), s2High - kFitSpan);
+    return std::max(start, 1.0 / (kFitLowestResolution * kFitLowestResolution));
+}
+// A term of B known no better than this (its standard error, A^2) is not
+// a result: a few hundred reflections of one wedge or a narrow shell.
+constexpr double kLargestError = 5.0;
 // Fewer reflections than this in the fitted range give no result.
 constexpr int64_t kFewestFitted = 100;
 
@@ -188,6 +201,33 @@ std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row&
     return v;
 }
 
+// A line for each part of B that the data leave open, naming a direction
+// by its reciprocal axis where it lies along one.
+std::vector<std::string> undeterminedNotes(const ScalingFit& fit, const common::OrthonormalFrame<double>& frame) {
+    std::vector<std::string> notes;
+    for (std::array<double, 3> u : fit.missingDirections) {
+        for (double& x : u) x = std::fabs(x) < 5e-5 ? 0.0 : x;  // no "-0.0000"
+        std::string name;
+        const char* axes[3] = {"a*", "b*", "c*"};
+        for (int axis = 0; axis < 3; ++axis) {
+            double s[3];
+            frame.coordinates(axis == 0, axis == 1, axis == 2, s);
+            const double cosine = std::fabs(s[0] * u[0] + s[1] * u[1] + s[2] * u[2]) / std::hypot(s[0], s[1], s[2]);
+            if (cosine > std::cos(M_PI / 180)) name = axes[axis];
+        }
+        notes.push_back("B along " + (name.empty() ? std::string("the direction") : name) + " (cosines" +
+                        fixedText(u[0], 8, 4) + fixedText(u[1], 8, 4) + fixedText(u[2], 8, 4) +
+                        "): no fitted reflection has a component along it; its anisotropic part held at zero");
+    }
+    if (fit.isotropicHeld) {
+        notes.push_back("the isotropic B: every fitted reflection lies at one resolution; held at zero");
+    }
+    if (fit.heldTerms > 0 && notes.empty()) {
+        notes.push_back(std::to_string(fit.heldTerms) + " combinations of the terms of B; held at the least anisotropic");
+    }
+    return notes;
+}
+
 }  // namespace
 
 int runOvoscale() {
@@ -208,16 +248,18 @@ int runOvoscale() {
     // The anisotropic scaling.
     const std::vector<Sym6> basis = invariantTensors(operations, frame);
     const PosteriorTable table;
-    const double s2Low = 1.0 / (kFitLowResolution * kFitLowResolution);
+    const double s2Low = fitStart(prepared.s2High);
+    const double dStart = 1.0 / std::sqrt(s2Low);
     const Source source(data, prepared, frame, s2Low);
     if (!(prepared.s2High >= s2Low)) {
         return noResult("no reflection of " + common::quoted(answers.reflections) + " lies beyond " +
-                        fixedText(kFitLowResolution, 4, 1).substr(1) + " A, where the fit starts");
+                        trimmedFixed(kFitLowestResolution, 1) + " A, where the fit starts");
     }
     const ScalingFit fit = fitScaling(source, data.amplitudes, basis, table);
     const double dHigh = 1.0 / std::sqrt(prepared.s2High);
     if (fit.reflections < std::max<int64_t>(kFewestFitted, 10 * static_cast<int64_t>(basis.size() + 1))) {
-        return noResult("too few reflections to fit: " + std::to_string(fit.reflections) + " between 5.0 and " +
+        return noResult("too few reflections to fit: " + std::to_string(fit.reflections) + " between " +
+                        trimmedFixed(dStart, 1) + " and " +
                         common::generalText(static_cast<float>(dHigh)) + " A, where " +
                         std::to_string(std::max<int64_t>(kFewestFitted, 10 * static_cast<int64_t>(basis.size() + 1))) +
                         " are needed");
@@ -225,6 +267,16 @@ int runOvoscale() {
     if (!fit.converged) {
         return noResult("the fit of the scale and B did not converge (" + std::to_string(fit.iterations) +
                         " steps taken)");
+    }
+    if (!(fit.largestError <= kLargestError)) {
+        const bool iso = fit.isotropicError > kLargestError;
+        const bool aniso = fit.anisotropicError > kLargestError;
+        return noResult(std::string("the data do not determine ") +
+                        (iso && aniso ? "the isotropic B nor the anisotropic part" : iso ? "the isotropic B" : "the anisotropic part of B") +
+                        ": standard errors " + common::generalText(static_cast<float>(fit.isotropicError)) + " and " +
+                        common::generalText(static_cast<float>(fit.anisotropicError)) + " A^2 (" +
+                        std::to_string(fit.reflections) + " reflections fitted), more than " +
+                        trimmedFixed(kLargestError, 1) + " A^2");
     }
     const double bIso = (fit.b[0] + fit.b[1] + fit.b[2]) / 3;
     const Principal whole = principalComponents(fit.b);
@@ -243,6 +295,7 @@ int runOvoscale() {
     if (!common::eigen_b::fits(eigenTable)) {
         return noResult("a principal component of the anisotropic part does not fit its field (F9.3)");
     }
+    const std::vector<std::string> openTerms = undeterminedNotes(fit, frame);
     const double range = principal.values[0] - principal.values[2];
     const double resharpening = principal.values[2];
 
@@ -409,16 +462,29 @@ int runOvoscale() {
     } else {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
     }
-    log.writeRecord("   Reflections fitted: " + std::to_string(fit.reflections) + " from " +
-                    trimmedFixed(kFitLowResolution, 2) + " to " + trimmedFixed(dHigh, 2) + " A");
+    log.writeRecord("   Reflections fitted: " + std::to_string(fit.reflections) + " from " + trimmedFixed(dStart, 2) +
+                    " to " + trimmedFixed(dHigh, 2) + " A" +
+                    (dStart > kFitLowResolution + 1e-6 ? " (data ending before 3.3 A: the fit starts below 5 A)" : ""));
     log.writeRecord("   Terms of B allowed by the Laue class of " + std::string(data.spaceGroup->hm) + ": " +
-                    std::to_string(basis.size()));
-    log.writeRecord("   Reference curve: Wilson's mean intensity of randomly placed atoms of the average residue");
-    log.writeRecord(std::string("   Measurement error: ") +
-                    (data.amplitudes ? "variance 2 sigma(F)^2 (acentric), sigma(F)^2 (centric) added to Wilson's"
-                                     : "Gaussian error of I convolved with Wilson's distribution"));
+                    std::to_string(basis.size()) +
+                    (fit.heldTerms > 0 ? ", " + std::to_string(fit.heldTerms) + " not determined by the data" : ""));
+    for (const std::string& note : openTerms) log.writeRecord("   Not determined: " + note);
+    log.writeRecord("   Reference curve: randomly placed atoms of the average residue times the protein correction "
+                    "of Popov and Bourenkov (2003)");
+    if (data.amplitudes) {
+        log.writeRecord("   Measurement error: variance 2 sigma(F)^2 (acentric), sigma(F)^2 (centric) added to Wilson's");
+    } else {
+        log.writeRecord("   Measurement error: Gaussian error of I convolved with Wilson's distribution, its variance "
+                        "a + b S + c S^2 of the expected intensity S fitted to the sigma(I)^2 read: a " +
+                        common::generalText(static_cast<float>(fit.errorModel.a)) + ", b " +
+                        common::generalText(static_cast<float>(fit.errorModel.b)) + ", c " +
+                        common::generalText(static_cast<float>(fit.errorModel.c)) + " (" + std::to_string(fit.rounds) +
+                        " rounds)");
+    }
     log.writeRecord("   Converged after " + std::to_string(fit.iterations) + " steps; log-likelihood " +
                     common::generalText(static_cast<float>(fit.logLikelihood)));
+    log.writeRecord("   Standard errors: isotropic B " + trimmedFixed(fit.isotropicError, 3) +
+                    " A^2, anisotropic part up to " + trimmedFixed(fit.anisotropicError, 3) + " A^2");
     log.writeRecord("   Scale ln k:" + fixedText(fit.logScale, 12, 4));
     log.writeRecord("   Isotropic B (trace/3):" + fixedText(bIso, 10, 3));
     log.writeRecord("   Principal components of anisotropic part of B affecting observed amplitudes:");
@@ -436,11 +502,14 @@ int runOvoscale() {
     common::say(common::FreeLine()
                     .text("fitted")
                     .integer(fit.reflections)
-                    .text("reflections from 5.0 to")
+                    .text("reflections from")
+                    .real(static_cast<float>(dStart))
+                    .text("to")
                     .real(static_cast<float>(dHigh))
                     .text("A;")
                     .integer(static_cast<int64_t>(basis.size()))
                     .text("terms of B"));
+    for (const std::string& note : openTerms) common::say("not determined by the data: " + note);
     common::say(common::FreeLine().text("isotropic B").real(static_cast<float>(bIso)));
     common::say(common::FreeLine()
                     .text("anisotropic B principal components")

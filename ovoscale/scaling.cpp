@@ -69,16 +69,30 @@ struct Terms {
     double value = 0, first = 0, second = 0;  // l, dl/d eta, d2l/d eta2
 };
 
-// One measurement's log-likelihood against the mean intensity exp(eta).
-Terms intensityTerms(const PosteriorTable& table, const Measurement& m, double eta) {
+// One measurement's log-likelihood against the mean intensity exp(eta),
+// its error of standard deviation `sigma`.
+Terms intensityTerms(const PosteriorTable& table, const Measurement& m, double sigma, double eta) {
     const double mean = std::exp(eta);
     const double w = m.centric ? 0.5 : 1.0;
-    const double r = m.value / m.sigma;
-    const double q = m.sigma / (m.centric ? 2 * mean : mean);  // d mu / d eta
+    const double r = m.value / sigma;
+    const double q = sigma / (m.centric ? 2 * mean : mean);  // d mu / d eta
     const double mu = r - q;
     const Moments moments = table.at(m.centric ? Prior::centric : Prior::acentric, mu);
     Terms t;
-    t.value = -w * eta - 0.5 * q * (2 * r - q) + moments.logNorm;
+    if (mu < -32) {
+        // Far below zero -q(2r - q)/2 and the log of the integral are
+        // -mu^2/2 apart from their sum, and their difference would lose it
+        // (at mu = -1e8 entirely): the sum -r^2/2 plus the integral less
+        // its exp(-mu^2/2), from the integral's series in 1/lambda
+        // (x^a exp(-lambda x - x^2/2), lambda = -mu).
+        const double lambda = -mu, inverse2 = 1 / (lambda * lambda);
+        const double rest = m.centric ? 0.5 * std::log(M_PI / lambda) +
+                                            std::log(1 - inverse2 * (3.0 / 8 - inverse2 * 105.0 / 128))
+                                      : -std::log(lambda) + std::log(1 - inverse2 * (1 - inverse2 * (3 - 15 * inverse2)));
+        t.value = -w * eta - 0.5 * r * r + rest;
+    } else {
+        t.value = -w * eta - 0.5 * q * (2 * r - q) + moments.logNorm;
+    }
     t.first = -w + moments.mean * q;
     t.second = moments.var * q * q - moments.mean * q;
     return t;
@@ -105,18 +119,58 @@ struct Pass {
     int64_t count = 0;
 };
 
-Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
-              const PosteriorTable& table, const LogReference& reference, const std::vector<double>& p) {
-    const size_t n = basis.size() + 1;
+Sym6 tensorOf(const std::vector<Sym6>& basis, const std::vector<double>& p) {
     Sym6 b{};
-    for (size_t j = 1; j < n; ++j)
+    for (size_t j = 1; j < basis.size() + 1; ++j)
         for (size_t i = 0; i < 6; ++i) b[i] += p[j] * basis[j - 1][i];
+    return b;
+}
+
+// How each measurement's sigma is taken: as read, or from the error model
+// at the expected intensity of the parameters `previous`.
+struct SigmaRule {
+    bool model = false;
+    ErrorModel errors;
+    Sym6 b{};
+    double logScale = 0;
+};
+
+// ln epsilon for epsilon 0 to 127, made once.
+const std::array<double, 128>& logEpsilon() {
+    static const std::array<double, 128> table = [] {
+        std::array<double, 128> t{};
+        for (size_t i = 1; i < t.size(); ++i) t[i] = std::log(static_cast<double>(i));
+        return t;
+    }();
+    return table;
+}
+
+// ln epsilon + ln R(s^2): the part of eta that the parameters leave alone.
+double etaBase(const Measurement& m, const Sym6& mono, const LogReference& reference) {
+    return logEpsilon()[static_cast<size_t>(std::clamp(m.epsilon, 1, 127))] + reference.at(mono[0] + mono[1] + mono[2]);
+}
+
+double etaOf(const Measurement& m, const Sym6& mono, double logScale, const Sym6& b, const LogReference& reference) {
+    return etaBase(m, mono, reference) + logScale - 0.5 * quadratic(b, mono);
+}
+
+Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
+              const PosteriorTable& table, const LogReference& reference, const std::vector<double>& p,
+              const SigmaRule& rule, ErrorModelFit* errors = nullptr) {
+    const size_t n = basis.size() + 1;
+    const Sym6 b = tensorOf(basis, p);
     Pass pass;
     source.forEach([&](const Measurement& m) {
         const Sym6 mono = monomials(m.s);
-        const double s2 = mono[0] + mono[1] + mono[2];
-        const double eta = std::log(static_cast<double>(m.epsilon)) + p[0] + reference.at(s2) - 0.5 * quadratic(b, mono);
-        const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, eta);
+        const double base = etaBase(m, mono, reference);
+        const double eta = base + p[0] - 0.5 * quadratic(b, mono);
+        if (errors) errors->add(std::exp(eta), m.sigma * m.sigma, eta);
+        double sigma = m.sigma;
+        if (rule.model) {
+            const double expected = std::exp(base + rule.logScale - 0.5 * quadratic(rule.b, mono));
+            sigma = std::sqrt(std::max(rule.errors.at(expected), 1e-30));
+        }
+        const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, sigma, eta);
         double g[kMaxParameters];
         g[0] = 1;
         for (size_t j = 1; j < n; ++j) g[j] = -0.5 * quadratic(basis[j - 1], mono);
@@ -131,6 +185,44 @@ Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vecto
     for (size_t i = 0; i < n; ++i)
         for (size_t j = 0; j < i; ++j) pass.hessian[j][i] = pass.hessian[i][j];
     return pass;
+}
+
+// The eigenvalues and unit eigenvectors (columns of `vectors`) of a small
+// symmetric matrix, by Jacobi rotations.
+void symmetricEigen(std::vector<double> a, size_t n, std::vector<double>& values, std::vector<double>& vectors) {
+    vectors.assign(n * n, 0);
+    for (size_t i = 0; i < n; ++i) vectors[i * n + i] = 1;
+    for (int sweep = 0; sweep < 60; ++sweep) {
+        double off = 0;
+        for (size_t i = 0; i < n; ++i)
+            for (size_t j = i + 1; j < n; ++j) off += a[i * n + j] * a[i * n + j];
+        if (off < 1e-30) break;
+        for (size_t p = 0; p < n; ++p) {
+            for (size_t q = p + 1; q < n; ++q) {
+                if (std::fabs(a[p * n + q]) < 1e-300) continue;
+                const double theta = (a[q * n + q] - a[p * n + p]) / (2 * a[p * n + q]);
+                const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+                const double c = 1 / std::sqrt(t * t + 1), sn = t * c;
+                for (size_t k = 0; k < n; ++k) {
+                    const double akp = a[k * n + p], akq = a[k * n + q];
+                    a[k * n + p] = c * akp - sn * akq;
+                    a[k * n + q] = sn * akp + c * akq;
+                }
+                for (size_t k = 0; k < n; ++k) {
+                    const double apk = a[p * n + k], aqk = a[q * n + k];
+                    a[p * n + k] = c * apk - sn * aqk;
+                    a[q * n + k] = sn * apk + c * aqk;
+                }
+                for (size_t k = 0; k < n; ++k) {
+                    const double vkp = vectors[k * n + p], vkq = vectors[k * n + q];
+                    vectors[k * n + p] = c * vkp - sn * vkq;
+                    vectors[k * n + q] = sn * vkp + c * vkq;
+                }
+            }
+        }
+    }
+    values.resize(n);
+    for (size_t i = 0; i < n; ++i) values[i] = a[i * n + i];
 }
 
 // Solves a x = y for a symmetric positive definite a (Cholesky); false when
@@ -163,14 +255,9 @@ bool solve(std::vector<double> a, size_t n, std::vector<double> y, std::vector<d
 
 // A start from a straight line through ln(<I/epsilon> / R) against s^2 in
 // ten bins of s^2 (<F^2/epsilon> for amplitudes): ln k and an isotropic B.
-void startingPoint(const MeasurementSource& source, bool amplitudes, const LogReference& reference, double& logScale,
-                   double& bIso) {
-    double lowest = INFINITY, highest = 0;
-    source.forEach([&](const Measurement& m) {
-        const double s2 = m.s[0] * m.s[0] + m.s[1] * m.s[1] + m.s[2] * m.s[2];
-        lowest = std::min(lowest, s2);
-        highest = std::max(highest, s2);
-    });
+// `lowest`, `highest`: the range of s^2 of the reflections.
+void startingPoint(const MeasurementSource& source, bool amplitudes, const LogReference& reference, double lowest,
+                   double highest, double& logScale, double& bIso) {
     constexpr int kBins = 10;
     double intensity[kBins] = {}, curve[kBins] = {}, s2sum[kBins] = {};
     int64_t count[kBins] = {};
@@ -245,61 +332,391 @@ std::vector<Sym6> invariantTensors(const gemmi::GroupOps& operations, const comm
     return basis;
 }
 
-ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
-                      const PosteriorTable& table) {
-    const LogReference& reference = referenceCurve();
-    const size_t n = basis.size() + 1;
-    std::vector<double> p(n, 0.0);
-    double bIso = 0;
-    startingPoint(source, amplitudes, reference, p[0], bIso);
-    const Sym6 isotropic = {bIso, bIso, bIso, 0, 0, 0};
-    for (size_t j = 1; j < n; ++j) p[j] = dot(isotropic, basis[j - 1]);
+void ErrorModelFit::add(double expected, double variance) { add(expected, variance, std::log(expected)); }
 
-    ScalingFit fit;
-    Pass current = evaluate(source, amplitudes, basis, table, reference, p);
-    fit.reflections = current.count;
+void ErrorModelFit::add(double expected, double variance, double logExpected) {
+    if (!(expected > 0) || !std::isfinite(variance)) return;
+    const int bin = std::clamp(static_cast<int>((logExpected - kLowest) / kWidth), 0, kBins - 1);
+    count_[bin] += 1;
+    expected_[bin] += expected;
+    square_[bin] += expected * expected;
+    variance_[bin] += variance;
+}
+
+ErrorModel ErrorModelFit::finish() const {
+    // Each bin's mean variance against its means of S and S^2 (the model
+    // is linear in them, so a bin's width costs nothing), weighted by its
+    // count over its mean variance squared (a relative fit); of the seven
+    // subsets of {a, b, c} the one of least residual whose coefficients are
+    // all at least 0.
+    std::vector<std::array<double, 4>> points;  // S, S^2, variance, weight
+    double smallest = INFINITY;
+    for (int i = 0; i < kBins; ++i) {
+        if (count_[i] < 5) continue;
+        const double x = expected_[i] / count_[i], xx = square_[i] / count_[i], y = variance_[i] / count_[i];
+        if (!(y > 0)) continue;
+        points.push_back({x, xx, y, count_[i] / (y * y)});
+        smallest = std::min(smallest, y);
+    }
+    ErrorModel best;
+    if (points.empty()) return best;
+    double bestResidual = INFINITY;
+    for (int subset = 1; subset < 8; ++subset) {
+        std::vector<size_t> terms;
+        for (size_t t = 0; t < 3; ++t)
+            if (subset & (1 << t)) terms.push_back(t);
+        const size_t k = terms.size();
+        std::vector<double> a(k * k, 0), y(k, 0), x;
+        for (const auto& point : points) {
+            const double power[3] = {1, point[0], point[1]};
+            for (size_t i = 0; i < k; ++i) {
+                y[i] += point[3] * power[terms[i]] * point[2];
+                for (size_t j = 0; j < k; ++j) a[i * k + j] += point[3] * power[terms[i]] * power[terms[j]];
+            }
+        }
+        if (!solve(a, k, y, x)) continue;
+        ErrorModel model;
+        double* coefficient[3] = {&model.a, &model.b, &model.c};
+        bool valid = true;
+        for (size_t i = 0; i < k; ++i) {
+            if (!(x[i] >= 0)) valid = false;
+            *coefficient[terms[i]] = x[i];
+        }
+        if (!valid) continue;
+        double residual = 0;
+        for (const auto& point : points) {
+            const double d = model.a + model.b * point[0] + model.c * point[1] - point[2];
+            residual += point[3] * d * d;
+        }
+        if (residual < bestResidual) bestResidual = residual, best = model;
+    }
+    // Never a variance of nothing for the weakest reflections.
+    best.a = std::max(best.a, 1e-4 * smallest);
+    return best;
+}
+
+std::array<double, 3> measurementTerms(const PosteriorTable& table, const Measurement& m, bool amplitude, double eta) {
+    const Terms t = amplitude ? amplitudeTerms(m, eta) : intensityTerms(table, m, m.sigma, eta);
+    return {t.value, t.first, t.second};
+}
+
+namespace {
+
+struct Maximum {
+    bool converged = false;
+    int iterations = 0;
+    Pass last;
+    ErrorModel errors;  // fitted at the point reached
+};
+
+// Newton steps with Levenberg-Marquardt damping (on the negative Hessian,
+// scaled by its diagonal) within the span of `free` (orthonormal columns,
+// n x r), from p.
+Maximum maximise(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
+                 const PosteriorTable& table, const LogReference& reference, std::vector<double>& p,
+                 const SigmaRule& rule, const std::vector<std::vector<double>>& free) {
+    const size_t n = basis.size() + 1, r = free.size();
+    Maximum result;
+    // The error model's sums at the point reached ride along each pass.
+    ErrorModelFit errorsHere, errorsTried;
+    Pass current = evaluate(source, amplitudes, basis, table, reference, p, rule, &errorsHere);
     double lambda = 1e-3;
     constexpr int kMaxPasses = 200;
-    for (int passes = 1; passes < kMaxPasses; ++passes) {
-        // Levenberg-Marquardt on the negative Hessian, scaled by its diagonal.
-        std::vector<double> a(n * n), y(n), step;
-        for (size_t i = 0; i < n; ++i) {
-            y[i] = current.gradient[i];
-            for (size_t j = 0; j < n; ++j) a[i * n + j] = -current.hessian[i][j];
+    for (int passes = 1; passes < kMaxPasses && r > 0; ++passes) {
+        std::vector<double> a(r * r, 0), y(r, 0), reduced;
+        for (size_t u = 0; u < r; ++u) {
+            for (size_t i = 0; i < n; ++i) y[u] += free[u][i] * current.gradient[i];
+            for (size_t v = 0; v < r; ++v)
+                for (size_t i = 0; i < n; ++i)
+                    for (size_t j = 0; j < n; ++j) a[u * r + v] -= free[u][i] * current.hessian[i][j] * free[v][j];
         }
-        for (size_t i = 0; i < n; ++i) a[i * n + i] += lambda * std::max(std::fabs(current.hessian[i][i]), 1e-12);
-        if (!solve(a, n, y, step)) {
+        for (size_t u = 0; u < r; ++u) a[u * r + u] += lambda * std::max(std::fabs(a[u * r + u]), 1e-12);
+        if (!solve(a, r, y, reduced)) {
             lambda *= 10;
             if (lambda > 1e12) break;
             continue;
         }
-        // An undamped step this small is the optimum to well within the data's
+        std::vector<double> step(n, 0);
+        double gain = 0;  // the step's gain in log-likelihood to first order
+        for (size_t u = 0; u < r; ++u) {
+            gain += reduced[u] * y[u];
+            for (size_t i = 0; i < n; ++i) step[i] += reduced[u] * free[u][i];
+        }
+        // An undamped step this small, or of this little gain (a thousandth
+        // of a unit of log-likelihood: the parameters within a twentieth of
+        // their standard error), is the optimum to well within the data's
         // precision, whatever the rounding of the sums says of its gain.
         double largest = 0;
         for (size_t i = 1; i < n; ++i) largest = std::max(largest, std::fabs(step[i]));
-        const bool small = lambda <= 1e-2 && largest < 1e-4 && std::fabs(step[0]) < 1e-6;
+        const bool small = lambda <= 1e-2 && ((largest < 1e-4 && std::fabs(step[0]) < 1e-6) || gain < 1e-3);
         std::vector<double> trial = p;
         for (size_t i = 0; i < n; ++i) trial[i] += step[i];
-        const Pass next = evaluate(source, amplitudes, basis, table, reference, trial);
+        if (small && gain < 1e-3) {
+            // Taken without a pass of its own: its gain is below what the
+            // rounding of the sums would show.
+            p = trial;
+            ++result.iterations;
+            result.converged = true;
+            break;
+        }
+        errorsTried = ErrorModelFit();
+        const Pass next = evaluate(source, amplitudes, basis, table, reference, trial, rule, &errorsTried);
         if (std::isfinite(next.value) && (next.value >= current.value || small)) {
             p = trial;
             current = next;
+            errorsHere = errorsTried;
             lambda = std::max(lambda / 10, 1e-9);
-            ++fit.iterations;
+            ++result.iterations;
             if (small) {
-                fit.converged = true;
+                result.converged = true;
                 break;
             }
+        } else if (small) {
+            result.converged = true;  // the current point, to the same precision
+            break;
         } else {
             lambda *= 10;
             if (lambda > 1e12) break;
         }
     }
+    if (r == 0) result.converged = true;
+    result.last = current;
+    result.errors = errorsHere.finish();
+    return result;
+}
+
+// Every stride-th reflection of a source: the early rounds of a large data
+// set, where a quarter of a million reflections fix B to well within the
+// precision of the last round, which takes them all.
+class Subsample : public MeasurementSource {
+public:
+    Subsample(const MeasurementSource& all, int64_t stride) : all_(all), stride_(stride) {}
+    void forEach(const std::function<void(const Measurement&)>& use) const override {
+        int64_t i = 0;
+        all_.forEach([&](const Measurement& m) {
+            if (i++ % stride_ == 0) use(m);
+        });
+    }
+
+private:
+    const MeasurementSource& all_;
+    int64_t stride_;
+};
+
+double trace(const Sym6& b) { return b[0] + b[1] + b[2]; }
+Sym6 deviator(const Sym6& b) {
+    const double t = trace(b) / 3;
+    return {b[0] - t, b[1] - t, b[2] - t, b[3], b[4], b[5]};
+}
+
+}  // namespace
+
+ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const std::vector<Sym6>& basis,
+                      const PosteriorTable& table) {
+    const LogReference& reference = referenceCurve();
+    const size_t n = basis.size() + 1;
+    ScalingFit fit;
+
+    // What the data determine: the linear dependences of the derivatives
+    // of eta (1 for ln k, -m.B_j/2 for each term of B) over the reflections,
+    // and the directions in which no reflection has a component.
+    std::vector<double> gram(n * n, 0);
+    double moment[3][3] = {};
+    double s2Low = INFINITY, s2High = 0;
+    int64_t count = 0;
+    source.forEach([&](const Measurement& m) {
+        const Sym6 mono = monomials(m.s);
+        double g[kMaxParameters];
+        g[0] = 1;
+        for (size_t j = 1; j < n; ++j) g[j] = -0.5 * quadratic(basis[j - 1], mono);
+        for (size_t i = 0; i < n; ++i)
+            for (size_t j = 0; j < n; ++j) gram[i * n + j] += g[i] * g[j];
+        for (size_t i = 0; i < 3; ++i)
+            for (size_t j = 0; j < 3; ++j) moment[i][j] += m.s[i] * m.s[j];
+        const double s2 = mono[0] + mono[1] + mono[2];
+        s2Low = std::min(s2Low, s2), s2High = std::max(s2High, s2);
+        ++count;
+    });
+    fit.reflections = count;
+    if (count == 0) return fit;
+    std::vector<double> scale(n);
+    double largestScale = 0;
+    for (size_t i = 0; i < n; ++i) largestScale = std::max(largestScale, std::sqrt(gram[i * n + i]));
+    for (size_t i = 0; i < n; ++i) scale[i] = std::max(std::sqrt(gram[i * n + i]), 1e-9 * largestScale);
+    std::vector<double> correlation(n * n);
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = 0; j < n; ++j) correlation[i * n + j] = gram[i * n + j] / (scale[i] * scale[j]);
+    std::vector<double> values, vectors;
+    symmetricEigen(correlation, n, values, vectors);
+    std::vector<std::vector<double>> null;
+    for (size_t k = 0; k < n; ++k) {
+        if (values[k] > 1e-9) continue;
+        std::vector<double> v(n);
+        for (size_t i = 0; i < n; ++i) v[i] = vectors[i * n + k] / scale[i];
+        null.push_back(v);
+    }
+    // Orthonormal bases of the null space and of its complement (Gram-Schmidt).
+    auto orthonormalise = [n](std::vector<std::vector<double>>& set, std::vector<double> v) {
+        for (const auto& u : set) {
+            double c = 0;
+            for (size_t i = 0; i < n; ++i) c += u[i] * v[i];
+            for (size_t i = 0; i < n; ++i) v[i] -= c * u[i];
+        }
+        double norm = 0;
+        for (const double x : v) norm += x * x;
+        norm = std::sqrt(norm);
+        if (norm < 1e-8) return false;
+        for (double& x : v) x /= norm;
+        set.push_back(v);
+        return true;
+    };
+    std::vector<std::vector<double>> nullBasis, all;
+    for (const auto& v : null) orthonormalise(nullBasis, v);
+    all = nullBasis;
+    for (size_t e = 0; e < n; ++e) {
+        std::vector<double> unit(n, 0);
+        unit[e] = 1;
+        orthonormalise(all, unit);
+    }
+    const std::vector<std::vector<double>> free(all.begin() + static_cast<long>(nullBasis.size()), all.end());
+    fit.heldTerms = static_cast<int>(nullBasis.size());
+    {
+        Matrix t{};
+        for (size_t i = 0; i < 3; ++i)
+            for (size_t j = 0; j < 3; ++j) t[i][j] = moment[i][j];
+        const Principal spread = principalComponents(fromMatrix(t));
+        for (size_t i = 0; i < 3; ++i)
+            if (spread.values[i] <= 1e-9 * spread.values[0]) fit.missingDirections.push_back(spread.vectors[i]);
+    }
+    fit.isotropicHeld = !nullBasis.empty() && s2High - s2Low <= 1e-6 * s2High;
+
+    std::vector<double> p(n, 0.0);
+    double bIso = 0;
+    startingPoint(source, amplitudes, reference, s2Low, s2High, p[0], bIso);
+    const Sym6 isotropic = {bIso, bIso, bIso, 0, 0, 0};
+    for (size_t j = 1; j < n; ++j) p[j] = dot(isotropic, basis[j - 1]);
+
+    // Above 250 000 reflections the rounds before the last take a quarter
+    // million of them, evenly spread; the last round takes them all.
+    constexpr int64_t kSubsample = 250000;
+    const Subsample part(source, std::max<int64_t>(1, count / kSubsample));
+    bool whole = count <= kSubsample || amplitudes;
+    SigmaRule rule;
+    Maximum maximum;
+    if (!amplitudes) {
+        // The first error model at the expected intensities of the start.
+        ErrorModelFit errors;
+        const Sym6 b = tensorOf(basis, p);
+        (whole ? source : static_cast<const MeasurementSource&>(part)).forEach([&](const Measurement& m) {
+            errors.add(std::exp(etaOf(m, monomials(m.s), p[0], b, reference)), m.sigma * m.sigma);
+        });
+        rule.model = true;
+        rule.errors = errors.finish();
+        rule.b = b;
+        rule.logScale = p[0];
+        fit.errorModelUsed = true;
+    }
+    constexpr int kMostRounds = 5;
+    for (int round = 0; round < kMostRounds; ++round) {
+        const std::vector<double> before = p;
+        fit.errorModel = rule.errors;
+        maximum = maximise(whole ? source : static_cast<const MeasurementSource&>(part), amplitudes, basis, table, reference, p, rule, free);
+        fit.iterations += maximum.iterations;
+        ++fit.rounds;
+        if (!maximum.converged || amplitudes) break;
+        double moved = 0;
+        for (size_t j = 1; j < n; ++j) moved = std::max(moved, std::fabs(p[j] - before[j]));
+        if (round > 0 && moved < 0.05) {
+            if (whole) break;
+            whole = true;  // the last round, over every reflection
+        }
+        // The error model at the expected intensities of this fit, for the next.
+        rule.errors = maximum.errors;
+        rule.b = tensorOf(basis, p);
+        rule.logScale = p[0];
+    }
+    if (!whole && maximum.converged) {
+        fit.errorModel = rule.errors;
+        maximum = maximise(source, amplitudes, basis, table, reference, p, rule, free);
+        fit.iterations += maximum.iterations;
+        ++fit.rounds;
+    }
+    fit.converged = maximum.converged;
+    // The standard errors from the curvature at the optimum: the covariance
+    // of the parameters is V A^-1 V^T, A the negative Hessian within the
+    // free span V; that of the isotropic B (trace/3) and the largest of a
+    // unit combination of the anisotropic part follow from it.
+    {
+        const size_t r = free.size();
+        std::vector<double> a(r * r, 0);
+        for (size_t u = 0; u < r; ++u)
+            for (size_t v = 0; v < r; ++v)
+                for (size_t i = 0; i < n; ++i)
+                    for (size_t j = 0; j < n; ++j) a[u * r + v] -= free[u][i] * maximum.last.hessian[i][j] * free[v][j];
+        std::vector<double> covariance(n * n, 0);
+        bool definite = true;
+        for (size_t j = 0; j < n && r > 0 && definite; ++j) {
+            std::vector<double> y(r), x;
+            for (size_t u = 0; u < r; ++u) y[u] = free[u][j];
+            if (!solve(a, r, y, x)) {
+                definite = false;
+                break;
+            }
+            for (size_t k = 0; k < n; ++k)
+                for (size_t u = 0; u < r; ++u) covariance[k * n + j] += free[u][k] * x[u];
+        }
+        if (!definite) {
+            fit.isotropicError = fit.anisotropicError = INFINITY;
+        } else {
+            double iso = 0;
+            for (size_t i = 1; i < n; ++i)
+                for (size_t j = 1; j < n; ++j)
+                    iso += trace(basis[i - 1]) * trace(basis[j - 1]) / 9 * covariance[i * n + j];
+            fit.isotropicError = std::sqrt(std::max(iso, 0.0));
+            // The deviator's six coordinates of unit Frobenius norm (the
+            // off-diagonal ones times sqrt 2) and their covariance.
+            const double weight[6] = {1, 1, 1, std::sqrt(2.0), std::sqrt(2.0), std::sqrt(2.0)};
+            std::vector<double> spread(36, 0);
+            for (size_t i = 1; i < n; ++i) {
+                const Sym6 di = deviator(basis[i - 1]);
+                for (size_t j = 1; j < n; ++j) {
+                    const Sym6 dj = deviator(basis[j - 1]);
+                    for (size_t x = 0; x < 6; ++x)
+                        for (size_t y = 0; y < 6; ++y)
+                            spread[x * 6 + y] += weight[x] * di[x] * weight[y] * dj[y] * covariance[i * n + j];
+                }
+            }
+            std::vector<double> spreadValues, spreadVectors;
+            symmetricEigen(spread, 6, spreadValues, spreadVectors);
+            double largest = 0;
+            for (const double v : spreadValues) largest = std::max(largest, v);
+            fit.anisotropicError = std::sqrt(largest);
+        }
+        fit.largestError = std::max(fit.isotropicError, fit.anisotropicError);
+    }
+
+    // The terms the data leave open: the least anisotropic tensor of those
+    // the data cannot tell apart (the isotropic B at 0 where that is open).
+    if (!nullBasis.empty()) {
+        const size_t k = nullBasis.size();
+        const Sym6 b0 = tensorOf(basis, p);
+        std::vector<Sym6> directions;
+        for (const auto& v : nullBasis) directions.push_back(tensorOf(basis, v));
+        std::vector<double> a(k * k), y(k), c;
+        for (size_t i = 0; i < k; ++i) {
+            y[i] = -(dot(deviator(directions[i]), deviator(b0)) + 1e-6 * trace(directions[i]) * trace(b0));
+            for (size_t j = 0; j < k; ++j)
+                a[i * k + j] = dot(deviator(directions[i]), deviator(directions[j])) +
+                               1e-6 * trace(directions[i]) * trace(directions[j]) + (i == j ? 1e-12 : 0);
+        }
+        if (solve(a, k, y, c)) {
+            for (size_t i = 0; i < k; ++i)
+                for (size_t j = 0; j < n; ++j) p[j] += c[i] * nullBasis[i][j];
+        }
+    }
     fit.logScale = p[0];
-    fit.b = {};
-    for (size_t j = 1; j < n; ++j)
-        for (size_t i = 0; i < 6; ++i) fit.b[i] += p[j] * basis[j - 1][i];
-    fit.logLikelihood = current.value;
+    fit.b = tensorOf(basis, p);
+    fit.logLikelihood = maximum.last.value;
     return fit;
 }
 
