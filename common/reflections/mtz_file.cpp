@@ -267,6 +267,12 @@ bool MtzObservations::next(Observation& o) {
         const float value = mtzValue(mtz, row, columns_.value), sigma = mtzValue(mtz, row, columns_.sigma);
         if (std::isnan(value) || std::isnan(sigma)) continue;
         o.intensity = value, o.sigma = sigma;
+        if (columns_.amplitudes) {
+            // Amplitudes as intensities: I = F^2, sigma(I) = 2 F sigma(F),
+            // not below sigma(F)^2 where F is small.
+            o.intensity = value * value;
+            o.sigma = std::max(2 * std::fabs(value) * sigma, sigma * sigma);
+        }
         return true;
     }
 }
