@@ -93,8 +93,9 @@ void checkRowIndices(const std::string& file, int64_t rowNumber, const float* ro
 // Observations from an MTZ file's rows: of unmerged data their indices as
 // measured (the unit's turned back by M/ISYM, minus them for an odd one) and
 // their batch; of merged data each row's value, or with `anomalous` columns
-// its I(+) at the row's indices and its I(-) at minus them. Missing values
-// are not given.
+// its I(+) at the row's indices and its I(-) at minus them; amplitudes as
+// intensities, F^2 with sigma 2 F sigma(F) (at least sigma(F)^2). Missing
+// values are not given.
 class MtzObservations {
 public:
     MtzObservations(const MtzHeaders& headers, const MtzColumns& columns);

@@ -76,6 +76,11 @@ ReflectionFile::ReflectionFile(const std::string& path, const ReflectionOptions&
 
 ReflectionFile::~ReflectionFile() = default;
 
+bool ReflectionFile::nextOfOtherKind(Observation& observation) {
+    if (xds_) return readObservationWithFrame(*xds_, xdsHeader_, observation);
+    return mtzObservations_->next(observation);
+}
+
 void ReflectionFile::failAtRecord(int first, int last, const std::string& message) const {
     if (xds_) xds_->failAt(first, last, message);
     common::fail("row " + std::to_string(mtzObservations_->rowNumber()) + " of " + common::quoted(header_.name) + ": " +

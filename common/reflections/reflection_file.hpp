@@ -58,8 +58,18 @@ public:
     const ReflectionHeader& header() const { return header_; }
     // The next observation, or false after the last.
     bool next(Observation& observation) {
-        if (xds_) return frames_ ? readObservationWithFrame(*xds_, xdsHeader_, observation) : readObservation(*xds_, observation);
-        return mtzObservations_->next(observation);
+        if (xds_ && !frames_) return readObservation(*xds_, observation);
+        return nextOfOtherKind(observation);
+    }
+    // use(observation) for every observation left, in a loop of its own for
+    // each kind of file (the reading of a large XDS file without a test a
+    // record of which kind it is).
+    template <typename Use>
+    void forEach(Use&& use) {
+        Observation o;
+        // One call of each reader and of use, which the build inlines.
+        const bool plain = xds_ && !frames_;
+        while (plain ? readObservation(*xds_, o) : nextOfOtherKind(o)) use(o);
     }
     // Ends the run with a report on the record last given: its line and the
     // columns [first, last] of an XDS file, its row of an MTZ file.
@@ -68,6 +78,7 @@ public:
     const MtzHeaders* mtz() const { return mtz_.get(); }
 
 private:
+    bool nextOfOtherKind(Observation& observation);  // frames of an XDS file, or an MTZ file
     ReflectionHeader header_;
     std::optional<common::InputFile> xds_;
     XdsHeader xdsHeader_;

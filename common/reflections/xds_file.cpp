@@ -154,38 +154,11 @@ XdsHeader readXdsHeader(common::InputFile& file) {
 
 namespace {
 
-bool readRecord(common::InputFile& file, Observation& observation, std::string_view& line) {
-    if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
-    // A record as XDS writes it is read in place.
-    xds_record::PrintedIndices indices;
-    if (line.size() >= xds_record::kPrintedRecordLength && xds_record::readPrintedRecord(line.data(), indices) &&
-        xds_record::readPrintedValue(line.data() + xds_record::kIntensityOffset, observation.intensity) &&
-        xds_record::readPrintedValue(line.data() + xds_record::kSigmaOffset, observation.sigma)) {
-        observation.h = indices.h;
-        observation.k = indices.k;
-        observation.l = indices.l;
-        return true;
-    }
-    return xds_record::readGeneralRecord(line, file, kOnDamagedRecord, observation);
-}
-
-}  // namespace
-
-bool readObservation(common::InputFile& file, Observation& observation) {
-    std::string_view line;
-    return readRecord(file, observation, line);
-}
-
-}  // namespace common::reflections
-
-namespace common::reflections {
-
-bool readObservationWithFrame(common::InputFile& file, const XdsHeader& header, Observation& observation) {
-    std::string_view line;
-    if (!readRecord(file, observation, line)) return false;
+// The batch of a record: the image its centre lies on, from the item
+// ITEM_ZD= of its blank-separated items.
+void readFrame(const common::InputFile& file, const XdsHeader& header, std::string_view line, Observation& observation) {
     observation.batch = 0;
-    if (header.frameItem < 6) return true;
-    // The blank-separated items of the record, counted to ITEM_ZD=.
+    if (header.frameItem < 6) return;
     size_t at = 0;
     for (int32_t item = 1;; ++item) {
         while (at < line.size() && line[at] == ' ') ++at;
@@ -198,10 +171,41 @@ bool readObservationWithFrame(common::InputFile& file, const XdsHeader& header, 
                             "\"" + std::string(line.substr(at, end - at)) + "\" is not a frame number (ITEM_ZD=)");
             }
             observation.batch = static_cast<int32_t>(std::floor(z)) + 1;
-            return true;
+            return;
         }
         at = end;
     }
+}
+
+// One record, and with kFrame its batch; each form its own function, so
+// that the plain one stays the small loop body the build inlines.
+template <bool kFrame>
+bool readRecord(common::InputFile& file, const XdsHeader* header, Observation& observation) {
+    std::string_view line;
+    if (!file.next(line)) file.failEndOfFile("more reflections or the \"!END_OF_DATA\" line");
+    // A record as XDS writes it is read in place.
+    xds_record::PrintedIndices indices;
+    if (line.size() >= xds_record::kPrintedRecordLength && xds_record::readPrintedRecord(line.data(), indices) &&
+        xds_record::readPrintedValue(line.data() + xds_record::kIntensityOffset, observation.intensity) &&
+        xds_record::readPrintedValue(line.data() + xds_record::kSigmaOffset, observation.sigma)) {
+        observation.h = indices.h;
+        observation.k = indices.k;
+        observation.l = indices.l;
+    } else if (!xds_record::readGeneralRecord(line, file, kOnDamagedRecord, observation)) {
+        return false;
+    }
+    if constexpr (kFrame) readFrame(file, *header, line, observation);
+    return true;
+}
+
+}  // namespace
+
+bool readObservation(common::InputFile& file, Observation& observation) {
+    return readRecord<false>(file, nullptr, observation);
+}
+
+bool readObservationWithFrame(common::InputFile& file, const XdsHeader& header, Observation& observation) {
+    return readRecord<true>(file, &header, observation);
 }
 
 }  // namespace common::reflections

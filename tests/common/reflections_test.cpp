@@ -192,6 +192,29 @@ TEST(ReflectionLayer, MergedMatesBecomeFriedelPairs) {
     }
 }
 
+// A merged file of amplitudes alone gives intensities: F^2, sigma 2 F
+// sigma(F), at least sigma(F)^2.
+TEST(ReflectionLayer, AmplitudesAreReadAsIntensities) {
+    testsupport::ScratchDir dir;
+    gemmi::Mtz mtz(true);
+    mtz.spacegroup = gemmi::find_spacegroup_by_number(19);
+    mtz.set_cell_for_all(gemmi::UnitCell(30, 40, 50, 90, 90, 90));
+    mtz.add_dataset("generated");
+    mtz.add_column("FP", 'F', -1, -1, false);
+    mtz.add_column("SIGFP", 'Q', -1, -1, false);
+    const float rows[4][5] = {{1, 2, 3, 30, 2}, {1, 2, 4, 0.5f, 3}, {1, 2, 5, NAN, 1}, {1, 2, 6, 10, 1}};
+    mtz.set_data(&rows[0][0], 20);
+    mtz.write_to_file((dir / "f.mtz").string());
+    common::reflections::ReflectionFile file((dir / "f.mtz").string());
+    EXPECT_TRUE(file.header().amplitudes);
+    EXPECT_EQ(file.header().columns, "FP SIGFP");
+    Observation o;
+    std::vector<std::array<float, 3>> given;
+    while (file.next(o)) given.push_back({static_cast<float>(o.l), o.intensity, o.sigma});
+    const std::vector<std::array<float, 3>> expected = {{3, 900, 120}, {4, 0.25f, 9}, {6, 100, 20}};
+    EXPECT_EQ(given, expected);
+}
+
 // XDS records with their frame (ITEM_ZD=): the batch is floor(ZD) + 1.
 TEST(ReflectionLayer, XdsFramesAreBatches) {
     testsupport::ScratchDir dir;
