@@ -365,7 +365,7 @@ int runOvoscale() {
                 const double epsilon = flag & kEpsilonMask;
                 const std::array<float, kAnomalousColumns> v =
                     anomalousRow(data.mates[i], out, (flag & kCentric) != 0, table,
-                                 epsilon * prior->meanAt(mono[0] + mono[1] + mono[2]));
+                                 epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], expectedIntensity(fit, s, 1)));
                 for (size_t j = 0; j < kAnomalousColumns; ++j) {
                     row[anomalousColumn[j]] = v[j];
                     row[anomalousColumn[j + kAnomalousColumns]] = static_cast<float>(v[j] * factor);
