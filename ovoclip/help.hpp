@@ -2,7 +2,8 @@
 
 // What `ovoclip --help` prints.
 inline constexpr char kOvoclipHelp[] =
-    "ovoclip: cuts an XDS reflection file to an ellipsoid in reciprocal space.\n"
+    "ovoclip: cuts a reflection file (XDS_ASCII, or MTZ merged or unmerged) to an\n"
+    "ellipsoid in reciprocal space.\n"
     "\n"
     "Dialogue (answers on standard input, one line each):\n"
     "  Please type in name of input script       -> the ovoclip input script\n"

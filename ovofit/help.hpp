@@ -3,10 +3,11 @@
 // What `ovofit --help` prints.
 inline constexpr char kOvofitHelp[] =
     "ovofit: measures the truncation ellipsoid (its axes and three resolution\n"
-    "limits) from an XDS reflection file and writes ovoclip's input script.\n"
+    "limits) from a reflection file (XDS_ASCII, or MTZ merged or unmerged) and\n"
+    "writes ovoclip's input script.\n"
     "\n"
     "Dialogue (answers on standard input, one line each):\n"
-    "  Please type in name of XDS reflection file        -> XDS_ASCII file, merged or not\n"
+    "  Please type in name of XDS reflection file        -> XDS_ASCII or MTZ file, merged or not\n"
     "  Please type the I/sigma(I) threshold (blank for 1.5)\n"
     "  Please type the name of the truncated file for ovoclip  -> record 2 of the script\n"
     "  Please type the name of the input script to create\n"

@@ -120,15 +120,14 @@ std::vector<MergedReflection> readAndMerge(common::reflections::ReflectionFile& 
     const common::reflections::ReflectionHeader& header = file.header();
     const size_t room = header.recordsAtMost;
     Merger merger(*header.spaceGroup, header.friedelsLaw, header.merged ? room : 0, !header.merged, room);
-    Observation observation;
     int64_t records = 0;
-    while (file.next(observation)) {
+    file.forEach([&](const Observation& observation) {
         ++records;
         if (!merger.add(observation)) {
             file.failAtRecord(1, 18, "indices beyond " + std::to_string(kIndexLimit - 1) +
                                          " in the asymmetric unit cannot be merged");
         }
-    }
+    });
     std::vector<MergedReflection> merged = merger.result();
     halves = merger.takeHalfMeans();
     common::say(common::FreeLine()

@@ -281,7 +281,11 @@ int runOvoscale() {
     };
     std::vector<std::string> replaced;
     std::string freeLabel;
-    if (data.mtz) {
+    // A merged MTZ input is carried through row by row; any other input (an
+    // XDS file, an unmerged MTZ file) gives rows of its own, one a merged
+    // reflection.
+    const bool carried = data.mtz.has_value();
+    if (carried) {
         mtz = std::move(*data.mtz);
         data.mtz.reset();
         // Columns of the names written here are replaced, but for the
@@ -338,7 +342,7 @@ int runOvoscale() {
         float* row = &mtz.data[i * columns];
         int32_t h, k, l;
         indicesOf(r, h, k, l);
-        if (!answers.mtzInput) {
+        if (!carried) {
             row[0] = static_cast<float>(h), row[1] = static_cast<float>(k), row[2] = static_cast<float>(l);
         }
         Row out;

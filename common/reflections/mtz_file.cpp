@@ -238,8 +238,10 @@ bool MtzObservations::next(Observation& o) {
         if (!rows_.next(row)) return false;
         const auto h = static_cast<int32_t>(row[0]), k = static_cast<int32_t>(row[1]), l = static_cast<int32_t>(row[2]);
         if (columns_.isym >= 0) {
+            // M/ISYM is 256 M + ISYM, a whole number below 512; anything
+            // else names no operator (and is not cast).
             const float isymValue = row[columns_.isym];
-            const int isym = std::isnan(isymValue) ? 0 : static_cast<int>(isymValue) & 0xFF;
+            const int isym = isymValue >= 0 && isymValue < 512 ? static_cast<int>(isymValue) & 0xFF : 0;
             if (isym < 1 || static_cast<size_t>((isym - 1) / 2) >= inverse_.size()) {
                 common::fail("row " + std::to_string(rows_.rowNumber()) + " of " + common::quoted(headers_.name) +
                              ": M/ISYM " + common::generalText(isymValue) + " names no symmetry operator of the file's " +
@@ -251,7 +253,7 @@ bool MtzObservations::next(Observation& o) {
             o.k = sign * (m[1] * h + m[4] * k + m[7] * l);
             o.l = sign * (m[2] * h + m[5] * k + m[8] * l);
             const float batch = row[columns_.batch];
-            o.batch = std::isnan(batch) ? 0 : static_cast<int32_t>(batch);
+            o.batch = std::fabs(batch) < 1e9f ? static_cast<int32_t>(batch) : 0;  // a missing one 0
         } else {
             o.h = h, o.k = k, o.l = l, o.batch = 0;
         }

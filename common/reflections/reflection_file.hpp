@@ -61,6 +61,18 @@ public:
         if (xds_) return frames_ ? readObservationWithFrame(*xds_, xdsHeader_, observation) : readObservation(*xds_, observation);
         return mtzObservations_->next(observation);
     }
+    // use(observation) for every observation left, in a loop of its own for
+    // each kind of file (the reading of a large XDS file without a test a
+    // record of which kind it is).
+    template <typename Use>
+    void forEach(Use&& use) {
+        Observation o;
+        if (xds_ && !frames_) {
+            while (readObservation(*xds_, o)) use(o);
+            return;
+        }
+        while (next(o)) use(o);
+    }
     // Ends the run with a report on the record last given: its line and the
     // columns [first, last] of an XDS file, its row of an MTZ file.
     [[noreturn]] void failAtRecord(int first, int last, const std::string& message) const;

@@ -13,7 +13,10 @@
 #include <sstream>
 #include <string>
 
+#define USE_STD_SNPRINTF
+#define GEMMI_WRITE_IMPLEMENTATION
 #include <gemmi/mtz.hpp>
+#undef GEMMI_WRITE_IMPLEMENTATION
 
 #include "scaling_data.hpp"
 #include "testsupport.hpp"
@@ -24,6 +27,11 @@ namespace fs = std::filesystem;
 
 struct Generated {
     std::string records;  // the observations, one record each
+    struct Observation {
+        int h, k, l;
+        float intensity, sigma;
+    };
+    std::vector<Observation> observations;  // the same, as written
     struct Truth {
         bool plus = false, minus = false, centric = false;
         double difference = 0;  // true F+ - F-
@@ -71,6 +79,9 @@ Generated generate(const scaling_data::Model& model) {
                 const double sigma = std::sqrt(floor * floor + 0.0025 * observed * observed);
                 std::snprintf(line, sizeof line, "%6d%6d%6d%11.3E%11.3E\n", hkl[0], hkl[1], hkl[2], observed, sigma);
                 g.records += line;
+                float i = 0, s = 0;
+                std::sscanf(line + 18, "%11e%11e", &i, &s);  // as the record holds them
+                g.observations.push_back({hkl[0], hkl[1], hkl[2], i, s});
             }
         }
     }
@@ -188,6 +199,59 @@ TEST(OvoscaleAnomalous, FriedelsLawTrueAndFalseGiveOneTensorAndPairsInTheUnit) {
         EXPECT_EQ(centricDano, 0) << group;
         EXPECT_GT(correlation, 0.3) << group;
     }
+}
+
+// The same observations as an unmerged MTZ file (the unit's indices, M/ISYM
+// from gemmi's mover, a batch each) merge to the same reflections as the
+// XDS file: the same tensor and the same amplitudes, row for row.
+TEST(OvoscaleUnmergedMtz, MergesAsTheXdsFileOfTheSameObservations) {
+    scaling_data::Model model;
+    model.spaceGroup = 19;
+    model.dHigh = 2.3;
+    model.bAniso = {{{8, 0, 0}, {0, 0, 0}, {0, 0, -8}}};
+    const Generated g = generate(model);
+    testsupport::ScratchDir dir;
+    testsupport::writeFile(dir / "x.hkl", xdsFile(model, g.records, true));
+    gemmi::Mtz mtz(true);
+    mtz.spacegroup = gemmi::find_spacegroup_by_number(model.spaceGroup);
+    mtz.set_cell_for_all(gemmi::UnitCell(model.cell[0], model.cell[1], model.cell[2], 90, 90, 90));
+    mtz.add_dataset("generated");
+    mtz.add_column("M/ISYM", 'Y', -1, -1, false);
+    mtz.add_column("BATCH", 'B', -1, -1, false);
+    mtz.add_column("I", 'J', -1, -1, false);
+    mtz.add_column("SIGI", 'Q', -1, -1, false);
+    gemmi::UnmergedHklMover mover(mtz.spacegroup);
+    std::vector<float> data;
+    for (size_t n = 0; n < g.observations.size(); ++n) {
+        const auto& o = g.observations[n];
+        std::array<int, 3> hkl{o.h, o.k, o.l};
+        const int isym = mover.move_to_asu(hkl);
+        data.insert(data.end(), {float(hkl[0]), float(hkl[1]), float(hkl[2]), float(isym), float(1 + n % 50),
+                                 o.intensity, o.sigma});
+    }
+    mtz.set_data(data.data(), data.size());
+    for (int b = 1; b <= 50; ++b) {
+        gemmi::Mtz::Batch batch;
+        batch.number = b;
+        batch.set_cell(mtz.cell);
+        mtz.batches.push_back(batch);
+    }
+    mtz.write_to_file((dir / "u.mtz").string());
+    const auto fromXds = testsupport::run(testsupport::program("ovoscale"), "x.hkl\nx.mtz\nx.log\n", dir.path());
+    const auto fromMtz = testsupport::run(testsupport::program("ovoscale"), "u.mtz\n\nu.mtz.out\nu.log\n", dir.path());
+    ASSERT_EQ(fromXds.status, 0) << fromXds.err;
+    ASSERT_EQ(fromMtz.status, 0) << fromMtz.err;
+    EXPECT_EQ(tensorFrom(fromXds.out), tensorFrom(fromMtz.out));
+    const gemmi::Mtz x = gemmi::read_mtz_file((dir / "x.mtz").string());
+    const gemmi::Mtz u = gemmi::read_mtz_file((dir / "u.mtz.out").string());
+    ASSERT_EQ(x.columns.size(), u.columns.size());
+    ASSERT_EQ(x.data.size(), u.data.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < x.data.size(); ++i) {
+        if (!(x.data[i] == u.data[i] || (std::isnan(x.data[i]) && std::isnan(u.data[i])))) ++differing;
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_GT(x.nreflections, 1000);
 }
 
 }  // namespace
