@@ -289,7 +289,7 @@ STATUS_ROWS = [
 
 
 # A data set's folder by the file it holds (in ../shared/realdata, or made
-# here: "generated merged" an XDS file of one observation a reflection marked
+# here; "as NAME" copied under that name; "generated merged" an XDS file of one observation a reflection marked
 # MERGE=TRUE, "two" two MTZ files, "text" a text file named .mtz), run with
 # criterion=CC1/2: the index's Data, status and a word of its message, the
 # criterion ovofit took (merged data: I/sigma whatever the setting), and
@@ -300,6 +300,8 @@ KINDS = [
     ("merged imean", "mtz/CDK1CyclinBCKS2Compound23.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
     ("merged free set", "mtz/nt5073v16_xBAZ2BAx8281_free.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
     ("only anomalous", "mtz/merged_intensities_Xe.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
+    ("odd name", "mtz/merged_intensities_Xe.mtz as it's a.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
+    ("brace", "mtz/merged_intensities_Xe.mtz as x{y}.mtz", None, "failed", "{ or }", None, False),
     ("two", "two", None, "failed", "2 MTZ files", None, False),
     ("text", "text", None, "failed", "no MTZ header", None, False),
 ]
@@ -313,12 +315,13 @@ def kinds():
     rows = []
     for name, source, *expected in KINDS:
         folder = os.path.join(data, name)
+        source, _, copy = source.partition(" as ")
         if source.startswith("mtz/") and not os.path.isfile(os.path.join(real, source)):
             print("%s not tried: no %s in %s" % (name, source, real))
             continue
         os.makedirs(folder)
         if source.startswith("mtz/"):
-            shutil.copy(os.path.join(real, source), folder)
+            shutil.copy(os.path.join(real, source), os.path.join(folder, copy or os.path.basename(source)))
         elif source == "generated merged":
             hkl = os.path.join(folder, "XDS_ASCII.HKL")
             subprocess.run([sys.executable, GENERATE, hkl, "4000", "21", "3.0"], check=True)
