@@ -162,7 +162,7 @@ def _cell_text(key, kind, value):
     if value is None:
         return "", ""
     if kind == "number":
-        return _number(value), _number(value, 6)
+        return _number(value, 3 if key == "cc_half_outer" else 2), _number(value, 6)
     if kind in ("cell", "triple") and isinstance(value, list):
         text = " ".join(_number(v) for v in value)
         return text, text
