@@ -290,7 +290,8 @@ STATUS_ROWS = [
 
 # A data set's folder by the file it holds (in ../shared/realdata, or made
 # here; "as NAME" copied under that name; "generated merged" an XDS file of one observation a reflection marked
-# MERGE=TRUE, "two" two MTZ files, "text" a text file named .mtz), run with
+# MERGE=TRUE, "two" two MTZ files, "text" a text file named .mtz, "packed" a
+# file named .mtz.gz), run with
 # criterion=CC1/2: the index's Data, status and a word of its message, the
 # criterion ovofit took (merged data: I/sigma whatever the setting), and
 # whether ovostats and mergetab ran.
@@ -304,6 +305,7 @@ KINDS = [
     ("brace", "mtz/merged_intensities_Xe.mtz as x{y}.mtz", None, "failed", "{ or }", None, False),
     ("two", "two", None, "failed", "2 MTZ files", None, False),
     ("text", "text", None, "failed", "no MTZ header", None, False),
+    ("packed", "packed", None, "failed", "unpack it", None, False),
 ]
 
 
@@ -330,7 +332,7 @@ def kinds():
             with open(hkl, "w") as f:
                 f.write(text)
         else:
-            for file in (("a.mtz", "b.MTZ") if source == "two" else ("scaled.mtz",)):
+            for file in {"two": ("a.mtz", "b.MTZ"), "text": ("scaled.mtz",), "packed": ("scaled.mtz.gz",)}[source]:
                 with open(os.path.join(folder, file), "w") as f:
                     f.write("not an MTZ file\n")
         rows.append((name, *expected))
