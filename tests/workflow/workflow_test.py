@@ -288,10 +288,10 @@ STATUS_ROWS = [
 ]
 
 
-# A data set's folder by the file it holds (in ../shared/realdata, or made
-# here; "as NAME" copied under that name; "generated merged" an XDS file of one observation a reflection marked
-# MERGE=TRUE, "two" two MTZ files, "text" a text file named .mtz, "packed" a
-# file named .mtz.gz), run with
+# A data set's folder by the file it holds (in ../shared/realdata, "as NAME"
+# copied under that name; or made here: "generated merged" an XDS file of
+# one observation a reflection marked MERGE=TRUE, "two" two MTZ files,
+# "text" a text file named .mtz, "packed" a file named .mtz.gz), run with
 # criterion=CC1/2: the index's Data, status and a word of its message, the
 # criterion ovofit took (merged data: I/sigma whatever the setting), and
 # whether ovostats and mergetab ran.
