@@ -290,13 +290,15 @@ STATUS_ROWS = [
 
 # A data set's folder by the file it holds (in ../shared/realdata, "as NAME"
 # copied under that name; or made here: "generated merged" an XDS file of
-# one observation a reflection marked MERGE=TRUE, "two" two MTZ files,
+# one observation a reflection marked MERGE=TRUE, "generated anomalous" an
+# unmerged one marked FRIEDEL'S_LAW=FALSE, "two" two MTZ files,
 # "text" a text file named .mtz, "packed" a file named .mtz.gz), run with
 # criterion=CC1/2: the index's Data, status and a word of its message, the
 # criterion ovofit took (merged data: I/sigma whatever the setting), and
 # whether ovostats and mergetab ran.
 KINDS = [
     ("xds merged", "generated merged", "XDS, merged", "ok", None, "I/sigma", False),
+    ("xds anomalous", "generated anomalous", "XDS, unmerged", "ok", None, "CC1/2", True),
     ("aimless unmerged", "mtz/HKLOUT_unmerged.mtz", "MTZ, unmerged", "ok", None, "CC1/2", True),
     ("merged imean", "mtz/CDK1CyclinBCKS2Compound23.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
     ("merged free set", "mtz/nt5073v16_xBAZ2BAx8281_free.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
@@ -324,11 +326,14 @@ def kinds():
         os.makedirs(folder)
         if source.startswith("mtz/"):
             shutil.copy(os.path.join(real, source), os.path.join(folder, copy or os.path.basename(source)))
-        elif source == "generated merged":
+        elif source.startswith("generated"):
             hkl = os.path.join(folder, "XDS_ASCII.HKL")
-            subprocess.run([sys.executable, GENERATE, hkl, "4000", "21", "3.0"], check=True)
+            merged = source == "generated merged"
+            subprocess.run([sys.executable, GENERATE, hkl, "4000" if merged else "12000", "21", "3.0"], check=True)
             with open(hkl) as f:
-                text = f.read().replace("MERGE=FALSE", "MERGE=TRUE", 1)
+                text = f.read()
+            text = (text.replace("MERGE=FALSE", "MERGE=TRUE", 1) if merged
+                    else text.replace("FRIEDEL'S_LAW=TRUE", "FRIEDEL'S_LAW=FALSE", 1))
             with open(hkl, "w") as f:
                 f.write(text)
         else:
