@@ -26,7 +26,7 @@ GENERATE = os.path.join(SOURCE, "tests", "workflow", "make_dataset.py")
 DATA, OUT = os.path.join(SCRATCH, "in"), os.path.join(SCRATCH, "out")
 NODE = "ovo%d" % os.getpid()  # also names slurmd's cgroups: no clash with another cluster
 TOOLS = ["munged", "munge", "slurmctld", "slurmd", "sbatch", "scontrol", "scancel", "squeue", "snakemake", "gs"]
-JOBS = ["cut", "scale_initial", "scale", "report"]  # a data set's SLURM jobs (no logs: no mergetab)
+JOBS = ["cut", "scale_initial", "scale", "report", "stats", "mergetab"]  # a data set's SLURM jobs (unmerged data: ovostats, and mergetab from its table)
 STATES = re.compile(r"JobId=(\d+) .*?JobName=(\S+) .*?JobState=(\S+)")
 
 

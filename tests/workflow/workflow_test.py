@@ -25,8 +25,8 @@ SNAKEFILE = os.path.join(SOURCE, "workflow", "Snakefile")
 GENERATE = os.path.join(SOURCE, "tests", "workflow", "make_dataset.py")
 DATA, OUT = os.path.join(SCRATCH, "in"), os.path.join(SCRATCH, "out")
 
-# What a good data set's folder holds afterwards, by step (mergetab only in
-# "a", which has both logs).
+# What a good data set's folder holds afterwards, by step (mergetab from the
+# logs in "a", which has both, from ovostats's table in the others).
 MADE = {
     "ovofit": ["ovofit.inp", "ovofit.svg", "ovofit.cif"],
     "ovoclip": ["XDS_ASCII_trunc.HKL", "XDS_ASCII._reslimit.dat", "planeview.inp"],
@@ -34,7 +34,7 @@ MADE = {
     "ovoscale_initial": ["ovoscale_initial.mtz", "ovoscale_initial.log"],
     "honer": ["cad_negB.inp"], "bapply": ["cad_negB.mtz"], "finjoin": ["stages.fin"],
     "planeview": ["page.ps"], "render": ["page.png", "page.pdf"], "mergetab": ["statistics.html"],
-    "ovoreport": ["report.html", "report.json"],
+    "ovoreport": ["report.html", "report.json"], "ovostats": ["ovostats.txt", "ovostats.json"],
 }
 FIFTH = 'e <b>&"5\''  # the index must show this name as text
 
@@ -45,8 +45,12 @@ def fail(why):
 
 
 def snakemake(*extra):
+    return snakemake_in(DATA, OUT, *extra)
+
+
+def snakemake_in(data, out, *extra):
     command = ["snakemake", "-s", SNAKEFILE, "--cores", "2", "--keep-going",
-               "--config", "data=" + DATA, "out=" + OUT, "bin=" + BIN] + list(extra)
+               "--config", "data=" + data, "out=" + out, "bin=" + BIN] + list(extra)
     run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if run.returncode != 0:
         fail("snakemake %s ended with status %d:\n%s" % (" ".join(extra), run.returncode, run.stdout[-4000:]))
@@ -124,6 +128,25 @@ def numbers(value):
 def page_text(out):
     with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
         return f.read()
+# The index's merging statistics against ovostats's JSON file, its table of
+# the data kept: the index key, the place in the table, the half unit of the
+# last digit the report's copy (ovostats's text table) keeps.
+STATISTICS = [
+    ("completeness", ("overall", "completeness_ellipsoid"), 0.05),
+    ("completeness_spherical", ("overall", "completeness"), 0.05),
+    ("multiplicity", ("overall", "multiplicity"), 0.005),
+    ("cc_half_outer", ("outer", "cc_half"), 0.00005),
+]
+
+
+def check_statistics(out, row):
+    """A data set's statistics in the index are those ovostats measured."""
+    with open(os.path.join(out, row["name"], "ovostats", "ovostats.json"), encoding="utf-8") as f:
+        kept = json.load(f)["kept"]
+    for key, (part, item), within in STATISTICS:
+        value = kept[part][item]
+        if not isinstance(row[key], (int, float)) or abs(row[key] - value) > within * (1 + 1e-6):
+            fail("%s: the index's %s %r, ovostats's %s %s %r" % (row["name"], key, row[key], part, item, value))
 
 
 def check_index(expected_names):
@@ -157,6 +180,9 @@ def check_index(expected_names):
         shown = ", ".join("%.2f along %s" % (x["limit"], x["axis"]) for x in row["limits"])
         if shown not in page_text(OUT):
             fail("%s: index.html does not show the limits as %r" % (row["name"], shown))
+        if row["data"] != "XDS, unmerged":
+            fail("%s: the index says its data are %r" % (row["name"], row["data"]))
+        check_statistics(OUT, row)
     with open(os.path.join(OUT, "index.html"), encoding="utf-8") as f:
         page = f.read()
     table = Table()
@@ -271,6 +297,80 @@ STATUS_ROWS = [
     (INVALID, "", "failed"),
     ("slurm_load_jobs error: Socket timed out on send/recv operation", "", "running"),
 ]
+
+
+# A data set's folder by the file it holds (in ../shared/realdata, "as NAME"
+# copied under that name; or made here: "generated merged" an XDS file of
+# one observation a reflection marked MERGE=TRUE, "generated anomalous" an
+# unmerged one marked FRIEDEL'S_LAW=FALSE, "two" two MTZ files,
+# "text" a text file named .mtz, "packed" a file named .mtz.gz), run with
+# criterion=CC1/2: the index's Data, status and a word of its message, the
+# criterion ovofit took (merged data: I/sigma whatever the setting), and
+# whether ovostats and mergetab ran.
+KINDS = [
+    ("xds merged", "generated merged", "XDS, merged", "ok", None, "I/sigma", False),
+    ("xds anomalous", "generated anomalous", "XDS, unmerged", "ok", None, "CC1/2", True),
+    ("aimless unmerged", "mtz/HKLOUT_unmerged.mtz", "MTZ, unmerged", "ok", None, "CC1/2", True),
+    ("merged imean", "mtz/CDK1CyclinBCKS2Compound23.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
+    ("merged free set", "mtz/nt5073v16_xBAZ2BAx8281_free.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
+    ("only anomalous", "mtz/merged_intensities_Xe.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
+    ("odd name", "mtz/merged_intensities_Xe.mtz as it's a.mtz", "MTZ, merged", "ok", None, "I/sigma", False),
+    ("brace", "mtz/merged_intensities_Xe.mtz as x{y}.mtz", None, "failed", "{ or }", None, False),
+    ("two", "two", None, "failed", "2 MTZ files", None, False),
+    ("text", "text", None, "failed", "no MTZ header", None, False),
+    ("packed", "packed", None, "failed", "unpack it", None, False),
+]
+
+
+def kinds():
+    """Each kind of reflection file through the workflow: the chain does
+    what the file allows, and the index says which kind it was."""
+    real = os.path.normpath(os.path.join(SOURCE, "..", "shared", "realdata"))
+    data, out = os.path.join(SCRATCH, "kinds-in"), os.path.join(SCRATCH, "kinds-out")
+    rows = []
+    for name, source, *expected in KINDS:
+        folder = os.path.join(data, name)
+        source, _, copy = source.partition(" as ")
+        if source.startswith("mtz/") and not os.path.isfile(os.path.join(real, source)):
+            print("%s not tried: no %s in %s" % (name, source, real))
+            continue
+        os.makedirs(folder)
+        if source.startswith("mtz/"):
+            shutil.copy(os.path.join(real, source), os.path.join(folder, copy or os.path.basename(source)))
+        elif source.startswith("generated"):
+            hkl = os.path.join(folder, "XDS_ASCII.HKL")
+            merged = source == "generated merged"
+            subprocess.run([sys.executable, GENERATE, hkl, "4000" if merged else "12000", "21", "3.0"], check=True)
+            with open(hkl) as f:
+                text = f.read()
+            text = (text.replace("MERGE=FALSE", "MERGE=TRUE", 1) if merged
+                    else text.replace("FRIEDEL'S_LAW=TRUE", "FRIEDEL'S_LAW=FALSE", 1))
+            with open(hkl, "w") as f:
+                f.write(text)
+        else:
+            for file in {"two": ("a.mtz", "b.MTZ"), "text": ("scaled.mtz",), "packed": ("scaled.mtz.gz",)}[source]:
+                with open(os.path.join(folder, file), "w") as f:
+                    f.write("not an MTZ file\n")
+        rows.append((name, *expected))
+    if not rows:
+        return
+    snakemake_in(data, out, "criterion=CC1/2")
+    with open(os.path.join(out, "index.json"), encoding="utf-8") as f:
+        index = {row["name"]: row for row in json.load(f)}
+    for name, data_kind, status, word, criterion, statistics in rows:
+        row = index.get(name)
+        if (row is None or row["data"] != data_kind or row["status"] != status
+                or (word and word not in (row["message"] or "")) or row["criterion"] != criterion):
+            fail("the data set %r in the index: %s" % (name, row))
+        if status != "ok":
+            continue
+        ran = {step: os.path.isfile(os.path.join(out, name, "status", step + ".json")) for step in ("ovostats", "mergetab")}
+        if ran != {"ovostats": statistics, "mergetab": statistics}:
+            fail("%s: steps run %s" % (name, ran))
+        if statistics:
+            check_statistics(out, row)
+        elif row["completeness_spherical"] is not None or row["completeness"] is None:
+            fail("%s: merged data, yet statistics in the index: %s" % (name, row))
 
 
 def check_status_command():
@@ -397,12 +497,13 @@ def main():
     for name in ("a", "b", "c"):
         folder = os.path.join(OUT, name)
         for step, made in MADE.items():
-            if step == "mergetab" and name != "a":
-                continue
             wanted = [os.path.join(step, m) for m in made] + [step + ".terminal", "status/%s.json" % step]
             missing = [w for w in wanted if not os.path.isfile(os.path.join(folder, w))]
             if missing:
                 fail("%s lacks %s" % (name, missing))
+        with open(os.path.join(folder, "mergetab", "statistics.html"), encoding="utf-8") as f:
+            if "total" not in f.read():  # from the logs in "a", from ovostats's table in the others
+                fail("%s: mergetab's table has no total row" % name)
         if any(n.endswith(".part") for n in os.listdir(folder)):
             fail("%s keeps a step's scratch folder" % name)
     # The damaged data set: ovofit failed and says why; what needs its
@@ -415,7 +516,7 @@ def main():
         if os.path.exists(path):
             with open(path) as f:
                 statuses[step] = json.load(f)["status"]
-    expected = {step: "skipped" for step in MADE if step != "mergetab"}
+    expected = {step: "skipped" for step in MADE}
     expected.update(ovofit="failed", ovoscale_initial=statuses.get("ovoscale_initial"))
     if statuses != expected:
         fail("the damaged data set's steps: %s" % statuses)
@@ -441,9 +542,10 @@ def main():
         fail("index.html does not escape the fifth data set's name")
     check_in_chromium()
     check_status_command()
+    kinds()
     odd_cases()
     print("passed: three good data sets, the damaged one failed at ovofit, nothing to redo, the fifth alone; "
-          "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step, a read-only checkout")
+          "odd folder names run or listed, bad settings refused, a run after Ctrl-C redoes the step, a read-only checkout; each kind of reflection file run as it allows")
 
 
 if __name__ == "__main__":

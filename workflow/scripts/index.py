@@ -1,7 +1,9 @@
 """The index of a workflow run: OUT/index.json and OUT/index.html, one row a
 data set, failed ones included. The numbers come from each data set's
-report.json (ovoreport's); the status, the failing step and the message from
-its steps' status files (runstep's, common/layout/step_status.hpp). Standard library only.
+report.json (ovoreport's), the merging statistics from the report's copy of
+ovostats's tables or, without a report, from ovostats's own JSON file; the
+status, the failing step and the message from its steps' status files
+(runstep's, common/layout/step_status.hpp). Standard library only.
 
 The page needs no script and no network: a plain table, printed on A4 in
 landscape; a small inline script only lets a click on a heading sort it.
@@ -13,9 +15,11 @@ import os
 import urllib.parse
 
 REPORT = "ovoreport"  # the step whose folder holds report.html and report.json
+STATS = "ovostats"  # the step whose folder holds ovostats.json
 
 COLUMNS = [  # key, heading, kind (for sorting and the cell's shape)
     ("name", "Data set", "text"),
+    ("data", "Data", "text"),
     ("status", "Status", "text"),
     ("step", "Failed step", "text"),
     ("message", "Message", "text"),
@@ -23,7 +27,11 @@ COLUMNS = [  # key, heading, kind (for sorting and the cell's shape)
     ("cell", "Cell (\u00c5, \u00b0)", "cell"),
     ("limits", "Limits (\u00c5) by axis", "limits"),
     ("criterion", "Criterion", "text"),
-    ("completeness", "Completeness in ellipsoid (%)", "number"),
+    # the data kept: complete in the ellipsoid and in its sphere
+    ("completeness", "Compl. in ellipsoid (%)", "number"),
+    ("completeness_spherical", "Compl. in sphere (%)", "number"),
+    ("multiplicity", "Mult.", "number"),
+    ("cc_half_outer", "CC\u00bd, outer shell", "number"),
     ("b_range", "Anisotropic B range (\u00c5\u00b2)", "number"),
     ("b_applied", "B applied (\u00c5\u00b2)", "number"),
     ("report", "Report", "link"),
@@ -89,6 +97,19 @@ def from_report(report):
     }
 
 
+def from_statistics(tables):
+    """The merging statistics of the data kept (ovostats's table "kept",
+    which the deposition takes): the overall completeness in the sphere and
+    in the ellipsoid, the multiplicity, and CC1/2 of the outer shell."""
+    kept = _dig(tables, "kept")
+    return {
+        "completeness": _dig(kept, "overall", "completeness_ellipsoid"),
+        "completeness_spherical": _dig(kept, "overall", "completeness"),
+        "multiplicity": _dig(kept, "overall", "multiplicity"),
+        "cc_half_outer": _dig(kept, "outer", "cc_half"),
+    }
+
+
 def _read_json(path):
     try:
         with open(path, encoding="utf-8") as f:
@@ -109,14 +130,28 @@ def outcome(folder, steps):
     return "ok", None, None
 
 
-def rows(out, names, steps):
+DATA = {"XDS_ASCII unmerged": "XDS, unmerged", "XDS_ASCII merged": "XDS, merged",
+        "MTZ unmerged": "MTZ, unmerged", "MTZ merged": "MTZ, merged"}
+
+
+def rows(out, names, steps, kinds=None):
     result = []
     for name in names:
         folder = os.path.join(out, name)
         status, step, message = outcome(folder, steps)
-        row = {"name": name, "status": status, "step": step, "message": message}
+        kind = (kinds or {}).get(name)
+        row = {"name": name, "data": DATA.get(kind, kind), "status": status, "step": step, "message": message}
         report = _read_json(os.path.join(folder, REPORT, "report.json")) if status == "ok" else None
         row.update(from_report(report if report is not None else {}))
+        # The statistics as the report has them, else (no report: a later
+        # step failed) as ovostats wrote them.
+        tables = _dig(report, "merging_statistics", "tables")
+        if not isinstance(tables, dict):
+            tables = _read_json(os.path.join(folder, STATS, "ovostats.json"))
+        statistics = from_statistics(tables if isinstance(tables, dict) else {})
+        if statistics["completeness"] is None:
+            statistics["completeness"] = row["completeness"]  # ovofit's count, without ovostats
+        row.update(statistics)
         has_report = status == "ok" and os.path.isfile(os.path.join(folder, REPORT, "report.html"))
         row["report"] = "/".join(urllib.parse.quote(p) for p in (name, REPORT, "report.html")) if has_report else None
         result.append(row)
@@ -133,7 +168,7 @@ def _cell_text(key, kind, value):
     if value is None:
         return "", ""
     if kind == "number":
-        return _number(value), _number(value, 6)
+        return _number(value, 3 if key == "cc_half_outer" else 2), _number(value, 6)
     if kind == "limits" and isinstance(value, list):
         text = ", ".join("%s along %s" % (_number(x.get("limit")), x.get("axis") or "?") for x in value)
         smallest = min((x["limit"] for x in value if isinstance(x.get("limit"), (int, float))), default=None)
@@ -229,15 +264,16 @@ def refused_rows(refused):
     failed, before any step, with the reason."""
     table = []
     for name, why in sorted(refused.items()):
-        row = {"name": name, "status": "failed", "step": None, "message": why}
+        row = {"name": name, "data": None, "status": "failed", "step": None, "message": why}
         row.update(from_report({}))
+        row.update(from_statistics({}))
         row["report"] = None
         table.append(row)
     return table
 
 
-def write(out, names, steps, html_path, json_path, refused=None):
-    table = sorted(rows(out, names, steps) + refused_rows(refused or {}), key=lambda r: r["name"])
+def write(out, names, steps, html_path, json_path, refused=None, kinds=None):
+    table = sorted(rows(out, names, steps, kinds) + refused_rows(refused or {}), key=lambda r: r["name"])
     _write(json_path, json.dumps(table, indent=1, ensure_ascii=False) + "\n")
     _write(html_path, page(table))
 
@@ -245,10 +281,15 @@ def write(out, names, steps, html_path, json_path, refused=None):
 if __name__ == "__main__":
     import sys
     args = sys.argv[1:]
-    refused = {}
-    if args and args[0].startswith("--refused="):  # {"name": "why it was not run"}
-        refused = json.loads(args.pop(0)[len("--refused="):])
+    refused, kinds = {}, {}
+    while args and args[0].startswith(("--refused=", "--kinds=")):
+        option, value = args.pop(0).split("=", 1)
+        if option == "--refused":  # {"name": "why it was not run"}
+            refused = json.loads(value)
+        else:  # {"name": "XDS_ASCII unmerged", ...}: the kind of each data set's reflections
+            kinds = json.loads(value)
     if len(args) < 4:
-        print("usage: index.py [--refused=JSON] OUT INDEX.html INDEX.json STEP,STEP,... NAME...", file=sys.stderr)
+        print("usage: index.py [--refused=JSON] [--kinds=JSON] OUT INDEX.html INDEX.json STEP,STEP,... NAME...",
+              file=sys.stderr)
         sys.exit(2)
-    write(args[0], args[4:], args[3].split(","), args[1], args[2], refused)
+    write(args[0], args[4:], args[3].split(","), args[1], args[2], refused, kinds)
