@@ -506,6 +506,12 @@ def main():
                 fail("%s: mergetab's table has no total row" % name)
         if any(n.endswith(".part") for n in os.listdir(folder)):
             fail("%s keeps a step's scratch folder" % name)
+        # The page's picture at 150 dpi: 700 x 750 points are 1458 x 1563
+        # pixels (PNG's header: width and height after the signature and IHDR).
+        with open(os.path.join(folder, "render", "page.png"), "rb") as f:
+            head = f.read(24)
+        if head[:8] != b"\x89PNG\r\n\x1a\n" or (int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")) != (1458, 1563):
+            fail("%s: render/page.png is not 700 x 750 points at 150 dpi (%r)" % (name, head))
     # The damaged data set: ovofit failed and says why; what needs its
     # files was skipped, with empty folders; what does not (ovoscale on the
     # initial data) ran on its own.
