@@ -106,7 +106,7 @@ struct Sums {
 };
 
 std::optional<double> ratio(double numerator, double denominator) {
-    if (!(denominator != 0)) return std::nullopt;
+    if (!(denominator > 0)) return std::nullopt;  // R of a shell whose intensities sum to zero or less: undefined
     return numerator / denominator;
 }
 

@@ -273,6 +273,26 @@ TEST(Ovostats, RunsWithoutAResult) {
     }
 }
 
+// Intensities that sum to zero or less leave the R values undefined (no
+// number, not a negative one), while the other numbers stand.
+TEST(Ovostats, RValuesOfIntensitiesSummingBelowZeroAreUndefined) {
+    testsupport::ScratchDir dir;
+    testsupport::writeFile(dir / "d.hkl",
+                           "!FORMAT=XDS_ASCII    MERGE=FALSE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=   19\n"
+                           "!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000\n"
+                           "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!END_OF_HEADER\n"
+                           "     1     2     3 -5.000E+00  1.000E+01\n     1     2     3 -3.000E+00  1.000E+01\n"
+                           "!END_OF_DATA\n");
+    const auto result = testsupport::run(testsupport::program("ovostats"), "d.hkl\n\n\nt.txt\nt.json\n", dir.path());
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string json = testsupport::readFile(dir / "t.json");
+    for (const char* item : {"\"r_merge\": -", "\"r_meas\": -", "\"r_pim\": -"}) {
+        EXPECT_EQ(json.find(item), std::string::npos) << item << " in " << json;
+    }
+    EXPECT_NE(json.find("\"r_merge\": null"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"n_obs\": 2"), std::string::npos) << json;
+}
+
 }  // namespace
 
 namespace {
