@@ -498,6 +498,7 @@ int runOvoscale() {
                         "isotropic shape (" + std::to_string(priorRounds) + " rounds), principal values" +
                         fixedText(priorWhole.values[0], 9, 3) + fixedText(priorWhole.values[1], 9, 3) +
                         fixedText(priorWhole.values[2], 9, 3) + " A^2");
+        log.writeRecord("   French and Wilson posterior: Gaussian error of the sigma(I) read (not the fit's error model)");
     } else {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
     }
