@@ -52,7 +52,7 @@ constexpr double kLargestError = 5.0;
 // Fewer reflections than this in the fitted range give no result.
 constexpr int64_t kFewestFitted = 100;
 // Rounds of the prior's tensor against the data's own isotropic shape.
-constexpr int kPriorRounds = 3;
+constexpr int kPriorRounds = 2;
 
 struct Answers {
     std::string reflections, labels, mtz, log;

@@ -159,7 +159,8 @@ double expectedIntensity(const ScalingFit& fit, const double s[3], int epsilon);
 
 // The fit's scale and B once more, from `fit`, against the reference curve
 // times exp(logShape(s^2)), an isotropic correction of the data's own
-// (intensities, the error model of `fit` kept; one round). Where the
+// (intensities, the error model of `fit` kept; one round, on a quarter
+// million of the reflections evenly spread where there are more). Where the
 // curve's shape differs from the data's, the fit puts part of the
 // difference into the anisotropic part, the more so the weaker the data
 // (the weak direction's information lies at lower resolution than the
