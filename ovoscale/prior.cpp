@@ -20,7 +20,7 @@ ReflectionPrior::ReflectionPrior(double s2Low, double s2High, int64_t count) {
 
 int ReflectionPrior::shellOf(double s2) const {
     if (!(cubeStep_ > 0)) return 0;
-    const double u = (std::pow(s2, 1.5) - cubeLow_) / cubeStep_;
+    const double u = (s2 * std::sqrt(s2) - cubeLow_) / cubeStep_;
     return std::clamp(static_cast<int>(u), 0, static_cast<int>(sums_.size()) - 1);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ double fitStart(double s2High) {
 constexpr double kLargestError = 5.0;
 // Fewer reflections than this in the fitted range give no result.
 constexpr int64_t kFewestFitted = 100;
+// Rounds of the prior's tensor against the data's own isotropic shape.
+constexpr int kPriorRounds = 2;
 
 struct Answers {
     std::string reflections, labels, mtz, log;
@@ -300,9 +303,17 @@ int runOvoscale() {
     const double resharpening = principal.values[2];
 
     // French and Wilson's prior: each reflection's expected intensity from
-    // the fit, on the data's own scale by shells (prior.hpp).
+    // the fit, on the data's own scale by shells (prior.hpp). The tensor of
+    // the prior is the fit's refined against the curve times the data's
+    // isotropic shape c(s^2) of those shells (refineScaling), then c again
+    // around that expectation, in rounds, so that a difference between the
+    // curve and the data's falloff does not take from the weak direction.
+    // The fit's own tensor stays the one written and applied.
+    ScalingFit priorFit = fit;
+    std::function<double(double)> logShape = [](double) { return 0.0; };
+    int priorRounds = 0;
     std::optional<ReflectionPrior> prior;
-    if (!data.amplitudes) {
+    const auto fillPrior = [&]() {
         prior.emplace(prepared.s2Low, prepared.s2High, prepared.used);
         for (size_t i = 0; i < data.rows.size(); ++i) {
             const uint8_t flag = prepared.flags[i];
@@ -312,11 +323,31 @@ int runOvoscale() {
             double s[3];
             frame.coordinates(h, k, l, s);
             const double epsilon = flag & kEpsilonMask;
-            prior->add(s[0] * s[0] + s[1] * s[1] + s[2] * s[2], data.rows[i].intensity / epsilon,
-                       data.rows[i].sigma / epsilon, expectedIntensity(fit, s, 1));
+            const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
+            prior->add(s2, data.rows[i].intensity / epsilon, data.rows[i].sigma / epsilon,
+                       expectedIntensity(priorFit, s, 1) * std::exp(logShape(s2)));
         }
         prior->finish();
+    };
+    if (!data.amplitudes) {
+        fillPrior();
+        for (int round = 0; round < kPriorRounds; ++round) {
+            std::function<double(double)> next = [previous = logShape, shells = *prior](double s2) {
+                return previous(s2) + std::log(shells.correctionAt(s2));
+            };
+            const ScalingFit refined = refineScaling(source, basis, table, priorFit, next);
+            if (!refined.converged) break;
+            priorFit = refined;
+            logShape = std::move(next);
+            ++priorRounds;
+            fillPrior();
+        }
     }
+    const Principal priorWhole = principalComponents(priorFit.b);
+    // The expected intensity per epsilon that French and Wilson's prior starts from.
+    const auto priorExpectation = [&](const double s[3], double s2) {
+        return expectedIntensity(priorFit, s, 1) * std::exp(logShape(s2));
+    };
 
     // The MTZ: every row's amplitudes, then the corrected ones.
     gemmi::Mtz mtz(false);
@@ -408,7 +439,7 @@ int runOvoscale() {
             // reflection at its own direction, the mates' as the mean's.
             const double epsilon = flag & kEpsilonMask;
             const double priorMean =
-                prior ? epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], expectedIntensity(fit, s, 1)) : 0.0;
+                prior ? epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], priorExpectation(s, mono[0] + mono[1] + mono[2])) : 0.0;
             if (data.amplitudes) {
                 out.f = static_cast<float>(r.intensity);
                 out.sigma = static_cast<float>(r.sigma);
@@ -463,6 +494,11 @@ int runOvoscale() {
         log.writeRecord("   French and Wilson prior: anisotropic, each reflection's mean intensity from the fitted curve "
                         "and B tensor at its own direction, on the data's scale in " +
                         std::to_string(prior->shells()) + " shells of equal reciprocal volume");
+        log.writeRecord("   French and Wilson prior's B tensor: the fit's refined against the curve times the data's own "
+                        "isotropic shape (" + std::to_string(priorRounds) + " rounds), principal values" +
+                        fixedText(priorWhole.values[0], 9, 3) + fixedText(priorWhole.values[1], 9, 3) +
+                        fixedText(priorWhole.values[2], 9, 3) + " A^2");
+        log.writeRecord("   French and Wilson posterior: Gaussian error of the sigma(I) read (not the fit's error model)");
     } else {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include <gemmi/eig3.hpp>
 #include <gemmi/unitcell.hpp>
@@ -40,23 +42,29 @@ Matrix transpose(const Matrix& x) {
 
 // ln R(s^2) of the reference curve, tabulated to s^2 = 4 (0.5 A), linear
 // in between (relative error below 1e-6); computed directly beyond.
+// With `shape`, ln R(s^2) + shape(s^2): the curve times an isotropic
+// correction of the data's own.
 class LogReference {
 public:
-    LogReference() {
+    explicit LogReference(std::function<double(double)> shape = nullptr) : shape_(std::move(shape)) {
         values_.resize(kSteps + 1);
-        for (int i = 0; i <= kSteps; ++i) values_[static_cast<size_t>(i)] = std::log(common::protein_reference::meanIntensity(i * kStep));
+        for (int i = 0; i <= kSteps; ++i) values_[static_cast<size_t>(i)] = direct(i * kStep);
     }
     double at(double s2) const {
         const double u = s2 / kStep;
-        if (!(u < kSteps)) return std::log(common::protein_reference::meanIntensity(s2));
+        if (!(u < kSteps)) return direct(s2);
         const auto i = static_cast<size_t>(u);
         const double f = u - static_cast<double>(i);
         return values_[i] + f * (values_[i + 1] - values_[i]);
     }
 
 private:
+    double direct(double s2) const {
+        return std::log(common::protein_reference::meanIntensity(s2)) + (shape_ ? shape_(s2) : 0.0);
+    }
     static constexpr int kSteps = 16384;
     static constexpr double kStep = 4.0 / kSteps;
+    std::function<double(double)> shape_;
     std::vector<double> values_;
 };
 
@@ -718,6 +726,37 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
     fit.b = tensorOf(basis, p);
     fit.logLikelihood = maximum.last.value;
     return fit;
+}
+
+ScalingFit refineScaling(const MeasurementSource& source, const std::vector<Sym6>& basis, const PosteriorTable& table,
+                         const ScalingFit& fit, const std::function<double(double)>& logShape) {
+    ScalingFit refined = fit;
+    refined.converged = false;
+    if (!fit.converged || fit.heldTerms > 0 || !fit.errorModelUsed) return refined;
+    const LogReference reference(logShape);
+    const size_t n = basis.size() + 1;
+    std::vector<double> p(n);
+    p[0] = fit.logScale;
+    for (size_t j = 1; j < n; ++j) p[j] = dot(fit.b, basis[j - 1]);
+    std::vector<std::vector<double>> free(n, std::vector<double>(n, 0.0));
+    for (size_t i = 0; i < n; ++i) free[i][i] = 1;
+    SigmaRule rule;
+    rule.model = true;
+    rule.errors = fit.errorModel;
+    rule.b = fit.b;
+    rule.logScale = fit.logScale;
+    // A quarter of a million reflections fix the prior's B far within what
+    // it needs, as in the fit's early rounds.
+    constexpr int64_t kSubsample = 250000;
+    const Subsample part(source, std::max<int64_t>(1, fit.reflections / kSubsample));
+    const Maximum maximum = maximise(fit.reflections > kSubsample ? static_cast<const MeasurementSource&>(part) : source,
+                                     false, basis, table, reference, p, rule, free);
+    refined.converged = maximum.converged;
+    refined.iterations = maximum.iterations;
+    refined.logScale = p[0];
+    refined.b = tensorOf(basis, p);
+    refined.logLikelihood = maximum.last.value;
+    return refined;
 }
 
 double expectedIntensity(const ScalingFit& fit, const double s[3], int epsilon) {

@@ -4,7 +4,9 @@
 // fit of known coefficients, and the tensors a Laue class allows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -163,5 +165,62 @@ TEST(ScalingCore, UndeterminedTermsAreNamedAndHeld) {
         EXPECT_EQ(fit.isotropicHeld, c.isotropicHeld) << c.name;
         EXPECT_GT(fit.heldTerms, 0) << c.name;
         for (size_t i = 0; i < 6; ++i) EXPECT_NEAR(fit.b[i], c.expected[i], 0.05) << c.name << " term " << i;
+    }
+}
+
+// The prior's tensor: noise-free intensities of a known B on the curve times
+// an isotropic shape of the data's own, cut by an ellipsoid (2, 2.5 and
+// 3.3 A along x, y, z), so that each direction spans its own resolution
+// range and the shape leaks into the fit's anisotropic part; refined
+// against the curve times that shape, B comes back.
+TEST(ScalingCore, RefinedAgainstTheDataShapeGivesBackTheTensor) {
+    const ovoscale::Sym6 truth = {45, 30, 15, 0, 0, 0};
+    const struct {
+        const char* name;
+        double (*logShape)(double s2);
+        double leak;  // the least error of a term of the fit itself
+    } cases[] = {
+        {"none", [](double) { return 0.0; }, 0},
+        {"scale 1.3", [](double) { return std::log(1.3); }, 0},
+        {"+20 % at 4.5 A, -8 % at 3 A", [](double s2) {
+             const double d = 1 / std::sqrt(s2);
+             return std::log(1 + 0.2 * std::exp(-std::pow((d - 4.5) / 0.6, 2)) - 0.08 * std::exp(-std::pow((d - 3.0) / 0.4, 2)));
+         }, 0.5},
+        {"falling 25 % over the range", [](double s2) { return -0.25 * (s2 - 0.04) / 0.21 + 0.3 * (s2 - 0.04) * (s2 - 0.04) / 0.0441; }, 0.1},
+    };
+    const std::vector<ovoscale::Sym6> basis = {{1, 0, 0, 0, 0, 0}, {0, 1, 0, 0, 0, 0}, {0, 0, 1, 0, 0, 0}};
+    const ovoscale::PosteriorTable table;
+    for (const auto& c : cases) {
+        std::vector<ovoscale::Measurement> points;
+        for (int h = -25; h <= 25; ++h)
+            for (int k = -25; k <= 25; ++k)
+                for (int l = -25; l <= 25; ++l) {
+                    ovoscale::Measurement m{};
+                    m.s[0] = h / 50.0, m.s[1] = k / 50.0, m.s[2] = l / 50.0;
+                    const double s2 = m.s[0] * m.s[0] + m.s[1] * m.s[1] + m.s[2] * m.s[2];
+                    if (s2 < 0.04 || m.s[0] * m.s[0] / 0.25 + m.s[1] * m.s[1] / 0.16 + m.s[2] * m.s[2] / 0.09 > 1) continue;
+                    m.value = 1000 * common::protein_reference::meanIntensity(s2) * std::exp(c.logShape(s2)) *
+                              std::exp(-ovoscale::quadratic(truth, ovoscale::monomials(m.s)) / 2);
+                    m.sigma = 1e-3 * m.value;
+                    m.epsilon = 1;
+                    points.push_back(m);
+                }
+        struct Source : ovoscale::MeasurementSource {
+            const std::vector<ovoscale::Measurement>* rows;
+            void forEach(const std::function<void(const ovoscale::Measurement&)>& use) const override {
+                for (const auto& m : *rows) use(m);
+            }
+        } source;
+        source.rows = &points;
+        const ovoscale::ScalingFit fit = ovoscale::fitScaling(source, false, basis, table);
+        ASSERT_TRUE(fit.converged) << c.name;
+        double worst = 0;
+        for (size_t i = 0; i < 3; ++i) worst = std::max(worst, std::fabs((fit.b[i] - (fit.b[0] + fit.b[1] + fit.b[2]) / 3) - (truth[i] - 30)));
+        std::printf("[ ovoscale ] %s: the fit's anisotropic part off by up to %.3f A^2\n", c.name, worst);
+        EXPECT_GE(worst, c.leak) << c.name << ": the shape no longer leaks; the case tests nothing";
+        const ovoscale::ScalingFit refined = ovoscale::refineScaling(source, basis, table, fit, c.logShape);
+        ASSERT_TRUE(refined.converged) << c.name;
+        for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(refined.b[i], truth[i], 0.02) << c.name << " term " << i;
+        EXPECT_NEAR(refined.logScale, std::log(1000.0), 1e-3) << c.name;
     }
 }
