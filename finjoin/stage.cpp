@@ -138,28 +138,87 @@ size_t readSome(int fd, char* into, size_t count, const std::string& file) {
 
 bool startsAsMtz(const char* bytes, size_t size) { return size >= 4 && std::memcmp(bytes, "MTZ ", 4) == 0; }
 
-// Text holds no NUL byte: one in bytes that are not MTZ (/dev/zero,
-// /dev/urandom, a binary file) ends the read where it is found, rather
-// than after holding a device's endless bytes.
-void refuseNul(const Bytes& bytes, size_t from, const std::string& file) {
-    if (bytes.size() == from || startsAsMtz(bytes.data(), bytes.size())) return;
-    const void* nul = std::memchr(bytes.data() + from, '\0', bytes.size() - from);
-    if (!nul) return;
-    const auto at = static_cast<size_t>(static_cast<const char*>(nul) - bytes.data());
-    const size_t lineStart = std::string_view(bytes.data(), at).rfind('\n') + 1;  // 0 when none
-    const auto line = 1 + std::count(bytes.data(), bytes.data() + at, '\n');
-    common::fail(common::quoted(file) + " is neither MTZ nor mmCIF: line " + std::to_string(line) + ", column " +
-                 std::to_string(at - lineStart + 1) + " holds a NUL byte (\\x00), which text does not");
-}
+// Bytes that are not MTZ must read as mmCIF text, checked as they arrive
+// so that an endless stream (/dev/zero, a FIFO fed by `yes`, a huge file of
+// one repeated line) ends the read where it goes wrong, in bounded memory:
+// no NUL byte; no line longer than kLongestLine; and before the first
+// data_ block header only blank and comment lines, at most kLongestHeader
+// bytes of them.
+constexpr size_t kLongestLine = size_t{1} << 20;
+constexpr size_t kLongestHeader = size_t{1} << 20;
+
+class TextCheck {
+public:
+    explicit TextCheck(const std::string& file) : file_(file) {}
+
+    // Checks bytes[from, size), those before having been checked.
+    void check(const Bytes& bytes, size_t from) {
+        if (bytes.size() == from || startsAsMtz(bytes.data(), bytes.size())) return;
+        const char* data = bytes.data();
+        const void* nul = std::memchr(data + from, '\0', bytes.size() - from);
+        if (nul) {  // reported first, wherever in these bytes it is
+            const auto at = static_cast<size_t>(static_cast<const char*>(nul) - data);
+            const std::string_view before(data + lineStart_, at - lineStart_);
+            const size_t lineStart = before.rfind('\n') + 1;  // 0 when none
+            fail("line " + std::to_string(line_ + static_cast<size_t>(std::count(before.begin(), before.end(), '\n'))) +
+                 ", column " + std::to_string(before.size() - lineStart + 1) +
+                 " holds a NUL byte (\\x00), which text does not");
+        }
+        for (size_t at = from; at < bytes.size();) {
+            const void* newline = std::memchr(data + at, '\n', bytes.size() - at);
+            if (!newline) {
+                if (bytes.size() - lineStart_ > kLongestLine) {
+                    fail("line " + std::to_string(line_) + " runs past " + std::to_string(kLongestLine >> 20) +
+                         " MiB without a line end, which text does not");
+                }
+                break;
+            }
+            const auto stop = static_cast<size_t>(static_cast<const char*>(newline) - data);
+            if (stop - lineStart_ > kLongestLine) {
+                fail("line " + std::to_string(line_) + " is longer than " + std::to_string(kLongestLine >> 20) +
+                     " MiB, which text is not");
+            }
+            if (!headerSeen_) takeHeaderLine(std::string_view(data + lineStart_, stop - lineStart_));
+            ++line_;
+            lineStart_ = at = stop + 1;
+        }
+        if (!headerSeen_ && bytes.size() > kLongestHeader) {
+            fail("no data_ block header in its first " + std::to_string(kLongestHeader >> 20) + " MiB");
+        }
+    }
+
+private:
+    [[noreturn]] void fail(const std::string& what) const {
+        common::fail(common::quoted(file_) + " is neither MTZ nor mmCIF: " + what);
+    }
+    void takeHeaderLine(std::string_view text) {
+        if (line_ == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte order mark
+        const size_t first = text.find_first_not_of(" \t\r\f\v");
+        if (first == std::string_view::npos || text[first] == '#') return;
+        text.remove_prefix(first);
+        if (gemmi::istarts_with(std::string(text.substr(0, 5)), "data_")) {
+            headerSeen_ = true;
+            return;
+        }
+        fail("line " + std::to_string(line_) + " begins " + common::quoted(oneLine(std::string(text.substr(0, 20)))) +
+             ", not a data_ block header or a comment");
+    }
+
+    const std::string& file_;
+    size_t lineStart_ = 0;
+    size_t line_ = 1;
+    bool headerSeen_ = false;
+};
 
 void readRest(int fd, Bytes& bytes, const std::string& file, size_t expected) {
     if (expected > bytes.size()) bytes.roomFor(expected - bytes.size());
-    refuseNul(bytes, 0, file);
+    TextCheck text(file);
+    text.check(bytes, 0);
     for (;;) {
         const size_t from = bytes.size();
         const size_t got = readSome(fd, bytes.roomFor(kChunk), kChunk, file);
         bytes.added(got);
-        refuseNul(bytes, from, file);
+        text.check(bytes, from);
         if (got < kChunk) return;
     }
 }
@@ -194,6 +253,7 @@ void inflateFile(const Descriptor& input, Bytes& out, const std::string& file) {
         }
     }
     bool memberEnded = false;
+    TextCheck text(file);
     z.next_in = reinterpret_cast<Bytef*>(in.get());
     z.avail_in = static_cast<uInt>(have);
     for (;;) {
@@ -210,7 +270,9 @@ void inflateFile(const Descriptor& input, Bytes& out, const std::string& file) {
         z.next_out = reinterpret_cast<Bytef*>(out.roomFor(kChunk));
         z.avail_out = static_cast<uInt>(kChunk);
         const int status = inflate(&z, Z_NO_FLUSH);
+        const size_t from = out.size();
         out.added(kChunk - z.avail_out);
+        text.check(out, from);
         if (status == Z_STREAM_END) {
             memberEnded = true;
         } else if (status == Z_MEM_ERROR) {

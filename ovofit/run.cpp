@@ -141,10 +141,14 @@ std::vector<MergedReflection> readAndMerge(common::reflections::ReflectionFile& 
                     .integer(merger.leftOut())
                     .text("left out (sigma(I) not above 0);")
                     .integer(merger.used())
-                    .text("merged to")
+                    .text("records merged to")
                     .integer(static_cast<int64_t>(merged.size()))
-                    .text("unique reflections; systematic absences left out:")
-                    .integer(merger.absent()));
+                    // Counted as ovostats counts them only where Friedel's law
+                    // holds: it merges the mates, this fit keeps them apart.
+                    .text(header.friedelsLaw ? "unique reflections; systematic absences left out:"
+                                             : "unique reflections (Friedel mates apart); systematic absences left out:")
+                    .integer(merger.absent())
+                    .text("unique reflections"));
     return merged;
 }
 

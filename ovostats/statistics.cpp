@@ -9,6 +9,7 @@
 
 #include "common/failure.hpp"
 #include "common/hkl_key.hpp"
+#include "common/records.hpp"
 
 namespace ovostats {
 
@@ -294,24 +295,33 @@ bool MergingStatistics::endFirstPass() {
         highest = std::max(highest, s2);
     }
     edges_.clear();
+    edges_.push_back(lowest);
+    // A limit at or below the data's lowest resolution would make a shell of
+    // no width there (the lowest reflection alone at 44.09 to 44.09 A when
+    // ten equal steps of 1/d^2 from 0 put the first limit at 55.8 A): such
+    // limits are left out, and the first shell begins with the data.
+    auto addEdge = [this](double s2) {
+        if (s2 > edges_.back()) edges_.push_back(s2);
+    };
     const ShellChoice& choice = setup_.shells;
     if (choice.kind == ShellChoice::given) {
-        edges_.push_back(lowest);
-        for (const double d : choice.dMin) edges_.push_back(std::max(lowest, 1.0 / (d * d)));
+        for (const double d : choice.dMin) addEdge(1.0 / (d * d));
+        if (edges_.size() < 2) {
+            common::fail("every shell limit given is at lower resolution than the data, which begin at " +
+                         common::fixedText(static_cast<float>(1 / std::sqrt(lowest)), 3) + " A");
+        }
     } else {
         // XSCALE's shells: equal steps of 1/d^2 from 0; or equal steps of
         // reciprocal volume, 1/d^3, from the data's lowest resolution.
-        edges_.push_back(lowest);
         const int n = std::max(1, choice.count);
         for (int i = 1; i < n; ++i) {
             const double f = static_cast<double>(i) / n;
-            const double s2 = choice.kind == ShellChoice::equalSquared
-                                  ? f * highest
-                                  : std::pow(std::pow(lowest, 1.5) + f * (std::pow(highest, 1.5) - std::pow(lowest, 1.5)),
-                                             2.0 / 3.0);
-            edges_.push_back(std::max(lowest, s2));
+            addEdge(choice.kind == ShellChoice::equalSquared
+                        ? f * highest
+                        : std::pow(std::pow(lowest, 1.5) + f * (std::pow(highest, 1.5) - std::pow(lowest, 1.5)), 2.0 / 3.0));
         }
-        edges_.push_back(highest);
+        // All the data at one resolution make the one shell of no width.
+        if (highest > edges_.back() || edges_.size() < 2) edges_.push_back(highest);
     }
     for (size_t slot = 0; slot < keys_.size(); ++slot) {
         Entry& e = table_[slot];

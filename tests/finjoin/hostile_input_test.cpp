@@ -189,6 +189,19 @@ TEST(FinjoinHostile, EachFaultAsFound) {
          {"\"/dev/zero\" is neither MTZ nor mmCIF: line 1, column 1 holds a NUL byte"}, false},
         {"/dev/urandom as a stage", {}, "", answers("/dev/urandom", "good.mtz", "good.mtz", "good.mtz"), 2,
          {"\"/dev/urandom\" is neither MTZ nor mmCIF", "NUL byte"}, false},
+        // Text that never becomes mmCIF, 64 MiB of it: refused where it goes
+        // wrong (a line that is no block header, a line without end, a
+        // header of comments only), not held whole.
+        {"lines of yes through a FIFO", {}, "mkfifo p.cif && (yes | head -c 64M > p.cif &) && exec \"$P\"",
+         answers("good.mtz", "p.cif", "good.mtz", "good.mtz"), 2,
+         {"\"p.cif\" is neither MTZ nor mmCIF: line 1 begins \"y\", not a data_ block header"}, false},
+        {"one line without end through a FIFO", {},
+         "mkfifo p.cif && (yes | tr -d '\\n' | head -c 64M > p.cif &) && exec \"$P\"",
+         answers("good.mtz", "good.mtz", "p.cif", "good.mtz"), 2,
+         {"\"p.cif\" is neither MTZ nor mmCIF: line 1 runs past 1 MiB without a line end"}, false},
+        {"gzip of comment lines only", {}, "yes '# x' | head -c 64M | gzip -1 > c.cif.gz && exec \"$P\"",
+         answers("good.mtz", "good.mtz", "good.mtz", "c.cif.gz"), 2,
+         {"\"c.cif.gz\" is neither MTZ nor mmCIF: no data_ block header in its first 1 MiB"}, false},
         // No reflection: status 1 and no file.
         {"no reflection", {{"none.mtz", mtzBytes(0)}}, "", answers("none.mtz", "none.mtz", "none.mtz", "none.mtz"), 1,
          {"no reflection has F and sigma"}, false},
@@ -212,7 +225,7 @@ TEST(FinjoinHostile, EachFaultAsFound) {
         }
         for (const std::string& fragment : c.fragments) EXPECT_NE(run.err.find(fragment), std::string::npos) << run.err;
         EXPECT_LT(run.peakKb, c.peakKb);
-        for (const char* fifo : {"s.mtz", "p.cif"}) {
+        for (const char* fifo : {"s.mtz", "p.cif", "c.cif.gz"}) {
             if (f.exists(fifo)) inputs.push_back(fifo);
         }
         if (c.fin) {

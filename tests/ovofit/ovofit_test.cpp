@@ -421,13 +421,21 @@ TEST(Ovofit, DataTooFewToMeasureAreNoResult) {
         std::string what, data;
         fs::path realFile;  // instead of data, when ../shared/realdata is beside the clone
         std::string fragment;
+        // The line of counts, saying which are records and which unique
+        // reflections, and whether Friedel mates count apart (ovostats
+        // merges them).
+        std::string counts = "";
     } cases[] = {
-        {"one reflection", header + oneRecord, {}, "too few reflections along axis 1 to measure a limit: 1 within"},
+        {"one reflection", header + oneRecord, {}, "too few reflections along axis 1 to measure a limit: 1 within",
+         " 1 records of merged data read; 0 left out (sigma(I) not above 0); 1 records merged to 1 unique reflections; "
+         "systematic absences left out: 0 unique reflections\n"},
         {"no reflection", header + "!END_OF_HEADER\n!END_OF_DATA\n", {}, "along axis 1 to measure a limit: 0 within"},
         {"a coarse data set", falloff::mergedXds(coarse), {}, "too few reflections along axis"},
         {"triclinic, too few to fit the falloff", triclinic + oneRecord, {},
          "too few reflections with I above sigma(I) ("},
-        {"real excerpt from CORRECT", "", real / "careless_XDS_ASCII.HKL", "too few reflections along axis 1"},
+        {"real excerpt from CORRECT", "", real / "careless_XDS_ASCII.HKL", "too few reflections along axis 1",
+         " 453 records of unmerged data read; 41 left out (sigma(I) not above 0); 412 records merged to 31 unique "
+         "reflections (Friedel mates apart); systematic absences left out: 30 unique reflections\n"},
         {"real excerpt of 266 records", "", real / "edna2_best_XDS_ASCII.HKL", "too few reflections along axis 1"},
         {"real excerpt from XSCALE", "", real / "careless_xscale_temp.ahkl", "too few reflections along axis 1"},
     };
@@ -443,6 +451,7 @@ TEST(Ovofit, DataTooFewToMeasureAreNoResult) {
         const failures::Contents before = f.contents();
         EXPECT_EQ(f.run("ovofit", answers("d.hkl", "fit.inp", "", "fit.svg")).status, 1) << f.result.err;
         failures::expectReport(f.result, "ovofit", {c.fragment, "in d.hkl; no script was written"});
+        EXPECT_NE(f.result.out.find(c.counts), std::string::npos) << f.result.out;
         EXPECT_EQ(f.contents(), before);
     }
 }

@@ -5,12 +5,14 @@
 // failure.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -256,6 +258,8 @@ TEST(Ovostats, RunsWithoutAResult) {
          "d.hkl\n\n\nt.txt\nt.txt\n", 2, "one name"},
         {"a cut file", header + "     1     2     3  1.000E+02  1.000E+01\n", "d.hkl\n\n\nt.txt\nt.json\n", 2,
          "d.hkl"},
+        {"every shell limit at lower resolution than the data", header + "     0     0     2  1.000E+02  1.000E+01\n!END_OF_DATA\n",
+         "d.hkl\n\n50 40\nt.txt\nt.json\n", 2, "every shell limit given is at lower resolution than the data, which begin at 35.000 A"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -270,6 +274,48 @@ TEST(Ovostats, RunsWithoutAResult) {
         size_t files = 0;
         for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++files;
         EXPECT_EQ(files, 1u);
+    }
+}
+
+// Shell limits at or below the data's lowest resolution are left out: the
+// reflection 0 0 2 (35 A) alone at the low end, the rest to 16.837 A, once put
+// a shell of no width at 35.000 35.000 (ten steps of 1/d^2 from 0 put
+// limits at 53.2 and 37.6 A, both beyond the data: eight shells remain).
+TEST(Ovostats, ShellsBeginWithTheDataAndHaveWidth) {
+    const std::string data =
+        "!FORMAT=XDS_ASCII    MERGE=FALSE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=   19\n"
+        "!UNIT_CELL_CONSTANTS=    50.000    60.000    70.000  90.000  90.000  90.000\n"
+        "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!END_OF_HEADER\n"
+        "     0     0     2  1.000E+02  1.000E+01\n     1     1     1  1.000E+02  1.000E+01\n"
+        "     2     2     2  1.000E+02  1.000E+01\n     2     2     2  1.100E+02  1.000E+01\n!END_OF_DATA\n";
+    const struct {
+        const char* shells;
+        size_t rows;
+        const char* last;  // d_min of the last shell
+    } cases[] = {{"", 8, "16.837"}, {"volume 4", 4, "16.837"}, {"40 20 10", 2, "10.000"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("shells \"") + c.shells + "\"");
+        testsupport::ScratchDir dir;
+        testsupport::writeFile(dir / "d.hkl", data);
+        const auto result = testsupport::run(testsupport::program("ovostats"),
+                                             std::string("d.hkl\n\n") + c.shells + "\nt.txt\nt.json\n", dir.path());
+        ASSERT_EQ(result.status, 0) << result.err;
+        std::vector<std::pair<std::string, std::string>> rows;
+        for (const std::string& line : testsupport::lines(testsupport::readFile(dir / "t.txt"))) {
+            std::istringstream in(line);
+            std::string dMax, dMin;
+            if (in >> dMax >> dMin && std::isdigit(static_cast<unsigned char>(dMax[0]))) rows.emplace_back(dMax, dMin);
+            if (line.find("overall") != std::string::npos) break;  // the first table only
+        }
+        ASSERT_EQ(rows.size(), c.rows) << testsupport::readFile(dir / "t.txt");
+        EXPECT_EQ(rows.front().first, "35.000");
+        EXPECT_EQ(rows.back().second, c.last);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_NE(rows[i].first, rows[i].second) << "shell " << i + 1;
+            if (i > 0) {
+                EXPECT_EQ(rows[i].first, rows[i - 1].second);
+            }
+        }
     }
 }
 
