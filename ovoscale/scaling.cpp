@@ -517,9 +517,14 @@ private:
 // order as a Subsample's.
 class KeptSubsample : public MeasurementSource {
 public:
-    KeptSubsample(const MeasurementSource& all, int64_t stride, int64_t count) {
+    // `keep` may change what a kept reflection carries (its sigma).
+    KeptSubsample(const MeasurementSource& all, int64_t stride, int64_t count,
+                  const std::function<void(Measurement&)>& keep) {
         kept_.reserve(static_cast<size_t>(count / stride + 1));
-        Subsample(all, stride).forEach([&](const Measurement& m) { kept_.push_back(m); });
+        Subsample(all, stride).forEach([&](const Measurement& m) {
+            kept_.push_back(m);
+            keep(kept_.back());
+        });
     }
     void forEach(const std::function<void(const Measurement&)>& use) const override {
         for (const Measurement& m : kept_) use(m);
@@ -767,11 +772,20 @@ ScalingFit refineScaling(const MeasurementSource& source, const std::vector<Sym6
     // it needs, as in the fit's early rounds.
     constexpr int64_t kSubsample = 250000;
     // The subsample is kept, so that the maximisation's passes go over it
-    // alone rather than over every reflection to take one in `stride`.
+    // alone rather than over every reflection to take one in `stride`. The
+    // error model and its tensor stay fixed through the round, so each kept
+    // reflection carries the sigma they give it, worked out once.
     std::optional<KeptSubsample> part;
-    if (fit.reflections > kSubsample) part.emplace(source, fit.reflections / kSubsample, fit.reflections);
+    SigmaRule kept;
+    if (fit.reflections > kSubsample) {
+        part.emplace(source, fit.reflections / kSubsample, fit.reflections, [&](Measurement& m) {
+            const Sym6 mono = monomials(m.s);
+            const double expected = std::exp(etaBase(m, mono, reference) + rule.logScale - 0.5 * quadratic(rule.b, mono));
+            m.sigma = std::sqrt(std::max(rule.errors.at(expected), 1e-30));
+        });
+    }
     const Maximum maximum = maximise(part ? static_cast<const MeasurementSource&>(*part) : source, false, basis, table,
-                                     reference, p, rule, free);
+                                     reference, p, part ? kept : rule, free);
     refined.converged = maximum.converged;
     refined.iterations = maximum.iterations;
     refined.logScale = p[0];
