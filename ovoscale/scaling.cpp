@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include <gemmi/eig3.hpp>
@@ -511,6 +512,28 @@ private:
     int64_t stride_;
 };
 
+// Every stride-th reflection of a source, kept (48 bytes each): one pass
+// over the source, and then passes over the kept ones only, in the same
+// order as a Subsample's.
+class KeptSubsample : public MeasurementSource {
+public:
+    // `keep` may change what a kept reflection carries (its sigma).
+    KeptSubsample(const MeasurementSource& all, int64_t stride, int64_t count,
+                  const std::function<void(Measurement&)>& keep) {
+        kept_.reserve(static_cast<size_t>(count / stride + 1));
+        Subsample(all, stride).forEach([&](const Measurement& m) {
+            kept_.push_back(m);
+            keep(kept_.back());
+        });
+    }
+    void forEach(const std::function<void(const Measurement&)>& use) const override {
+        for (const Measurement& m : kept_) use(m);
+    }
+
+private:
+    std::vector<Measurement> kept_;
+};
+
 double trace(const Sym6& b) { return b[0] + b[1] + b[2]; }
 Sym6 deviator(const Sym6& b) {
     const double t = trace(b) / 3;
@@ -748,9 +771,21 @@ ScalingFit refineScaling(const MeasurementSource& source, const std::vector<Sym6
     // A quarter of a million reflections fix the prior's B far within what
     // it needs, as in the fit's early rounds.
     constexpr int64_t kSubsample = 250000;
-    const Subsample part(source, std::max<int64_t>(1, fit.reflections / kSubsample));
-    const Maximum maximum = maximise(fit.reflections > kSubsample ? static_cast<const MeasurementSource&>(part) : source,
-                                     false, basis, table, reference, p, rule, free);
+    // The subsample is kept, so that the maximisation's passes go over it
+    // alone rather than over every reflection to take one in `stride`. The
+    // error model and its tensor stay fixed through the round, so each kept
+    // reflection carries the sigma they give it, worked out once.
+    std::optional<KeptSubsample> part;
+    SigmaRule kept;
+    if (fit.reflections > kSubsample) {
+        part.emplace(source, fit.reflections / kSubsample, fit.reflections, [&](Measurement& m) {
+            const Sym6 mono = monomials(m.s);
+            const double expected = std::exp(etaBase(m, mono, reference) + rule.logScale - 0.5 * quadratic(rule.b, mono));
+            m.sigma = std::sqrt(std::max(rule.errors.at(expected), 1e-30));
+        });
+    }
+    const Maximum maximum = maximise(part ? static_cast<const MeasurementSource&>(*part) : source, false, basis, table,
+                                     reference, p, part ? kept : rule, free);
     refined.converged = maximum.converged;
     refined.iterations = maximum.iterations;
     refined.logScale = p[0];
