@@ -355,7 +355,12 @@ def check_deposition(case, text, applied, extra):
         print("SKIPPED: no python3-gemmi: the deposition block was not read back")
         return
     if not DICTIONARY:
-        DICTIONARY.append(dictionary())
+        if os.path.isdir(PDBX):
+            DICTIONARY.append(dictionary())
+        else:
+            print("SKIPPED: no %s (the wwPDB dictionary's text beside the checkout): "
+                  "the block's items were not checked against the dictionary" % PDBX)
+            DICTIONARY.append(None)
     definitions = DICTIONARY[0]
     block = gemmi.cif.read_string("data_check\n" + text)[0]
     pairs, loops_seen, split = [], False, False
@@ -366,6 +371,8 @@ def check_deposition(case, text, applied, extra):
         elif item.loop is not None:
             loops_seen = True
             for tag in item.loop.tags:
+                if definitions is None:
+                    continue
                 check(tag in definitions, "%s: %s is no item of the dictionary" % (case, tag))
                 for value in block.find_values(tag):
                     check(valid(definitions.get(tag), value), "%s: %s %r" % (case, tag, value))
@@ -376,6 +383,8 @@ def check_deposition(case, text, applied, extra):
     check(len(tags) == len(set(tags)), "%s: an item twice" % case)
     values = dict(pairs)
     for tag, value in pairs:
+        if definitions is None:
+            break
         check(tag in definitions, "%s: %s is no item of the dictionary" % (case, tag))
         check(valid(definitions.get(tag), value), "%s: %s %r" % (case, tag, value))
     check(values["_reflns.entry_id"] == case, "%s: entry_id %s" % (case, values["_reflns.entry_id"]))
