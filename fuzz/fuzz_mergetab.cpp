@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/layout/merging_table.hpp"
 #include "common/records.hpp"
 #include "fuzz_support.hpp"
 #include "mergetab/mergetab.hpp"
@@ -94,6 +95,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto parts = fuzz::splitParts(data, size, 2);
+    // A file whose first line heads one of ovostats's tables is read as that
+    // table, not as a log (tests/ovostats hold that route); this target and
+    // its plain reading are about logs.
+    for (const std::string_view part : parts) {
+        if (common::merging_table::startsTable(part)) return 0;
+    }
     fuzz::clearSandbox();
     fuzz::writeFile("start.lp", parts[0]);
     fuzz::writeFile("final.lp", parts[1]);
