@@ -37,9 +37,6 @@ constexpr double kDefaultThreshold = 1.5;  // I/sigma(I), the classic F/sigma(F)
 
 struct Answers {
     std::string xdsFile, truncatedFile, script, plot, deposition;
-    // The XDS file, opened as soon as it is named: a file that cannot be
-    // read ends the run before the other questions are asked.
-    std::unique_ptr<common::InputFile> xds;
     double threshold = kDefaultThreshold;
     Criterion criterion = Criterion::signal;
 };
@@ -79,7 +76,9 @@ Answers askAnswers() {
     Answers answers;
     answers.xdsFile = common::askFileName("Please type in name of XDS reflection file",
                                           "name of the XDS reflection file");
-    answers.xds = std::make_unique<common::InputFile>(answers.xdsFile);
+    // Refused at once when it cannot be opened, before the other questions;
+    // the reflection layer opens it again to read it.
+    { const common::InputFile opened(answers.xdsFile); }
     answers.threshold = thresholdFrom(
         common::ask("Please type the I/sigma(I) threshold (blank for 1.5)", "I/sigma(I) threshold"));
     answers.truncatedFile = common::askFileName("Please type the name of the truncated file for ovoclip",

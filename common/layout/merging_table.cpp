@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/failure.hpp"
+#include "common/layout/reflns_block.hpp"
 
 namespace common::merging_table {
 
@@ -222,9 +223,10 @@ void jsonShell(std::string& out, const Shell& s, bool friedelsLaw) {
 
 // ------------------------------------------------------------ deposition
 
+// A deposition value: the block's own writer (`?` for none or not finite,
+// never "-0.000").
 std::string cifNumber(const std::optional<double>& value, int decimals) {
-    if (!value || !std::isfinite(*value)) return "?";
-    return number(*value, decimals);
+    return value ? reflns_block::cifNumber(*value, decimals) : "?";
 }
 
 }  // namespace
