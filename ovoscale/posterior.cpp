@@ -228,4 +228,139 @@ Amplitude frenchWilson(const PosteriorTable& table, Prior prior, double intensit
     return {std::sqrt(sigma) * m.meanRoot, std::sqrt(sigma * m.varRoot)};
 }
 
+Amplitude varyingPosterior(Prior prior, double intensity, double sigma, double priorMean, const ErrorVariance& error) {
+    // In t = sqrt(J/sigma), x = t^2: the density is t^(2a+1) exp(L(x)),
+    // L(x) = -r x - (mu - x)^2 / (2 w(x)) - ln w(x) / 2, r = sigma / (the
+    // prior's mean, twice it for a centric reflection), mu = I/sigma and
+    // w(x) = v(sigma x) / sigma^2.
+    const double a = exponentOf(prior);
+    const double r = sigma / (prior == Prior::acentric ? priorMean : 2.0 * priorMean);
+    const double mu = intensity / sigma;
+    // w(x) = ax + bx x + cx x^2
+    const double ax = error.a / (sigma * sigma), bx = error.b / sigma, cx = error.c;
+    struct Variance {
+        double w, dw;
+    };
+    const auto variance = [&](double x) -> Variance {
+        const double w = ax + x * (bx + cx * x);
+        return w > 0.25 ? Variance{w, bx + 2 * cx * x} : Variance{0.25, 0.0};
+    };
+    const auto logDensity = [&](double t) {
+        const double x = t * t, d = mu - x;
+        const double w = variance(x).w;
+        return (2 * a + 1) * std::log(t) - r * x - 0.5 * d * d / w - 0.5 * std::log(w);
+    };
+    // dL/dx, and the slope of the log density in t.
+    const auto slopeX = [&](double x) {
+        const Variance v = variance(x);
+        const double d = mu - x;
+        return -r + d / v.w + 0.5 * d * d * v.dw / (v.w * v.w) - 0.5 * v.dw / v.w;
+    };
+    const auto slopeT = [&](double t) { return (2 * a + 1) / t + 2 * t * slopeX(t * t); };
+
+    // The mode in t, by bisection to a thousandth of its bracket (it only
+    // places the panels): at 0 for a centric prior falling from there.
+    double mode = 0, width = 0;
+    if (a != 0 && slopeX(0) <= 0) {
+        // exp(s t^2 - t^4 / (2 w)) near 0: a width from both terms, so
+        // that a slope near 0 leaves the quartic's.
+        width = 1 / std::sqrt(-2 * slopeX(0) + std::sqrt(2 / variance(0).w));
+    } else {
+        double low = 1e-9, high = std::sqrt(std::max(mu, 1.0));
+        for (int i = 0; i < 200 && slopeT(high) > 0; ++i) high *= 2;
+        for (int i = 0; i < 60 && high - low > 1e-3 * high; ++i) {
+            const double middle = 0.5 * (low + high);
+            (slopeT(middle) > 0 ? low : high) = middle;
+        }
+        mode = 0.5 * (low + high);
+        const double step = 1e-4 * mode;
+        const double curvature = -(slopeT(mode + step) - slopeT(mode - step)) / (2 * step);
+        // Near t = 0 the quartic term bounds the width where the
+        // curvature of a flat top does not.
+        width = 1 / std::sqrt(std::max(curvature, 0.0) + std::sqrt(2 / variance(mode * mode).w));
+    }
+    // Each side of the mode out to where the density is exp(-40) of its
+    // value there, in steps that grow (a width that grows with x, or the
+    // prior's exponential fall, makes the sides unequal).
+    const double top = logDensity(std::max(mode, 1e-300));
+    // The density at the nodes as t^(2a+1) exp(...) / sqrt(w), relative to
+    // the top: no logarithm a node.
+    const double topExponent = top - (mode > 0 ? (2 * a + 1) * std::log(mode) : 0.0);    double reachLow = 6 * width, reachHigh = 6 * width;
+    for (int i = 0; i < 60 && logDensity(mode + reachHigh) > top - 40; ++i) reachHigh *= 1.5;
+    for (int i = 0; i < 60 && mode - reachLow > 0 && logDensity(mode - reachLow) > top - 40; ++i) reachLow *= 1.5;
+    // Panel ends: the mode, then outwards at 2, 6, 18 ... widths (a long
+    // tail in few panels of its own), the range's ends, and where the
+    // variance meets its floor (a kink the rule must not straddle).
+    constexpr int kMostEnds = 32;
+    double ends[kMostEnds];
+    int count = 0;
+    const double low = std::max(mode - reachLow, 0.0), high = mode + reachHigh;
+    ends[count++] = low;
+    ends[count++] = mode;
+    ends[count++] = high;
+    for (double step = 2 * width; count < kMostEnds - 4; step *= 3) {
+        const bool below = mode - step > low, above = mode + step < high;
+        if (!below && !above) break;
+        if (below) ends[count++] = mode - step;
+        if (above) ends[count++] = mode + step;
+    }
+    {
+        // cx x^2 + bx x + (ax - 1/4) = 0 in x = t^2.
+        const double q0 = ax - 0.25;
+        double roots[2];
+        int found = 0;
+        if (cx > 0) {
+            const double discriminant = bx * bx - 4 * cx * q0;
+            if (discriminant >= 0) {
+                const double root = std::sqrt(discriminant);
+                const double qq = -0.5 * (bx + root);  // without cancellation
+                roots[found++] = qq / cx;
+                if (qq != 0) roots[found++] = q0 / qq;
+            }
+        } else if (bx > 0) {
+            roots[found++] = -q0 / bx;
+        }
+        for (int i = 0; i < found; ++i) {
+            if (!(roots[i] > 0)) continue;
+            const double t = std::sqrt(roots[i]);
+            if (t > low && t < high) ends[count++] = t;
+        }
+    }
+    std::sort(ends, ends + count);
+
+    // A Gauss-Legendre panel between each two ends; moments of t about the
+    // mode.
+    const GaussLegendre& gl = rule();
+    double norm = 0, first = 0, second = 0;
+    for (int panel = 0; panel + 1 < count; ++panel) {
+        const double half = 0.5 * (ends[panel + 1] - ends[panel]), centre = 0.5 * (ends[panel + 1] + ends[panel]);
+        if (!(half > 0)) continue;
+        for (int i = 0; i < kPoints; ++i) {
+            const double t = centre + half * gl.node[i];
+            const double x = t * t, d = mu - x, w = variance(x).w;
+            const double value = half * gl.weight[i] * (a == 0 ? t : 1.0) *
+                                 std::exp(-r * x - 0.5 * d * d / w - topExponent) / std::sqrt(w);
+            const double dt = t - mode;
+            norm += value;
+            first += value * dt;
+            second += value * dt * dt;
+        }
+    }
+    first /= norm, second /= norm;
+    return {std::sqrt(sigma) * (mode + first), std::sqrt(sigma * std::max(second - first * first, 0.0))};
+}
+
+Amplitude frenchWilson(const PosteriorTable& table, Prior prior, double intensity, double sigma, double priorMean,
+                       const ErrorVariance& error) {
+    if (error.constant() || !(priorMean > 0) || !(intensity < kVaryingUpTo * sigma)) {
+        return frenchWilson(table, prior, intensity, sigma, priorMean);
+    }
+    const Amplitude varying = varyingPosterior(prior, intensity, sigma, priorMean, error);
+    if (intensity < kVaryingFrom * sigma) return varying;
+    // Between the two, a linear blend in I/sigma: no step in F.
+    const Amplitude read = frenchWilson(table, prior, intensity, sigma, priorMean);
+    const double f = (intensity / sigma - kVaryingFrom) / (kVaryingUpTo - kVaryingFrom);
+    return {varying.f + f * (read.f - varying.f), varying.sigma + f * (read.sigma - varying.sigma)};
+}
+
 }  // namespace ovoscale

@@ -66,4 +66,30 @@ double ReflectionPrior::correctionAt(double s2) const {
     return std::exp(logCorrection_[i] + f * (logCorrection_[i + 1] - logCorrection_[i]));
 }
 
+void MeasuredError::add(double intensity, double variance) {
+    if (!std::isfinite(intensity) || !(variance > 0)) return;
+    const int bin = std::clamp(static_cast<int>((std::asinh(intensity / scale_) - kLowest) / kWidth), 0, kBins - 1);
+    ++count_[bin];
+    intensity_[bin] += intensity;
+    variance_[bin] += variance;
+}
+
+void MeasuredError::finish() {
+    for (int i = 0; i < kBins; ++i) {
+        if (count_[i] < kLeast) continue;
+        const double n = static_cast<double>(count_[i]);
+        at_.push_back(intensity_[i] / n);
+        value_.push_back(variance_[i] / n);
+    }
+}
+
+double MeasuredError::at(double intensity) const {
+    if (at_.empty()) return NAN;
+    if (at_.size() == 1 || intensity <= at_.front()) return value_.front();
+    if (intensity >= at_.back()) return value_.back();
+    const size_t i = static_cast<size_t>(std::upper_bound(at_.begin(), at_.end(), intensity) - at_.begin()) - 1;
+    const double f = (intensity - at_[i]) / (at_[i + 1] - at_[i]);
+    return value_[i] + f * (value_[i + 1] - value_[i]);
+}
+
 }  // namespace ovoscale

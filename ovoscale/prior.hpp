@@ -52,4 +52,28 @@ private:
     std::vector<double> centre_, logCorrection_;
 };
 
+// The mean sigma(I)^2 of the data at a measured intensity I: bins of
+// asinh(I / s0) a quarter wide from -6 to 20 (s0 the error at zero
+// intensity), each bin of 20 or more reflections a point (its mean I, its
+// mean sigma^2), linear between the points and level beyond them. A
+// reflection's sigma^2 over this is its own precision against that of
+// others measured alike: its multiplicity and background, not the way the
+// integration program let sigma follow the measured intensity.
+class MeasuredError {
+public:
+    explicit MeasuredError(double scale) : scale_(scale > 0 ? scale : 1.0) {}
+    void add(double intensity, double variance);
+    void finish();
+    double at(double intensity) const;
+
+private:
+    static constexpr int kBins = 104;
+    static constexpr double kLowest = -6.0, kWidth = 0.25;
+    static constexpr int64_t kLeast = 20;
+    double scale_;
+    int64_t count_[kBins] = {};
+    double intensity_[kBins] = {}, variance_[kBins] = {};
+    std::vector<double> at_, value_;
+};
+
 }  // namespace ovoscale

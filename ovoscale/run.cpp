@@ -181,7 +181,8 @@ constexpr char kAnomalousTypes[kAnomalousColumns + 1] = "GLGLDQ";
 // mate was not measured or is rejected; DANO where both are. A centric
 // reflection's mates are one reflection: FP in both, no DANO.
 std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row& mean, bool centric,
-                                                  const PosteriorTable& table, double priorMean) {
+                                                  const PosteriorTable& table, double priorMean,
+                                                  const std::function<ErrorVariance(double, double)>& errorOf) {
     std::array<float, kAnomalousColumns> v;
     v.fill(NAN);
     if (centric) {
@@ -191,7 +192,7 @@ std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row&
     }
     auto amplitude = [&](float intensity, float sigma, float& f, float& sigmaF) {
         if (std::isnan(intensity) || rejected(intensity, sigma)) return;
-        const Amplitude a = frenchWilson(table, Prior::acentric, intensity, sigma, priorMean);
+        const Amplitude a = frenchWilson(table, Prior::acentric, intensity, sigma, priorMean, errorOf(intensity, sigma));
         f = static_cast<float>(a.f);
         sigmaF = static_cast<float>(a.sigma);
     };
@@ -349,6 +350,30 @@ int runOvoscale() {
         return expectedIntensity(priorFit, s, 1) * std::exp(logShape(s2));
     };
 
+    // French and Wilson's posterior: the error of each measurement moves with
+    // the true intensity as the fit's error model m(J) = a + b J + c J^2
+    // says, on the reflection's own scale, its sigma^2 over the mean sigma^2
+    // of the data at the same measured intensity (prior.hpp). The rule is
+    // one for sigmas estimated from the measured intensity, from the true
+    // one, or constant, and it keeps what a reflection's sigma says of its
+    // own multiplicity (a mate of anomalous data has about twice the mean's
+    // variance at every J).
+    const ErrorModel& model = fit.errorModel;
+    const bool varying = !data.amplitudes && (model.b > 0 || model.c > 0);
+    MeasuredError measured(std::sqrt(model.a));
+    if (varying) {
+        for (size_t i = 0; i < data.rows.size(); ++i) {
+            if (prepared.flags[i] != 0) measured.add(data.rows[i].intensity, data.rows[i].sigma * data.rows[i].sigma);
+        }
+        measured.finish();
+    }
+    const std::function<ErrorVariance(double, double)> errorOf = [&](double intensity, double sigma) {
+        if (!varying) return ErrorVariance{};
+        const double usual = measured.at(intensity);
+        const double ratio = usual > 0 ? sigma * sigma / usual : 1.0;
+        return ErrorVariance{ratio * model.a, ratio * model.b, ratio * model.c};
+    };
+
     // The MTZ: every row's amplitudes, then the corrected ones.
     gemmi::Mtz mtz(false);
     const std::string history = "ovoscale: FP_ISO = FP exp(+s^T Baniso s/4), Baniso range " + trimmedFixed(range, 3) + " A^2";
@@ -445,7 +470,7 @@ int runOvoscale() {
                 out.sigma = static_cast<float>(r.sigma);
             } else {
                 const Amplitude a = frenchWilson(table, (flag & kCentric) ? Prior::centric : Prior::acentric,
-                                                 r.intensity, r.sigma, priorMean);
+                                                 r.intensity, r.sigma, priorMean, errorOf(r.intensity, r.sigma));
                 out.f = static_cast<float>(a.f);
                 out.sigma = static_cast<float>(a.sigma);
             }
@@ -454,7 +479,7 @@ int runOvoscale() {
             out.sigmaIso = static_cast<float>(out.sigma * factor);
             if (anomalous) {
                 const std::array<float, kAnomalousColumns> v =
-                    anomalousRow(data.mates[i], out, (flag & kCentric) != 0, table, priorMean);
+                    anomalousRow(data.mates[i], out, (flag & kCentric) != 0, table, priorMean, errorOf);
                 for (size_t j = 0; j < kAnomalousColumns; ++j) {
                     row[anomalousColumn[j]] = v[j];
                     row[anomalousColumn[j + kAnomalousColumns]] = static_cast<float>(v[j] * factor);
@@ -498,7 +523,10 @@ int runOvoscale() {
                         "isotropic shape (" + std::to_string(priorRounds) + " rounds), principal values" +
                         fixedText(priorWhole.values[0], 9, 3) + fixedText(priorWhole.values[1], 9, 3) +
                         fixedText(priorWhole.values[2], 9, 3) + " A^2");
-        log.writeRecord("   French and Wilson posterior: Gaussian error of the sigma(I) read (not the fit's error model)");
+        log.writeRecord(!varying ? "   French and Wilson posterior: Gaussian error of the sigma(I) read (the error model is constant)"
+                                 : "   French and Wilson posterior: Gaussian error whose variance follows the true intensity by "
+                                   "the error model, times each sigma(I)^2 read over the mean at its measured intensity "
+                                   "(below I/sigma(I) 20; above, the sigma(I) read)");
     } else {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
     }

@@ -19,6 +19,8 @@ centric prior's J^(-1/2) at J = 0 by itself).
     python3 french_wilson_model.py --grid                 the test grid:
         lines "prior I sigma S meanF sdF" over I/sigma from -4 to 50 and
         S/sigma from 0.1 to 1000, for both priors
+    python3 french_wilson_model.py --varying              amplitudes whose
+        error follows the intensity: "prior I sigma S b c meanF sdF"
     python3 french_wilson_model.py --moments              the moments in
         x = J/sigma against mu = I/sigma - sigma/S (sigma/(2S) centric),
         lines "prior mu logNorm E[sqrt x] E[x] Var(sqrt x) Var(x)" for mu
@@ -70,10 +72,16 @@ def tanh_sinh(f, a, b, tolerance=1e-13):
     return estimate
 
 
-def posterior(intensity, sigma, mean, centric):
-    """Posterior mean and standard deviation of F = sqrt(J)."""
+def posterior(intensity, sigma, mean, centric, b=0.0, c=0.0):
+    """Posterior mean and standard deviation of F = sqrt(J). With b or c,
+    the error's variance at a true J is sigma^2 + b (J - I) + c (J^2 - I^2),
+    at least sigma^2 / 4 (sigma is the error at the measured I)."""
+    def variance(j):
+        return max(sigma * sigma + b * (j - intensity) + c * (j * j - intensity * intensity), 0.25 * sigma * sigma)
+
     def log_density(j):
-        value = -(intensity - j) ** 2 / (2.0 * sigma * sigma)
+        v = variance(j)
+        value = -(intensity - j) ** 2 / (2.0 * v) - 0.5 * math.log(v / (sigma * sigma))
         if centric:
             return value - j / (2.0 * mean) - 0.5 * math.log(j) if j > 0 else -math.inf
         return value - j / mean
@@ -83,6 +91,8 @@ def posterior(intensity, sigma, mean, centric):
     peak = intensity - sigma * sigma / (2.0 * mean if centric else mean)
     mode = max(peak, 0.0)
     top = mode + 14.0 * sigma
+    for _ in range(8):  # the width at the far end, where the variance grows
+        top = mode + 14.0 * math.sqrt(variance(top))
     reference = max(log_density(x) for x in (mode if mode > 0 else 1e-300 + sigma * 1e-9, top, 0.5 * (mode + top)))
 
     def integrate(g):
@@ -106,6 +116,19 @@ def grid():
                 signal = -4.0 + 0.5 * step
                 f, sd = posterior(signal * sigma, sigma, mean, prior == 'centric')
                 print(prior, repr(signal * sigma), repr(sigma), repr(mean), repr(f), repr(sd))
+
+
+def varying_grid():
+    """French and Wilson's amplitudes with an error that follows the
+    intensity: lines "prior I sigma S b c meanF sdF"."""
+    sigma = 2.0
+    for prior in ('acentric', 'centric'):
+        for ratio in (0.1, 1.0, 100.0):
+            for b, c in ((0.5, 0.0), (4.0, 0.0), (0.4, 0.02), (0.0, 0.05), (0.09, 0.0002)):
+                for signal in (-4.0, -1.0, -0.3, 0.5, 1.5, 3.0, 5.0, 8.0, 12.0):
+                    f, sd = posterior(signal * sigma, sigma, ratio * sigma, prior == 'centric', b, c)
+                    print(prior, repr(signal * sigma), repr(sigma), repr(ratio * sigma), repr(b), repr(c), repr(f),
+                          repr(sd))
 
 
 def moments(mu, centric):
@@ -154,6 +177,9 @@ def moment_grid():
 def main(argv):
     if argv[1:] == ['--grid']:
         grid()
+        return 0
+    if argv[1:] == ['--varying']:
+        varying_grid()
         return 0
     if argv[1:] == ['--moments']:
         moment_grid()

@@ -101,3 +101,68 @@ TEST(Posterior, StrongReflectionKeepsItsSigma) {
 }
 
 }  // namespace
+
+// French and Wilson's amplitudes with an error that follows the intensity,
+// against the independent model (french_wilson_model.py --varying): the
+// quadrature everywhere; what ovoscale writes, the quadrature below I/sigma
+// 4, the sigma read from 8 on (within 1 % of the model where the prior and
+// the error model let such a measurement happen) and no step at either
+// end of the blend. A constant error gives the table's amplitude.
+TEST(Posterior, VaryingErrorEqualsAnIndependentIntegration) {
+    const std::string command =
+        std::string("/usr/bin/python3 ") + SUITE_SOURCE_DIR + "/tests/model/french_wilson_model.py --varying";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    ASSERT_TRUE(pipe);
+    const ovoscale::PosteriorTable table;
+    char line[512];
+    int compared = 0;
+    double worst = 0, worstSwitch = 0;
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        std::istringstream in(line);
+        std::string name;
+        double intensity, sigma, mean, f, sd;
+        // The model's sigma^2 + b (J - I) + c (J^2 - I^2).
+        ovoscale::ErrorVariance error;
+        if (!(in >> name >> intensity >> sigma >> mean >> error.b >> error.c >> f >> sd)) continue;
+        error.a = sigma * sigma - error.b * intensity - error.c * intensity * intensity;
+        const ovoscale::Prior prior = name == "centric" ? ovoscale::Prior::centric : ovoscale::Prior::acentric;
+        const std::string what = name + " I " + std::to_string(intensity) + " S " + std::to_string(mean) + " b " +
+                                 std::to_string(error.b) + " c " + std::to_string(error.c);
+        const ovoscale::Amplitude a = ovoscale::varyingPosterior(prior, intensity, sigma, mean, error);
+        EXPECT_NEAR(a.f / f, 1, 1e-6) << what;
+        EXPECT_NEAR(a.sigma / sd, 1, 1e-5) << what;
+        worst = std::max({worst, std::fabs(a.f / f - 1), std::fabs(a.sigma / sd - 1)});
+
+        const ovoscale::Amplitude used = ovoscale::frenchWilson(table, prior, intensity, sigma, mean, error);
+        const ovoscale::Amplitude read = ovoscale::frenchWilson(table, prior, intensity, sigma, mean);
+        const double signal = intensity / sigma;
+        // Possible: a mean intensity of a tenth of sigma does not give
+        // I/sigma 8, nor does a variance that grows by more than sigma^2
+        // from J = 0 to I.
+        const bool possible = mean >= intensity && error.b * intensity + error.c * intensity * intensity <= sigma * sigma;
+        if (signal < ovoscale::kVaryingFrom) {
+            EXPECT_EQ(used.f, a.f) << what;
+        } else if (signal >= ovoscale::kVaryingUpTo) {
+            EXPECT_EQ(used.f, read.f) << what;
+            if (possible) {
+                EXPECT_NEAR(used.f / f, 1, 0.01) << what;
+                worstSwitch = std::max(worstSwitch, std::fabs(used.f / f - 1));
+            }
+        }
+        EXPECT_NEAR(ovoscale::varyingPosterior(prior, intensity, sigma, mean, {sigma * sigma, 0, 0}).f / read.f, 1, 1e-6)
+            << what;
+        EXPECT_EQ(ovoscale::frenchWilson(table, prior, intensity, sigma, mean, {}).f, read.f) << what;
+
+        // Either end of the blend, approached from both sides.
+        for (const double end : {ovoscale::kVaryingFrom, ovoscale::kVaryingUpTo}) {
+            const ovoscale::Amplitude below = ovoscale::frenchWilson(table, prior, end * sigma * (1 - 1e-12), sigma, mean, error);
+            const ovoscale::Amplitude above = ovoscale::frenchWilson(table, prior, end * sigma * (1 + 1e-12), sigma, mean, error);
+            EXPECT_NEAR(below.f / above.f, 1, 1e-8) << what << " at I/sigma " << end;
+            EXPECT_NEAR(below.sigma / above.sigma, 1, 1e-7) << what << " at I/sigma " << end;
+        }
+        ++compared;
+    }
+    EXPECT_GE(compared, 200) << "the model gave no amplitudes";
+    std::printf("[ ovoscale ] varying error: %d amplitudes, largest relative difference %.1e; from I/sigma 8 on %.1e\n",
+                compared, worst, worstSwitch);
+}
