@@ -526,7 +526,7 @@ int runOvoscale() {
         log.writeRecord(!varying ? "   French and Wilson posterior: Gaussian error of the sigma(I) read (the error model is constant)"
                                  : "   French and Wilson posterior: Gaussian error whose variance follows the true intensity by "
                                    "the error model, times each sigma(I)^2 read over the mean at its measured intensity "
-                                   "(below I/sigma(I) 20; above, the sigma(I) read)");
+                                   "(below I/sigma(I) 4; from 8 the sigma(I) read; blended between)");
     } else {
         log.writeRecord("   Amplitudes as read: " + std::to_string(prepared.rejected) + " left out (F below 0)");
     }
