@@ -66,30 +66,51 @@ double ReflectionPrior::correctionAt(double s2) const {
     return std::exp(logCorrection_[i] + f * (logCorrection_[i + 1] - logCorrection_[i]));
 }
 
-void MeasuredError::add(double intensity, double variance) {
-    if (!std::isfinite(intensity) || !(variance > 0)) return;
-    const int bin = std::clamp(static_cast<int>((std::asinh(intensity / scale_) - kLowest) / kWidth), 0, kBins - 1);
-    ++count_[bin];
-    intensity_[bin] += intensity;
-    variance_[bin] += variance;
+int MeasuredError::binOf(double intensity) const {
+    return std::clamp(static_cast<int>((std::asinh(intensity / scale_) - kLowest) / kWidth), 0, kBins - 1);
 }
 
-void MeasuredError::finish() {
-    for (int i = 0; i < kBins; ++i) {
-        if (count_[i] < kLeast) continue;
-        const double n = static_cast<double>(count_[i]);
-        at_.push_back(intensity_[i] / n);
-        value_.push_back(variance_[i] / n);
+int MeasuredError::rowOf(double expected) const {
+    if (!(expected > 0)) return 0;
+    return std::clamp(static_cast<int>(std::floor(std::log(expected / scale_) - kLowestRow)), 0, kRows - 1);
+}
+
+void MeasuredError::add(double intensity, double variance, double expected) {
+    if (!std::isfinite(intensity) || !(variance > 0)) return;
+    const int bin = binOf(intensity);
+    for (Curve* curve : {&whole_, &rows_[static_cast<size_t>(rowOf(expected))]}) {
+        ++curve->count[bin];
+        curve->intensity[bin] += intensity;
+        curve->variance[bin] += variance;
     }
 }
 
-double MeasuredError::at(double intensity) const {
-    if (at_.empty()) return NAN;
-    if (at_.size() == 1 || intensity <= at_.front()) return value_.front();
-    if (intensity >= at_.back()) return value_.back();
-    const size_t i = static_cast<size_t>(std::upper_bound(at_.begin(), at_.end(), intensity) - at_.begin()) - 1;
-    const double f = (intensity - at_[i]) / (at_[i + 1] - at_[i]);
-    return value_[i] + f * (value_[i + 1] - value_[i]);
+void MeasuredError::Curve::finish() {
+    for (int i = 0; i < kBins; ++i) {
+        if (count[i] < kLeast) continue;
+        const double n = static_cast<double>(count[i]);
+        at.push_back(intensity[i] / n);
+        value.push_back(variance[i] / n);
+    }
+}
+
+double MeasuredError::Curve::value_at(double x) const {
+    if (at.empty()) return NAN;
+    if (at.size() == 1 || x <= at.front()) return value.front();
+    if (x >= at.back()) return value.back();
+    const size_t i = static_cast<size_t>(std::upper_bound(at.begin(), at.end(), x) - at.begin()) - 1;
+    const double f = (x - at[i]) / (at[i + 1] - at[i]);
+    return value[i] + f * (value[i + 1] - value[i]);
+}
+
+void MeasuredError::finish() {
+    whole_.finish();
+    for (Curve& row : rows_) row.finish();
+}
+
+double MeasuredError::at(double intensity, double expected) const {
+    const Curve& row = rows_[static_cast<size_t>(rowOf(expected))];
+    return row.at.size() >= 3 ? row.value_at(intensity) : whole_.value_at(intensity);
 }
 
 }  // namespace ovoscale

@@ -52,28 +52,41 @@ private:
     std::vector<double> centre_, logCorrection_;
 };
 
-// The mean sigma(I)^2 of the data at a measured intensity I: bins of
-// asinh(I / s0) a quarter wide from -6 to 20 (s0 the error at zero
-// intensity), each bin of 20 or more reflections a point (its mean I, its
-// mean sigma^2), linear between the points and level beyond them. A
-// reflection's sigma^2 over this is its own precision against that of
-// others measured alike: its multiplicity and background, not the way the
-// integration program let sigma follow the measured intensity.
+// The mean sigma(I)^2 of the data at a measured intensity I and an expected
+// one S: bins of asinh(I / s0) a quarter wide from -6 to 20 (s0 the error
+// at zero intensity) in rows of ln(S / s0) a unit wide from -5 to 7; each
+// bin of 20 or more reflections a point (its mean I, its mean sigma^2),
+// linear in I between the points of a row and level beyond them; a row of
+// fewer than three points takes the whole data's curve. A reflection's
+// sigma^2 over this is its own precision against that of others measured
+// alike and expected alike: its multiplicity and background, not the way
+// the integration program let sigma follow the measured intensity (which
+// the bins of I take out) nor the way the error follows the true intensity
+// (which the rows of S take out, where a whole data set's curve would mix
+// the weak direction's reflections with the strong ones').
 class MeasuredError {
 public:
     explicit MeasuredError(double scale) : scale_(scale > 0 ? scale : 1.0) {}
-    void add(double intensity, double variance);
+    void add(double intensity, double variance, double expected);
     void finish();
-    double at(double intensity) const;
+    double at(double intensity, double expected) const;
 
 private:
-    static constexpr int kBins = 104;
-    static constexpr double kLowest = -6.0, kWidth = 0.25;
+    static constexpr int kBins = 104, kRows = 12;
+    static constexpr double kLowest = -6.0, kWidth = 0.25, kLowestRow = -5.0;
     static constexpr int64_t kLeast = 20;
+    struct Curve {
+        int64_t count[kBins] = {};
+        double intensity[kBins] = {}, variance[kBins] = {};
+        std::vector<double> at, value;
+        void finish();
+        double value_at(double x) const;
+    };
+    int binOf(double intensity) const;
+    int rowOf(double expected) const;
     double scale_;
-    int64_t count_[kBins] = {};
-    double intensity_[kBins] = {}, variance_[kBins] = {};
-    std::vector<double> at_, value_;
+    Curve whole_;
+    std::vector<Curve> rows_ = std::vector<Curve>(kRows);
 };
 
 }  // namespace ovoscale

@@ -182,7 +182,7 @@ constexpr char kAnomalousTypes[kAnomalousColumns + 1] = "GLGLDQ";
 // reflection's mates are one reflection: FP in both, no DANO.
 std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row& mean, bool centric,
                                                   const PosteriorTable& table, double priorMean,
-                                                  const std::function<ErrorVariance(double, double)>& errorOf) {
+                                                  const std::function<ErrorVariance(double, double, double)>& errorOf) {
     std::array<float, kAnomalousColumns> v;
     v.fill(NAN);
     if (centric) {
@@ -192,7 +192,7 @@ std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row&
     }
     auto amplitude = [&](float intensity, float sigma, float& f, float& sigmaF) {
         if (std::isnan(intensity) || rejected(intensity, sigma)) return;
-        const Amplitude a = frenchWilson(table, Prior::acentric, intensity, sigma, priorMean, errorOf(intensity, sigma));
+        const Amplitude a = frenchWilson(table, Prior::acentric, intensity, sigma, priorMean, errorOf(intensity, sigma, priorMean));
         f = static_cast<float>(a.f);
         sigmaF = static_cast<float>(a.sigma);
     };
@@ -353,23 +353,40 @@ int runOvoscale() {
     // French and Wilson's posterior: the error of each measurement moves with
     // the true intensity as the fit's error model m(J) = a + b J + c J^2
     // says, on the reflection's own scale, its sigma^2 over the mean sigma^2
-    // of the data at the same measured intensity (prior.hpp). The rule is
+    // of the data at the same measured and expected intensity (prior.hpp). The rule is
     // one for sigmas estimated from the measured intensity, from the true
     // one, or constant, and it keeps what a reflection's sigma says of its
     // own multiplicity (a mate of anomalous data has about twice the mean's
     // variance at every J).
     const ErrorModel& model = fit.errorModel;
     const bool varying = !data.amplitudes && (model.b > 0 || model.c > 0);
+    // French and Wilson's prior mean intensity of reflection i (flag not 0).
+    const auto priorMeanOf = [&](size_t i, int32_t h, int32_t k, int32_t l) {
+        if (!prior) return 0.0;
+        double s[3];
+        frame.coordinates(h, k, l, s);
+        const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
+        return (prepared.flags[i] & kEpsilonMask) * prior->meanAt(s2, priorExpectation(s, s2));
+    };
+    // Where the error varies the prior means are worked out once, kept for
+    // the MTZ's rows (8 bytes a reflection, within the peak's allowance).
     MeasuredError measured(std::sqrt(model.a));
+    std::vector<double> priorMeans;
     if (varying) {
+        priorMeans.resize(data.rows.size());
         for (size_t i = 0; i < data.rows.size(); ++i) {
-            if (prepared.flags[i] != 0) measured.add(data.rows[i].intensity, data.rows[i].sigma * data.rows[i].sigma);
+            if (prepared.flags[i] == 0) continue;
+            int32_t h, k, l;
+            indicesOf(data.rows[i], h, k, l);
+            priorMeans[i] = priorMeanOf(i, h, k, l);
+            measured.add(data.rows[i].intensity, data.rows[i].sigma * data.rows[i].sigma, priorMeans[i]);
         }
         measured.finish();
     }
-    const std::function<ErrorVariance(double, double)> errorOf = [&](double intensity, double sigma) {
+    const std::function<ErrorVariance(double, double, double)> errorOf = [&](double intensity, double sigma,
+                                                                              double priorMean) {
         if (!varying) return ErrorVariance{};
-        const double usual = measured.at(intensity);
+        const double usual = measured.at(intensity, priorMean);
         const double ratio = usual > 0 ? sigma * sigma / usual : 1.0;
         return ErrorVariance{ratio * model.a, ratio * model.b, ratio * model.c};
     };
@@ -462,15 +479,13 @@ int runOvoscale() {
             const Sym6 mono = monomials(s);
             // French and Wilson's prior: the expected intensity of this
             // reflection at its own direction, the mates' as the mean's.
-            const double epsilon = flag & kEpsilonMask;
-            const double priorMean =
-                prior ? epsilon * prior->meanAt(mono[0] + mono[1] + mono[2], priorExpectation(s, mono[0] + mono[1] + mono[2])) : 0.0;
+            const double priorMean = priorMeans.empty() ? priorMeanOf(i, h, k, l) : priorMeans[i];
             if (data.amplitudes) {
                 out.f = static_cast<float>(r.intensity);
                 out.sigma = static_cast<float>(r.sigma);
             } else {
                 const Amplitude a = frenchWilson(table, (flag & kCentric) ? Prior::centric : Prior::acentric,
-                                                 r.intensity, r.sigma, priorMean, errorOf(r.intensity, r.sigma));
+                                                 r.intensity, r.sigma, priorMean, errorOf(r.intensity, r.sigma, priorMean));
                 out.f = static_cast<float>(a.f);
                 out.sigma = static_cast<float>(a.sigma);
             }
