@@ -199,7 +199,12 @@ PosteriorTable::PosteriorTable() {
     }
 }
 
-Moments PosteriorTable::at(Prior prior, double mu) const {
+Moments PosteriorTable::at(Prior prior, double mu) const { return interpolate<true>(prior, mu); }
+
+Moments PosteriorTable::likelihoodAt(Prior prior, double mu) const { return interpolate<false>(prior, mu); }
+
+template <bool kAll>
+Moments PosteriorTable::interpolate(Prior prior, double mu) const {
     if (!(mu >= kLow && mu <= kHigh)) return asymptoticMoments(prior, mu);
     const std::vector<Moments>& nodes = nodes_[static_cast<size_t>(prior)];
     const double u = (mu - kLow) * kStepsPerUnit;
@@ -215,10 +220,12 @@ Moments PosteriorTable::at(Prior prior, double mu) const {
     for (int j = 0; j < 4; ++j) {
         const Moments& n = nodes[static_cast<size_t>(i - 1 + j)];
         m.logNorm += w[j] * n.logNorm;
-        m.meanRoot += w[j] * n.meanRoot;
         m.mean += w[j] * n.mean;
-        m.varRoot += w[j] * n.varRoot;
         m.var += w[j] * n.var;
+        if constexpr (kAll) {
+            m.meanRoot += w[j] * n.meanRoot;
+            m.varRoot += w[j] * n.varRoot;
+        }
     }
     return m;
 }

@@ -49,8 +49,13 @@ class PosteriorTable {
 public:
     PosteriorTable();
     Moments at(Prior prior, double mu) const;
+    // logNorm, mean and var alone (what the likelihood and its derivatives
+    // take), the others left 0: the fit's passes read nothing else.
+    Moments likelihoodAt(Prior prior, double mu) const;
 
 private:
+    template <bool kAll>
+    Moments interpolate(Prior prior, double mu) const;
     static constexpr double kLow = -32.0;
     static constexpr double kHigh = 64.0;
     static constexpr double kStepsPerUnit = 64.0;

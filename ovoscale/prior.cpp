@@ -57,13 +57,13 @@ void ReflectionPrior::finish() {
     }
 }
 
-double ReflectionPrior::correctionAt(double s2) const {
-    if (centre_.empty()) return 1;
-    if (centre_.size() == 1 || s2 <= centre_.front()) return std::exp(logCorrection_.front());
-    if (s2 >= centre_.back()) return std::exp(logCorrection_.back());
+double ReflectionPrior::logCorrectionAt(double s2) const {
+    if (centre_.empty()) return 0;
+    if (centre_.size() == 1 || s2 <= centre_.front()) return logCorrection_.front();
+    if (s2 >= centre_.back()) return logCorrection_.back();
     const size_t i = static_cast<size_t>(std::upper_bound(centre_.begin(), centre_.end(), s2) - centre_.begin()) - 1;
     const double f = (s2 - centre_[i]) / (centre_[i + 1] - centre_[i]);
-    return std::exp(logCorrection_[i] + f * (logCorrection_[i + 1] - logCorrection_[i]));
+    return logCorrection_[i] + f * (logCorrection_[i + 1] - logCorrection_[i]);
 }
 
 int MeasuredError::binOf(double intensity) const {
@@ -86,19 +86,21 @@ void MeasuredError::add(double intensity, double variance, double expected) {
 }
 
 void MeasuredError::Curve::finish() {
+    points = 0;
     for (int i = 0; i < kBins; ++i) {
         if (count[i] < kLeast) continue;
         const double n = static_cast<double>(count[i]);
-        at.push_back(intensity[i] / n);
-        value.push_back(variance[i] / n);
+        at[points] = intensity[i] / n;
+        value[points] = variance[i] / n;
+        ++points;
     }
 }
 
-double MeasuredError::Curve::value_at(double x) const {
-    if (at.empty()) return NAN;
-    if (at.size() == 1 || x <= at.front()) return value.front();
-    if (x >= at.back()) return value.back();
-    const size_t i = static_cast<size_t>(std::upper_bound(at.begin(), at.end(), x) - at.begin()) - 1;
+double MeasuredError::Curve::valueAt(double x) const {
+    if (points == 0) return NAN;
+    if (points == 1 || x <= at[0]) return value[0];
+    if (x >= at[points - 1]) return value[points - 1];
+    const int i = static_cast<int>(std::upper_bound(at, at + points, x) - at) - 1;
     const double f = (x - at[i]) / (at[i + 1] - at[i]);
     return value[i] + f * (value[i + 1] - value[i]);
 }
@@ -110,7 +112,7 @@ void MeasuredError::finish() {
 
 double MeasuredError::at(double intensity, double expected) const {
     const Curve& row = rows_[static_cast<size_t>(rowOf(expected))];
-    return row.at.size() >= 3 ? row.value_at(intensity) : whole_.value_at(intensity);
+    return row.points >= 3 ? row.valueAt(intensity) : whole_.valueAt(intensity);
 }
 
 }  // namespace ovoscale

@@ -334,7 +334,7 @@ int runOvoscale() {
         fillPrior();
         for (int round = 0; round < kPriorRounds; ++round) {
             std::function<double(double)> next = [previous = logShape, shells = *prior](double s2) {
-                return previous(s2) + std::log(shells.correctionAt(s2));
+                return previous(s2) + shells.logCorrectionAt(s2);
             };
             const ScalingFit refined = refineScaling(source, basis, table, priorFit, next);
             if (!refined.converged) break;
@@ -368,8 +368,8 @@ int runOvoscale() {
         const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
         return (prepared.flags[i] & kEpsilonMask) * prior->meanAt(s2, priorExpectation(s, s2));
     };
-    // Where the error varies the prior means are worked out once, kept for
-    // the MTZ's rows (8 bytes a reflection, within the peak's allowance).
+    // Where the error varies the prior means are worked out once and kept
+    // for the MTZ's rows (8 bytes a reflection, freed with them).
     MeasuredError measured(std::sqrt(model.a));
     std::vector<double> priorMeans;
     if (varying) {
@@ -514,6 +514,8 @@ int runOvoscale() {
     }
     data.rows.clear();
     data.rows.shrink_to_fit();
+    priorMeans.clear();
+    priorMeans.shrink_to_fit();
 
     // Both files, or neither: written under hidden names, named when both
     // are complete, and kept only once the transcript is written too.

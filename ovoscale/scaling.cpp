@@ -80,13 +80,13 @@ struct Terms {
 
 // One measurement's log-likelihood against the mean intensity exp(eta),
 // its error of standard deviation `sigma`.
-Terms intensityTerms(const PosteriorTable& table, const Measurement& m, double sigma, double eta) {
-    const double mean = std::exp(eta);
+// `mean` is exp(eta), worked out by the caller (which also needs it).
+Terms intensityTerms(const PosteriorTable& table, const Measurement& m, double sigma, double eta, double mean) {
     const double w = m.centric ? 0.5 : 1.0;
     const double r = m.value / sigma;
     const double q = sigma / (m.centric ? 2 * mean : mean);  // d mu / d eta
     const double mu = r - q;
-    const Moments moments = table.at(m.centric ? Prior::centric : Prior::acentric, mu);
+    const Moments moments = table.likelihoodAt(m.centric ? Prior::centric : Prior::acentric, mu);
     Terms t;
     if (mu < -32) {
         // Far below zero -q(2r - q)/2 and the log of the integral are
@@ -168,18 +168,22 @@ Pass evaluate(const MeasurementSource& source, bool amplitudes, const std::vecto
               const SigmaRule& rule, ErrorModelFit* errors = nullptr) {
     const size_t n = basis.size() + 1;
     const Sym6 b = tensorOf(basis, p);
+    // At the rule's own point (a round's first pass) the expected intensity
+    // the error model takes is the mean itself, to the bit.
+    const bool atRule = rule.model && rule.logScale == p[0] && rule.b == b;
     Pass pass;
     source.forEach([&](const Measurement& m) {
         const Sym6 mono = monomials(m.s);
         const double base = etaBase(m, mono, reference);
         const double eta = base + p[0] - 0.5 * quadratic(b, mono);
-        if (errors) errors->add(std::exp(eta), m.sigma * m.sigma, eta);
+        const double mean = std::exp(eta);
+        if (errors) errors->add(mean, m.sigma * m.sigma, eta);
         double sigma = m.sigma;
         if (rule.model) {
-            const double expected = std::exp(base + rule.logScale - 0.5 * quadratic(rule.b, mono));
+            const double expected = atRule ? mean : std::exp(base + rule.logScale - 0.5 * quadratic(rule.b, mono));
             sigma = std::sqrt(std::max(rule.errors.at(expected), 1e-30));
         }
-        const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, sigma, eta);
+        const Terms t = amplitudes ? amplitudeTerms(m, eta) : intensityTerms(table, m, sigma, eta, mean);
         double g[kMaxParameters];
         g[0] = 1;
         for (size_t j = 1; j < n; ++j) g[j] = -0.5 * quadratic(basis[j - 1], mono);
@@ -405,7 +409,7 @@ ErrorModel ErrorModelFit::finish() const {
 }
 
 std::array<double, 3> measurementTerms(const PosteriorTable& table, const Measurement& m, bool amplitude, double eta) {
-    const Terms t = amplitude ? amplitudeTerms(m, eta) : intensityTerms(table, m, m.sigma, eta);
+    const Terms t = amplitude ? amplitudeTerms(m, eta) : intensityTerms(table, m, m.sigma, eta, std::exp(eta));
     return {t.value, t.first, t.second};
 }
 
@@ -629,9 +633,14 @@ ScalingFit fitScaling(const MeasurementSource& source, bool amplitudes, const st
 
     // Above 250 000 reflections the rounds before the last take a quarter
     // million of them, evenly spread; the last round takes them all.
-    constexpr int64_t kSubsample = 250000;
-    const Subsample part(source, std::max<int64_t>(1, count / kSubsample));
+    constexpr int64_t kSubsample = 60000;
+    // The quarter million are kept (48 bytes each, freed with the fit), so
+    // that the early rounds' passes go over them alone and not over every
+    // reflection to skip the rest.
     bool whole = count <= kSubsample || amplitudes;
+    std::optional<KeptSubsample> kept;
+    if (!whole) kept.emplace(source, std::max<int64_t>(1, count / kSubsample), count, [](Measurement&) {});
+    const MeasurementSource& part = kept ? static_cast<const MeasurementSource&>(*kept) : source;
     SigmaRule rule;
     Maximum maximum;
     if (!amplitudes) {
