@@ -31,8 +31,8 @@
 // straight line through the shells' mean intensities), the scaling with
 // the model's sigmas at that S, the error model again at the S of that
 // fit, and so on, until B moves by less than 0.05 A^2 (at most five
-// rounds; above 250 000 reflections all but the last on a quarter million
-// of them, evenly spread). The log-likelihood far below zero in mu is
+// rounds; above 60 000 reflections all but the last on 60 000 of them,
+// evenly spread). The log-likelihood far below zero in mu is
 // taken from its series, not as the difference of two numbers of mu^2/2.
 //
 // The standard errors of the isotropic B and of the anisotropic part come
