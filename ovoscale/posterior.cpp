@@ -286,13 +286,14 @@ Amplitude varyingPosterior(Prior prior, double intensity, double sigma, double p
         // curvature of a flat top does not.
         width = 1 / std::sqrt(std::max(curvature, 0.0) + std::sqrt(2 / variance(mode * mode).w));
     }
+    // The density at the nodes as t^(2a+1) exp(...) / sqrt(w), relative to
+    // its value at the mode: no logarithm a node.
+    const double top = logDensity(std::max(mode, 1e-300));
+    const double topExponent = top - (mode > 0 ? (2 * a + 1) * std::log(mode) : 0.0);
     // Each side of the mode out to where the density is exp(-40) of its
     // value there, in steps that grow (a width that grows with x, or the
     // prior's exponential fall, makes the sides unequal).
-    const double top = logDensity(std::max(mode, 1e-300));
-    // The density at the nodes as t^(2a+1) exp(...) / sqrt(w), relative to
-    // the top: no logarithm a node.
-    const double topExponent = top - (mode > 0 ? (2 * a + 1) * std::log(mode) : 0.0);    double reachLow = 6 * width, reachHigh = 6 * width;
+    double reachLow = 6 * width, reachHigh = 6 * width;
     for (int i = 0; i < 60 && logDensity(mode + reachHigh) > top - 40; ++i) reachHigh *= 1.5;
     for (int i = 0; i < 60 && mode - reachLow > 0 && logDensity(mode - reachLow) > top - 40; ++i) reachLow *= 1.5;
     // Panel ends: the mode, then outwards at 2, 6, 18 ... widths (a long
