@@ -181,7 +181,12 @@ void runInNumbers(Page& page, const Run& run) {
         row("range of the components", fixed(a.range(), 3) + " " + kAngstrom + "&#xB2;", a.file);
     }
     if (run.isotropicB) {
-        row("isotropic B (the trace of B over 3)", fixed(run.isotropicB->b, 3) + " " + kAngstrom + "&#xB2;", run.isotropicB->file);
+        row("isotropic B (the trace of B over 3)",
+            fixed(run.isotropicB->b, 3) + " " + kAngstrom + "&#xB2;" +
+                (run.isotropicB->rough ? " (rough: the data end before 3.5 " + std::string(kAngstrom) +
+                                             ", where a protein's fall is not yet a Wilson B)"
+                                       : ""),
+            run.isotropicB->file);
     }
     if (run.appliedB) row("B applied", fixed(run.appliedB->b, 3) + " " + kAngstrom + "&#xB2;", run.appliedB->file);
     page << "</table></div>\n";

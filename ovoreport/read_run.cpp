@@ -263,10 +263,12 @@ std::optional<RecordsLine> recordsLine(const std::string& name) {
     return std::nullopt;
 }
 
-// ovoscale's "Isotropic B (trace/3):    50.928".
-std::optional<double> isotropicBInLog(const std::string& name) {
+// ovoscale's "Isotropic B (trace/3):    50.928", and whether the line after
+// it says the data end before the Wilson region ("Isotropic B: the data end
+// at 4.50 A, before the Wilson region ...").
+std::optional<IsotropicB> isotropicBInLog(const std::string& name) {
     common::InputFile log(name);
-    constexpr std::string_view kKey = "Isotropic B (trace/3):";
+    constexpr std::string_view kKey = "Isotropic B (trace/3):", kRough = "Isotropic B: the data end at";
     std::string_view line;
     while (log.next(line)) {
         const size_t at = line.find(kKey);
@@ -275,7 +277,9 @@ std::optional<double> isotropicBInLog(const std::string& name) {
         char* end = nullptr;
         const double b = std::strtod(rest.c_str(), &end);
         if (end == rest.c_str() || !std::isfinite(b)) return std::nullopt;
-        return b;
+        IsotropicB found{name, b, false};
+        if (log.next(line)) found.rough = line.find(kRough) != std::string_view::npos;
+        return found;
     }
     return std::nullopt;
 }
@@ -619,7 +623,7 @@ Run readRun(const Answers& answers) {
         none("no log of the anisotropic scaling (ovoscale's or Phaser's): the principal components of B are not shown");
     }
     if (!answers.scalingLog.empty()) {
-        if (auto b = isotropicBInLog(answers.scalingLog)) run.isotropicB = IsotropicB{answers.scalingLog, *b};
+        run.isotropicB = isotropicBInLog(answers.scalingLog);
     }
     if (!answers.cadScript.empty()) {
         run.appliedB = readAppliedB(answers.cadScript);

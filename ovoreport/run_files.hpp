@@ -68,6 +68,9 @@ struct RecordKind {
 struct IsotropicB {
     std::string file;
     double b = 0;  // A^2, the trace of the fitted B over 3
+    // The log says the data end before the Wilson region (3.5 A), where
+    // the value follows the reference curve's shape as much as the data.
+    bool rough = false;
 };
 
 // The cell and space group a statistics log names (its last

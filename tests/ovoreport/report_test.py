@@ -50,9 +50,12 @@ EIGEN = [(19.164, (1.0, -0.0, 0.0)), (-2.717, (0.0, 1.0, -0.0)), (-16.408, (-0.0
 ISOTROPIC_B = 50.928
 
 
-def phaser_log(eigen=EIGEN):
+def phaser_log(eigen=EIGEN, rough=False):
     text = "Phaser log\n   Space-Group Name (Hall Symbol): P 2 2 2 ( P 2 2)\n"
     text += "   Isotropic B (trace/3):%11.3f\n" % ISOTROPIC_B
+    if rough:  # ovoscale's line for data ending before 3.5 A
+        text += ("   Isotropic B: the data end at 4.50 A, before the Wilson region (3.5 A and beyond); it follows "
+                 "the reference curve's shape as much as the data's fall, and is rough\n")
     text += "     eigenB (A^2)     direction cosines (orthogonal coordinates)\n"
     for value, cos in eigen:
         text += "     %9.3f%11s%9.4f%9.4f%9.4f\n" % ((value, "") + cos)
@@ -173,9 +176,10 @@ CASES = {
     "hostile": ([], {"XSCALE_start.LP": HOSTILE_NAME}, "xscale", True, set()),
     # ovofit's ellipsoid applied as it is: its signal items and completeness go into the block
     "ovofit_applied": ([], {}, "xscale", False, {"ovofit_applied", "unmerged"}),
-    # logs of another crystal; a CORRECT.LP without a final log; eigenvalues that are no numbers
+    # logs of another crystal; a CORRECT.LP without a final log; eigenvalues that are no numbers; an
+    # isotropic B the log calls rough
     "other_crystal": (["XSCALE_final.LP"], {"XSCALE_start.LP": "CORRECT.LP"}, "xscale", False,
-                      {"other_crystal", "nan_eigen"}),
+                      {"other_crystal", "nan_eigen", "rough_b"}),
     # every name given whole, as the workflow gives them: shown within the run's folder
     "absolute": ([], {}, "xscale", False, {"absolute"}),
 }
@@ -193,7 +197,7 @@ def make_run(folder, case):
     if "other_crystal" in extra:
         files["XSCALE_start.LP"] = xscale(START, OTHER_CRYSTAL)
     if "nan_eigen" in extra:
-        files["phaser.log"] = phaser_log([(float("nan"), EIGEN[0][1])] + EIGEN[1:])
+        files["phaser.log"] = phaser_log([(float("nan"), EIGEN[0][1])] + EIGEN[1:], "rough_b" in extra)
     answers = []
     for name in ORDER:
         if name in left_out:
@@ -488,6 +492,7 @@ def check_case(case, folder, result):
         check([c["eigenvector_ortho"] for c in comps] == [list(c) for _, c in EIGEN], "%s: eigenvectors" % case)
         check(data["b_applied"]["b"] == -16.408 and os.path.basename(data["b_applied"]["file"]) == "cad_negB.inp", "%s: B applied" % case)
         check(close(data["isotropic_b"]["b"], ISOTROPIC_B) and "50.928" in body, "%s: isotropic B" % case)
+        check(("rough: the data end before 3.5" in body) == ("rough_b" in extra), "%s: isotropic B called rough" % case)
         check("_reflns.pdbx_aniso_B_tensor_eigenvalue_1" in body, "%s: the deposition block is not in the page" % case)
     check_deposition(case, data["deposition"]["text"],
                      (applied_axes, sorted(applied_limits, reverse=True)), extra)
