@@ -670,29 +670,22 @@ Run readRun(const Answers& answers) {
         Statistics s;
         s.startingFile = answers.startingLog;
         s.finalFile = answers.finalLog;
-        bool startingRead = false, finalRead = false;
-        if (!answers.startingLog.empty()) {
-            common::InputFile starting(answers.startingLog);
-            startingRead = common::shell_statistics::readTable(starting, s.starting);
-            if (!startingRead) {
-                none(std::string(common::shell_statistics::kMissingTable) + " in " + answers.startingLog +
-                     ": the statistics before are not shown");
-                s.startingFile.clear();
+        // One log's table, or a line saying why it is not shown.
+        const auto readLog = [&](const std::string& name, common::shell_statistics::ShellTable& table, std::string& file,
+                                 const char* which, const char* when) {
+            if (name.empty()) {
+                none(std::string("no ") + which + " XSCALE.LP or CORRECT.LP: the statistics " + when + " are not shown");
+                return false;
             }
-        } else {
-            none("no starting XSCALE.LP or CORRECT.LP: the statistics before are not shown");
-        }
-        if (!answers.finalLog.empty()) {
-            common::InputFile finished(answers.finalLog);
-            finalRead = common::shell_statistics::readTable(finished, s.finished);
-            if (!finalRead) {
-                none(std::string(common::shell_statistics::kMissingTable) + " in " + answers.finalLog +
-                     ": the statistics after are not shown");
-                s.finalFile.clear();
-            }
-        } else {
-            none("no final XSCALE.LP or CORRECT.LP: the statistics after are not shown");
-        }
+            common::InputFile log(name);
+            if (common::shell_statistics::readTable(log, table)) return true;
+            none(std::string(common::shell_statistics::kMissingTable) + " in " + name + ": the statistics " + when +
+                 " are not shown");
+            file.clear();
+            return false;
+        };
+        const bool startingRead = readLog(answers.startingLog, s.starting, s.startingFile, "starting", "before");
+        const bool finalRead = readLog(answers.finalLog, s.finished, s.finalFile, "final", "after");
         if (startingRead || finalRead) {
             run.statistics = std::move(s);
             run.statistics->lines = common::shell_statistics::pairRows(run.statistics->starting, run.statistics->finished);

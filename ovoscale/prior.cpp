@@ -5,6 +5,20 @@
 
 namespace ovoscale {
 
+namespace {
+
+// y at x, linear between the points (x ascending, n at least 1) and level
+// beyond the first and the last.
+double interpolated(const double* xs, const double* ys, size_t n, double x) {
+    if (n == 1 || x <= xs[0]) return ys[0];
+    if (x >= xs[n - 1]) return ys[n - 1];
+    const size_t i = static_cast<size_t>(std::upper_bound(xs, xs + n, x) - xs) - 1;
+    const double f = (x - xs[i]) / (xs[i + 1] - xs[i]);
+    return ys[i] + f * (ys[i + 1] - ys[i]);
+}
+
+}  // namespace
+
 int ReflectionPrior::shellCount(int64_t count) {
     int64_t n = std::clamp<int64_t>(count / 200, 1, 50);
     if (n < 10) n = std::clamp<int64_t>(count / 50, n, 10);
@@ -59,11 +73,7 @@ void ReflectionPrior::finish() {
 
 double ReflectionPrior::logCorrectionAt(double s2) const {
     if (centre_.empty()) return 0;
-    if (centre_.size() == 1 || s2 <= centre_.front()) return logCorrection_.front();
-    if (s2 >= centre_.back()) return logCorrection_.back();
-    const size_t i = static_cast<size_t>(std::upper_bound(centre_.begin(), centre_.end(), s2) - centre_.begin()) - 1;
-    const double f = (s2 - centre_[i]) / (centre_[i + 1] - centre_[i]);
-    return logCorrection_[i] + f * (logCorrection_[i + 1] - logCorrection_[i]);
+    return interpolated(centre_.data(), logCorrection_.data(), centre_.size(), s2);
 }
 
 int MeasuredError::binOf(double intensity) const {
@@ -98,11 +108,7 @@ void MeasuredError::Curve::finish() {
 
 double MeasuredError::Curve::valueAt(double x) const {
     if (points == 0) return NAN;
-    if (points == 1 || x <= at[0]) return value[0];
-    if (x >= at[points - 1]) return value[points - 1];
-    const int i = static_cast<int>(std::upper_bound(at, at + points, x) - at) - 1;
-    const double f = (x - at[i]) / (at[i + 1] - at[i]);
-    return value[i] + f * (value[i + 1] - value[i]);
+    return interpolated(at, value, static_cast<size_t>(points), x);
 }
 
 void MeasuredError::finish() {

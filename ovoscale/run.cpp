@@ -180,9 +180,10 @@ constexpr char kAnomalousTypes[kAnomalousColumns + 1] = "GLGLDQ";
 // amplitudes by French and Wilson with the prior of the mean, NaN where a
 // mate was not measured or is rejected; DANO where both are. A centric
 // reflection's mates are one reflection: FP in both, no DANO.
+// `errorOf(I, sigma, prior mean)` gives a mate's ErrorVariance.
+template <class ErrorOf>
 std::array<float, kAnomalousColumns> anomalousRow(const Mates& mates, const Row& mean, bool centric,
-                                                  const PosteriorTable& table, double priorMean,
-                                                  const std::function<ErrorVariance(double, double, double)>& errorOf) {
+                                                  const PosteriorTable& table, double priorMean, const ErrorOf& errorOf) {
     std::array<float, kAnomalousColumns> v;
     v.fill(NAN);
     if (centric) {
@@ -314,7 +315,18 @@ int runOvoscale() {
     // curve and the data's falloff does not take from the weak direction.
     // The fit's own tensor stays the one written and applied.
     ScalingFit priorFit = fit;
-    std::function<double(double)> logShape = [](double) { return 0.0; };
+    // The isotropic shape so far: the sum of each round's shells'
+    // log-corrections (none before the first).
+    std::vector<ReflectionPrior> shapes;
+    const auto logShape = [&shapes](double s2) {
+        double sum = 0;
+        for (const ReflectionPrior& shells : shapes) sum += shells.logCorrectionAt(s2);
+        return sum;
+    };
+    // The expected intensity per epsilon that French and Wilson's prior starts from.
+    const auto priorExpectation = [&](const double s[3], double s2) {
+        return expectedIntensity(priorFit, s, 1) * std::exp(logShape(s2));
+    };
     int priorRounds = 0;
     std::optional<ReflectionPrior> prior;
     const auto fillPrior = [&]() {
@@ -328,30 +340,25 @@ int runOvoscale() {
             frame.coordinates(h, k, l, s);
             const double epsilon = flag & kEpsilonMask;
             const double s2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
-            prior->add(s2, data.rows[i].intensity / epsilon, data.rows[i].sigma / epsilon,
-                       expectedIntensity(priorFit, s, 1) * std::exp(logShape(s2)));
+            prior->add(s2, data.rows[i].intensity / epsilon, data.rows[i].sigma / epsilon, priorExpectation(s, s2));
         }
         prior->finish();
     };
     if (!data.amplitudes) {
         fillPrior();
         for (int round = 0; round < kPriorRounds; ++round) {
-            std::function<double(double)> next = [previous = logShape, shells = *prior](double s2) {
-                return previous(s2) + shells.logCorrectionAt(s2);
-            };
-            const ScalingFit refined = refineScaling(source, basis, table, priorFit, next);
-            if (!refined.converged) break;
+            shapes.push_back(*prior);
+            const ScalingFit refined = refineScaling(source, basis, table, priorFit, logShape);
+            if (!refined.converged) {
+                shapes.pop_back();
+                break;
+            }
             priorFit = refined;
-            logShape = std::move(next);
             ++priorRounds;
             fillPrior();
         }
     }
     const Principal priorWhole = principalComponents(priorFit.b);
-    // The expected intensity per epsilon that French and Wilson's prior starts from.
-    const auto priorExpectation = [&](const double s[3], double s2) {
-        return expectedIntensity(priorFit, s, 1) * std::exp(logShape(s2));
-    };
 
     // French and Wilson's posterior: the error of each measurement moves with
     // the true intensity as the fit's error model m(J) = a + b J + c J^2
@@ -386,8 +393,7 @@ int runOvoscale() {
         }
         measured.finish();
     }
-    const std::function<ErrorVariance(double, double, double)> errorOf = [&](double intensity, double sigma,
-                                                                              double priorMean) {
+    const auto errorOf = [&](double intensity, double sigma, double priorMean) {
         if (!varying) return ErrorVariance{};
         const double usual = measured.at(intensity, priorMean);
         const double ratio = usual > 0 ? sigma * sigma / usual : 1.0;

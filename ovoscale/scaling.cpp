@@ -780,7 +780,8 @@ ScalingFit refineScaling(const MeasurementSource& source, const std::vector<Sym6
     rule.b = fit.b;
     rule.logScale = fit.logScale;
     // A quarter of a million reflections fix the prior's B far within what
-    // it needs, as in the fit's early rounds.
+    // it needs; no round over every reflection follows this one, so it
+    // takes more than the fit's early rounds do.
     constexpr int64_t kSubsample = 250000;
     // The subsample is kept, so that the maximisation's passes go over it
     // alone rather than over every reflection to take one in `stride`. The

@@ -285,21 +285,27 @@ private:
     bool startDone_ = false;
 };
 
+// Every byte of an open file to `use`, 64 kB at a time, to its end.
+template <class Use>
+void readChunks(int fd, const fs::path& name, const Use& use) {
+    constexpr size_t kChunk = 1 << 16;
+    const std::unique_ptr<char[]> buffer(new char[kChunk]);  // not cleared: read into
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.get(), kChunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) failWith("cannot read", name.string(), errno);
+        if (got == 0) break;
+        use(buffer.get(), static_cast<size_t>(got));
+    }
+}
+
 // Rewrites the program's standard output with its answers (none: as it is).
 void addAnswers(const fs::path& outName, const std::vector<std::string>& answers) {
     const fs::path answered = outName.string() + ".answered";
     const int in = openOrFail(outName, O_RDONLY);
     const int out = openOrFail(answered, O_WRONLY | O_CREAT | O_TRUNC);
     AnswerWriter writer(out, answered, answers);
-    constexpr size_t kChunk = 1 << 16;
-    const std::unique_ptr<char[]> buffer(new char[kChunk]);  // not cleared: read into
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), kChunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) failWith("cannot read", outName.string(), errno);
-        if (got == 0) break;
-        writer.add(buffer.get(), static_cast<size_t>(got));
-    }
+    readChunks(in, outName, [&](const char* bytes, size_t size) { writer.add(bytes, size); });
     ::close(in);
     closeOrFail(out, answered);
     move(answered, outName);
@@ -308,16 +314,10 @@ void addAnswers(const fs::path& outName, const std::vector<std::string>& answers
 std::string appendStandardError(int transcript, const fs::path& transcriptName, const fs::path& errName) {
     const int err = openOrFail(errName, O_RDONLY);
     LastLine last;
-    constexpr size_t kChunk = 1 << 16;
-    const std::unique_ptr<char[]> buffer(new char[kChunk]);  // not cleared: read into
-    for (;;) {
-        const ssize_t got = ::read(err, buffer.get(), kChunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) failWith("cannot read", errName.string(), errno);
-        if (got == 0) break;
-        writeAll(transcript, buffer.get(), static_cast<size_t>(got), transcriptName);
-        last.add(buffer.get(), static_cast<size_t>(got));
-    }
+    readChunks(err, errName, [&](const char* bytes, size_t size) {
+        writeAll(transcript, bytes, size, transcriptName);
+        last.add(bytes, size);
+    });
     ::close(err);
     return last.finish();
 }
