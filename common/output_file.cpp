@@ -91,18 +91,22 @@ std::string hiddenNameFor(const std::string& name, unsigned serial) {
 }
 }  // namespace
 
-void OutputFile::checkName() const {
-    if (name_.empty()) fail("cannot create an output file with an empty name");
-    if (const std::string fault = faultOfFileName(name_); !fault.empty()) {
-        fail("cannot create " + quotedStart(name_) + ": " + fault);
+void OutputFile::checkName(const std::string& name) {
+    if (name.empty()) fail("cannot create an output file with an empty name");
+    if (const std::string fault = faultOfFileName(name); !fault.empty()) {
+        fail("cannot create " + quotedStart(name) + ": " + fault);
     }
 }
 
-OutputFile::OutputFile(std::string name, Hidden, RunOutputs* owner) : name_(std::move(name)), owner_(owner) {
-    checkName();
+void OutputFile::checkNew(const std::string& name) {
+    checkName(name);
     struct stat info;
-    if (::lstat(name_.c_str(), &info) == 0) fail("cannot create " + quoted(name_) + ": the file already exists");
-    if (name_.back() == '/') fail("cannot create " + quoted(name_) + ": " + std::strerror(EISDIR));
+    if (::lstat(name.c_str(), &info) == 0) fail("cannot create " + quoted(name) + ": the file already exists");
+    if (name.back() == '/') fail("cannot create " + quoted(name) + ": " + std::strerror(EISDIR));
+}
+
+OutputFile::OutputFile(std::string name, Hidden, RunOutputs* owner) : name_(std::move(name)), owner_(owner) {
+    checkNew(name_);
     openHidden();
     capacity_ = kBufferSize;
     buffer_ = std::make_unique<char[]>(capacity_);
@@ -202,7 +206,7 @@ void OutputFile::removeHidden() noexcept {
 }
 
 OutputFile::OutputFile(std::string name) : name_(std::move(name)) {
-    checkName();
+    checkName(name_);
     fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         const int error = errno;

@@ -117,9 +117,10 @@ protected:
     // Created under a hidden name beside `name`, for AllOrNothingFile;
     // once named, in the care of `owner` when one is given.
     OutputFile(std::string name, Hidden, RunOutputs* owner);
+    static void checkNew(const std::string& name);  // a usable name, not taken
 
 private:
-    void checkName() const;
+    static void checkName(const std::string& name);
     void openHidden();
     void moveToName();
     void removeHidden() noexcept;
@@ -142,6 +143,12 @@ private:
 // An output that appears whole or not at all (see above).
 class AllOrNothingFile : public OutputFile {
 public:
+    // Ends the run, as the constructor would, where `name` cannot be a new
+    // file: for a program that works a while before it creates its files,
+    // so that a name taken is refused at its prompt and not after the work.
+    // The constructor checks again (the name may be taken in between).
+    static void refuseTaken(const std::string& name) { checkNew(name); }
+
     explicit AllOrNothingFile(std::string name) : OutputFile(std::move(name), Hidden{}, nullptr) {}
     // Once closed, removed again unless `owner` keeps it.
     AllOrNothingFile(RunOutputs& owner, std::string name) : OutputFile(std::move(name), Hidden{}, &owner) {}

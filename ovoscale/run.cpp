@@ -73,8 +73,11 @@ Answers askAnswers() {
     if (answers.mtz.empty()) common::fail("no name was given for the MTZ file");
     if (answers.log.empty()) common::fail("no name was given for the log");
     // An output named like an existing file (the reflection file too) is
-    // refused when it is created; two outputs of one name would not be.
+    // refused here, before the work, and again when it is created; two
+    // outputs of one name would not be.
     if (common::sameFile(answers.mtz, answers.log)) common::fail("the MTZ file and the log are one file, " + common::quoted(answers.log));
+    common::AllOrNothingFile::refuseTaken(answers.mtz);
+    common::AllOrNothingFile::refuseTaken(answers.log);
     return answers;
 }
 

@@ -92,6 +92,12 @@ TEST(OvoscaleEnds, EachCase) {
              testsupport::writeFile(d / "out.log", "");
          },
          "d.hkl\nout.mtz\nout.log\n", 2, "out.log"},
+        {"the log exists already, data that give no result: the name is refused before the work",
+         [](const fs::path& d) {
+             testsupport::writeFile(d / "d.hkl", smallXds(12.0));
+             testsupport::writeFile(d / "out.log", "");
+         },
+         "d.hkl\nout.mtz\nout.log\n", 2, "\"out.log\": the file already exists"},
         {"an MTZ of intensities, blank labels", [](const fs::path& d) { writeMtz(d / "in.mtz", true); },
          "in.mtz\n\nout.mtz\nout.log\n", 0, "R-free flags carried through: FreeR_flag"},
         {"an MTZ of amplitudes, blank labels", [](const fs::path& d) { writeMtz(d / "in.mtz", false); },
