@@ -360,7 +360,7 @@ Amplitude varyingPosterior(Prior prior, double intensity, double sigma, double p
 
 Amplitude frenchWilson(const PosteriorTable& table, Prior prior, double intensity, double sigma, double priorMean,
                        const ErrorVariance& error) {
-    if (error.constant() || !(priorMean > 0) || !(intensity < kVaryingUpTo * sigma)) {
+    if (error.constant() || !(priorMean > 0) || !takesVaryingError(intensity, sigma)) {
         return frenchWilson(table, prior, intensity, sigma, priorMean);
     }
     const Amplitude varying = varyingPosterior(prior, intensity, sigma, priorMean, error);

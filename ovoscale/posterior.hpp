@@ -104,6 +104,9 @@ struct ErrorVariance {
 // the table, and most reflections of good data lie above the blend.
 inline constexpr double kVaryingFrom = 4.0;
 inline constexpr double kVaryingUpTo = 8.0;
+// Whether the varying error has a part in a measurement's amplitude at all
+// (the caller need not work out its ErrorVariance otherwise).
+inline bool takesVaryingError(double intensity, double sigma) { return intensity < kVaryingUpTo * sigma; }
 
 // The posterior mean amplitude and its standard deviation with the varying
 // error, by Gauss-Legendre quadrature in t = sqrt(J / sigma) over the range

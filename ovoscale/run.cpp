@@ -397,7 +397,7 @@ int runOvoscale() {
         measured.finish();
     }
     const auto errorOf = [&](double intensity, double sigma, double priorMean) {
-        if (!varying) return ErrorVariance{};
+        if (!varying || !takesVaryingError(intensity, sigma)) return ErrorVariance{};
         const double usual = measured.at(intensity, priorMean);
         const double ratio = usual > 0 ? sigma * sigma / usual : 1.0;
         return ErrorVariance{ratio * model.a, ratio * model.b, ratio * model.c};

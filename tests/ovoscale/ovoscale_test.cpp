@@ -17,6 +17,7 @@
 
 #include "common/input_file.hpp"
 #include "common/layout/eigen_b.hpp"
+#include "french_wilson_model.hpp"
 #include "ovoscale/posterior.hpp"
 #include "scaling_data.hpp"
 #include "testsupport.hpp"
@@ -282,9 +283,7 @@ TEST(FrenchWilson, MeanAmplitudeOfEachShellIsTheTrueOne) {
 // The posterior mean and sd against the independent model, over I/sigma
 // from -4 to 50 and priors from a tenth of sigma to a thousand sigmas.
 TEST(FrenchWilson, PosteriorEqualsAnIndependentIntegration) {
-    const std::string command =
-        std::string("/usr/bin/python3 ") + SUITE_SOURCE_DIR + "/tests/model/french_wilson_model.py --grid";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    const french_wilson_model::Pipe pipe = french_wilson_model::lines("--grid");
     ASSERT_TRUE(pipe);
     const ovoscale::PosteriorTable table;
     char line[512];

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "french_wilson_model.hpp"
 #include "ovoscale/posterior.hpp"
 
 namespace {
@@ -22,9 +23,7 @@ struct Truth {
 };
 
 std::vector<Truth> modelMoments() {
-    const std::string command =
-        std::string("/usr/bin/python3 ") + SUITE_SOURCE_DIR + "/tests/model/french_wilson_model.py --moments";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    const french_wilson_model::Pipe pipe = french_wilson_model::lines("--moments");
     std::vector<Truth> rows;
     if (!pipe) return rows;
     char line[512];
@@ -109,9 +108,7 @@ TEST(Posterior, StrongReflectionKeepsItsSigma) {
 // the error model let such a measurement happen) and no step at either
 // end of the blend. A constant error gives the table's amplitude.
 TEST(Posterior, VaryingErrorEqualsAnIndependentIntegration) {
-    const std::string command =
-        std::string("/usr/bin/python3 ") + SUITE_SOURCE_DIR + "/tests/model/french_wilson_model.py --varying";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    const french_wilson_model::Pipe pipe = french_wilson_model::lines("--varying");
     ASSERT_TRUE(pipe);
     const ovoscale::PosteriorTable table;
     char line[512];
